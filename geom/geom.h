@@ -1,0 +1,8 @@
+// Geometry layer: index-checked arrays and ray casting against a mesh.
+//
+//   barray.h     BArray (2-D, checked), BArray1D
+//   intersect.h  BuildFaceNormals, IntersectRay, FaceBaryCoords
+#pragma once
+
+#include "geom/barray.h"
+#include "geom/intersect.h"

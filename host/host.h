@@ -1,0 +1,24 @@
+// The host view: everything the plug-in uses of the modelling host.
+//
+//   point3.h    Point2, Point3, CrossProd, DotProd, Normalize, MaxComponent, BaryCoords
+//   matrix3.h   Matrix3 (4x3, row vectors), SetAngleAxis, Inverse
+//   ray.h       Ray
+//   bitarray.h  BitArray
+//   tab.h       Tab (index-checked counted array), TBSetCount, zfree
+//   cstr.h      CStr
+//   mesh.h      Mesh, Face, TVFace, map channels and vertex colours
+//   noise.h     noise3
+//   runtime.h   assert1, DebugPrint, GetCOREInterface (one per process)
+//   core.h      Interface, the core interface the host implements
+#pragma once
+
+#include "host/bitarray.h"
+#include "host/core.h"
+#include "host/cstr.h"
+#include "host/matrix3.h"
+#include "host/mesh.h"
+#include "host/noise.h"
+#include "host/point3.h"
+#include "host/ray.h"
+#include "host/runtime.h"
+#include "host/tab.h"
