@@ -1,8 +1,10 @@
 // Geometry layer: index-checked arrays and ray casting against a mesh.
 //
-//   barray.h     BArray (2-D, checked), BArray1D
-//   intersect.h  BuildFaceNormals, IntersectRay, FaceBaryCoords
+//   barray.h          BArray (2-D, checked), BArray1D
+//   intersect.h       BuildFaceNormals, IntersectRay, FaceBaryCoords
+//   vertex_normals.h  VertexNormals, NormalNode: smoothed normals by smoothing group
 #pragma once
 
 #include "geom/barray.h"
 #include "geom/intersect.h"
+#include "geom/vertex_normals.h"

@@ -1,0 +1,97 @@
+#include "eval/sample.h"
+
+#include <cmath>
+
+#include "geom/intersect.h"
+#include "host/matrix3.h"
+
+namespace {
+
+constexpr float kRadiansPerDegree = 0.017453292f;
+constexpr float kDegreesPerRadian = 57.29578f;
+// 45 / 32767: maps a draw of 0..32767 onto -45..+45 degrees.
+constexpr float kJitterDegreesPerStep = 0.0013733329f;
+
+// The matrix whose inverse turns the local frame (+Z up) onto N.
+Matrix3 RotationOntoZ(const Point3& N)
+{
+    const Point3 Z = Point3::ZAxis;
+    Matrix3 R;
+    R.IdentityMatrix();
+    if (N == -Z) {
+        // N x Z vanishes here and no axis is defined: a half turn about X
+        // takes -Z onto +Z.
+        R.SetAngleAxis(Point3::XAxis, std::acos(-1.0f));
+        return R;
+    }
+    const Point3 A = Normalize(CrossProd(N, Z));
+    float c = DotProd(N, Z) / (std::sqrt(DotProd(N, N)) * std::sqrt(DotProd(Z, Z)));
+    // Rounding can push the quotient a hair past 1 and acos would give NaN.
+    if (c > 1.0f) c = 1.0f;
+    if (c < -1.0f) c = -1.0f;
+    float theta = std::acos(c);
+    theta = theta * kDegreesPerRadian * kRadiansPerDegree;
+    R.SetAngleAxis(A, theta);
+    return R;
+}
+
+}  // namespace
+
+int RayCount(const UtilitySettings& settings)
+{
+    return settings.horizontalSpread * settings.verticalSpread + 1;
+}
+
+float EvaluateSample(const UtilitySettings& settings, const SampleTables& tables, const Mesh& mesh, int face,
+                     const Point3& weights, Ray* rayScratch, CrtRand& rng)
+{
+    const float dist = settings.dist;
+    if (!(dist > 0.0f) || !std::isfinite(dist)) return 0.0f;
+    const int H = settings.horizontalSpread;
+    const int V = settings.verticalSpread;
+
+    const Face& f = mesh.faces[static_cast<size_t>(face)];
+    const Point3 V0 = mesh.verts[f.v[0]], V1 = mesh.verts[f.v[1]], V2 = mesh.verts[f.v[2]];
+    const Point3 P{(weights.x * V0.x + weights.y * V1.x) + weights.z * V2.x,
+                   (weights.x * V0.y + weights.y * V1.y) + weights.z * V2.y,
+                   (weights.x * V0.z + weights.y * V1.z) + weights.z * V2.z};
+
+    // A face without a smoothing group is flat: its own normal, not whichever
+    // group-less face happened to come last at each corner.
+    const Point3 N = f.smGroup == 0
+                         ? tables.faceNormals[face]
+                         : Normalize(tables.vertexNormals.InterpolatedNormal(f, weights.x, weights.y, weights.z));
+
+    rayScratch[0] = Ray{P, N};
+
+    const Matrix3 toNormal = Inverse(RotationOntoZ(N));
+
+    float phi0 = 0.0f;
+    if (settings.algorithm != kAlgorithmVertexColors) {
+        const int r = rng.Next();
+        phi0 = static_cast<float>(2 * r - 32767) * kJitterDegreesPerStep * kRadiansPerDegree;
+    }
+
+    for (int w = 0; w < V; ++w) {
+        const float e = 90.0f / static_cast<float>(V + 1) * static_cast<float>(w + 1) * kRadiansPerDegree;
+        const float cosE = std::cos(e), sinE = std::sin(e);
+        for (int i = 0; i < H; ++i) {
+            const float a = 360.0f / static_cast<float>(H + 1) * static_cast<float>(i + 1) * kRadiansPerDegree + phi0;
+            const Point3 local{std::cos(a) * cosE, std::sin(a) * cosE, sinE};
+            rayScratch[H * w + i + 1] = Ray{P, local * toNormal};
+        }
+    }
+
+    const int count = H * V + 1;
+    float sum = 0.0f;
+    for (int k = 0; k < count; ++k) {
+        float t = 0.0f;
+        if (IntersectRay(mesh, rayScratch[k], t, dist, tables.faceNormals)) {
+            if (t > dist) t = dist;
+            sum += dist - t;
+        }
+    }
+
+    const float v = sum / (static_cast<float>(count) * dist) * 2.0f;
+    return v >= 1.0f ? 0.99f : v;
+}

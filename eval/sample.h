@@ -1,0 +1,35 @@
+// The smurl value of one surface sample.
+//
+// From the point given by barycentric weights on a face, one ray is cast
+// along the smoothed normal and verticalSpread rings of horizontalSpread rays
+// around it; the nearer the front-facing hits within `dist`, the higher the
+// value. The value is 0 for an open point and stays below 1.
+#pragma once
+
+#include "eval/rng.h"
+#include "eval/settings.h"
+#include "geom/vertex_normals.h"
+#include "host/mesh.h"
+#include "host/ray.h"
+#include "host/tab.h"
+
+// The per-run tables a sample reads. Built on the user-interface thread
+// before any worker starts; read-only while workers run.
+struct SampleTables {
+    const Tab<Point3>& faceNormals;
+    const VertexNormals& vertexNormals;
+};
+
+// Rays one sample casts: horizontalSpread * verticalSpread + 1.
+int RayCount(const UtilitySettings& settings);
+
+// Evaluates the sample at `weights` (x, y, z for corners 0, 1, 2) on face
+// `face`. `rayScratch` holds RayCount(settings) rays and is overwritten:
+// record 0 is the normal ray, ring w position i is record H*w + i + 1.
+// `rng` gives the azimuth offset of the rings unless the algorithm is
+// "Vertex Colors". A dist that is not a positive finite number gives 0.
+//
+// Takes no lock and allocates nothing; any number of threads may evaluate at
+// once, each with its own rayScratch and rng.
+float EvaluateSample(const UtilitySettings& settings, const SampleTables& tables, const Mesh& mesh, int face,
+                     const Point3& weights, Ray* rayScratch, CrtRand& rng);
