@@ -1,12 +1,91 @@
-// The host's core interface: what the plug-in asks of the host application.
-// The standalone command and the tests each provide one and install it with
-// SetCOREInterface. Called only on the host's user-interface thread.
+// The host's core interface and the scene objects the plug-in reaches
+// through it. The standalone command and the tests each provide one and
+// install it with SetCOREInterface.
+//
+// Every call is made on the host's user-interface thread, except that worker
+// threads read the mesh of a TriObject while a generation runs.
 #pragma once
 
+#include <climits>
+#include <cstdint>
+
+#include "host/mesh.h"
 #include "host/runtime.h"
+
+using TimeValue = int;
+
+struct Interval {
+    TimeValue start = 0, end = 0;
+};
+inline constexpr TimeValue TIME_NegInfinity = INT_MIN;
+inline constexpr TimeValue TIME_PosInfinity = INT_MAX;
+inline constexpr Interval FOREVER{TIME_NegInfinity, TIME_PosInfinity};
+
+struct Class_ID {
+    DWORD a = 0, b = 0;
+    bool operator==(const Class_ID&) const = default;
+};
+inline constexpr Class_ID kTriObjectClassID{9, 0};
+
+// Object kind codes: an object of kind 2 wraps another object.
+inline constexpr int kWrapperObjectKind = 2;
+
+// Change notifications a node sends to its dependents.
+using PartID = DWORD;
+using RefMessage = int;
+inline constexpr PartID PART_TOPO = 1;
+inline constexpr PartID PART_GEOM = 2;
+inline constexpr RefMessage REFMSG_CHANGE = 0x50;
+inline constexpr int NOTIFY_ALL = -16;  // dependents of every kind
+
+class TriObject;
+
+class Object {
+public:
+    virtual ~Object() = default;
+    virtual int KindCode() = 0;
+    // The object a kind-2 object wraps; null otherwise.
+    virtual Object* GetWrappedObject() = 0;
+    virtual int CanConvertToType(Class_ID type) = 0;
+    // The object as a triangle-mesh object: itself when it already is one, a
+    // new object the caller must DeleteThis, or null.
+    virtual TriObject* ConvertToType(TimeValue t, Class_ID type) = 0;
+    // Releases an object created by a conversion.
+    virtual void DeleteThis() = 0;
+};
+
+class TriObject : public Object {
+public:
+    virtual Mesh& GetMesh() = 0;
+};
+
+struct ObjectState {
+    Object* obj = nullptr;
+};
+
+class INode {
+public:
+    virtual ~INode() = default;
+    virtual const char* GetName() = 0;
+    virtual Object* GetObjectRef() = 0;
+    virtual ObjectState EvalWorldState(TimeValue t, int stopAtWSM) = 0;
+    virtual void NotifyDependents(Interval changeInt, PartID part, RefMessage message, int sclass,
+                                  int propagate, void* target) = 0;
+};
 
 // Directory codes of GetDir.
 inline constexpr int APP_PLUGCFG_DIR = 9;
+
+// Message box flags and answers.
+inline constexpr unsigned MB_OK = 0x0;
+inline constexpr unsigned MB_YESNO = 0x4;
+inline constexpr unsigned MB_ICONQUESTION = 0x20;
+inline constexpr unsigned MB_ICONINFORMATION = 0x40;
+inline constexpr int IDOK = 1;
+inline constexpr int IDYES = 6;
+inline constexpr int IDNO = 7;
+
+using ProgressCallback = DWORD (*)(void* arg);
 
 class Interface {
 public:
@@ -15,4 +94,24 @@ public:
     // The directory text for `which` (APP_PLUGCFG_DIR: the plug-in
     // configuration directory), without a trailing separator.
     virtual const char* GetDir(int which) = 0;
+
+    // Selection and time.
+    virtual int GetSelNodeCount() = 0;
+    virtual INode* GetSelNode(int i) = 0;
+    virtual TimeValue GetTime() = 0;
+    virtual void* GetMAXHWnd() = 0;
+
+    // The progress bar and the user's cancel request.
+    virtual void ProgressStart(const char* title, int showBar, ProgressCallback fn, void* arg) = 0;
+    virtual void ProgressUpdate(int percent, int showPercent = 1, const char* title = nullptr) = 0;
+    virtual int GetCancel() = 0;
+    virtual void ProgressEnd() = 0;
+
+    // A message box with no owner window; returns the button pressed.
+    virtual int MessageBox(const char* text, const char* title, unsigned type) = 0;
+
+    // The platform's sleep and clock (whole seconds), behind the host so that
+    // tests can run without waiting.
+    virtual void Sleep(int milliseconds) = 0;
+    virtual std::int64_t Time() = 0;
 };

@@ -52,3 +52,38 @@ inline Mesh RandomSoup(int count, float extent, std::uint32_t variant, Point3 ce
     }
     return mesh;
 }
+
+// An n x n grid of quads (two triangles each) with shared vertices, spanning
+// origin + [0,1]*du + [0,1]*dv; its front faces the side du x dv points to.
+inline void AddGrid(Mesh& mesh, int n, const Point3& origin, const Point3& du, const Point3& dv, DWORD smGroup = 1)
+{
+    const int base = mesh.getNumVerts();
+    const int side = n + 1;
+    mesh.setNumVerts(base + side * side, true);
+    for (int j = 0; j <= n; ++j)
+        for (int i = 0; i <= n; ++i) {
+            const float s = static_cast<float>(i) / static_cast<float>(n);
+            const float t = static_cast<float>(j) / static_cast<float>(n);
+            mesh.setVert(base + j * side + i, origin + du * s + dv * t);
+        }
+    int f = mesh.getNumFaces();
+    mesh.setNumFaces(f + 2 * n * n, true);
+    for (int j = 0; j < n; ++j)
+        for (int i = 0; i < n; ++i) {
+            const auto v = [&](int ii, int jj) { return static_cast<DWORD>(base + jj * side + ii); };
+            mesh.faces[static_cast<size_t>(f)].setVerts(v(i, j), v(i + 1, j), v(i + 1, j + 1));
+            mesh.faces[static_cast<size_t>(f++)].smGroup = smGroup;
+            mesh.faces[static_cast<size_t>(f)].setVerts(v(i, j), v(i + 1, j + 1), v(i, j + 1));
+            mesh.faces[static_cast<size_t>(f++)].smGroup = smGroup;
+        }
+}
+
+// A floor facing up with a wall facing it along x = 0: a crease whose
+// samples near the wall are enclosed and far ones open.
+inline Mesh CreaseMesh(int n = 8, float size = 10.0f)
+{
+    Mesh mesh;
+    AddGrid(mesh, n, {0, 0, 0}, {size, 0, 0}, {0, size, 0}, 1);
+    AddGrid(mesh, n, {0, 0, 0}, {0, size, 0}, {0, 0, size}, 2);
+    return mesh;
+}

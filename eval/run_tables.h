@@ -1,0 +1,25 @@
+// The per-run structures the utility object owns and each generation
+// rebuilds: face normals (kept until the next run), smoothed vertex normals
+// (cleared at the end of every run), the run's lock and the current mesh.
+#pragma once
+
+#include <mutex>
+
+#include "geom/vertex_normals.h"
+#include "host/mesh.h"
+#include "host/tab.h"
+
+struct RunTables {
+    Tab<Point3> faceNormals;
+    VertexNormals vertexNormals;
+    // Guards what workers publish and the progress they report. Only the
+    // generation's own threads take it.
+    std::mutex workLock;
+    // The mesh of the vertex-colour run in progress; null otherwise.
+    Mesh* currentMesh = nullptr;
+
+    RunTables() = default;
+    RunTables(const RunTables&) = delete;
+    RunTables& operator=(const RunTables&) = delete;
+    ~RunTables() { zfree(faceNormals); }
+};

@@ -1,0 +1,123 @@
+#include "eval/threads.h"
+
+#include <pthread.h>
+
+#include <cmath>
+#include <new>
+
+#include "host/core.h"
+
+namespace {
+
+class PosixThreadStarter final : public ThreadStarter {
+public:
+    bool Start(ThreadEntry entry, void* arg, std::size_t stackBytes, ThreadHandle& handle) override
+    {
+        pthread_attr_t attr;
+        if (pthread_attr_init(&attr) != 0) return false;
+        const std::size_t minimum = static_cast<std::size_t>(PTHREAD_STACK_MIN);
+        pthread_attr_setstacksize(&attr, stackBytes < minimum ? minimum : stackBytes);
+        pthread_t thread;
+        Trampoline* t = new (std::nothrow) Trampoline{entry, arg};
+        const bool ok = t && pthread_create(&thread, &attr, &Trampoline::Run, t) == 0;
+        pthread_attr_destroy(&attr);
+        if (!ok) {
+            delete t;
+            return false;
+        }
+        handle = static_cast<ThreadHandle>(thread);
+        return true;
+    }
+
+    void Join(ThreadHandle handle) override { pthread_join(static_cast<pthread_t>(handle), nullptr); }
+
+private:
+    struct Trampoline {
+        ThreadEntry entry;
+        void* arg;
+        static void* Run(void* p)
+        {
+            const Trampoline t = *static_cast<Trampoline*>(p);
+            delete static_cast<Trampoline*>(p);
+            t.entry(t.arg);
+            return nullptr;
+        }
+    };
+};
+
+}  // namespace
+
+ThreadStarter& DefaultThreadStarter()
+{
+    static PosixThreadStarter starter;
+    return starter;
+}
+
+ThreadTracker::ThreadTracker(ThreadEntry entry, ThreadStarter& starter) : entry_(entry), starter_(starter) {}
+
+void ThreadTracker::SetThreadCount(int n)
+{
+    threadCount_ = n;
+    const std::uint32_t count = n > 0 ? static_cast<std::uint32_t>(n) : 0u;
+    handles_.Resize(count, 0);
+    done_.Resize(count, 0);
+    started_.Resize(count, 0);
+    for (std::uint32_t i = 0; i < count; ++i) {
+        handles_[i] = 0;
+        done_[i].value.store(1);
+        started_[i] = 0;
+    }
+}
+
+void ThreadTracker::Start(void* run)
+{
+    cancel_.store(0);
+    for (int i = 0; i < threadCount_; ++i) {
+        const std::uint32_t slot = static_cast<std::uint32_t>(i);
+        WorkerArg* arg = new (std::nothrow) WorkerArg{this, i, run};
+        done_[slot].value.store(0);
+        ThreadHandle handle = 0;
+        if (!arg || !starter_.Start(entry_, arg, kWorkerStackBytes, handle)) {
+            delete arg;
+            done_[slot].value.store(1);
+            throw ThreadStartError();
+        }
+        handles_[slot] = handle;
+        started_[slot] = 1;
+    }
+}
+
+void ThreadTracker::JoinAll()
+{
+    for (std::uint32_t i = 0; i < started_.Count(); ++i) {
+        if (!started_[i]) continue;
+        starter_.Join(handles_[i]);
+        started_[i] = 0;
+    }
+}
+
+int ThreadTracker::RunningCount() const
+{
+    int running = 0;
+    for (std::uint32_t i = 0; i < done_.Count(); ++i)
+        if (done_[i].value.load() == 0) ++running;
+    return running;
+}
+
+float ThreadTracker::Progress() const
+{
+    const float p = static_cast<float>(itemsDone_) / static_cast<float>(total_);
+    if (std::isnan(p) || p < 0.0f) return 0.0f;
+    return p > 1.0f ? 1.0f : p;
+}
+
+void WaitForWorkers(Interface& ip, ThreadTracker& tracker, std::mutex& workLock)
+{
+    while (tracker.RunningCount() > 0) {
+        ip.Sleep(500);
+        std::lock_guard<std::mutex> lock(workLock);
+        ip.ProgressUpdate(static_cast<int>(tracker.Progress() * 90.0f), 1, nullptr);
+        if (ip.GetCancel()) tracker.SetCancel(1);
+    }
+    tracker.JoinAll();
+}
