@@ -23,14 +23,32 @@ std::atomic<int> gAllocations{0};
 #if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmismatched-new-delete"
 #endif
-void* operator new(std::size_t n)
+namespace {
+void* CountedAlloc(std::size_t n) noexcept
 {
     if (gCounting.load()) gAllocations.fetch_add(1);
-    if (void* p = std::malloc(n ? n : 1)) return p;
+    return std::malloc(n ? n : 1);
+}
+}  // namespace
+
+void* operator new(std::size_t n)
+{
+    if (void* p = CountedAlloc(n)) return p;
     throw std::bad_alloc();
 }
+void* operator new[](std::size_t n)
+{
+    if (void* p = CountedAlloc(n)) return p;
+    throw std::bad_alloc();
+}
+void* operator new(std::size_t n, const std::nothrow_t&) noexcept { return CountedAlloc(n); }
+void* operator new[](std::size_t n, const std::nothrow_t&) noexcept { return CountedAlloc(n); }
 void operator delete(void* p) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { std::free(p); }
 void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
+void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
 
 namespace {
 

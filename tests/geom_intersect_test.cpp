@@ -224,7 +224,9 @@ struct OracleHit {
 OracleHit Oracle(const Mesh& mesh, const Ray& ray, double maxDistance)
 {
     struct V { double x, y, z; };
-    auto cv = [](const Point3& p) { return V{p.x, p.y, p.z}; };
+    auto cv = [](const Point3& p) {
+        return V{static_cast<double>(p.x), static_cast<double>(p.y), static_cast<double>(p.z)};
+    };
     auto sub = [](V a, V b) { return V{a.x - b.x, a.y - b.y, a.z - b.z}; };
     auto dot = [](V a, V b) { return a.x * b.x + a.y * b.y + a.z * b.z; };
     auto cross = [](V a, V b) { return V{a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x}; };
