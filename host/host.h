@@ -9,12 +9,16 @@
 //   mesh.h      Mesh, Face, TVFace, map channels and vertex colours
 //   noise.h     noise3
 //   runtime.h   assert1, DebugPrint, GetCOREInterface (one per process)
-//   core.h      Interface, the core interface the host implements
+//   core.h      Interface, INode, Object, TriObject: what the host implements
+//   bitmap.h    BitmapInfo, Bitmap, BitmapManager, MemoryBitmap, TheManager
+//   ini.h       settings files: GetPrivateProfile*, WritePrivateProfile*
 #pragma once
 
 #include "host/bitarray.h"
+#include "host/bitmap.h"
 #include "host/core.h"
 #include "host/cstr.h"
+#include "host/ini.h"
 #include "host/matrix3.h"
 #include "host/mesh.h"
 #include "host/noise.h"

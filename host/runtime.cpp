@@ -1,5 +1,7 @@
 #include "host/runtime.h"
 
+#include "host/bitmap.h"
+
 #include <atomic>
 #include <cstdarg>
 #include <cstdio>
@@ -16,6 +18,7 @@ std::atomic<AssertReporter> gReporter{&DefaultReporter};
 std::atomic<DebugSink> gDebugSink{nullptr};
 std::atomic<Interface*> gCore{nullptr};
 std::atomic<int> gControlsInit{0};
+std::atomic<BitmapManager*> gBitmapManager{nullptr};
 
 }  // namespace
 
@@ -54,3 +57,6 @@ void SetCOREInterface(Interface* core) { gCore.store(core); }
 
 void InitCustomControls(void*) { gControlsInit.fetch_add(1); }
 int CustomControlsInitCount() { return gControlsInit.load(); }
+
+BitmapManager* TheManager() { return gBitmapManager.load(); }
+void SetBitmapManager(BitmapManager* manager) { gBitmapManager.store(manager); }
