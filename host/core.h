@@ -9,6 +9,7 @@
 #include <climits>
 #include <cstdint>
 
+#include "host/dialog.h"
 #include "host/mesh.h"
 #include "host/runtime.h"
 
@@ -75,6 +76,7 @@ public:
 
 // Directory codes of GetDir.
 inline constexpr int APP_PLUGCFG_DIR = 9;
+inline constexpr int ROLLUP_CAT_UTILITY = 4000;
 
 // Message box flags and answers.
 inline constexpr unsigned MB_OK = 0x0;
@@ -109,6 +111,19 @@ public:
 
     // A message box with no owner window; returns the button pressed.
     virtual int MessageBox(const char* text, const char* title, unsigned type) = 0;
+
+    // Rollup pages of the command panel (category 4000 holds utilities).
+    // AddRollupPage builds the page from the library's dialog template and
+    // sends it WM_INITDIALOG before returning its window; DeleteRollupPage
+    // sends WM_DESTROY and destroys it. Hosts without a panel return null.
+    virtual HWND AddRollupPage(HINSTANCE, int /*templateId*/, DLGPROC, const char* /*title*/, LPARAM /*param*/ = 0,
+                               DWORD /*flags*/ = 0, int /*category*/ = 0)
+    {
+        return nullptr;
+    }
+    virtual void DeleteRollupPage(HWND) {}
+    // Mouse messages of a rollup page, for the host's own handling.
+    virtual void RollupMouseMessage(HWND, UINT, WPARAM, LPARAM) {}
 
     // The platform's sleep and clock (whole seconds), behind the host so that
     // tests can run without waiting.
