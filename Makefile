@@ -19,7 +19,7 @@ test: build
 	@ctest --preset $(PRESET) -j $(JOBS)
 
 demo: build
-	@./build/$(PRESET)/examples/dunsmere-probe
+	@./scripts/demo build/$(PRESET)/bin/dunsmere
 
 # Address/UndefinedBehavior and Thread sanitizer runs of the whole test suite.
 sanitize: bootstrap

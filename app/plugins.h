@@ -1,0 +1,20 @@
+// Finding the plug-in: every *.dlu of the plug-in folder is loaded, its four
+// exports are checked, and the descriptor of the utility class "Dunsmere" is
+// taken from the first library that offers it.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "host/plugin_api.h"
+
+struct FoundPlugin {
+    ClassDesc* desc = nullptr;
+    std::string path;
+    std::vector<std::string> warnings;  // libraries skipped, with the reason
+};
+
+// The folder the command looks in by default: "plugins" beside the executable.
+std::string DefaultPluginFolder();
+
+FoundPlugin FindUtilityPlugin(const std::string& folder, const char* className);

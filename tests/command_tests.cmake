@@ -1,0 +1,6 @@
+if(TARGET dunsmere)
+    dunsmere_test(command_tests command_test.cpp)
+    target_link_libraries(command_tests PRIVATE dunsmere_images dunsmere_meshes)
+    target_compile_definitions(command_tests PRIVATE DUNSMERE_COMMAND="$<TARGET_FILE:dunsmere>")
+    add_dependencies(command_tests dunsmere)
+endif()
