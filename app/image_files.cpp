@@ -1,0 +1,212 @@
+// Choosing the format, and replacing the target through a temporary.
+#include "app/image_files.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cmath>
+#include <string>
+#include <system_error>
+#include <utility>
+
+#include "app/image_codecs.h"
+#include "app/temporary_files.h"
+
+namespace {
+
+// The extension of the path's last component, lowered; "" when none.
+std::string LoweredExtension(std::string_view path)
+{
+    const size_t slash = path.rfind('/');
+    const std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);
+    const size_t dot = name.rfind('.');
+    if (dot == std::string_view::npos || dot == 0) return {};  // none, or a hidden file's name
+    std::string extension(name.substr(dot));
+    for (char& c : extension)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return extension;
+}
+
+std::string Errno(int error) { return std::generic_category().message(error); }
+
+// "cannot VERB PATH: REASON", where a library's reason that starts with the
+// path itself loses that start rather than say it twice.
+ImageFileResult Failure(const char* verb, const std::string& path, std::string_view reason)
+{
+    const std::string prefix = path + ": ";
+    if (reason.starts_with(prefix)) reason.remove_prefix(prefix.size());
+    return {false, std::string("cannot ") + verb + " " + path + ": " + std::string(reason)};
+}
+
+std::string DirectoryOf(const std::string& path)
+{
+    const size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// A fresh file beside the target, created exclusively so that it is never
+// anyone else's, and listed for the signal handler while it exists. Unless
+// committed, it is closed and removed when it goes out of scope.
+class TemporaryFile {
+public:
+    explicit TemporaryFile(const std::string& target)
+    {
+        static std::atomic<unsigned> counter{0};
+        const std::string stem = target + "." + std::to_string(::getpid()) + "-";
+        for (int attempt = 0; attempt < 100 && fd_ < 0; ++attempt) {
+            path_ = stem + std::to_string(counter.fetch_add(1)) + ".tmp";
+            fd_ = ::open(path_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+            if (fd_ < 0 && errno != EEXIST) break;
+        }
+        if (fd_ < 0) {
+            error_ = errno;
+            path_.clear();
+            return;
+        }
+        slot_ = RememberTemporaryFile(path_.c_str());
+    }
+
+    ~TemporaryFile()
+    {
+        if (fd_ >= 0) ::close(fd_);
+        if (!path_.empty()) ::unlink(path_.c_str());
+        ForgetTemporaryFile(slot_);
+    }
+
+    TemporaryFile(const TemporaryFile&) = delete;
+    TemporaryFile& operator=(const TemporaryFile&) = delete;
+
+    int fd() const { return fd_; }
+    // Why the file could not be made, when fd() < 0.
+    int error() const { return error_; }
+
+    // Syncs, closes and renames the file over TARGET; errno says why not.
+    bool Commit(const std::string& target)
+    {
+        const int fd = std::exchange(fd_, -1);
+        if (::fsync(fd) != 0) {
+            const int error = errno;
+            ::close(fd);
+            errno = error;
+            return false;
+        }
+        if (::close(fd) != 0 || ::rename(path_.c_str(), target.c_str()) != 0) return false;
+        path_.clear();
+        return true;
+    }
+
+private:
+    std::string path_;
+    int fd_ = -1;
+    int error_ = 0;
+    int slot_ = -1;
+};
+
+WORD Level(float value)
+{
+    if (!(value > 0.0f)) return 0;  // NaN too
+    if (value >= 1.0f) return 65535;
+    return static_cast<WORD>(std::lround(value * 65535.0f));
+}
+
+}  // namespace
+
+ImageFormat ImageFormatOf(std::string_view path)
+{
+    const std::string extension = LoweredExtension(path);
+    if (extension == ".png") return ImageFormat::kPng;
+    if (extension == ".tif" || extension == ".tiff") return ImageFormat::kTiff;
+    if (extension == ".exr") return ImageFormat::kExr;
+    return ImageFormat::kUnknown;
+}
+
+const char* SupportedImageExtensions() { return ".png, .tif, .tiff or .exr"; }
+
+ImageFileResult WriteImageFile(const std::string& path, int width, int height, std::span<const BMM_Color_64> pixels)
+{
+    const ImageFormat format = ImageFormatOf(path);
+    if (format == ImageFormat::kUnknown)
+        return Failure("write", path, std::string("unknown image type (use ") + SupportedImageExtensions() + ")");
+    if (width <= 0 || height <= 0 || pixels.size() != static_cast<size_t>(width) * static_cast<size_t>(height))
+        return Failure("write", path, "the image is empty or its pixels do not match its size");
+
+    struct stat old {};
+    const bool replacing = ::stat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode);
+    TemporaryFile temp(path);
+    if (temp.fd() < 0) return Failure("write", path, Errno(temp.error()));
+    // The new file keeps the old one's permissions; a new one gets the umask's.
+    if (replacing) (void)::fchmod(temp.fd(), old.st_mode & 07777);
+
+    std::string reason;
+    bool written = false;
+    switch (format) {
+    case ImageFormat::kPng: written = WritePng(temp.fd(), width, height, pixels.data(), reason); break;
+    case ImageFormat::kTiff: written = WriteTiff(temp.fd(), path.c_str(), width, height, pixels.data(), reason); break;
+    case ImageFormat::kExr: written = WriteExr(temp.fd(), path.c_str(), width, height, pixels.data(), reason); break;
+    case ImageFormat::kUnknown: break;
+    }
+    if (!written) return Failure("write", path, reason);
+    if (!temp.Commit(path)) return Failure("write", path, Errno(errno));
+
+    // Makes the rename itself durable; a file system that cannot sync a
+    // directory has still renamed atomically, so a failure here is not one.
+    const int dir = ::open(DirectoryOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        (void)::fsync(dir);
+        ::close(dir);
+    }
+    return {true, {}};
+}
+
+ImageFileResult ReadImageFile16(const std::string& path, RgbaImage16& image)
+{
+    std::string reason;
+    switch (ImageFormatOf(path)) {
+    case ImageFormat::kPng:
+        if (ReadPng(path, image, reason)) return {true, {}};
+        break;
+    case ImageFormat::kTiff:
+        if (ReadTiff(path, image, reason)) return {true, {}};
+        break;
+    case ImageFormat::kExr: {
+        RgbaImageFloat floats;
+        if (!ReadExr(path, floats, reason)) break;
+        image.width = floats.width;
+        image.height = floats.height;
+        image.pixels.resize(floats.pixels.size());
+        std::transform(floats.pixels.begin(), floats.pixels.end(), image.pixels.begin(), [](const RgbaFloat& p) {
+            return BMM_Color_64{Level(p.r), Level(p.g), Level(p.b), Level(p.a)};
+        });
+        return {true, {}};
+    }
+    case ImageFormat::kUnknown:
+        reason = std::string("unknown image type (use ") + SupportedImageExtensions() + ")";
+        break;
+    }
+    return Failure("read", path, reason);
+}
+
+ImageFileResult ReadImageFileFloat(const std::string& path, RgbaImageFloat& image)
+{
+    if (ImageFormatOf(path) == ImageFormat::kExr) {
+        std::string reason;
+        if (ReadExr(path, image, reason)) return {true, {}};
+        return Failure("read", path, reason);
+    }
+    RgbaImage16 levels;
+    const ImageFileResult read = ReadImageFile16(path, levels);
+    if (!read) return read;
+    image.width = levels.width;
+    image.height = levels.height;
+    image.pixels.resize(levels.pixels.size());
+    std::transform(levels.pixels.begin(), levels.pixels.end(), image.pixels.begin(), [](const BMM_Color_64& p) {
+        return RgbaFloat{static_cast<float>(p.r) / 65535.0f, static_cast<float>(p.g) / 65535.0f,
+                         static_cast<float>(p.b) / 65535.0f, static_cast<float>(p.a) / 65535.0f};
+    });
+    return {true, {}};
+}

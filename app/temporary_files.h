@@ -1,0 +1,28 @@
+// The temporary files a write has in progress, kept where a signal handler
+// can remove them: the command's second Ctrl-C deletes any half-written
+// image before it ends the process at once.
+//
+// A fixed table of path buffers, each with an atomic state, so that the
+// handler needs neither a lock nor an allocation. Removal is meant for a
+// process about to end: a slot forgotten and reused by another thread while
+// RemoveTemporaryFiles runs may be read half rewritten.
+#pragma once
+
+#include <cstddef>
+
+// Paths longer than this (terminator included) are not remembered.
+inline constexpr std::size_t kTemporaryPathBytes = 4096;
+// How many temporaries may be remembered at once.
+inline constexpr int kTemporarySlots = 8;
+
+// Remembers PATH as a temporary in progress. Returns the slot to forget it
+// by, or -1 when the path is too long or every slot is taken (the write then
+// goes on; its temporary is only left to the normal clean-up).
+int RememberTemporaryFile(const char* path);
+
+// Forgets the slot RememberTemporaryFile returned; -1 is ignored.
+void ForgetTemporaryFile(int slot);
+
+// Unlinks every remembered file. The slots stay taken: each belongs to its
+// writer until that writer forgets it. Async-signal-safe.
+void RemoveTemporaryFiles();

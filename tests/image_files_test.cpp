@@ -1,0 +1,246 @@
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "app/image_files.h"
+#include "image_test_dir.h"
+
+namespace {
+
+constexpr WORD kLevels[] = {0, 1, 32767, 65534, 65535};
+
+// 7 x 3, so that a swapped width and height or a flipped row shows. Every
+// channel, alpha included, takes every level, and colour sits under alpha 0,
+// which a premultiplying writer would lose.
+RgbaImage16 EdgeLevels()
+{
+    RgbaImage16 image{7, 3, {}};
+    for (int y = 0; y < image.height; ++y)
+        for (int x = 0; x < image.width; ++x)
+            image.pixels.push_back({kLevels[(x + y) % 5], kLevels[(x + 2 * y + 1) % 5], kLevels[(3 * x + y + 2) % 5],
+                                    kLevels[(x + 3 * y + 3) % 5]});
+    return image;
+}
+
+// Random levels that no compressor can shrink much: 512 KiB of samples.
+RgbaImage16 Noise(int size = 256)
+{
+    std::mt19937 engine(12345);
+    RgbaImage16 image{size, size, std::vector<BMM_Color_64>(static_cast<size_t>(size) * size)};
+    for (BMM_Color_64& p : image.pixels) {
+        p.r = static_cast<WORD>(engine());
+        p.g = static_cast<WORD>(engine());
+        p.b = static_cast<WORD>(engine());
+        p.a = static_cast<WORD>(engine());
+    }
+    return image;
+}
+
+ImageFileResult Write(const std::string& path, const RgbaImage16& image)
+{
+    return WriteImageFile(path, image.width, image.height, image.pixels);
+}
+
+RgbaImage16 Read16(const std::string& path)
+{
+    RgbaImage16 image;
+    const ImageFileResult read = ReadImageFile16(path, image);
+    EXPECT_TRUE(read.ok) << read.error;
+    return image;
+}
+
+class LevelFormats : public testing::TestWithParam<const char*> {};
+
+TEST_P(LevelFormats, KeepEvery16BitLevelAndRowOrder)
+{
+    ImageTestDir dir;
+    const std::string path = dir / GetParam();
+    const RgbaImage16 image = EdgeLevels();
+    const ImageFileResult written = Write(path, image);
+    ASSERT_TRUE(written.ok) << written.error;
+    const RgbaImage16 back = Read16(path);
+    EXPECT_EQ(back.width, 7);
+    EXPECT_EQ(back.height, 3);
+    EXPECT_EQ(back.pixels, image.pixels);
+    EXPECT_EQ(dir.Entries(), std::vector<std::string>{GetParam()});
+}
+
+INSTANTIATE_TEST_SUITE_P(ImageFiles, LevelFormats, testing::Values("map.png", "map.tif", "map.tiff", "MAP.PNG", "map.Tif"));
+
+TEST(ImageFiles, ExrHoldsLevelsOver65535AsHalves)
+{
+    ImageTestDir dir;
+    const std::string path = dir / "map.exr";
+    const RgbaImage16 image = EdgeLevels();
+    ASSERT_TRUE(Write(path, image).ok);
+    RgbaImageFloat back;
+    const ImageFileResult read = ReadImageFileFloat(path, back);
+    ASSERT_TRUE(read.ok) << read.error;
+    ASSERT_EQ(back.width, 7);
+    ASSERT_EQ(back.height, 3);
+    ASSERT_EQ(back.pixels.size(), image.pixels.size());
+    const auto near = [](float got, WORD level) {
+        const float want = static_cast<float>(level) / 65535.0f;
+        EXPECT_NEAR(got, want, want / 2048.0f + 1e-7f) << "level " << level;
+    };
+    for (size_t i = 0; i < image.pixels.size(); ++i) {
+        near(back.pixels[i].r, image.pixels[i].r);
+        near(back.pixels[i].g, image.pixels[i].g);
+        near(back.pixels[i].b, image.pixels[i].b);
+        near(back.pixels[i].a, image.pixels[i].a);
+    }
+}
+
+TEST(ImageFiles, HalfGreyKeepsItsLevel)
+{
+    // A map value of 0.5 is level 32767: exact in PNG and TIFF, 0.5 in OpenEXR.
+    ImageTestDir dir;
+    const RgbaImage16 grey{2, 2, std::vector<BMM_Color_64>(4, {32767, 32767, 32767, 65535})};
+    for (const char* name : {"grey.png", "grey.tif", "grey.exr"}) ASSERT_TRUE(Write(dir / name, grey).ok) << name;
+    EXPECT_EQ(Read16(dir / "grey.png").pixels, grey.pixels);
+    EXPECT_EQ(Read16(dir / "grey.tif").pixels, grey.pixels);
+    RgbaImageFloat exr;
+    ASSERT_TRUE(ReadImageFileFloat(dir / "grey.exr", exr).ok);
+    EXPECT_EQ(exr.pixels[3].g, 0.5f);
+    EXPECT_EQ(exr.pixels[3].a, 1.0f);
+}
+
+TEST(ImageFiles, ExtensionChoosesTheFormat)
+{
+    EXPECT_EQ(ImageFormatOf("a/b.PNG"), ImageFormat::kPng);
+    EXPECT_EQ(ImageFormatOf("b.TiFf"), ImageFormat::kTiff);
+    EXPECT_EQ(ImageFormatOf("c.exr"), ImageFormat::kExr);
+    for (const char* path : {"a.jpg", "png", ".png", "dir.png/map", "map.png.bak", "map.", ""})
+        EXPECT_FALSE(IsSupportedImagePath(path)) << path;
+}
+
+TEST(ImageFiles, UnknownExtensionIsRefusedBeforeAnyFile)
+{
+    ImageTestDir dir;
+    const ImageFileResult result = Write(dir / "map.jpg", EdgeLevels());
+    EXPECT_FALSE(result.ok);
+    EXPECT_NE(result.error.find(dir / "map.jpg"), std::string::npos) << result.error;
+    EXPECT_NE(result.error.find(".exr"), std::string::npos) << result.error;
+    EXPECT_TRUE(dir.Entries().empty());
+}
+
+TEST(ImageFiles, MissingDirectoryNamesTheFile)
+{
+    ImageTestDir dir;
+    const std::string path = dir / "missing/map.tif";
+    const ImageFileResult result = Write(path, EdgeLevels());
+    EXPECT_FALSE(result.ok);
+    EXPECT_NE(result.error.find(path), std::string::npos) << result.error;
+    EXPECT_TRUE(dir.Entries().empty());
+}
+
+TEST(ImageFiles, ReadOnlyDirectoryNamesTheFileAndLeavesNothing)
+{
+    if (::geteuid() == 0) GTEST_SKIP() << "running as root: directory permissions do not stop a write";
+    ImageTestDir dir;
+    ASSERT_EQ(::chmod(dir.path().c_str(), 0500), 0);
+    const ImageFileResult result = Write(dir / "map.png", EdgeLevels());
+    ::chmod(dir.path().c_str(), 0700);
+    EXPECT_FALSE(result.ok);
+    EXPECT_NE(result.error.find(dir / "map.png"), std::string::npos) << result.error;
+    EXPECT_TRUE(dir.Entries().empty());
+}
+
+// Lowers the file size limit for its lifetime. SIGXFSZ is ignored, so a
+// write past the limit fails with EFBIG instead of ending the process: a real
+// mid-file failure, even for root.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        ::signal(SIGXFSZ, SIG_IGN);
+        ::getrlimit(RLIMIT_FSIZE, &saved_);
+        rlimit lowered = saved_;
+        lowered.rlim_cur = bytes;
+        ok_ = ::setrlimit(RLIMIT_FSIZE, &lowered) == 0;
+    }
+    ~FileSizeLimit() { ::setrlimit(RLIMIT_FSIZE, &saved_); }
+    bool ok() const { return ok_; }
+
+private:
+    rlimit saved_{};
+    bool ok_ = false;
+};
+
+class FailedWrites : public testing::TestWithParam<const char*> {};
+
+TEST_P(FailedWrites, KeepTheExistingFileAndLeaveNoTemporary)
+{
+    ImageTestDir dir;
+    const std::string path = dir / GetParam();
+    const RgbaImage16 good = EdgeLevels();
+    ASSERT_TRUE(Write(path, good).ok);
+    const RgbaImage16 before = Read16(path);
+    ImageFileResult result;
+    {
+        FileSizeLimit limit(16 * 1024);
+        ASSERT_TRUE(limit.ok());
+        result = Write(path, Noise());
+    }
+    EXPECT_FALSE(result.ok);
+    EXPECT_NE(result.error.find(path), std::string::npos) << result.error;
+    EXPECT_EQ(Read16(path).pixels, before.pixels);
+    EXPECT_EQ(dir.Entries(), std::vector<std::string>{GetParam()});
+}
+
+INSTANTIATE_TEST_SUITE_P(ImageFiles, FailedWrites, testing::Values("map.png", "map.tif", "map.exr"));
+
+TEST(ImageFiles, FailedRenameRemovesTheTemporary)
+{
+    ImageTestDir dir;
+    const std::string path = dir / "map.png";
+    ASSERT_TRUE(std::filesystem::create_directory(path));
+    const ImageFileResult result = Write(path, EdgeLevels());
+    EXPECT_FALSE(result.ok);
+    EXPECT_NE(result.error.find(path), std::string::npos) << result.error;
+    EXPECT_EQ(dir.Entries(), std::vector<std::string>{"map.png"});
+    EXPECT_TRUE(std::filesystem::is_directory(path));
+}
+
+TEST(ImageFiles, ReplacingKeepsThePermissions)
+{
+    ImageTestDir dir;
+    const std::string path = dir / "map.tif";
+    ASSERT_TRUE(Write(path, Noise(8)).ok);
+    ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
+    const RgbaImage16 image = EdgeLevels();
+    ASSERT_TRUE(Write(path, image).ok);
+    EXPECT_EQ(Read16(path).pixels, image.pixels);
+    struct stat st {};
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    EXPECT_EQ(dir.Entries(), std::vector<std::string>{"map.tif"});
+}
+
+TEST(ImageFiles, DamagedFilesAreReadErrorsNamingTheFile)
+{
+    ImageTestDir dir;
+    for (const char* name : {"map.png", "map.tif", "map.exr"}) {
+        const std::string path = dir / name;
+        ASSERT_TRUE(Write(path, Noise(64)).ok);
+        std::filesystem::resize_file(path, std::filesystem::file_size(path) / 2);
+        RgbaImage16 image;
+        const ImageFileResult read = ReadImageFile16(path, image);
+        EXPECT_FALSE(read.ok) << name;
+        EXPECT_NE(read.error.find(path), std::string::npos) << read.error;
+    }
+    std::ofstream(dir / "text.png") << "not an image at all";
+    RgbaImage16 image;
+    EXPECT_FALSE(ReadImageFile16(dir / "text.png", image).ok);
+    EXPECT_FALSE(ReadImageFile16(dir / "absent.tif", image).ok);
+}
+
+}  // namespace
