@@ -1,0 +1,32 @@
+// Rasterizing a face's map triangle into the texel grid.
+//
+// The rasterizer works on integer texel coordinates in two steps: it draws
+// the triangle's three edges into the grid as edge markers, then fills every
+// row of the triangle's bounding box from the leftmost to the rightmost
+// marker. Each filled texel gets a record naming the face and the weights of
+// its three vertices there. What the edge drawing marks decides coverage, so
+// its end-texel rules are part of the result.
+//
+// User-interface thread only, before any texel worker starts.
+#pragma once
+
+#include "geom/barray.h"
+#include "host/point3.h"
+#include "map/texel.h"
+
+// Rasterizes the face with map vertices p0, p1, p2 (u = x, v = y; w unused)
+// into the grid, whose columns and rows give the map's width and height. A
+// face with a u or v outside [-0.001, 1.0001] (or not a number) is skipped.
+// Every texel of a filled span is overwritten, so among faces covering the
+// same texel the last one rasterized wins. Writes the debug lines
+// "DRAWLINE : ..." for each edge and "TRIANGLE ..." once.
+void RasterizeFace(BArray<TexelRecord>& grid, Point3 p0, Point3 p1, Point3 p2, int face);
+
+// Writes `marker` into the texels of the edge (x0, y0) -> (x1, y1).
+// Axis-aligned edges leave out their end texel (a zero-length edge draws
+// nothing); any other edge is drawn by Bresenham's algorithm with both ends.
+void DrawLine(int x0, int y0, int x1, int y1, BArray<TexelRecord>& grid, const TexelRecord& marker);
+
+// Brings u and v into the unit range: a value a hair below 0 goes to the
+// right or bottom edge, one a hair above 1 to just above 0. w is untouched.
+void WrapToUnit(Point3& p);

@@ -1,0 +1,285 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "check_recorder.h"
+#include "map_support.h"
+#include "scripted_bitmaps.h"
+#include "scripted_host.h"
+
+namespace {
+
+constexpr BMM_Color_64 kBlack{0, 0, 0, 65535};
+
+class RecordingNode : public ScriptedNode {
+public:
+    using ScriptedNode::ScriptedNode;
+    std::vector<int> stopAtWSM;
+    ObjectState EvalWorldState(TimeValue t, int stop) override
+    {
+        stopAtWSM.push_back(stop);
+        return ScriptedNode::EvalWorldState(t, stop);
+    }
+};
+
+struct MapBake {
+    ScriptedHost host;
+    ScriptedMeshObject object;
+    RecordingNode node{&object};
+    ScriptedBitmapManager bitmaps;
+    BitmapManagerScope installed{&bitmaps};
+    UtilitySettings settings;
+    RunTables tables;
+    MapRunState state;
+
+    MapBake()
+    {
+        object.mesh = MappedCrease();
+        host.selection = {&node};
+        settings.XSiz = 20;
+        settings.YSiz = 14;
+        settings.mapChannel = 1;
+        settings.dist = 6.0f;
+    }
+    void Run(ThreadStarter& starter = DefaultThreadStarter()) { GenerateSmurlMap(host, settings, tables, state, starter); }
+    std::vector<std::string> Texts() const
+    {
+        std::vector<std::string> t;
+        for (const MessageRecord& m : host.messages) t.push_back(m.text);
+        return t;
+    }
+    // The pixels by a second route: rasterize, evaluate directly, the passes.
+    std::vector<BMM_Color_64> Expected(bool oddRowsOnly = false) const
+    {
+        MapRunState s;
+        RasterizeAll(object.mesh, s.TexelGrid, 20, 14);
+        s.TexelValues.Resize(20, 14, 0.0f);
+        const auto values = ExpectedValues(object.mesh, settings, s.TexelGrid, oddRowsOnly);
+        for (std::uint32_t x = 0; x < 20; ++x)
+            for (std::uint32_t y = 0; y < 14; ++y) s.TexelValues.Set(x, y, values[x][y]);
+        RepairSpeckles(s);
+        DilateCoverage(s);
+        std::vector<BMM_Color_64> pixels;
+        for (std::uint32_t y = 0; y < 14; ++y)
+            for (std::uint32_t x = 0; x < 20; ++x) {
+                const WORD level = GreyLevel(s.TexelValues.Get(x, y));
+                pixels.push_back({level, level, level, 65535});
+            }
+        return pixels;
+    }
+    bool AllBlack() const
+    {
+        return bitmaps.pixels.size() == 280u &&
+               std::all_of(bitmaps.pixels.begin(), bitmaps.pixels.end(), [](auto p) { return p == kBlack; });
+    }
+};
+
+TEST(SmurlMap, GreyLevels)
+{
+    EXPECT_EQ(GreyLevel(0.5f), 32767);
+    EXPECT_EQ(GreyLevel(0.99f), 64879);
+    EXPECT_EQ(GreyLevel(1.0f), 65535);
+    EXPECT_EQ(GreyLevel(std::nextafter(1.0f, 0.0f)), 65534);
+    for (float low : {0.0f, -0.25f, -INFINITY, NAN}) EXPECT_EQ(GreyLevel(low), 0);
+    for (float high : {1.5f, INFINITY}) EXPECT_EQ(GreyLevel(high), 65535);
+}
+
+TEST(SmurlMap, RefusalsComeAfterTheGridsAreReset)
+{
+    for (int variant = 0; variant < 3; ++variant) {
+        MapBake bake;
+        bake.state.TexelGrid.Resize(3, 40, TexelRecord{5, {1, 0, 0}, {1, 0, 0}});
+        bake.state.TexelValues.Resize(3, 40, 0.75f);
+        if (variant == 0) bake.host.selection.push_back(&bake.node);
+        if (variant == 1) bake.object.convertible = false;
+        if (variant == 2) bake.object.convertsToNull = true;
+        bake.Run();
+        EXPECT_EQ(bake.Texts(), std::vector<std::string>{variant ? "Could not get TriObject" : "Select exactly one node"});
+        EXPECT_EQ(bake.host.messages[0].title, "Dunsmere");
+        EXPECT_EQ(bake.host.messages[0].type, MB_OK | MB_ICONINFORMATION);
+        EXPECT_EQ(bake.host.progressStarts, 0);
+        for (std::uint32_t x = 0; x < 20; ++x) {
+            ASSERT_EQ(bake.state.TexelGrid.InnerCount(x) + bake.state.TexelValues.InnerCount(x), 28u);
+            for (std::uint32_t y = 0; y < 14; ++y)
+                ASSERT_TRUE(bake.state.TexelGrid.Get(x, y) == kEmptyTexel && bake.state.TexelValues.Get(x, y) == 0.0f);
+        }
+        EXPECT_EQ(bake.state.TexelGrid.OuterCount() + bake.state.TexelValues.OuterCount(), 40u);
+    }
+}
+
+TEST(SmurlMap, FullRunWritesTheMapOfASecondRoute)
+{
+    CheckRecorder checks;
+    DebugCapture debug;
+    MapBake bake;
+    bake.object.convertsToCopy = true;
+    bake.bitmaps.widthOnChoice = 77;  // the choice rewrites the info
+    bake.Run();
+    EXPECT_TRUE(checks.Take().empty());
+    EXPECT_EQ(bake.Texts(), std::vector<std::string>{"elapsed time = 3 secs"});
+    EXPECT_EQ(bake.host.messages[0].type, MB_OK);
+    EXPECT_EQ(bake.host.progressTitle, "Building Smurl Map");
+    EXPECT_EQ(bake.host.progressEnds, 1);
+    EXPECT_EQ(bake.node.stopAtWSM, std::vector<int>{1});
+    EXPECT_EQ(bake.object.copiesDeleted, 1);
+    EXPECT_EQ(bake.tables.vertexNormals.Count(), 0);
+    const int faces = bake.object.mesh.getNumFaces();
+    EXPECT_EQ(debug.Take().size(), static_cast<size_t>(4 * faces));  // three edges and a face each
+
+    // The bar: the share of faces rasterized, then the even worker's progress.
+    ASSERT_GE(bake.host.progress.size(), static_cast<size_t>(faces));
+    for (size_t i = 0; i < bake.host.progress.size(); ++i) {
+        const int share = static_cast<int>(i) < faces ? 100 * static_cast<int>(i) / faces : -1;
+        EXPECT_TRUE(share >= 0 ? bake.host.progress[i] == share : bake.host.progress[i] <= 99) << i;
+    }
+
+    ASSERT_EQ(bake.bitmaps.created.size(), 1u);
+    const BitmapInfo& info = bake.bitmaps.created[0];
+    EXPECT_TRUE(info.Width() == 20 && info.Height() == 14 && info.Type() == 7 && (info.Flags() & MAP_HAS_ALPHA));
+    EXPECT_EQ(bake.bitmaps.chooseParent, nullptr);  // the host's main window
+    EXPECT_EQ(bake.bitmaps.outputCalls, (std::vector<std::string>{"open 20", "write -2000000", "close 0"}));
+    EXPECT_EQ(bake.bitmaps.deleted, 1);
+    const std::vector<BMM_Color_64> expected = bake.Expected();
+    EXPECT_EQ(bake.bitmaps.pixels, expected);
+    EXPECT_GT(std::count_if(expected.begin(), expected.end(), [](auto p) { return p.r > 0 && p.r < 65535; }), 20);
+
+    // Again into the kept grids, and into a fresh state: bit for bit the same.
+    bake.Run();
+    EXPECT_EQ(bake.bitmaps.pixels, expected);
+    MapBake fresh;
+    fresh.Run();
+    EXPECT_EQ(fresh.bitmaps.pixels, expected);
+}
+
+TEST(SmurlMap, FaceFiltersAndUnusableMapFaces)
+{
+    DebugCapture debug;
+    MapBake material;  // every face has ID 0, shown as 1
+    material.settings.mtlIDOn = 1;
+    material.settings.mtlID = 2;
+    material.object.mesh.faces[3].setMatID(1);
+    material.Run();
+    std::vector<std::string> lines = debug.Take();
+    ASSERT_EQ(lines.size(), static_cast<size_t>(material.object.mesh.getNumFaces() - 1 + 4));
+    EXPECT_EQ(lines[0], "Face 0 not included - mtlID 1\n");
+    EXPECT_EQ(lines[6].rfind("TRIANGLE 3: ", 0), 0u);  // face 3 is drawn
+    EXPECT_EQ(lines[7], "Face 4 not included - mtlID 1\n");
+
+    MapBake unselected;  // nothing selected: silent and black
+    unselected.settings.selectedOnly = 1;
+    unselected.Run();
+    EXPECT_TRUE(debug.Take().empty());
+    EXPECT_TRUE(unselected.AllBlack());
+
+    MapBake unmapped;  // no map vertices in the channel: a black map, no message
+    unmapped.settings.mapChannel = 7;
+    unmapped.Run();
+    EXPECT_TRUE(debug.Take().empty());
+    EXPECT_TRUE(unmapped.AllBlack());
+    EXPECT_EQ(unmapped.Texts(), std::vector<std::string>{"elapsed time = 3 secs"});
+
+    CheckRecorder checks;
+    MapBake broken;  // map faces naming map vertices past the channel's end
+    broken.object.mesh.mapFaces(1)[4].t[2] = static_cast<DWORD>(broken.object.mesh.getNumMapVerts(1));
+    broken.object.mesh.mapFaces(1)[9].t[0] = 0xFFFFFFFFu;
+    broken.Run();
+    lines = debug.Take();
+    EXPECT_EQ(lines.size(), static_cast<size_t>(4 * (broken.object.mesh.getNumFaces() - 2)));
+    for (const std::string& l : lines) EXPECT_TRUE(l.rfind("TRIANGLE 4:", 0) && l.rfind("TRIANGLE 9:", 0)) << l;
+    EXPECT_TRUE(checks.Take().empty());
+
+    MapBake empty;  // a map of no texels runs through
+    empty.settings.XSiz = 0;
+    empty.settings.YSiz = -5;
+    empty.Run();
+    EXPECT_TRUE(checks.Take().empty());
+    EXPECT_EQ(empty.bitmaps.deleted, 1);
+    EXPECT_TRUE(empty.bitmaps.pixels.empty());
+}
+
+TEST(SmurlMap, CancelAsksAboutThePartialMap)
+{
+    for (int answer : {IDNO, IDYES}) {
+        MapBake bake;  // workers held until the first poll, which cancels
+        GateStarter gate;
+        bake.host.cancelAtQuery = 1;
+        bake.host.onCancelQuery = [&] { gate.open.store(true); };
+        bake.host.answer = answer;
+        bake.Run(gate);
+        EXPECT_EQ(bake.Texts(), (std::vector<std::string>{"elapsed time = 3 secs", "Save Partial Bitmap?"}));
+        EXPECT_EQ(bake.host.messages[1].type, MB_YESNO | MB_ICONQUESTION);
+        EXPECT_EQ(gate.joins, 2);
+        EXPECT_EQ(bake.host.progressEnds, 1);
+        EXPECT_EQ(bake.bitmaps.created.size(), answer == IDYES ? 1u : 0u);
+        if (answer == IDYES) {
+            EXPECT_TRUE(bake.AllBlack());  // no texel was reached
+            EXPECT_EQ(bake.bitmaps.outputCalls.size(), 3u);
+        }
+    }
+
+    // The odd rows finish inside their start; the even ones are cancelled
+    // unstarted. Bright odd texels lift even ones of their face.
+    MapBake bake;
+    GateStarter half;
+    half.firstInline = true;
+    bake.host.cancelAtQuery = 1;
+    bake.host.onCancelQuery = [&] { half.open.store(true); };
+    bake.host.answer = IDYES;
+    bake.Run(half);
+    EXPECT_EQ(bake.bitmaps.pixels, bake.Expected(true));
+    int lifted = 0;
+    for (std::uint32_t y = 0; y < 14; y += 2)
+        for (std::uint32_t x = 0; x < 20; ++x)
+            lifted += bake.state.TexelGrid.Get(x, y).face >= 0 && bake.bitmaps.Pixel(static_cast<int>(x), static_cast<int>(y)).r > 0;
+    EXPECT_GT(lifted, 0);
+}
+
+TEST(SmurlMap, FailuresEndTheRunInOrder)
+{
+    MapBake noManager;
+    SetBitmapManager(nullptr);
+    noManager.object.convertsToCopy = true;
+    noManager.Run();
+    EXPECT_EQ(noManager.Texts(), (std::vector<std::string>{"elapsed time = 3 secs", "Could not create the smurl map bitmap"}));
+    EXPECT_EQ(noManager.host.messages[1].type, MB_OK | MB_ICONINFORMATION);
+    EXPECT_EQ(noManager.object.copiesDeleted, 1);
+
+    MapBake noBitmap;
+    noBitmap.bitmaps.createsNothing = true;
+    noBitmap.Run();
+    EXPECT_EQ(noBitmap.Texts().back(), "Could not create the smurl map bitmap");
+    EXPECT_EQ(noBitmap.bitmaps.choices, 0);
+
+    MapBake declined;
+    declined.bitmaps.chooseOutput = 0;
+    declined.Run();
+    EXPECT_EQ(declined.bitmaps.choices, 1);
+    EXPECT_TRUE(declined.bitmaps.outputCalls.empty());
+    EXPECT_EQ(declined.bitmaps.deleted, 1);
+
+    MapBake starved;
+    starved.settings.horizontalSpread = starved.settings.verticalSpread = 50000;
+    starved.object.convertsToCopy = true;
+    starved.Run();
+    EXPECT_EQ(starved.Texts(), std::vector<std::string>{"Not enough memory for the smurl calculation"});
+    EXPECT_TRUE(starved.bitmaps.created.empty());
+    EXPECT_EQ(starved.object.copiesDeleted, 1);
+    EXPECT_EQ(starved.host.progressEnds, 1);
+    EXPECT_EQ(starved.tables.vertexNormals.Count(), 0);
+
+    for (int failAt : {1, 2}) {
+        MapBake bake;
+        GateStarter starter;
+        starter.open.store(true);
+        starter.failAt = failAt;
+        bake.Run(starter);
+        EXPECT_EQ(bake.Texts(), std::vector<std::string>{"Failed _beginthread call"});
+        EXPECT_EQ(starter.joins, failAt - 1);
+        EXPECT_TRUE(bake.bitmaps.created.empty());
+        EXPECT_EQ(bake.host.progressEnds, 1);
+        EXPECT_TRUE(bake.tables.workLock.try_lock());
+        bake.tables.workLock.unlock();
+    }
+}
+
+}  // namespace

@@ -1,0 +1,183 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <thread>
+
+#include "check_recorder.h"
+#include "map_support.h"
+
+namespace {
+
+// The crease rasterized into a small map, with the tables a run builds.
+struct TexelBench {
+    Mesh mesh = MappedCrease();
+    UtilitySettings settings;
+    Tab<Point3> faceNormals;
+    VertexNormals vertexNormals;
+    std::mutex workLock;
+    MapRunState state;
+    TexelJob job{mesh, settings, {faceNormals, vertexNormals}, workLock, state};
+
+    explicit TexelBench(std::uint32_t W = 18, std::uint32_t H = 12)
+    {
+        settings.dist = 8.0f;
+        RasterizeAll(mesh, state.TexelGrid, W, H);
+        state.TexelValues.Resize(W, H, 0.0f);
+        BuildFaceNormals(mesh, faceNormals);
+        vertexNormals.BuildVertexNormals(mesh);
+    }
+    void RunBoth()  // on threads of their own, as a run starts them
+    {
+        std::thread odd(&TexelWorkerOdd, &job), even(&TexelWorkerEven, &job);
+        odd.join();
+        even.join();
+        EXPECT_EQ(state.evenRowsDone.load() + state.oddRowsDone.load(), 2);
+    }
+    std::vector<std::vector<float>> Values() const
+    {
+        std::vector<std::vector<float>> v(state.TexelValues.OuterCount());
+        for (std::uint32_t x = 0; x < v.size(); ++x)
+            for (std::uint32_t y = 0; y < state.TexelValues.InnerCount(x); ++y) v[x].push_back(state.TexelValues.Get(x, y));
+        return v;
+    }
+    std::vector<std::vector<float>> Expected() const { return ExpectedValues(mesh, settings, state.TexelGrid); }
+};
+
+TEST(TexelWorkers, ValuesMatchEvaluateSampleOnTheRecords)
+{
+    CheckRecorder checks;
+    TexelBench plain;
+    plain.RunBoth();
+    const auto values = plain.Values();
+    EXPECT_EQ(values, plain.Expected());
+    int open = 0, enclosed = 0;
+    for (const auto& column : values)
+        for (float v : column) {
+            open += v == 0.0f;
+            enclosed += v >= 0.5f;
+        }
+    EXPECT_TRUE(open > 0 && enclosed > 0);
+
+    TexelBench noisy;  // the noise is placed with the raw weights
+    noisy.settings.noiseOn = 1;
+    noisy.settings.noiseSize = 3.7f;
+    noisy.RunBoth();
+    EXPECT_EQ(noisy.Values(), noisy.Expected());
+    EXPECT_NE(noisy.Values(), values);
+
+    TexelBench sizeless;  // size 0 leaves the values as they are
+    sizeless.settings.noiseOn = 1;
+    sizeless.settings.noiseSize = 0.0f;
+    sizeless.RunBoth();
+    EXPECT_EQ(sizeless.Values(), values);
+    EXPECT_TRUE(checks.Take().empty());
+
+    EXPECT_EQ(CapTexelValue(ModulateByNoise(0.7f, -1.0f)), 0.0f);
+    EXPECT_EQ(CapTexelValue(ModulateByNoise(0.6f, 1.0f)), 0.99f);  // 1.2
+    EXPECT_EQ(CapTexelValue(ModulateByNoise(0.5f, 1.0f)), 1.0f);   // exactly 1 stays
+}
+
+TEST(TexelWorkers, CancelAndAMissingRayBufferStopBeforeAnyTexel)
+{
+    TexelBench cancelled;
+    cancelled.state.TexelValues.Fill(0.25f);
+    cancelled.state.cancelFlag.store(1);
+    EXPECT_EQ(TexelWorker(cancelled.job, kEvenRows), 0);
+    EXPECT_EQ(cancelled.state.evenRowsDone.load(), 1);
+    EXPECT_EQ(cancelled.state.oddRowsDone.load(), 0);  // only its own flag
+    EXPECT_EQ(TexelWorker(cancelled.job, kOddRows), 0);
+    for (const auto& column : cancelled.Values())
+        for (float v : column) EXPECT_EQ(v, 0.25f);
+
+    TexelBench starved;  // 2.5e9 rays: more than any buffer can be sized for
+    starved.settings.horizontalSpread = starved.settings.verticalSpread = 50000;
+    starved.RunBoth();
+    EXPECT_EQ(starved.state.scratchFailed.load(), 1);
+    EXPECT_EQ(starved.state.cancelFlag.load(), 1);
+    for (const auto& column : starved.Values())
+        for (float v : column) EXPECT_EQ(v, 0.0f);
+}
+
+TEST(TexelWorkers, RowsSplitByParityAndOnlyTheEvenWorkerReports)
+{
+    for (int W : {1, 7, 4096})
+        for (int y = 0; y < 200; y += 2) EXPECT_EQ(RowProgress(y, W, 200), y / 2);
+
+    TexelBench tall(3, 200);
+    tall.state.progressPercent = 55;
+    EXPECT_EQ(TexelWorker(tall.job, kOddRows), 1);
+    EXPECT_EQ(tall.state.progressPercent, 0);  // both workers start it at 0
+    const auto odd = tall.Values();
+    EXPECT_EQ(TexelWorker(tall.job, kEvenRows), 1);
+    EXPECT_EQ(tall.state.progressPercent, 99);  // never 100
+    const auto expected = tall.Expected();
+    for (std::uint32_t x = 0; x < 3; ++x)
+        for (std::uint32_t y = 0; y < 200; ++y) EXPECT_EQ(odd[x][y], y % 2 ? expected[x][y] : 0.0f);
+    EXPECT_EQ(tall.Values(), expected);
+
+    TexelBench flat(18, 1);  // no odd row at all; the even worker reports 0
+    flat.state.progressPercent = 55;
+    EXPECT_EQ(TexelWorker(flat.job, kOddRows), 1);
+    EXPECT_EQ(flat.Values(), std::vector<std::vector<float>>(18, {0.0f}));
+    EXPECT_EQ(TexelWorker(flat.job, kEvenRows), 1);
+    EXPECT_EQ(flat.state.progressPercent, 0);
+    EXPECT_EQ(flat.Values(), flat.Expected());
+}
+
+// A 6 x 5 map whose records and values are set by hand.
+struct PassMap {
+    MapRunState state;
+    PassMap()
+    {
+        state.TexelGrid.Resize(6, 5, kEmptyTexel);
+        state.TexelValues.Resize(6, 5, 0.0f);
+    }
+    void Cover(std::uint32_t x, std::uint32_t y, int face, float value)
+    {
+        state.TexelGrid.Set(x, y, {face, {0.2f, 0.3f, 0.5f}, {0.2f, 0.3f, 0.5f}});
+        state.TexelValues.Set(x, y, value);
+    }
+    float At(std::uint32_t x, std::uint32_t y) const { return state.TexelValues.Get(x, y); }
+};
+
+TEST(NeighbourhoodPasses, RepairLiftsSpecklesFromBrightTexelsOfTheSameFace)
+{
+    PassMap m;
+    m.Cover(2, 2, 0, 0.05f);  // beside 0.85 and 0.9 of its face: lifted to 0.9
+    m.Cover(1, 1, 0, 0.85f);
+    m.Cover(3, 2, 0, 0.9f);
+    m.Cover(2, 3, 0, 0.7f);   // not bright, and too bright to be lifted
+    m.Cover(3, 3, 0, 0.85f);
+    m.Cover(4, 4, 1, 0.05f);  // its bright neighbour belongs to face 0
+    m.Cover(0, 0, 3, 0.8f);   // the limits count: 0.1 beside 0.8 is lifted ...
+    m.Cover(1, 0, 3, 0.1f);
+    m.Cover(2, 0, 3, 0.0f);   // ... but a lifted texel lights nothing
+    m.Cover(5, 0, 2, 0.0f);   // at the map's corner, beside 0.95 of its face
+    m.Cover(5, 1, 2, 0.95f);
+    m.state.TexelValues.Set(0, 4, -0.3f);  // uncovered: only made positive
+    RepairSpeckles(m.state);
+    EXPECT_EQ(m.At(2, 2), 0.9f);
+    EXPECT_EQ(m.At(2, 3), 0.7f);
+    EXPECT_EQ(m.At(4, 4), 0.05f);
+    EXPECT_EQ(m.At(1, 0), 0.8f);
+    EXPECT_EQ(m.At(2, 0), 0.0f);
+    EXPECT_EQ(m.At(5, 0), 0.95f);
+    EXPECT_EQ(m.At(0, 4), 0.3f);
+}
+
+TEST(NeighbourhoodPasses, DilateGrowsCoverageByOneTexel)
+{
+    PassMap m;
+    m.Cover(1, 2, 0, 0.3f);
+    m.Cover(3, 3, 1, 0.7f);
+    m.Cover(5, 0, 2, 0.0f);
+    DilateCoverage(m.state);
+    EXPECT_EQ(m.At(2, 2), 0.7f);  // beside 0.3 and 0.7
+    EXPECT_EQ(m.At(0, 1), 0.3f);  // clipped at the edge
+    EXPECT_EQ(m.At(4, 4), 0.7f);
+    EXPECT_EQ(m.At(1, 2), 0.3f);  // covered texels keep their value
+    EXPECT_EQ(m.At(5, 4), 0.0f);  // two away, though (4, 4) was just filled
+    EXPECT_EQ(m.At(5, 2), 0.0f);
+}
+
+}  // namespace
