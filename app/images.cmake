@@ -10,6 +10,5 @@ add_library(dunsmere_images STATIC
     ${CMAKE_CURRENT_LIST_DIR}/png_file.cpp
     ${CMAKE_CURRENT_LIST_DIR}/tiff_file.cpp
     ${CMAKE_CURRENT_LIST_DIR}/exr_file.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/temporary_files.cpp
     ${CMAKE_CURRENT_LIST_DIR}/file_bitmaps.cpp)
-target_link_libraries(dunsmere_images PUBLIC dunsmere_host PRIVATE PNG::PNG TIFF::TIFF OpenEXR::OpenEXR)
+target_link_libraries(dunsmere_images PUBLIC dunsmere_host dunsmere_temporaries PRIVATE PNG::PNG TIFF::TIFF OpenEXR::OpenEXR)

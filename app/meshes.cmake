@@ -10,4 +10,4 @@ add_library(dunsmere_meshes STATIC
     ${CMAKE_CURRENT_LIST_DIR}/ply_writer.cpp
     ${CMAKE_CURRENT_LIST_DIR}/assimp_reader.cpp
     ${CMAKE_CURRENT_LIST_DIR}/gltf_writer.cpp)
-target_link_libraries(dunsmere_meshes PUBLIC dunsmere_host PRIVATE assimp::assimp)
+target_link_libraries(dunsmere_meshes PUBLIC dunsmere_host dunsmere_temporaries PRIVATE assimp::assimp)

@@ -1,5 +1,7 @@
 #include "app/pending_file.h"
 
+#include "app/temporary_files.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -38,6 +40,7 @@ PendingFile::PendingFile(std::string target) : target_(std::move(target))
             throw MeshFileError(target_ + ": cannot create a file beside it: " + ErrorText(error));
         }
     }
+    slot_ = RememberTemporaryFile(temporary_.c_str());
     // A file written over keeps its permissions.
     struct stat old {};
     if (::stat(target_.c_str(), &old) == 0 && S_ISREG(old.st_mode)) (void)::fchmod(fd_, old.st_mode & 07777);
@@ -51,6 +54,8 @@ void PendingFile::Discard()
     fd_ = -1;
     if (!temporary_.empty()) ::unlink(temporary_.c_str());
     temporary_.clear();
+    ForgetTemporaryFile(slot_);
+    slot_ = -1;
 }
 
 void PendingFile::Fail(const char* what, int error)
@@ -118,4 +123,6 @@ void PendingFile::Commit()
     if (::close(fd) != 0) Fail("write", errno);
     if (::rename(temporary_.c_str(), target_.c_str()) != 0) Fail("replace it", errno);
     temporary_.clear();
+    ForgetTemporaryFile(slot_);
+    slot_ = -1;
 }

@@ -41,5 +41,6 @@ private:
     std::string target_;
     std::string temporary_;
     int fd_ = -1;
+    int slot_ = -1;  // in the table a second Ctrl-C clears
     std::string failure_;
 };

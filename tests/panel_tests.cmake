@@ -1,0 +1,20 @@
+# The rollup panel and the plug-in library.
+
+# The panel and the library's internals, through the plug-in's static code.
+dunsmere_test(panel_tests ui_panel_test.cpp)
+target_link_libraries(panel_tests PRIVATE dunsmere_plugin_core)
+
+# The library's entry, descriptor and strings through the static code, and
+# the built Dunsmere.dlu through its exports.
+dunsmere_test(plugin_tests plugin_test.cpp)
+target_link_libraries(plugin_tests PRIVATE dunsmere_plugin_core ${CMAKE_DL_LIBS})
+target_compile_definitions(plugin_tests PRIVATE
+    DUNSMERE_PLUGIN_FILE="$<TARGET_FILE:Dunsmere>"
+    DUNSMERE_PROJECT_VERSION="${PROJECT_VERSION}")
+add_dependencies(plugin_tests Dunsmere)
+
+if(NOT WIN32)
+    add_test(NAME PluginExportsOnlyTheFour
+             COMMAND ${CMAKE_COMMAND} -DNM=${CMAKE_NM} -DLIBRARY=$<TARGET_FILE:Dunsmere>
+                     -P ${PROJECT_SOURCE_DIR}/plugin/check_exports.cmake)
+endif()

@@ -1,0 +1,639 @@
+// The utility's rollup page and About box, driven as a host drives them:
+// begin editing adds the page, clicks and typed text change its controls,
+// end editing deletes it. The page's settings go to a temporary directory.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "check_recorder.h"
+#include "eval/vertex_colors.h"
+#include "mesh_builders.h"
+#include "scripted_host.h"
+#include "ui/library.h"
+#include "ui/panel.h"
+#include "ui/utility.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct RollupRequest {
+    HINSTANCE instance;
+    int templateId;
+    DLGPROC proc;
+    std::string title;
+    LPARAM param;
+    DWORD flags;
+    int category;
+    // What the utility held while the page was being added.
+    Interface* storedIp;
+    IUtil* storedIu;
+};
+
+struct MouseRecord {
+    HWND page;
+    UINT msg;
+    WPARAM w;
+    LPARAM l;
+    bool operator==(const MouseRecord&) const = default;
+};
+
+// A command panel with room for one rollup page.
+class PanelHost : public ScriptedHost {
+public:
+    HWND AddRollupPage(HINSTANCE instance, int templateId, DLGPROC proc, const char* title, LPARAM param,
+                       DWORD flags, int category) override
+    {
+        added.push_back({instance, templateId, proc, title ? title : "(null)", param, flags, category,
+                         TheUtility().ip, TheUtility().iu});
+        const DialogTemplate* tmpl = FindDialogTemplate(instance, templateId);
+        if (!tmpl) return nullptr;
+        page = std::make_unique<DialogWindow>(*tmpl, proc, instance);
+        initResult = page->Send(WM_INITDIALOG, 0, param);
+        return page.get();
+    }
+    void DeleteRollupPage(HWND hWnd) override
+    {
+        deleted.push_back(hWnd);
+        ipWhileDeleting = TheUtility().ip;
+        if (!hWnd || hWnd != page.get()) return;
+        destroyResult = page->Send(WM_DESTROY);
+        page.reset();
+    }
+    void RollupMouseMessage(HWND hWnd, UINT msg, WPARAM w, LPARAM l) override
+    {
+        if (throwOnMouse) throw std::runtime_error("host failure");
+        mouse.push_back({hWnd, msg, w, l});
+    }
+
+    std::unique_ptr<DialogWindow> page;
+    std::vector<RollupRequest> added;
+    std::vector<HWND> deleted;
+    std::vector<MouseRecord> mouse;
+    Interface* ipWhileDeleting = nullptr;
+    INT_PTR initResult = -1, destroyResult = -1;
+    bool throwOnMouse = false;
+};
+
+class PanelTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        std::string pattern = (fs::path(::testing::TempDir()) / "dunsmere-panel-XXXXXX").string();
+        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+        dir = pattern;
+        host.configDir = dir.string();
+        // The page is closed after end editing has cleared the stored
+        // interface: its save then finds the host through the core interface.
+        SetCOREInterface(&host);
+        DunsmereUtility& u = TheUtility();
+        u.settings = UtilitySettings{};
+        u.ip = nullptr;
+        u.iu = nullptr;
+        u.hPanel = nullptr;
+        interfacesBefore = OpenControlInterfaces();
+    }
+    void TearDown() override
+    {
+        if (host.page) Close();
+        SetWindowSystem(nullptr);
+        SetCOREInterface(nullptr);
+        fs::remove_all(dir);
+    }
+
+    DunsmereUtility& U() { return TheUtility(); }
+    HWND Open()
+    {
+        U().BeginEditParams(&host, &iutil);
+        return host.page.get();
+    }
+    void Close() { U().EndEditParams(&host, &iutil); }
+
+    DialogWindow& Page() { return *host.page; }
+    DialogControl& Ctl(int id)
+    {
+        DialogControl* c = host.page ? host.page->Control(id) : nullptr;
+        if (!c) throw std::logic_error("no control " + std::to_string(id));
+        return *c;
+    }
+    bool Enabled(int id) { return Ctl(id).enabled; }
+    bool Checked(int id) { return Ctl(id).checked; }
+    std::string Text(int id) { return Ctl(id).text; }
+    void Type(int id, const std::string& text) { Ctl(id).text = text; }
+    INT_PTR Command(int id) { return Page().Send(WM_COMMAND, MAKEWPARAM(id, 0), 0); }
+
+    fs::path File() const { return dir / "Dunsmere.ini"; }
+    void Write(const std::string& text) const { std::ofstream(File(), std::ios::binary) << text; }
+    // The file's keys and value texts.
+    std::map<std::string, std::string> Saved() const
+    {
+        std::map<std::string, std::string> keys;
+        std::ifstream in(File());
+        std::string line;
+        while (std::getline(in, line)) {
+            const size_t eq = line.find('=');
+            if (eq != std::string::npos) keys[line.substr(0, eq)] = line.substr(eq + 1);
+        }
+        return keys;
+    }
+
+    fs::path dir;
+    PanelHost host;
+    IUtil iutil;
+    int interfacesBefore = 0;
+};
+
+const char* const kStoredFile =
+    "[Dunsmere]\n"
+    "algorithm=1009\n"
+    "XSiz=640\n"
+    "YSiz=480\n"
+    "horizontalSpread=12\n"
+    "verticalSpread=3\n"
+    "mapChannel=2\n"
+    "dist=12.5\n"
+    "selectedOnly=1\n"
+    "noiseOn=1\n"
+    "noiseSize=7.25\n"
+    "mtlID=5\n"
+    "mtlIDOn=1\n"
+    "addVertexColors=1\n";
+
+// The thirteen controls only some algorithms use.
+const std::vector<int> kAlgorithmControls = {kEditXSiz,   kSpinXSiz,      kEditYSiz,      kSpinYSiz, kEditMapChannel,
+                                             kSpinMapChannel, kIdNoiseOn, kEditNoiseSize, kSpinNoiseSize,
+                                             kIdMtlIDOn,  kEditMtlID,     kSpinMtlID,     kIdAccumulate};
+// Controls no algorithm disables.
+const std::vector<int> kAlwaysEnabled = {kIdUVMap,       kIdVertexColors, kIdSpatial,      kEditDist,
+                                         kSpinDist,      kIdSelectedOnly, kEditVertical,   kSpinVertical,
+                                         kEditHorizontal, kSpinHorizontal, kIdGenerate,    kIdAbout};
+
+// ---- Opening -------------------------------------------------------------
+
+TEST_F(PanelTest, BeginEditingStoresTheInterfacesThenAddsThePage)
+{
+    const HWND page = Open();
+    ASSERT_NE(page, nullptr);
+    ASSERT_EQ(host.added.size(), 1u);
+    const RollupRequest& r = host.added[0];
+    EXPECT_EQ(r.instance, LibraryInstance());
+    EXPECT_EQ(r.templateId, 101);
+    EXPECT_EQ(r.proc, &PanelDlgProc);
+    EXPECT_EQ(r.title, "Parameters");
+    EXPECT_EQ(r.param, 0);
+    EXPECT_EQ(r.flags, 0u);
+    EXPECT_EQ(r.category, ROLLUP_CAT_UTILITY);
+    EXPECT_EQ(r.storedIp, &host);  // stored before the page was added
+    EXPECT_EQ(r.storedIu, &iutil);
+    EXPECT_EQ(host.initResult, TRUE);
+    EXPECT_EQ(U().hPanel, page);
+    EXPECT_EQ(U().ip, &host);
+    EXPECT_EQ(U().iu, &iutil);
+    EXPECT_EQ(OpenControlInterfaces(), interfacesBefore + 16);
+}
+
+TEST_F(PanelTest, OpeningShowsTheStoredSettings)
+{
+    Write(kStoredFile);
+    Open();
+    EXPECT_FALSE(Checked(kIdUVMap));
+    EXPECT_TRUE(Checked(kIdVertexColors));
+    EXPECT_FALSE(Checked(kIdSpatial));
+    EXPECT_TRUE(Checked(kIdSelectedOnly));
+    EXPECT_TRUE(Checked(kIdNoiseOn));
+    EXPECT_TRUE(Checked(kIdMtlIDOn));
+    EXPECT_TRUE(Checked(kIdAccumulate));
+    EXPECT_EQ(Text(kEditXSiz), "640");
+    EXPECT_EQ(Text(kEditYSiz), "480");
+    EXPECT_EQ(Text(kEditHorizontal), "12");
+    EXPECT_EQ(Text(kEditVertical), "3");
+    EXPECT_EQ(Text(kEditMapChannel), "2");
+    EXPECT_EQ(Text(kEditDist), "12.5");
+    EXPECT_EQ(Text(kEditNoiseSize), "7.25");
+    EXPECT_EQ(Text(kEditMtlID), "5");
+    EXPECT_EQ(Ctl(kSpinXSiz).ival, 640);
+    EXPECT_EQ(Ctl(kSpinDist).fval, 12.5f);
+    EXPECT_EQ(Ctl(kSpinNoiseSize).fval, 7.25f);
+    EXPECT_EQ(Ctl(kSpinMtlID).ival, 5);
+}
+
+TEST_F(PanelTest, WithoutAFileThePanelShowsTheLoadDefaultsAndClosingWritesThem)
+{
+    Open();
+    EXPECT_TRUE(Checked(kIdUVMap));
+    EXPECT_EQ(Text(kEditMapChannel), "1");  // not the constructor's 0
+    EXPECT_EQ(Text(kEditDist), "30");
+    EXPECT_EQ(Text(kEditNoiseSize), "25");
+    EXPECT_FALSE(fs::exists(File()));
+    Close();
+    const auto saved = Saved();
+    EXPECT_EQ(saved.size(), 13u);
+    EXPECT_EQ(saved.at("algorithm"), "1008");
+    EXPECT_EQ(saved.at("mapChannel"), "1");
+    EXPECT_EQ(saved.at("dist"), "30.000000");
+    EXPECT_EQ(saved.at("noiseSize"), "25.000000");
+    EXPECT_EQ(saved.at("XSiz"), "200");
+}
+
+TEST_F(PanelTest, SpinnersHaveTheirRangesAndAreLinkedToTheirEdits)
+{
+    Open();
+    struct Range {
+        int spin, edit, min, max;
+    };
+    for (const Range& r : {Range{kSpinHorizontal, kEditHorizontal, 0, 24}, Range{kSpinVertical, kEditVertical, 0, 10},
+                           Range{kSpinXSiz, kEditXSiz, 50, 4096}, Range{kSpinYSiz, kEditYSiz, 50, 4096},
+                           Range{kSpinMapChannel, kEditMapChannel, 1, 99}, Range{kSpinMtlID, kEditMtlID, 1, 100}}) {
+        SCOPED_TRACE(r.spin);
+        EXPECT_FALSE(Ctl(r.spin).isFloat);
+        EXPECT_EQ(Ctl(r.spin).imin, r.min);
+        EXPECT_EQ(Ctl(r.spin).imax, r.max);
+        EXPECT_EQ(Ctl(r.spin).linkedEdit, r.edit);
+    }
+    EXPECT_TRUE(Ctl(kSpinDist).isFloat);
+    EXPECT_EQ(Ctl(kSpinDist).fmin, 1.0f);
+    EXPECT_EQ(Ctl(kSpinDist).fmax, 100000.0f);
+    EXPECT_EQ(Ctl(kSpinDist).scale, 1.0f);
+    EXPECT_EQ(Ctl(kSpinDist).linkedEdit, kEditDist);
+    EXPECT_TRUE(Ctl(kSpinNoiseSize).isFloat);
+    EXPECT_EQ(Ctl(kSpinNoiseSize).fmin, 0.0f);
+    EXPECT_EQ(Ctl(kSpinNoiseSize).fmax, 100000.0f);
+    EXPECT_EQ(Ctl(kSpinNoiseSize).scale, 1.0f);
+    EXPECT_EQ(Ctl(kSpinNoiseSize).linkedEdit, kEditNoiseSize);
+}
+
+TEST_F(PanelTest, StoredAlgorithmOutOfRangeBecomesUVMapAndIsSavedSo)
+{
+    Write("[Dunsmere]\nalgorithm=7\n");
+    Open();
+    EXPECT_EQ(U().settings.algorithm, 1008);
+    EXPECT_TRUE(Checked(kIdUVMap));
+    EXPECT_FALSE(Checked(kIdVertexColors));
+    EXPECT_FALSE(Checked(kIdSpatial));
+    EXPECT_TRUE(Enabled(kEditXSiz));  // shown as UV Map in every respect
+    Command(kIdGenerate);
+    EXPECT_EQ(Saved().at("algorithm"), "1008");
+}
+
+TEST_F(PanelTest, OutOfRangeValuesStayInTheRecordUntilReadBackThroughTheSpinners)
+{
+    Write("[Dunsmere]\nXSiz=10\ndist=0.5\nhorizontalSpread=99\n");
+    Open();
+    // Shown clamped, but the record keeps the file's values while open.
+    EXPECT_EQ(Text(kEditXSiz), "50");
+    EXPECT_EQ(Text(kEditDist), "1");
+    EXPECT_EQ(Text(kEditHorizontal), "24");
+    EXPECT_EQ(U().settings.XSiz, 10);
+    EXPECT_EQ(U().settings.dist, 0.5f);
+    Close();
+    const auto saved = Saved();
+    EXPECT_EQ(saved.at("XSiz"), "50");
+    EXPECT_EQ(saved.at("dist"), "1.000000");
+    EXPECT_EQ(saved.at("horizontalSpread"), "24");
+}
+
+TEST_F(PanelTest, StoredNoiseSizeIsShownAndSavedBackUnchanged)
+{
+    struct Case {
+        const char* stored;
+        const char* shown;
+    };
+    for (const Case& c : {Case{"0.1", "0.1"}, Case{"7.25", "7.25"}, Case{"100000", "1e+05"}}) {
+        SCOPED_TRACE(c.stored);
+        Write(std::string("[Dunsmere]\nnoiseSize=") + c.stored + "\n");
+        Open();
+        // The float edit shows the shortest text that reads back the same.
+        EXPECT_EQ(Text(kEditNoiseSize), c.shown);
+        EXPECT_EQ(Ctl(kSpinNoiseSize).fval, std::strtof(c.stored, nullptr));
+        Close();
+        DunsmereUtility reread;
+        reread.LoadSettings();
+        EXPECT_EQ(reread.settings.noiseSize, std::strtof(c.stored, nullptr));
+    }
+    EXPECT_EQ(Saved().at("noiseSize"), "100000.000000");
+}
+
+// ---- The algorithm and the controls it uses ------------------------------
+
+TEST_F(PanelTest, EachAlgorithmEnablesItsOwnControls)
+{
+    Open();
+    for (int id : kAlgorithmControls) EXPECT_EQ(Enabled(id), id != kIdAccumulate) << "UV Map, control " << id;
+    Page().Click(kIdVertexColors);
+    for (int id : kAlgorithmControls) EXPECT_EQ(Enabled(id), id == kIdAccumulate) << "Vertex Colors, control " << id;
+    Page().Click(kIdSpatial);
+    for (int id : kAlgorithmControls) EXPECT_FALSE(Enabled(id)) << "Spatial, control " << id;
+    for (int id : kAlwaysEnabled) EXPECT_TRUE(Enabled(id)) << "control " << id;
+    Page().Click(kIdUVMap);
+    for (int id : kAlgorithmControls) EXPECT_EQ(Enabled(id), id != kIdAccumulate) << "UV Map again, control " << id;
+}
+
+TEST_F(PanelTest, RadioClickChangesTheAlgorithmAtOnceAndClosingSavesIt)
+{
+    Open();
+    EXPECT_EQ(Page().Click(kIdVertexColors), TRUE);
+    EXPECT_EQ(U().settings.algorithm, 1009);
+    EXPECT_TRUE(Checked(kIdVertexColors));
+    EXPECT_FALSE(Checked(kIdUVMap));
+    EXPECT_FALSE(fs::exists(File()));  // a click saves nothing by itself
+    Close();
+    EXPECT_EQ(Saved().at("algorithm"), "1009");
+}
+
+TEST_F(PanelTest, SpatialStoredDisablesItsControlsAndGenerateSavesThenRefuses)
+{
+    std::string text = kStoredFile;
+    text.replace(text.find("algorithm=1009"), 14, "algorithm=1010");
+    Write(text);
+    Open();
+    EXPECT_TRUE(Checked(kIdSpatial));
+    for (int id : kAlgorithmControls) EXPECT_FALSE(Enabled(id)) << id;
+    for (int id : kAlwaysEnabled) EXPECT_TRUE(Enabled(id)) << id;
+
+    Page().Click(kIdSelectedOnly);  // now unchecked: read back at "Generate"
+    Type(kEditDist, "44");
+    EXPECT_EQ(Command(kIdGenerate), TRUE);
+    ASSERT_EQ(host.messages.size(), 1u);
+    EXPECT_EQ(host.messages[0].text, "This Smurl type is not implemented yet");
+    EXPECT_EQ(host.messages[0].title, "Dunsmere");
+    EXPECT_EQ(host.messages[0].type, MB_OK | MB_ICONINFORMATION);
+    const auto saved = Saved();
+    EXPECT_EQ(saved.at("algorithm"), "1010");
+    EXPECT_EQ(saved.at("selectedOnly"), "0");
+    EXPECT_EQ(saved.at("dist"), "44.000000");
+    EXPECT_EQ(saved.at("XSiz"), "640");  // disabled, still read back
+}
+
+TEST_F(PanelTest, DisabledNoiseAndFilterAreStillReadAndSaved)
+{
+    Open();
+    Page().Click(kIdVertexColors);
+    ASSERT_FALSE(Enabled(kIdNoiseOn));
+    // Values set while the controls were enabled, or by the program.
+    CheckDlgButton(&Page(), kIdNoiseOn, BST_CHECKED);
+    CheckDlgButton(&Page(), kIdMtlIDOn, BST_CHECKED);
+    Type(kEditNoiseSize, "3.5");
+    Type(kEditMtlID, "9");
+    Command(kIdGenerate);
+    // Nothing is selected: the vertex generation refuses, after the save.
+    ASSERT_EQ(host.messages.size(), 1u);
+    EXPECT_EQ(host.messages[0].text, kSelectOneNode);
+    auto saved = Saved();
+    EXPECT_EQ(saved.at("noiseOn"), "1");
+    EXPECT_EQ(saved.at("noiseSize"), "3.500000");
+    EXPECT_EQ(saved.at("mtlIDOn"), "1");
+    EXPECT_EQ(saved.at("mtlID"), "9");
+
+    Type(kEditNoiseSize, "4.5");
+    CheckDlgButton(&Page(), kIdMtlIDOn, BST_UNCHECKED);
+    Close();
+    saved = Saved();
+    EXPECT_EQ(saved.at("noiseSize"), "4.500000");
+    EXPECT_EQ(saved.at("mtlIDOn"), "0");
+    EXPECT_EQ(saved.at("algorithm"), "1009");
+}
+
+// ---- Generate --------------------------------------------------------------
+
+TEST_F(PanelTest, GenerateReadsTheEditTextNotTheSpinners)
+{
+    Open();
+    // Typed but not yet taken by the spinners: out of their range, or no
+    // number at all.
+    Type(kEditXSiz, "9999");
+    Type(kEditYSiz, "-3");
+    Type(kEditDist, "abc");
+    Type(kEditVertical, "2.9");
+    EXPECT_EQ(Ctl(kSpinXSiz).ival, 200);
+    Command(kIdGenerate);
+    EXPECT_EQ(U().settings.XSiz, 9999);
+    EXPECT_EQ(U().settings.YSiz, -3);
+    EXPECT_EQ(U().settings.dist, 0.0f);
+    EXPECT_EQ(U().settings.verticalSpread, 2);
+    const auto saved = Saved();
+    EXPECT_EQ(saved.at("XSiz"), "9999");
+    EXPECT_EQ(saved.at("dist"), "0.000000");
+}
+
+TEST_F(PanelTest, CheckBoxesChangeTheRecordOnlyAtGenerateOrClosing)
+{
+    Open();
+    EXPECT_EQ(Page().Click(kIdSelectedOnly), TRUE);
+    EXPECT_EQ(Page().Click(kIdNoiseOn), TRUE);
+    EXPECT_EQ(U().settings.selectedOnly, 0);
+    EXPECT_EQ(U().settings.noiseOn, 0);
+    Command(kIdGenerate);
+    EXPECT_EQ(U().settings.selectedOnly, 1);
+    EXPECT_EQ(U().settings.noiseOn, 1);
+    EXPECT_EQ(Saved().at("selectedOnly"), "1");
+}
+
+TEST_F(PanelTest, GenerateVertexColorsRunsWithTheSavedSettings)
+{
+    ScriptedMeshObject object;
+    object.mesh = CreaseMesh(4);
+    ScriptedNode node(&object);
+    host.selection = {&node};
+    Open();
+    Page().Click(kIdVertexColors);
+    Type(kEditDist, "20");
+    Command(kIdGenerate);
+    EXPECT_EQ(Saved().at("dist"), "20.000000");
+    ASSERT_EQ(host.messages.size(), 1u);
+    EXPECT_EQ(host.messages[0].text.rfind("Smurl calculation complete", 0), 0u);
+    EXPECT_EQ(object.mesh.getNumVertCol(), object.mesh.getNumVerts());
+    EXPECT_FALSE(node.notifications.empty());
+    EXPECT_EQ(U().settings.dist, 20.0f);
+}
+
+TEST_F(PanelTest, UVMapGenerateSavesFirst)
+{
+    Open();
+    Type(kEditMapChannel, "7");
+    Command(kIdGenerate);
+    EXPECT_EQ(Saved().at("mapChannel"), "7");
+    for (const MessageRecord& m : host.messages) EXPECT_NE(m.text, kNotImplemented);
+}
+
+// ---- Other messages ------------------------------------------------------------
+
+TEST_F(PanelTest, EveryCommandIsHandledAndOtherMessagesAreNot)
+{
+    Open();
+    const UtilitySettings before = U().settings;
+    EXPECT_EQ(Command(4242), TRUE);
+    EXPECT_EQ(Command(kIdAccumulate), TRUE);
+    EXPECT_EQ(U().settings, before);
+    EXPECT_EQ(Page().Send(0x0005 /* size */), FALSE);
+    EXPECT_EQ(Page().Send(0x0203 /* double click */), FALSE);
+    EXPECT_TRUE(host.mouse.empty());
+}
+
+TEST_F(PanelTest, MouseMessagesGoToTheHostOnlyWhileItIsStored)
+{
+    const HWND page = Open();
+    EXPECT_EQ(page->Send(WM_MOUSEMOVE, 1, 0x00020003), TRUE);
+    EXPECT_EQ(page->Send(WM_LBUTTONDOWN, 1, 0x00040005), TRUE);
+    EXPECT_EQ(page->Send(WM_LBUTTONUP, 0, 0x00060007), TRUE);
+    const std::vector<MouseRecord> expected = {{page, WM_MOUSEMOVE, 1, 0x00020003},
+                                               {page, WM_LBUTTONDOWN, 1, 0x00040005},
+                                               {page, WM_LBUTTONUP, 0, 0x00060007}};
+    EXPECT_EQ(host.mouse, expected);
+    Close();
+
+    // A page whose utility holds no interface: handled, but not passed on.
+    DialogWindow stray(*FindDialogTemplate(LibraryInstance(), kPanelDialog), PanelDlgProc, LibraryInstance());
+    EXPECT_EQ(stray.Send(WM_MOUSEMOVE, 0, 0), TRUE);
+    EXPECT_EQ(stray.Send(WM_LBUTTONDOWN, 0, 0), TRUE);
+    EXPECT_EQ(host.mouse.size(), 3u);
+}
+
+TEST_F(PanelTest, NothingThrownLeavesTheDialogProcedure)
+{
+    CheckRecorder checks;
+    const HWND page = Open();
+    host.throwOnMouse = true;
+    EXPECT_EQ(page->Send(WM_MOUSEMOVE, 0, 0), FALSE);
+    const auto reports = checks.Take();
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_EQ(reports[0].source, "PanelDlgProc");
+}
+
+// ---- Closing -----------------------------------------------------------------
+
+TEST_F(PanelTest, EndEditingClearsTheInterfacesThenDeletesThePageWhichReleasesItsControls)
+{
+    const HWND page = Open();
+    Type(kEditYSiz, "333");
+    Close();
+    ASSERT_EQ(host.deleted.size(), 1u);
+    EXPECT_EQ(host.deleted[0], page);
+    EXPECT_EQ(host.ipWhileDeleting, nullptr);
+    EXPECT_EQ(host.destroyResult, TRUE);
+    EXPECT_EQ(host.page, nullptr);
+    EXPECT_EQ(U().hPanel, nullptr);
+    EXPECT_EQ(U().ip, nullptr);
+    EXPECT_EQ(U().iu, nullptr);
+    EXPECT_EQ(OpenControlInterfaces(), interfacesBefore);
+    EXPECT_EQ(U().xSizEdit, nullptr);
+    EXPECT_EQ(U().mtlIDSpin, nullptr);
+    EXPECT_EQ(Saved().at("YSiz"), "333");
+}
+
+TEST_F(PanelTest, ReopeningShowsWhatTheLastClosingSaved)
+{
+    Open();
+    Page().Click(kIdSpatial);
+    Type(kEditHorizontal, "5");
+    Close();
+    Open();
+    EXPECT_TRUE(Checked(kIdSpatial));
+    EXPECT_EQ(Text(kEditHorizontal), "5");
+    EXPECT_FALSE(Enabled(kEditXSiz));
+    EXPECT_EQ(OpenControlInterfaces(), interfacesBefore + 16);
+    // An opening message sent twice must not leak the first set.
+    Page().Send(WM_INITDIALOG);
+    EXPECT_EQ(OpenControlInterfaces(), interfacesBefore + 16);
+    Close();
+    EXPECT_EQ(OpenControlInterfaces(), interfacesBefore);
+}
+
+// ---- The About box -----------------------------------------------------------
+
+// Plays the user of a modal About box: first Escape, then `finish`.
+class AboutUser : public WindowSystem {
+public:
+    enum Finish { OkButton, CloseBox };
+    explicit AboutUser(Finish f) : finish(f) {}
+    INT_PTR RunModal(DialogWindow& dialog) override
+    {
+        templateId = dialog.Template().id;
+        caption = dialog.Template().caption ? dialog.Template().caption : "";
+        escapeResult = dialog.Send(WM_COMMAND, MAKEWPARAM(IDCANCEL, 0), 0);
+        endedByEscape = dialog.Ended();
+        finishResult = finish == OkButton ? dialog.Send(WM_COMMAND, MAKEWPARAM(IDOK, 0), 0) : dialog.Send(WM_CLOSE);
+        ++runs;
+        return dialog.Ended() ? dialog.Result() : -1;
+    }
+    HWND ActiveWindow() override { return nullptr; }
+
+    Finish finish;
+    int runs = 0, templateId = 0;
+    std::string caption;
+    INT_PTR escapeResult = -1, finishResult = -1;
+    bool endedByEscape = true;
+};
+
+class AboutBoxTest : public PanelTest {};
+
+TEST_F(AboutBoxTest, EscapeLeavesItOpenAndOkEndsIt)
+{
+    AboutUser user(AboutUser::OkButton);
+    SetWindowSystem(&user);
+    EXPECT_EQ(DialogBoxParamA(LibraryInstance(), kAboutDialog, nullptr, AboutDlgProc, 0), 1);
+    EXPECT_FALSE(user.endedByEscape);
+    EXPECT_EQ(user.escapeResult, FALSE);
+    EXPECT_EQ(user.finishResult, FALSE);  // OK ends it but reports "not handled"
+}
+
+TEST_F(AboutBoxTest, TheCloseBoxEndsIt)
+{
+    AboutUser user(AboutUser::CloseBox);
+    SetWindowSystem(&user);
+    EXPECT_EQ(DialogBoxParamA(LibraryInstance(), kAboutDialog, nullptr, AboutDlgProc, 0), 1);
+    EXPECT_FALSE(user.endedByEscape);
+    EXPECT_EQ(user.finishResult, TRUE);
+}
+
+TEST_F(AboutBoxTest, ThePanelsAboutButtonShowsTemplate102)
+{
+    AboutUser user(AboutUser::OkButton);
+    SetWindowSystem(&user);
+    Open();
+    const UtilitySettings before = U().settings;
+    EXPECT_EQ(Page().Click(kIdAbout), TRUE);
+    EXPECT_EQ(user.runs, 1);
+    EXPECT_EQ(user.templateId, 102);
+    EXPECT_EQ(user.caption, "About Dunsmere");
+    EXPECT_EQ(U().settings, before);
+    EXPECT_TRUE(host.messages.empty());
+}
+
+TEST_F(AboutBoxTest, InitialisationAndOtherMessages)
+{
+    DialogWindow about(*FindDialogTemplate(LibraryInstance(), kAboutDialog), AboutDlgProc, LibraryInstance());
+    EXPECT_EQ(about.Send(WM_INITDIALOG), TRUE);
+    EXPECT_EQ(about.Send(WM_COMMAND, MAKEWPARAM(1005, 0), 0), FALSE);
+    EXPECT_EQ(about.Send(WM_MOUSEMOVE), FALSE);
+    EXPECT_FALSE(about.Ended());
+    // Without a host the box still opens.
+    SetCOREInterface(nullptr);
+    EXPECT_EQ(about.Send(WM_INITDIALOG), TRUE);
+}
+
+class ThrowingMainWindowHost : public PanelHost {
+public:
+    void* GetMAXHWnd() override { throw std::runtime_error("no main window"); }
+};
+
+TEST_F(AboutBoxTest, NothingThrownLeavesIt)
+{
+    ThrowingMainWindowHost broken;
+    SetCOREInterface(&broken);
+    CheckRecorder checks;
+    DialogWindow about(*FindDialogTemplate(LibraryInstance(), kAboutDialog), AboutDlgProc, LibraryInstance());
+    EXPECT_EQ(about.Send(WM_INITDIALOG), FALSE);
+    const auto reports = checks.Take();
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_EQ(reports[0].source, "AboutDlgProc");
+}
+
+}  // namespace
