@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "app/file_bitmaps.h"
 #include "app/image_files.h"
@@ -95,48 +96,57 @@ struct Panel {
         if (o.accumulate) Tick(kAccumulate, *o.accumulate);
     }
 
-    // Every control with its value and whether it is enabled.
+    // Every control with its value and whether it is enabled. A control's
+    // group is the group box around it; an edit's label is the text to its
+    // left on the same line (the map size's "x" sits between its two edits).
     void Print(std::FILE* out) const
     {
-        std::string group, label;
-        for (const DialogControl& c : page->Controls()) {
+        const std::vector<DialogControl>& all = page->Controls();
+        auto inside = [](const ControlTemplate& box, const ControlTemplate& c) {
+            return c.x >= box.x && c.y >= box.y && c.x < box.x + box.w && c.y < box.y + box.h;
+        };
+        auto groupOf = [&](const ControlTemplate& c) -> std::string {
+            for (const DialogControl& g : all)
+                if (g.tmpl.kind == ControlKind::GroupBox && inside(g.tmpl, c)) return g.tmpl.caption;
+            return "";
+        };
+        auto labelOf = [&](const ControlTemplate& c) -> std::string {
+            std::string label;
+            for (const DialogControl& t : all) {
+                const bool text = t.tmpl.kind == ControlKind::Text || t.tmpl.kind == ControlKind::CentredText;
+                if (text && t.tmpl.caption && std::abs(t.tmpl.y - c.y) <= 8 && t.tmpl.x < c.x) label = t.tmpl.caption;
+            }
+            while (!label.empty() && (label.back() == ':' || label.back() == ' ')) label.pop_back();
+            return label;
+        };
+        for (const DialogControl& c : all) {
             const char* caption = c.tmpl.caption ? c.tmpl.caption : "";
-            const char* state = c.enabled ? "" : "  (disabled)";
+            const std::string group = groupOf(c.tmpl);
+            const std::string state = c.enabled ? "" : "  (disabled)";
+            std::string name;
             switch (c.tmpl.kind) {
-            case ControlKind::GroupBox:
-                group = caption;
-                label.clear();
-                break;
-            case ControlKind::Text:
             case ControlKind::CentredText:
-                if (c.tmpl.y < 20) std::fprintf(out, "%s\n", caption);
-                else label = caption;
-                break;
+                if (c.tmpl.y < 20) std::fprintf(out, "%s\n", caption);  // the panel's title
+                continue;
             case ControlKind::RadioButton:
-                std::fprintf(out, "  (%c) %s%s\n", c.checked ? '*' : ' ', caption, state);
-                break;
+                name = group + ": " + caption;
+                std::fprintf(out, "  %-34s %s%s\n", name.c_str(), c.checked ? "(*)" : "( )", state.c_str());
+                continue;
             case ControlKind::CheckBox:
-                std::fprintf(out, "  [%c] %s%s%s\n", c.checked ? 'x' : ' ',
-                             group.empty() || std::string(caption).find(' ') != std::string::npos ? "" : (group + " ").c_str(),
-                             caption, state);
-                break;
+                name = group.empty() ? caption : group + ": " + caption;
+                std::fprintf(out, "  %-34s %s%s\n", name.c_str(), c.checked ? "[x]" : "[ ]", state.c_str());
+                continue;
             case ControlKind::CustEdit: {
-                std::string name = label.empty() ? group : (label == "x" ? group + " (height)" : label);
-                if (label.empty() && !group.empty() && c.tmpl.id == kEditX) name = group + " (width)";
-                else if (!group.empty() && label != group && !label.empty() && label != "x" && group != "Ray Spread")
-                    name = group + " " + label;
-                std::fprintf(out, "  %-22s %s%s\n", (name + ":").c_str(), c.text.c_str(), state);
-                label.clear();
-                break;
+                const std::string label = labelOf(c.tmpl);
+                if (label.empty()) name = group + ": X";
+                else if (label == "x") name = group + ": Y";
+                else name = group.empty() ? label : group + ": " + label;
+                std::fprintf(out, "  %-34s %s%s\n", name.c_str(), c.text.c_str(), state.c_str());
+                continue;
             }
-            case ControlKind::PushButton:
-            case ControlKind::DefPushButton:
-                std::fprintf(out, "  <%s>\n", caption);
-                break;
             default:
-                break;
+                continue;
             }
-            if (c.tmpl.kind == ControlKind::CheckBox && c.tmpl.id == kAccumulate) group.clear();
         }
     }
 };
