@@ -44,7 +44,7 @@ FoundPlugin FindUtilityPlugin(const std::string& folder, const char* className)
             continue;
         }
         const unsigned long v = version();
-        if (v != VERSION_3DSMAX) {
+        if (v != kHostInterfaceVersion) {
             char hex[64];
             std::snprintf(hex, sizeof hex, "0x%lX", v);
             found.warnings.push_back("skipping " + path + ": built for host version " + hex + ", not 0x10680800");

@@ -71,7 +71,7 @@ public:
     int GetSelNodeCount() override { return static_cast<int>(selection.size()); }
     INode* GetSelNode(int i) override;
     TimeValue GetTime() override { return 0; }
-    void* GetMAXHWnd() override { return nullptr; }
+    void* GetMainWindow() override { return nullptr; }
     void ProgressStart(const char* title, int showBar, ProgressCallback fn, void* arg) override;
     void ProgressUpdate(int percent, int showPercent, const char* title) override;
     int GetCancel() override;

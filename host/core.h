@@ -101,7 +101,7 @@ public:
     virtual int GetSelNodeCount() = 0;
     virtual INode* GetSelNode(int i) = 0;
     virtual TimeValue GetTime() = 0;
-    virtual void* GetMAXHWnd() = 0;
+    virtual void* GetMainWindow() = 0;
 
     // The progress bar and the user's cancel request.
     virtual void ProgressStart(const char* title, int showBar, ProgressCallback fn, void* arg) = 0;

@@ -10,7 +10,7 @@ using SClass_ID = DWORD;
 inline constexpr SClass_ID UTILITY_CLASS_ID = 0x1020;
 
 // The host interface version a library is built for.
-inline constexpr DWORD VERSION_3DSMAX = 0x10680800;
+inline constexpr DWORD kHostInterfaceVersion = 0x10680800;
 
 // The host's utility-panel interface (stored by utilities, otherwise unused).
 class IUtil {

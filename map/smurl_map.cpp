@@ -149,7 +149,7 @@ void SaveMap(Interface& ip, const UtilitySettings& settings, const MapRunState& 
         return;
     }
     PutRows(*bitmap, state.TexelValues);
-    if (manager->SelectFileOutput(&info, ip.GetMAXHWnd())) {
+    if (manager->SelectFileOutput(&info, ip.GetMainWindow())) {
         // The choice may have changed the description; the map is what it is.
         Describe(info, settings);
         bitmap->OpenOutput(&info);

@@ -28,4 +28,4 @@ ClassDesc* LibClassDesc(int i)
 }
 
 // The host interface version this library is built for.
-unsigned long LibVersion() { return VERSION_3DSMAX; }
+unsigned long LibVersion() { return kHostInterfaceVersion; }

@@ -132,7 +132,7 @@ public:
         return i >= 0 && i < static_cast<int>(selection.size()) ? selection[static_cast<size_t>(i)] : nullptr;
     }
     TimeValue GetTime() override { return 0; }
-    void* GetMAXHWnd() override { return nullptr; }
+    void* GetMainWindow() override { return nullptr; }
 
     void ProgressStart(const char* title, int, ProgressCallback fn, void* arg) override
     {

@@ -621,7 +621,7 @@ TEST_F(AboutBoxTest, InitialisationAndOtherMessages)
 
 class ThrowingMainWindowHost : public PanelHost {
 public:
-    void* GetMAXHWnd() override { throw std::runtime_error("no main window"); }
+    void* GetMainWindow() override { throw std::runtime_error("no main window"); }
 };
 
 TEST_F(AboutBoxTest, NothingThrownLeavesIt)

@@ -10,7 +10,7 @@ INT_PTR AboutDlgProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM)
         switch (msg) {
         case WM_INITDIALOG: {
             Interface* core = GetCOREInterface();
-            CenterWindow(hWnd, core ? core->GetMAXHWnd() : nullptr);
+            CenterWindow(hWnd, core ? core->GetMainWindow() : nullptr);
             return TRUE;
         }
         case WM_CLOSE:
