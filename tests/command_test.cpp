@@ -142,6 +142,24 @@ TEST_F(Command, BakesAMapAndSavesTheSettings)
     EXPECT_NE(shown.out.find("12.5"), std::string::npos) << shown.out;
 }
 
+TEST_F(Command, WarnsOfFacesAMapRunLeavesOut)
+{
+    const CommandResult r = Run({mesh, "--algorithm", "uv-map", "--size", "50x50", "--material-filter",
+                                 "--material-id", "2", "--select-faces", "0-9", "--selected-only", "-o",
+                                 (dir / "f.png").string(), "--quiet"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    // 144 faces: 10 selected, of which those on the floor (material 1) are
+    // filtered too; everything else is not selected.
+    EXPECT_NE(r.err.find("Dunsmere: 144 of 144 faces will not be baked (134 not selected, 10 other material IDs)"),
+              std::string::npos)
+        << r.err;
+    const CommandResult channel = Run({mesh, "--no-selected-only", "--no-material-filter", "--map-channel", "3",
+                                       "-o", (dir / "g.png").string(), "--quiet"});
+    EXPECT_NE(channel.err.find("144 of 144 faces will not be baked (the mesh has no map channel 3)"),
+              std::string::npos)
+        << channel.err;
+}
+
 TEST_F(Command, BakesVertexColoursIntoAMeshThatReadsBack)
 {
     const std::string out = (dir / "dirty.obj").string();
