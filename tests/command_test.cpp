@@ -180,6 +180,19 @@ TEST_F(Command, BakesVertexColoursIntoAMeshThatReadsBack)
     EXPECT_GT(grey, 0);
 }
 
+TEST_F(Command, SkipsALibraryForAnotherHostVersion)
+{
+    const fs::path plugins = dir / "plugins";
+    fs::create_directories(plugins);
+    fs::copy_file(OLD_PLUGIN, plugins / "Aardvark.dlu");  // sorts before the real one
+    fs::copy_file(REAL_PLUGIN, plugins / "Dunsmere.dlu");
+    const CommandResult r = Run({"--plugins", plugins.string(), "--show-settings"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("Aardvark.dlu"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("0x10600800"), std::string::npos);
+    EXPECT_NE(r.out.find("UV Map"), std::string::npos);
+}
+
 TEST_F(Command, RefusalsAndNotImplementedExitWithOne)
 {
     const std::string second = (dir / "second.obj").string();
@@ -188,6 +201,10 @@ TEST_F(Command, RefusalsAndNotImplementedExitWithOne)
     EXPECT_EQ(two.status, 1);
     EXPECT_NE(two.err.find("Dunsmere: Select exactly one node"), std::string::npos);
     EXPECT_FALSE(fs::exists(dir / "m.png"));
+
+    const CommandResult byIndex = Run({mesh, second, "--select", "1", "--algorithm", "vertex-colors", "-o",
+                                       (dir / "v.ply").string(), "--quiet"});
+    EXPECT_EQ(byIndex.status, 0) << byIndex.err;
 
     const CommandResult one = Run({mesh, second, "--select", "second", "--algorithm", "uv-map", "--size", "50x50",
                                    "-o", (dir / "m.png").string(), "--quiet"});
