@@ -180,6 +180,22 @@ TEST_F(Command, BakesVertexColoursIntoAMeshThatReadsBack)
     EXPECT_GT(grey, 0);
 }
 
+TEST_F(Command, UnsavableSettingsAreNamedWithDebugAndChangeNothing)
+{
+    std::ofstream((dir / "blocker").string()) << "a file where a directory should be\n";
+    const std::string unusable = (dir / "blocker" / "config").string();
+    const std::vector<std::string> bake{"--config-dir", unusable, mesh, "--size", "50x50", "-o",
+                                        (dir / "d.png").string(), "--quiet"};
+    std::vector<std::string> args = bake;
+    const CommandResult quiet = RunProgram(DUNSMERE_COMMAND, args);
+    EXPECT_EQ(quiet.status, 0) << quiet.err;
+    EXPECT_EQ(quiet.err.find("not saved"), std::string::npos);
+    args.push_back("--debug");
+    const CommandResult debug = RunProgram(DUNSMERE_COMMAND, args);
+    EXPECT_EQ(debug.status, 0) << debug.err;
+    EXPECT_NE(debug.err.find("settings not saved to " + unusable), std::string::npos) << debug.err;
+}
+
 TEST_F(Command, SkipsALibraryForAnotherHostVersion)
 {
     const fs::path plugins = dir / "plugins";
