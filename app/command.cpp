@@ -51,14 +51,8 @@ void DebugToStderr(const char* text) { std::fputs(text, stderr); }
 struct Panel {
     HWND page;
 
-    void Type(int editId, int value) const
-    {
-        if (ICustEdit* e = GetICustEdit(GetDlgItem(page, editId))) {
-            e->SetText(value);
-            ReleaseICustEdit(e);
-        }
-    }
-    void Type(int editId, float value) const
+    template <class Number>  // int or float: the edit shows it as the panel would
+    void Type(int editId, Number value) const
     {
         if (ICustEdit* e = GetICustEdit(GetDlgItem(page, editId))) {
             e->SetText(value);

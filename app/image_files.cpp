@@ -1,17 +1,11 @@
 // Choosing the format, and replacing the target through a temporary.
 #include "app/image_files.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <cmath>
 #include <string>
 #include <system_error>
-#include <utility>
 
 #include "app/image_codecs.h"
 #include "app/temporary_files.h"
@@ -42,71 +36,6 @@ ImageFileResult Failure(const char* verb, const std::string& path, std::string_v
     return {false, std::string("cannot ") + verb + " " + path + ": " + std::string(reason)};
 }
 
-std::string DirectoryOf(const std::string& path)
-{
-    const size_t slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-// A fresh file beside the target, created exclusively so that it is never
-// anyone else's, and listed for the signal handler while it exists. Unless
-// committed, it is closed and removed when it goes out of scope.
-class TemporaryFile {
-public:
-    explicit TemporaryFile(const std::string& target)
-    {
-        static std::atomic<unsigned> counter{0};
-        const std::string stem = target + "." + std::to_string(::getpid()) + "-";
-        for (int attempt = 0; attempt < 100 && fd_ < 0; ++attempt) {
-            path_ = stem + std::to_string(counter.fetch_add(1)) + ".tmp";
-            fd_ = ::open(path_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-            if (fd_ < 0 && errno != EEXIST) break;
-        }
-        if (fd_ < 0) {
-            error_ = errno;
-            path_.clear();
-            return;
-        }
-        slot_ = RememberTemporaryFile(path_.c_str());
-    }
-
-    ~TemporaryFile()
-    {
-        if (fd_ >= 0) ::close(fd_);
-        if (!path_.empty()) ::unlink(path_.c_str());
-        ForgetTemporaryFile(slot_);
-    }
-
-    TemporaryFile(const TemporaryFile&) = delete;
-    TemporaryFile& operator=(const TemporaryFile&) = delete;
-
-    int fd() const { return fd_; }
-    // Why the file could not be made, when fd() < 0.
-    int error() const { return error_; }
-
-    // Syncs, closes and renames the file over TARGET; errno says why not.
-    bool Commit(const std::string& target)
-    {
-        const int fd = std::exchange(fd_, -1);
-        if (::fsync(fd) != 0) {
-            const int error = errno;
-            ::close(fd);
-            errno = error;
-            return false;
-        }
-        if (::close(fd) != 0 || ::rename(path_.c_str(), target.c_str()) != 0) return false;
-        path_.clear();
-        return true;
-    }
-
-private:
-    std::string path_;
-    int fd_ = -1;
-    int error_ = 0;
-    int slot_ = -1;
-};
-
 WORD Level(float value)
 {
     if (!(value > 0.0f)) return 0;  // NaN too
@@ -135,12 +64,8 @@ ImageFileResult WriteImageFile(const std::string& path, int width, int height, s
     if (width <= 0 || height <= 0 || pixels.size() != static_cast<size_t>(width) * static_cast<size_t>(height))
         return Failure("write", path, "the image is empty or its pixels do not match its size");
 
-    struct stat old {};
-    const bool replacing = ::stat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode);
     TemporaryFile temp(path);
     if (temp.fd() < 0) return Failure("write", path, Errno(temp.error()));
-    // The new file keeps the old one's permissions; a new one gets the umask's.
-    if (replacing) (void)::fchmod(temp.fd(), old.st_mode & 07777);
 
     std::string reason;
     bool written = false;
@@ -151,15 +76,7 @@ ImageFileResult WriteImageFile(const std::string& path, int width, int height, s
     case ImageFormat::kUnknown: break;
     }
     if (!written) return Failure("write", path, reason);
-    if (!temp.Commit(path)) return Failure("write", path, Errno(errno));
-
-    // Makes the rename itself durable; a file system that cannot sync a
-    // directory has still renamed atomically, so a failure here is not one.
-    const int dir = ::open(DirectoryOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir >= 0) {
-        (void)::fsync(dir);
-        ::close(dir);
-    }
+    if (!temp.Commit()) return Failure("write", path, Errno(errno));
     return {true, {}};
 }
 

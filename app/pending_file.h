@@ -5,8 +5,11 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <string_view>
+
+#include "app/temporary_files.h"
 
 class PendingFile {
 public:
@@ -17,7 +20,6 @@ public:
     PendingFile& operator=(const PendingFile&) = delete;
 
     const std::string& target() const { return target_; }
-    const std::string& temporary() const { return temporary_; }
 
     // Appends BYTES; throws MeshFileError.
     void Write(std::string_view bytes);
@@ -36,11 +38,10 @@ public:
 
 private:
     [[noreturn]] void Fail(const char* what, int error);
-    void Discard();
+    void Discard() { file_.reset(); }
+    int fd() const { return file_ ? file_->fd() : -1; }
 
     std::string target_;
-    std::string temporary_;
-    int fd_ = -1;
-    int slot_ = -1;  // in the table a second Ctrl-C clears
+    std::unique_ptr<TemporaryFile> file_;
     std::string failure_;
 };

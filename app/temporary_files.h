@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 
 // Paths longer than this (terminator included) are not remembered.
 inline constexpr std::size_t kTemporaryPathBytes = 4096;
@@ -26,3 +27,33 @@ void ForgetTemporaryFile(int slot);
 // Unlinks every remembered file. The slots stay taken: each belongs to its
 // writer until that writer forgets it. Async-signal-safe.
 void RemoveTemporaryFiles();
+
+// A fresh file beside TARGET, created exclusively so that it is never anyone
+// else's, given the permissions of the file it will replace (a new file gets
+// the umask's), and remembered above while it exists. Commit syncs it and
+// renames it over the target, so the target is at every moment either the
+// old file or the complete new one; otherwise the destructor closes and
+// removes it. No function here throws.
+class TemporaryFile {
+public:
+    explicit TemporaryFile(const std::string& target);
+    ~TemporaryFile();
+    TemporaryFile(const TemporaryFile&) = delete;
+    TemporaryFile& operator=(const TemporaryFile&) = delete;
+
+    // The open descriptor, or -1 when the file could not be made (error()
+    // then holds the errno).
+    int fd() const { return fd_; }
+    int error() const { return error_; }
+
+    // Syncs, closes and renames the file over the target, then syncs the
+    // directory; false with errno set when it could not.
+    bool Commit();
+
+private:
+    std::string target_;
+    std::string path_;
+    int fd_ = -1;
+    int error_ = 0;
+    int slot_ = -1;
+};
