@@ -13,6 +13,7 @@
 #include "app/image_files.h"
 #include "app/mesh_files.h"
 #include "command_runner.h"
+#include "scratch_dir.h"
 
 namespace {
 
@@ -52,14 +53,11 @@ class Command : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        std::string pattern = (fs::path(::testing::TempDir()) / "dunsmere-cmd-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        dir = pattern;
+        dir = scratch.path();
         config = (dir / "config").string();
         mesh = (dir / "crease.obj").string();
         std::ofstream(mesh) << CreaseObj(6);
     }
-    void TearDown() override { fs::remove_all(dir); }
 
     CommandResult Run(std::vector<std::string> args,
                       const std::function<void(pid_t, const std::string&)>& onErrLine = {})
@@ -75,6 +73,7 @@ protected:
         return ss.str();
     }
 
+    ScratchDir scratch;
     fs::path dir;
     std::string config, mesh;
 };

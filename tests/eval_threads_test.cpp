@@ -8,6 +8,7 @@
 
 #include "eval/threads.h"
 #include "scripted_host.h"
+#include "scripted_threads.h"
 
 namespace {
 
@@ -109,31 +110,12 @@ TEST(ThreadTracker, CancelDuringTheWaitStillWaitsForBothThreads)
     EXPECT_GE(host.sleeps, 1);
 }
 
-// Starts real threads but refuses the start numbered `failAt` (1-based).
-class FailingStarter : public ThreadStarter {
-public:
-    explicit FailingStarter(int failAt) : failAt_(failAt) {}
-    bool Start(ThreadEntry entry, void* arg, std::size_t stack, ThreadHandle& h) override
-    {
-        if (++starts_ == failAt_) return false;
-        return DefaultThreadStarter().Start(entry, arg, stack, h);
-    }
-    void Join(ThreadHandle h) override
-    {
-        ++joins;
-        DefaultThreadStarter().Join(h);
-    }
-    int joins = 0;
-
-private:
-    int failAt_;
-    int starts_ = 0;
-};
-
 TEST(ThreadTracker, FailedSecondStartThrowsAndLeavesAWaitThatEnds)
 {
     Gate g;
-    FailingStarter starter(2);
+    GateStarter starter;
+    starter.open = true;
+    starter.failAt = 2;
     ThreadTracker t(&GatedEntry, starter);
     t.SetThreadCount(2);
     try {

@@ -8,6 +8,7 @@
 #include "geom/geom.h"
 #include "mesh_builders.h"
 #include "scripted_host.h"
+#include "scripted_threads.h"
 
 namespace {
 
@@ -236,37 +237,10 @@ TEST(VertexColors, SharedColourVertexIsScaledOncePerVertexInVertexOrder)
     for (int i = 1; i < bake.mesh().getNumVertCol(); ++i) EXPECT_EQ(bake.mesh().vertCol()[i], Point3(1, 1, 1));
 }
 
-// Starts each worker behind a gate that opens at the host's first cancel
-// query, so a cancel there is seen before any face is taken.
-class GatedStarter : public ThreadStarter {
-public:
-    std::atomic<bool> open{false};
-    bool Start(ThreadEntry entry, void* arg, std::size_t stack, ThreadHandle& h) override
-    {
-        auto* held = new Held{entry, arg, this};
-        return DefaultThreadStarter().Start(&Held::Run, held, stack, h) || (delete held, false);
-    }
-    void Join(ThreadHandle h) override { DefaultThreadStarter().Join(h); }
-
-private:
-    struct Held {
-        ThreadEntry entry;
-        void* arg;
-        GatedStarter* owner;
-        static void Run(void* p)
-        {
-            const Held h = *static_cast<Held*>(p);
-            delete static_cast<Held*>(p);
-            while (!h.owner->open.load()) std::this_thread::yield();
-            h.entry(h.arg);
-        }
-    };
-};
-
 TEST(VertexColors, CancelDuringWorkersSkipsTheWritePhase)
 {
     VertexBake bake;
-    GatedStarter gate;
+    GateStarter gate;  // opened at the host's first cancel query
     bake.host.cancelAtQuery = 1;
     bake.host.onCancelQuery = [&] { gate.open.store(true); };
     bake.Run(gate);
@@ -290,24 +264,12 @@ TEST(VertexColors, CancelDuringWritePhaseStopsAtTheCurrentVertex)
     EXPECT_EQ(bake.node.notifications.size(), 2u);
 }
 
-class FailSecondStart : public ThreadStarter {
-public:
-    int starts = 0, joins = 0;
-    bool Start(ThreadEntry entry, void* arg, std::size_t stack, ThreadHandle& h) override
-    {
-        return ++starts != 2 && DefaultThreadStarter().Start(entry, arg, stack, h);
-    }
-    void Join(ThreadHandle h) override
-    {
-        ++joins;
-        DefaultThreadStarter().Join(h);
-    }
-};
-
 TEST(VertexColors, FailedThreadStartEndsTheRunInOrder)
 {
     VertexBake bake;
-    FailSecondStart starter;
+    GateStarter starter;
+    starter.open = true;
+    starter.failAt = 2;
     bake.Run(starter);
     ASSERT_EQ(bake.host.messages.size(), 1u);
     EXPECT_EQ(bake.host.messages[0].text, "Failed _beginthread call");

@@ -5,7 +5,7 @@
 
 #include "app/file_bitmaps.h"
 #include "app/image_files.h"
-#include "image_test_dir.h"
+#include "scratch_dir.h"
 
 namespace {
 
@@ -21,7 +21,7 @@ BitmapInfo MapInfo(WORD width, WORD height)
 
 TEST(ImageFileBitmaps, BakeSequenceWritesTheChosenFile)
 {
-    ImageTestDir dir;
+    ScratchDir dir;
     const std::string path = dir / "smurl.tif";
     FileBitmapManager manager(path);
     BitmapInfo info = MapInfo(5, 4);
@@ -70,7 +70,7 @@ TEST(ImageFileBitmaps, WithoutAnOutputPathNothingIsChosenOrWritten)
 
 TEST(ImageFileBitmaps, UnknownExtensionIsRefusedAtOpen)
 {
-    ImageTestDir dir;
+    ScratchDir dir;
     FileBitmapManager manager(dir / "map.bmp");
     BitmapInfo info = MapInfo(2, 2);
     ASSERT_EQ(manager.SelectFileOutput(&info, nullptr), 1);
@@ -84,7 +84,7 @@ TEST(ImageFileBitmaps, UnknownExtensionIsRefusedAtOpen)
 
 TEST(ImageFileBitmaps, FailureAfterASuccessMeansNotWritten)
 {
-    ImageTestDir dir;
+    ScratchDir dir;
     FileBitmapManager manager(dir / "map.png");
     BitmapInfo info = MapInfo(3, 1);
     Bitmap* map = manager.Create(&info);

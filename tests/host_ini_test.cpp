@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "host/ini.h"
+#include "scratch_dir.h"
 
 namespace {
 
@@ -29,13 +30,10 @@ class HostIni : public testing::Test {
 protected:
     void SetUp() override
     {
-        std::string templ = testing::TempDir() + "dunsmere-ini-XXXXXX";
-        ASSERT_NE(::mkdtemp(templ.data()), nullptr);
-        dir_ = templ;
+        dir_ = scratch_.path();
         path_ = dir_ + "\\Dunsmere.ini";
         file_ = dir_ + "/Dunsmere.ini";
     }
-    void TearDown() override { fs::remove_all(dir_); }
 
     std::string Slurp() const
     {
@@ -58,6 +56,7 @@ protected:
         return names;
     }
 
+    ScratchDir scratch_;
     std::string dir_, path_, file_;
 };
 

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "app/image_files.h"
-#include "image_test_dir.h"
+#include "scratch_dir.h"
 
 namespace {
 
@@ -61,7 +61,7 @@ class LevelFormats : public testing::TestWithParam<const char*> {};
 
 TEST_P(LevelFormats, KeepEvery16BitLevelAndRowOrder)
 {
-    ImageTestDir dir;
+    ScratchDir dir;
     const std::string path = dir / GetParam();
     const RgbaImage16 image = EdgeLevels();
     const ImageFileResult written = Write(path, image);
@@ -77,7 +77,7 @@ INSTANTIATE_TEST_SUITE_P(ImageFiles, LevelFormats, testing::Values("map.png", "m
 
 TEST(ImageFiles, ExrHoldsLevelsOver65535AsHalves)
 {
-    ImageTestDir dir;
+    ScratchDir dir;
     const std::string path = dir / "map.exr";
     const RgbaImage16 image = EdgeLevels();
     ASSERT_TRUE(Write(path, image).ok);
@@ -102,7 +102,7 @@ TEST(ImageFiles, ExrHoldsLevelsOver65535AsHalves)
 TEST(ImageFiles, HalfGreyKeepsItsLevel)
 {
     // A map value of 0.5 is level 32767: exact in PNG and TIFF, 0.5 in OpenEXR.
-    ImageTestDir dir;
+    ScratchDir dir;
     const RgbaImage16 grey{2, 2, std::vector<BMM_Color_64>(4, {32767, 32767, 32767, 65535})};
     for (const char* name : {"grey.png", "grey.tif", "grey.exr"}) ASSERT_TRUE(Write(dir / name, grey).ok) << name;
     EXPECT_EQ(Read16(dir / "grey.png").pixels, grey.pixels);
@@ -124,7 +124,7 @@ TEST(ImageFiles, ExtensionChoosesTheFormat)
 
 TEST(ImageFiles, UnknownExtensionIsRefusedBeforeAnyFile)
 {
-    ImageTestDir dir;
+    ScratchDir dir;
     const ImageFileResult result = Write(dir / "map.jpg", EdgeLevels());
     EXPECT_FALSE(result.ok);
     EXPECT_NE(result.error.find(dir / "map.jpg"), std::string::npos) << result.error;
@@ -134,7 +134,7 @@ TEST(ImageFiles, UnknownExtensionIsRefusedBeforeAnyFile)
 
 TEST(ImageFiles, MissingDirectoryNamesTheFile)
 {
-    ImageTestDir dir;
+    ScratchDir dir;
     const std::string path = dir / "missing/map.tif";
     const ImageFileResult result = Write(path, EdgeLevels());
     EXPECT_FALSE(result.ok);
@@ -145,7 +145,7 @@ TEST(ImageFiles, MissingDirectoryNamesTheFile)
 TEST(ImageFiles, ReadOnlyDirectoryNamesTheFileAndLeavesNothing)
 {
     if (::geteuid() == 0) GTEST_SKIP() << "running as root: directory permissions do not stop a write";
-    ImageTestDir dir;
+    ScratchDir dir;
     ASSERT_EQ(::chmod(dir.path().c_str(), 0500), 0);
     const ImageFileResult result = Write(dir / "map.png", EdgeLevels());
     ::chmod(dir.path().c_str(), 0700);
@@ -179,7 +179,7 @@ class FailedWrites : public testing::TestWithParam<const char*> {};
 
 TEST_P(FailedWrites, KeepTheExistingFileAndLeaveNoTemporary)
 {
-    ImageTestDir dir;
+    ScratchDir dir;
     const std::string path = dir / GetParam();
     const RgbaImage16 good = EdgeLevels();
     ASSERT_TRUE(Write(path, good).ok);
@@ -200,7 +200,7 @@ INSTANTIATE_TEST_SUITE_P(ImageFiles, FailedWrites, testing::Values("map.png", "m
 
 TEST(ImageFiles, FailedRenameRemovesTheTemporary)
 {
-    ImageTestDir dir;
+    ScratchDir dir;
     const std::string path = dir / "map.png";
     ASSERT_TRUE(std::filesystem::create_directory(path));
     const ImageFileResult result = Write(path, EdgeLevels());
@@ -212,7 +212,7 @@ TEST(ImageFiles, FailedRenameRemovesTheTemporary)
 
 TEST(ImageFiles, ReplacingKeepsThePermissions)
 {
-    ImageTestDir dir;
+    ScratchDir dir;
     const std::string path = dir / "map.tif";
     ASSERT_TRUE(Write(path, Noise(8)).ok);
     ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
@@ -227,7 +227,7 @@ TEST(ImageFiles, ReplacingKeepsThePermissions)
 
 TEST(ImageFiles, DamagedFilesAreReadErrorsNamingTheFile)
 {
-    ImageTestDir dir;
+    ScratchDir dir;
     for (const char* name : {"map.png", "map.tif", "map.exr"}) {
         const std::string path = dir / name;
         ASSERT_TRUE(Write(path, Noise(64)).ok);

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "app/image_files.h"
-#include "image_test_dir.h"
+#include "scratch_dir.h"
 
 namespace {
 
@@ -31,7 +31,7 @@ uint32_t BigEndian32(const unsigned char* p)
 
 TEST(ImageLayout, PngIs16BitRgbaWithoutColourChunks)
 {
-    ImageTestDir dir;
+    ScratchDir dir;
     ASSERT_TRUE(WriteImageFile(dir / "map.png", 3, 2, kPixels).ok);
     std::ifstream in(dir / "map.png", std::ios::binary);
     const std::vector<unsigned char> bytes{std::istreambuf_iterator<char>(in), {}};
@@ -51,7 +51,7 @@ TEST(ImageLayout, PngIs16BitRgbaWithoutColourChunks)
 
 TEST(ImageLayout, TiffIsRgbWithUnassociatedAlphaTopRowFirst)
 {
-    ImageTestDir dir;
+    ScratchDir dir;
     const std::string path = dir / "map.tif";
     ASSERT_TRUE(WriteImageFile(path, 3, 2, kPixels).ok);
     TIFF* tif = TIFFOpen(path.c_str(), "r");
@@ -84,7 +84,7 @@ TEST(ImageLayout, TiffIsRgbWithUnassociatedAlphaTopRowFirst)
 
 TEST(ImageLayout, ExrHasHalfRgbaLosslessly)
 {
-    ImageTestDir dir;
+    ScratchDir dir;
     const std::string path = dir / "map.exr";
     ASSERT_TRUE(WriteImageFile(path, 3, 2, kPixels).ok);
     Imf::InputFile file(path.c_str());

@@ -3,6 +3,8 @@
 // space, and texel values by a second route.
 #pragma once
 
+#include "scripted_threads.h"
+
 #include <atomic>
 #include <mutex>
 #include <string>
@@ -36,47 +38,6 @@ private:
         Lines().push_back(text);
     }
     DebugSink previous_ = nullptr;
-};
-
-// Workers wait behind a gate that `open` lifts; with `firstInline` the first
-// one started instead runs to its end inside Start. Start number `failAt`
-// fails.
-class GateStarter : public ThreadStarter {
-public:
-    std::atomic<bool> open{false};
-    bool firstInline = false;
-    int failAt = 0, starts = 0, joins = 0;
-
-    bool Start(ThreadEntry entry, void* arg, std::size_t stack, ThreadHandle& h) override
-    {
-        if (++starts == failAt) return false;
-        if (starts == 1 && firstInline) {
-            entry(arg);
-            h = 0;
-            return true;
-        }
-        auto* held = new Held{entry, arg, this};
-        return DefaultThreadStarter().Start(&Held::Run, held, stack, h) || (delete held, false);
-    }
-    void Join(ThreadHandle h) override
-    {
-        ++joins;
-        if (h != 0) DefaultThreadStarter().Join(h);
-    }
-
-private:
-    struct Held {
-        ThreadEntry entry;
-        void* arg;
-        GateStarter* owner;
-        static void Run(void* p)
-        {
-            const Held h = *static_cast<Held*>(p);
-            delete static_cast<Held*>(p);
-            while (!h.owner->open.load()) std::this_thread::yield();
-            h.entry(h.arg);
-        }
-    };
 };
 
 // CreaseMesh(3) with map channel 1, one map vertex per mesh vertex: the

@@ -1,6 +1,8 @@
 // Scratch folders and file helpers for the mesh file tests.
 #pragma once
 
+#include "scratch_dir.h"
+
 #include <gtest/gtest.h>
 
 #include <bit>
@@ -16,35 +18,6 @@
 
 // A fresh folder under the system's temporary folder, removed with its
 // contents at the end of the test.
-class ScratchDir {
-public:
-    ScratchDir()
-    {
-        std::string pattern = (std::filesystem::temp_directory_path() / "dunsmere-mesh-XXXXXX").string();
-        if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-        path_ = pattern;
-    }
-    ~ScratchDir()
-    {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
-    ScratchDir(const ScratchDir&) = delete;
-    ScratchDir& operator=(const ScratchDir&) = delete;
-
-    std::string operator/(const std::string& name) const { return (path_ / name).string(); }
-
-    // The names in the folder, so a test can see that nothing was left over.
-    std::set<std::string> Names() const
-    {
-        std::set<std::string> names;
-        for (const auto& entry : std::filesystem::directory_iterator(path_)) names.insert(entry.path().filename());
-        return names;
-    }
-
-private:
-    std::filesystem::path path_;
-};
 
 inline void WriteText(const std::string& path, const std::string& text)
 {

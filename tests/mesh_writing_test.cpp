@@ -69,7 +69,7 @@ TEST(MeshObjWrite, ReadsBackBitForBitWithItsLines)
         for (int k = 0; k < 3; ++k) EXPECT_EQ(back.objFaces[f].normal[k], original.objFaces[f].normal[k]);
     }
     EXPECT_EQ(back.objNormals.size(), 1u);
-    EXPECT_EQ(dir.Names(), (std::set<std::string>{"in.obj", "out.obj"}));  // no temporary left
+    EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"in.obj", "out.obj"}));  // no temporary left
 }
 
 TEST(MeshObjWrite, NumbersAsNineDigitsAndLinesOnlyWhereNeeded)
@@ -196,7 +196,7 @@ TEST(MeshGltfWrite, GlbAndGltfReadBackThroughAssimp)
             }
         }
     }
-    EXPECT_EQ(dir.Names(), (std::set<std::string>{"in.obj", "out.glb", "out.gltf", "out.bin"}));
+    EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"in.obj", "out.bin", "out.glb", "out.gltf"}));
 }
 
 TEST(MeshWrite, FailuresLeaveTheFolderAsItWas)
@@ -224,7 +224,7 @@ TEST(MeshWrite, FailuresLeaveTheFolderAsItWas)
     EXPECT_EQ(ReadBytes(dir / "old.obj"), "old");
 
     EXPECT_NE(ErrorOf(file, file.mesh, dir / "out.stl").find("cannot write this kind of file"), std::string::npos);
-    EXPECT_EQ(dir.Names(), (std::set<std::string>{"in.obj", "taken.ply", "old.obj"}));
+    EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"in.obj", "old.obj", "taken.ply"}));
 }
 
 TEST(MeshWrite, ReplacesTheTargetKeepingItsPermissions)

@@ -15,6 +15,7 @@
 
 #include "plugin/plugin.h"
 #include "plugin/version.h"
+#include "scratch_dir.h"
 #include "scripted_host.h"
 #include "ui/library.h"
 #include "ui/panel.h"
@@ -387,10 +388,9 @@ public:
 
 TEST_F(PluginLibrary, AHostOpensTheUtilityGeneratesAndClosesIt)
 {
-    std::string pattern = (fs::path(::testing::TempDir()) / "dunsmere-plugin-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    const ScratchDir scratch;
     LibraryHost host;
-    host.configDir = pattern;
+    host.configDir = scratch.path();
     SetCOREInterface(&host);
     const int interfaces = OpenControlInterfaces();
 
@@ -409,10 +409,9 @@ TEST_F(PluginLibrary, AHostOpensTheUtilityGeneratesAndClosesIt)
     EXPECT_EQ(host.page, nullptr);
     EXPECT_EQ(OpenControlInterfaces(), interfaces);
 
-    std::ifstream in(fs::path(pattern) / "Dunsmere.ini");
+    std::ifstream in(scratch / "Dunsmere.ini");
     std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     EXPECT_NE(text.find("algorithm=1010\n"), std::string::npos);
-    fs::remove_all(pattern);
 }
 
 TEST_F(PluginLibrary, UnloadingWithdrawsItsResources)

@@ -1,5 +1,5 @@
-// Test helper for the image tests: a fresh, empty directory under the test
-// temporary directory, removed with everything in it at the end of the test.
+// A fresh, empty directory under the test temporary directory for one test,
+// removed with everything in it at the end; never the user's files.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -10,27 +10,28 @@
 #include <string>
 #include <vector>
 
-class ImageTestDir {
+class ScratchDir {
 public:
-    ImageTestDir()
+    ScratchDir()
     {
-        std::string pattern = (std::filesystem::path(testing::TempDir()) / "dunsmere-image-XXXXXX").string();
+        std::string pattern = (std::filesystem::path(testing::TempDir()) / "dunsmere-XXXXXX").string();
         if (::mkdtemp(pattern.data())) path_ = pattern;
         EXPECT_FALSE(path_.empty()) << "cannot make a directory from " << pattern;
     }
-    ~ImageTestDir()
+    ~ScratchDir()
     {
         std::error_code ignored;
+        // A test may have made it read-only.
         std::filesystem::permissions(path_, std::filesystem::perms::owner_all, ignored);
         std::filesystem::remove_all(path_, ignored);
     }
-    ImageTestDir(const ImageTestDir&) = delete;
-    ImageTestDir& operator=(const ImageTestDir&) = delete;
+    ScratchDir(const ScratchDir&) = delete;
+    ScratchDir& operator=(const ScratchDir&) = delete;
 
     const std::string& path() const { return path_; }
     std::string operator/(const std::string& name) const { return path_ + "/" + name; }
 
-    // The names in the directory, sorted.
+    // The names in the directory, sorted: a test sees what was left over.
     std::vector<std::string> Entries() const
     {
         std::vector<std::string> names;

@@ -7,11 +7,11 @@
 
 #include "app/image_files.h"
 #include "app/temporary_files.h"
-#include "image_test_dir.h"
+#include "scratch_dir.h"
 
 namespace {
 
-std::string Touch(const ImageTestDir& dir, const std::string& name)
+std::string Touch(const ScratchDir& dir, const std::string& name)
 {
     const std::string path = dir / name;
     std::ofstream(path) << "partial";
@@ -20,7 +20,7 @@ std::string Touch(const ImageTestDir& dir, const std::string& name)
 
 TEST(ImageTemporaryFiles, RemovesOnlyWhatIsStillRemembered)
 {
-    ImageTestDir dir;
+    ScratchDir dir;
     const int kept = RememberTemporaryFile(Touch(dir, "a.tmp").c_str());
     const int forgotten = RememberTemporaryFile(Touch(dir, "b.tmp").c_str());
     ASSERT_GE(kept, 0);
@@ -34,7 +34,7 @@ TEST(ImageTemporaryFiles, RemovesOnlyWhatIsStillRemembered)
 
 TEST(ImageTemporaryFiles, TableIsFixedAndSlotsComeBack)
 {
-    ImageTestDir dir;
+    ScratchDir dir;
     std::vector<int> slots;
     for (int i = 0; i < kTemporarySlots; ++i) slots.push_back(RememberTemporaryFile((dir / std::to_string(i)).c_str()));
     for (const int slot : slots) EXPECT_GE(slot, 0);
@@ -53,7 +53,7 @@ TEST(ImageTemporaryFiles, TableIsFixedAndSlotsComeBack)
 
 TEST(ImageTemporaryFiles, WritesGiveBackTheirSlots)
 {
-    ImageTestDir dir;
+    ScratchDir dir;
     const BMM_Color_64 pixel{1, 2, 3, 4};
     ASSERT_TRUE(std::filesystem::create_directory(dir / "taken.exr"));
     for (int i = 0; i < 2 * kTemporarySlots; ++i) {

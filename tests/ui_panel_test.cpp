@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "check_recorder.h"
+#include "scratch_dir.h"
 #include "eval/vertex_colors.h"
 #include "mesh_builders.h"
 #include "scripted_host.h"
@@ -87,9 +88,7 @@ class PanelTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        std::string pattern = (fs::path(::testing::TempDir()) / "dunsmere-panel-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        dir = pattern;
+        dir = scratch.path();
         host.configDir = dir.string();
         // The page is closed after end editing has cleared the stored
         // interface: its save then finds the host through the core interface.
@@ -106,7 +105,6 @@ protected:
         if (host.page) Close();
         SetWindowSystem(nullptr);
         SetCOREInterface(nullptr);
-        fs::remove_all(dir);
     }
 
     DunsmereUtility& U() { return TheUtility(); }
@@ -145,6 +143,7 @@ protected:
         return keys;
     }
 
+    ScratchDir scratch;
     fs::path dir;
     PanelHost host;
     IUtil iutil;

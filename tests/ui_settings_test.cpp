@@ -7,6 +7,7 @@
 #include <sstream>
 #include <string>
 
+#include "scratch_dir.h"
 #include "scripted_host.h"
 #include "ui/utility.h"
 
@@ -18,13 +19,10 @@ class SettingsFile : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        std::string pattern = (fs::path(::testing::TempDir()) / "dunsmere-ui-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        dir = pattern;
+        dir = scratch.path();
         host.configDir = dir.string();
         utility.ip = &host;
     }
-    void TearDown() override { fs::remove_all(dir); }
 
     fs::path File() const { return dir / "Dunsmere.ini"; }
     std::string Read() const
@@ -36,6 +34,7 @@ protected:
     }
     void Write(const std::string& text) const { std::ofstream(File(), std::ios::binary) << text; }
 
+    ScratchDir scratch;
     fs::path dir;
     ScriptedHost host;
     DunsmereUtility utility;
