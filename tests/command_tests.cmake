@@ -1,7 +1,8 @@
 if(TARGET dunsmere)
-    dunsmere_test(command_tests command_test.cpp)
+    dunsmere_test(command_tests command_test.cpp pins_test.cpp)
     target_link_libraries(command_tests PRIVATE dunsmere_images dunsmere_meshes)
-    target_compile_definitions(command_tests PRIVATE DUNSMERE_COMMAND="$<TARGET_FILE:dunsmere>")
+    target_compile_definitions(command_tests PRIVATE DUNSMERE_COMMAND="$<TARGET_FILE:dunsmere>"
+        DUNSMERE_EXAMPLES="${PROJECT_SOURCE_DIR}/examples")
     add_dependencies(command_tests dunsmere)
 
     # A library for another host version, next to the real plug-in in a

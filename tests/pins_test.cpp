@@ -1,0 +1,115 @@
+// Pinned bakes of the bundled crate: the decoded output of each bake,
+// hashed, must stay what the reference implementation produced. A pin
+// hashes decoded values (16-bit map levels, vertex colour float bits), never
+// file bytes, which change with the compression libraries' versions.
+//
+// A change that moves a pin changes what every user's maps look like; only
+// a deliberate change of the specified output may update one.
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "app/image_files.h"
+#include "app/mesh_files.h"
+#include "command_runner.h"
+#include "scratch_dir.h"
+
+namespace {
+
+struct Fnv1a {
+    std::uint64_t h = 14695981039346656037ull;
+    void Add(std::uint32_t v, int bytes)
+    {
+        for (int i = 0; i < bytes; ++i) {
+            h ^= (v >> (8 * i)) & 0xFFu;
+            h *= 1099511628211ull;
+        }
+    }
+};
+
+std::string Hex(std::uint64_t h)
+{
+    char buf[17];
+    std::snprintf(buf, sizeof buf, "%016llx", static_cast<unsigned long long>(h));
+    return buf;
+}
+
+// Grey level and alpha of every texel, row by row from the top. The map is
+// grey: red, green and blue must agree.
+std::string MapPin(const std::string& path)
+{
+    RgbaImage16 image;
+    const ImageFileResult read = ReadImageFile16(path, image);
+    EXPECT_TRUE(read.ok) << read.error;
+    Fnv1a f;
+    f.Add(static_cast<std::uint32_t>(image.width), 4);
+    f.Add(static_cast<std::uint32_t>(image.height), 4);
+    for (const BMM_Color_64& p : image.pixels) {
+        EXPECT_TRUE(p.r == p.g && p.g == p.b);
+        f.Add(p.r, 2);
+        f.Add(p.a, 2);
+    }
+    return Hex(f.h);
+}
+
+// The colour of every face corner, as float bits: independent of how the
+// writer split vertices with several colours.
+std::string ColourPin(const std::string& path)
+{
+    const MeshFile file = ReadMeshFile(path);
+    const Mesh& m = file.mesh;
+    EXPECT_TRUE(file.hadColors);
+    EXPECT_EQ(m.getNumVCFaces(), m.getNumFaces());
+    Fnv1a f;
+    f.Add(static_cast<std::uint32_t>(m.getNumFaces()), 4);
+    for (int face = 0; face < m.getNumVCFaces(); ++face)
+        for (DWORD c : m.vcFace()[face].t) {
+            const VertColor& col = m.vertCol()[c];
+            for (float x : {col.x, col.y, col.z}) f.Add(std::bit_cast<std::uint32_t>(x), 4);
+        }
+    return Hex(f.h);
+}
+
+class Pins : public ::testing::Test {
+protected:
+    // A bake from the load defaults with a settings directory of its own.
+    void Bake(std::vector<std::string> args)
+    {
+        args.insert(args.begin(), {"--config-dir", scratch / "config", "--defaults", "-q"});
+        const CommandResult r = RunProgram(DUNSMERE_COMMAND, args);
+        ASSERT_EQ(r.status, 0) << r.err;
+    }
+    std::string Crate() const { return DUNSMERE_EXAMPLES "/crate.obj"; }
+
+    ScratchDir scratch;
+};
+
+TEST_F(Pins, Maps)
+{
+    const std::string out = scratch / "map.png";
+    Bake({Crate(), "--algorithm", "uv-map", "-o", out});
+    EXPECT_EQ(MapPin(out), "488703a48103ba0b") << "defaults";
+    Bake({Crate(), "--algorithm", "uv-map", "--noise", "-o", out});
+    EXPECT_EQ(MapPin(out), "83e686fbc3bd8e76") << "noise";
+    Bake({Crate(), "--algorithm", "uv-map", "--size", "50x50", "--horizontal", "24", "--vertical", "10", "-o", out});
+    EXPECT_EQ(MapPin(out), "e075816e9560f550") << "H = 24, V = 10";
+    Bake({Crate(), "--algorithm", "uv-map", "--material-filter", "--material-id", "2", "--selected-only",
+          "--select-faces", "1000-2999", "-o", out});
+    EXPECT_EQ(MapPin(out), "4ebce19497245c06") << "material filter and selected faces";
+}
+
+TEST_F(Pins, VertexColours)
+{
+    const std::string replaced = scratch / "replaced.obj", accumulated = scratch / "accumulated.obj";
+    Bake({Crate(), "--algorithm", "vertex-colors", "-o", replaced});
+    EXPECT_EQ(ColourPin(replaced), "bdcf9657bd1af075") << "replace";
+    // The crate has no colours of its own: accumulate over the replaced ones.
+    Bake({replaced, "--algorithm", "vertex-colors", "--accumulate", "-o", accumulated});
+    EXPECT_EQ(ColourPin(accumulated), "b818f95eddd8a348") << "accumulate";
+}
+
+}  // namespace
