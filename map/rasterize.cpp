@@ -6,11 +6,10 @@
 #include <cstdlib>
 #include <utility>
 
+#include "host/face_rule.h"
+
 namespace {
 
-// The accepted range of map coordinates, in single precision.
-constexpr float kRangeLow = -0.001f;
-constexpr float kRangeHigh = 1.0001f;
 // Below this a coordinate is wrapped up by 1, above the other down by 1:
 // -0.00001 and 1 + 8 * 2^-23, so values within rounding of 0 and 1 stay.
 constexpr float kWrapLow = -0.00001f;
@@ -18,8 +17,6 @@ constexpr float kWrapHigh = 1.0000009536743164f;
 // Every conditioned weight starts at least this large, so the sample point
 // lies inside the face even on edge texels outside the exact triangle.
 constexpr float kWeightFloor = 0.01f;
-
-bool InMapRange(float c) { return c >= kRangeLow && c <= kRangeHigh; }  // false for not-a-number
 
 // Stops where a step no longer changes the value (far outside the range the
 // rasterizer accepts), so a direct call can never loop for ever.

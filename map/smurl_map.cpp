@@ -9,6 +9,7 @@
 #include "eval/vertex_colors.h"
 #include "geom/intersect.h"
 #include "host/core.h"
+#include "host/face_rule.h"
 #include "map/rasterize.h"
 #include "map/texel_workers.h"
 
@@ -38,29 +39,27 @@ bool ResetGrids(MapRunState& state, const UtilitySettings& settings)
     return sized;
 }
 
-// Rasterizes every face that passes the filters, moving the bar through the
-// share of faces seen.
+// Rasterizes every face that the face rule keeps, moving the bar through
+// the share of faces seen.
 void RasterizeFaces(Interface& ip, const Mesh& mesh, const UtilitySettings& settings, BArray<TexelRecord>& grid)
 {
-    const int channel = settings.mapChannel;
-    const int mapVertCount = mesh.getNumMapVerts(channel);
-    const UVVert* tv = mesh.mapVerts(channel);
-    const TVFace* tf = mesh.mapFaces(channel);
-    if (mapVertCount <= 0 || !tv || !tf) return;  // nothing to map: the map stays black
-    const DWORD limit = static_cast<DWORD>(mapVertCount);
+    const MapFaceFilter filter{settings.mapChannel, settings.selectedOnly != 0, settings.mtlIDOn != 0,
+                               settings.mtlID};
     const int faceCount = mesh.getNumFaces();
+    if (faceCount > 0 && MapFaceExclusion(mesh, filter, 0) == FaceExclusion::kNoMapChannel)
+        return;  // nothing to map: the map stays black
+    const UVVert* tv = mesh.mapVerts(filter.mapChannel);
+    const TVFace* tf = mesh.mapFaces(filter.mapChannel);
     for (int i = 0; i < faceCount; ++i) {
         ip.ProgressUpdate(static_cast<int>(100LL * i / faceCount), 1, nullptr);
-        if (settings.selectedOnly && !mesh.faceSel[i]) continue;
-        if (settings.mtlIDOn) {
-            const int id = static_cast<int>(mesh.faces[static_cast<std::size_t>(i)].flags >> 16) + 1;
-            if (id != settings.mtlID) {
-                DebugPrint("Face %d not included - mtlID %d\n", i, id);
-                continue;
-            }
+        switch (MapFaceExclusion(mesh, filter, i)) {
+        case FaceExclusion::kBaked: break;
+        case FaceExclusion::kOtherMaterial:
+            DebugPrint("Face %d not included - mtlID %d\n", i, MaterialIDOf(mesh.faces[static_cast<std::size_t>(i)]));
+            continue;
+        default: continue;
         }
         const TVFace& mf = tf[i];
-        if (mf.t[0] >= limit || mf.t[1] >= limit || mf.t[2] >= limit) continue;
         RasterizeFace(grid, tv[mf.t[0]], tv[mf.t[1]], tv[mf.t[2]], i);
     }
 }
