@@ -14,12 +14,10 @@
 #include <stdexcept>
 
 #include "geom/barray.h"
+#include "host/threads.h"
 
 class Interface;
 class ThreadTracker;
-
-using ThreadEntry = void (*)(void* arg);
-using ThreadHandle = std::uintptr_t;
 
 // A worker's stack. Workers keep their large buffers on the heap, but a
 // POSIX thread needs at least 16 KiB, so the size is not cut to the bone.
@@ -33,18 +31,6 @@ class ThreadStartError : public std::runtime_error {
 public:
     ThreadStartError() : std::runtime_error(kThreadStartFailure) {}
 };
-
-// Starts and joins threads; replaceable so that tests can make a start fail.
-class ThreadStarter {
-public:
-    virtual ~ThreadStarter() = default;
-    // Returns false when the thread could not be started.
-    virtual bool Start(ThreadEntry entry, void* arg, std::size_t stackBytes, ThreadHandle& handle) = 0;
-    virtual void Join(ThreadHandle handle) = 0;
-};
-
-// The platform's threads.
-ThreadStarter& DefaultThreadStarter();
 
 // Handed to each thread: the tracker, the thread's index and the run's
 // shared data. The thread owns it and frees it as its last act.
