@@ -1,16 +1,21 @@
-// Sample evaluation layer.
+// Sample evaluation layer: what it offers the layers above.
 //
 //   settings.h       UtilitySettings, the algorithm codes
 //   rng.h            CrtRand, the per-worker pseudo-random generator
 //   sample.h         EvaluateSample, SampleTables, RayCount
 //   run_tables.h     RunTables: face and vertex normals, workLock, current mesh
-//   threads.h        ThreadTracker, WorkerArg, ThreadStarter, WaitForWorkers
+//   workers.h        kWorkerStackBytes, ThreadStartError
+//   messages.h       the generations' message texts, ShowInfo
 //   vertex_colors.h  GenerateVertexColors
+//
+// The vertex workers' bookkeeping (ThreadTracker, WaitForWorkers) is the
+// layer's own: eval/detail/threads.h.
 #pragma once
 
+#include "eval/messages.h"
 #include "eval/rng.h"
 #include "eval/run_tables.h"
 #include "eval/sample.h"
 #include "eval/settings.h"
-#include "eval/threads.h"
 #include "eval/vertex_colors.h"
+#include "eval/workers.h"

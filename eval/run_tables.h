@@ -5,7 +5,7 @@
 
 #include <mutex>
 
-#include "geom/vertex_normals.h"
+#include "geom/geom.h"
 #include "host/mesh.h"
 #include "host/tab.h"
 

@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "geom/intersect.h"
+#include "geom/geom.h"
 #include "host/matrix3.h"
 
 namespace {

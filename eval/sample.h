@@ -8,7 +8,7 @@
 
 #include "eval/rng.h"
 #include "eval/settings.h"
-#include "geom/vertex_normals.h"
+#include "geom/geom.h"
 #include "host/mesh.h"
 #include "host/ray.h"
 #include "host/tab.h"

@@ -1,4 +1,4 @@
-#include "eval/threads.h"
+#include "eval/detail/threads.h"
 
 #include <cmath>
 #include <new>

@@ -6,8 +6,10 @@
 #include <new>
 #include <vector>
 
+#include "eval/detail/threads.h"
+#include "eval/messages.h"
 #include "eval/sample.h"
-#include "geom/intersect.h"
+#include "geom/geom.h"
 #include "host/core.h"
 
 namespace {
@@ -110,8 +112,6 @@ void NotifyChanged(INode& node)
 }
 
 }  // namespace
-
-void ShowInfo(Interface& ip, const char* text) { ip.MessageBox(text, kMessageTitle, MB_OK | MB_ICONINFORMATION); }
 
 void GenerateVertexColors(Interface& ip, const UtilitySettings& settings, RunTables& tables, ThreadStarter& starter)
 {

@@ -10,20 +10,11 @@
 
 #include "eval/run_tables.h"
 #include "eval/settings.h"
-#include "eval/threads.h"
+#include "host/threads.h"
 
 class Interface;
 
-inline constexpr const char* kMessageTitle = "Dunsmere";
-inline constexpr const char* kSelectOneNode = "Select exactly one node";
-inline constexpr const char* kNoTriObject = "Could not get TriObject";
-inline constexpr const char* kNotEditableMesh = "Object must be unmodified Editable Mesh";
 inline constexpr const char* kVertexProgressTitle = "Building Vertex Smurl";
-inline constexpr const char* kOutOfMemory = "Not enough memory for the smurl calculation";
-
-// A refusal or failure: a message box titled "Dunsmere" with the
-// information icon.
-void ShowInfo(Interface& ip, const char* text);
 
 // `starter` starts the two workers; tests replace it to make a start fail.
 void GenerateVertexColors(Interface& ip, const UtilitySettings& settings, RunTables& tables,

@@ -1,4 +1,4 @@
-#include "map/rasterize.h"
+#include "map/detail/rasterize.h"
 
 #include <algorithm>
 #include <cmath>

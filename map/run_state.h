@@ -6,7 +6,7 @@
 
 #include <atomic>
 
-#include "geom/barray.h"
+#include "geom/geom.h"
 #include "map/texel.h"
 
 struct MapRunState {

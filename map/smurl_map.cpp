@@ -6,12 +6,12 @@
 #include <memory>
 #include <new>
 
-#include "eval/vertex_colors.h"
-#include "geom/intersect.h"
+#include "eval/eval.h"
+#include "geom/geom.h"
 #include "host/core.h"
 #include "host/face_rule.h"
-#include "map/rasterize.h"
-#include "map/texel_workers.h"
+#include "map/detail/rasterize.h"
+#include "map/detail/texel_workers.h"
 
 namespace {
 

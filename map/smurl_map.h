@@ -8,9 +8,8 @@
 // progress bar.
 #pragma once
 
-#include "eval/run_tables.h"
-#include "eval/settings.h"
-#include "eval/threads.h"
+#include "eval/eval.h"
+#include "host/threads.h"
 #include "host/bitmap.h"
 #include "map/run_state.h"
 

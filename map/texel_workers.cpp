@@ -1,4 +1,4 @@
-#include "map/texel_workers.h"
+#include "map/detail/texel_workers.h"
 
 #include <atomic>
 #include <climits>
@@ -7,7 +7,7 @@
 #include <memory>
 #include <new>
 
-#include "eval/rng.h"
+#include "eval/eval.h"
 #include "host/noise.h"
 #include "host/ray.h"
 

@@ -6,7 +6,7 @@
 #include <thread>
 #include <vector>
 
-#include "eval/threads.h"
+#include "eval/detail/threads.h"
 #include "scripted_host.h"
 #include "scripted_threads.h"
 

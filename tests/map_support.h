@@ -15,6 +15,8 @@
 #include "eval/eval.h"
 #include "geom/geom.h"
 #include "host/noise.h"
+#include "map/detail/rasterize.h"
+#include "map/detail/texel_workers.h"
 #include "map/map.h"
 #include "mesh_builders.h"
 

@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <thread>
 
-#include "eval/threads.h"
+#include "host/threads.h"
 
 // Workers wait behind a gate that `open` lifts; with `firstInline` the first
 // one started instead runs to its end inside Start. Start number `failAt`

@@ -15,7 +15,7 @@
 
 #include "check_recorder.h"
 #include "scratch_dir.h"
-#include "eval/vertex_colors.h"
+#include "eval/eval.h"
 #include "mesh_builders.h"
 #include "scripted_host.h"
 #include "ui/library.h"

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "eval/vertex_colors.h"
+#include "eval/eval.h"
 #include "host/core.h"
 #include "host/runtime.h"
 #include "ui/library.h"

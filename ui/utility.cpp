@@ -1,7 +1,7 @@
 #include "ui/utility.h"
 
 #include "eval/sample.h"
-#include "eval/vertex_colors.h"
+#include "eval/eval.h"
 #include "host/core.h"
 
 float DunsmereUtility::EvaluateSample(const Mesh& mesh, int face, const Point3& weights, Ray* rayScratch,

@@ -12,8 +12,7 @@
 
 #include <mutex>
 
-#include "eval/sample.h"
-#include "eval/settings.h"
+#include "eval/eval.h"
 #include "host/mesh.h"
 #include "map/run_state.h"
 

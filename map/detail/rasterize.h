@@ -10,7 +10,7 @@
 // User-interface thread only, before any texel worker starts.
 #pragma once
 
-#include "geom/barray.h"
+#include "geom/geom.h"
 #include "host/point3.h"
 #include "map/texel.h"
 

@@ -11,26 +11,13 @@
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
-#include <stdexcept>
 
-#include "geom/barray.h"
+#include "eval/workers.h"
+#include "geom/geom.h"
 #include "host/threads.h"
 
 class Interface;
 class ThreadTracker;
-
-// A worker's stack. Workers keep their large buffers on the heap, but a
-// POSIX thread needs at least 16 KiB, so the size is not cut to the bone.
-inline constexpr std::size_t kWorkerStackBytes = std::size_t{1} << 20;
-
-inline constexpr const char* kThreadStartFailure = "Failed _beginthread call";
-
-// Thrown by ThreadTracker::Start when a thread cannot be started. Threads
-// started before it keep running.
-class ThreadStartError : public std::runtime_error {
-public:
-    ThreadStartError() : std::runtime_error(kThreadStartFailure) {}
-};
 
 // Handed to each thread: the tracker, the thread's index and the run's
 // shared data. The thread owns it and frees it as its last act.

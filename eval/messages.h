@@ -1,0 +1,15 @@
+// What the generations tell the user: message boxes titled "Dunsmere", with
+// the information icon for a refusal or failure.
+#pragma once
+
+class Interface;
+
+inline constexpr const char* kMessageTitle = "Dunsmere";
+inline constexpr const char* kSelectOneNode = "Select exactly one node";
+inline constexpr const char* kNoTriObject = "Could not get TriObject";
+inline constexpr const char* kNotEditableMesh = "Object must be unmodified Editable Mesh";
+inline constexpr const char* kOutOfMemory = "Not enough memory for the smurl calculation";
+
+// A refusal or failure: a message box titled "Dunsmere" with the
+// information icon. User-interface thread.
+void ShowInfo(Interface& ip, const char* text);
