@@ -30,6 +30,9 @@ Matrix3 RotationOntoZ(const Point3& N)
     if (c > 1.0f) c = 1.0f;
     if (c < -1.0f) c = -1.0f;
     float theta = std::acos(c);
+    // The angle goes to degrees and back on purpose: the round trip changes
+    // the last bits of theta, every ray direction follows from them, and so
+    // does every stored map. Folding it away would change every output.
     theta = theta * kDegreesPerRadian * kRadiansPerDegree;
     R.SetAngleAxis(A, theta);
     return R;
@@ -93,5 +96,8 @@ float EvaluateSample(const UtilitySettings& settings, const SampleTables& tables
     }
 
     const float v = sum / (static_cast<float>(count) * dist) * 2.0f;
+    // >= here and > in the map's cap (CapTexelValue) on purpose: a sample
+    // reaching 1 is reported saturated, 0.99, while a texel that comes to
+    // exactly 1 after the noise stays 1.
     return v >= 1.0f ? 0.99f : v;
 }

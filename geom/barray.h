@@ -14,6 +14,9 @@
 
 #include "host/runtime.h"
 
+// A host's assertion log identifies a check by its source name and line,
+// so these numbers are part of the interface, not positions in this file:
+// they stay when the code moves.
 inline constexpr const char* kBArraySource = "BArray";
 inline constexpr int kBArraySetOuterLine = 132;
 inline constexpr int kBArraySetInnerLine = 133;

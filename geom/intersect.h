@@ -7,6 +7,8 @@
 #include "host/ray.h"
 #include "host/tab.h"
 
+// The checks' source name and line numbers as a host's assertion log shows
+// them: part of the interface, fixed whatever the layout of the code.
 inline constexpr const char* kIntersectSource = "IntersectRay";
 inline constexpr int kIntersectTableLine = 66;
 inline constexpr int kIntersectCandidateLine = 70;

@@ -61,6 +61,8 @@ int RowProgress(int y, int W, int H)
 
 float ModulateByNoise(float value, float noise) { return value * (noise + 1.0f); }
 
+// > and not >=: an evaluation never returns 1 (it caps at 0.99 itself), so
+// only the noise brings a texel to 1, and exactly 1 is kept as it came.
 float CapTexelValue(float value) { return value > 1.0f ? kSaturated : value; }
 
 int TexelWorker(TexelJob& job, int evenRows)
