@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "geom/detail/face_test.h"
 #include "host/runtime.h"
 
 void BuildFaceNormals(const Mesh& mesh, Tab<Point3>& faceNormals)
@@ -53,8 +54,6 @@ int IntersectRay(const Mesh& mesh, const Ray& ray, float& hitDistance, float max
     const int normalCount = faceNormals.Count();
     if (normalCount != faceCount) assert1(kIntersectTableLine, kIntersectSource);
 
-    const Point3 O = ray.p;
-    const Point3 D = ray.dir;
     bool found = false;
     for (int f = 0; f < faceCount; ++f) {
         if (f >= normalCount) {
@@ -62,26 +61,14 @@ int IntersectRay(const Mesh& mesh, const Ray& ray, float& hitDistance, float max
             assert1(kIntersectCandidateLine, kIntersectSource);
             break;
         }
-        const Point3 N = faceNormals[f];
-
-        // Facing test first: faces seen edge-on or from behind never count,
-        // which also keeps a ray from hitting the face it leaves.
-        const float den = (N.z * D.z + N.y * D.y) + N.x * D.x;
-        if (den > -0.0001f) continue;
-
-        const Point3 c0 = mesh.verts[mesh.faces[static_cast<size_t>(f)].v[0]];
-        const float t = (((N.z * c0.z + N.y * c0.y) + N.x * c0.x) - ((N.x * O.x + N.z * O.z) + N.y * O.y)) / den;
-        // Written so that a not-a-number t is rejected too.
-        if (!(t >= 0.0f)) continue;
-        if (t > maxDistance) continue;
-        if (found && t > hitDistance) continue;
-
-        const Point3 P{t * D.x + O.x, t * D.y + O.y, t * D.z + O.z};
-        const Point3 w = FaceBaryCoords(mesh, f, P);
-        if (!(w.x >= 0.0f) || !(w.y >= 0.0f) || !(w.z >= 0.0f)) continue;
-
-        found = true;
-        hitDistance = t;
+        // Among equal distances the later face wins (t > hitDistance is
+        // what rejects), so even the sign of a zero is the last face's.
+        float t;
+        const float bound = found ? hitDistance : INFINITY;
+        if (FaceTest(MakeFaceRecord(mesh, f, faceNormals[f]), ray.p, ray.dir, maxDistance, bound, t)) {
+            found = true;
+            hitDistance = t;
+        }
     }
     return found ? 1 : 0;
 }

@@ -1,0 +1,96 @@
+// The one per-face ray test. The brute-force loop and the accelerated scene
+// both call FaceTest on a FaceRecord, so an accepted face's t has the same
+// bits whichever route asks.
+//
+// The record holds what does not depend on the ray, computed with the very
+// float expressions the test would otherwise evaluate per ray; the test keeps
+// the three IEEE divisions (a reciprocal would round differently).
+#pragma once
+
+#include <cmath>
+#include <cstddef>
+
+#include "host/mesh.h"
+#include "host/point3.h"
+#include "host/tab.h"
+
+struct FaceRecord {
+    Point3 N;          // the stored unit normal
+    float nDotC0;      // (N.z*c0.z + N.y*c0.y) + N.x*c0.x
+    Point3 c0;
+    // E1 = c1 - c0 and E2 = c2 - c0 in the two axes a = (k+1)%3, b = (k+2)%3
+    // the inside test reads: E1.a, E1.b, E2.a, E2.b.
+    float e1a, e1b, e2a, e2b;
+    float nk;          // (E1 x E2)[k], the divisor of the weights
+    int k;             // MaxComponent(E1 x E2): the axis the face is projected along
+    int index;         // the face's index in its mesh
+};
+static_assert(sizeof(FaceRecord) == 56, "a face record is fourteen words");
+
+// The record of face `f`, given its stored normal. Expressions as the plain
+// test writes them, so the record changes no bit of any result.
+inline FaceRecord MakeFaceRecord(const Mesh& mesh, int f, const Point3& N)
+{
+    const Face& face = mesh.faces[static_cast<std::size_t>(f)];
+    const Point3 c0 = mesh.verts[face.v[0]];
+    const Point3 E1 = mesh.verts[face.v[1]] - c0;
+    const Point3 E2 = mesh.verts[face.v[2]] - c0;
+    const Point3 cross = CrossProd(E1, E2);
+    const int k = MaxComponent(cross);
+    const int a = (k + 1) % 3, b = (k + 2) % 3;
+    FaceRecord r;
+    r.N = N;
+    r.nDotC0 = (N.z * c0.z + N.y * c0.y) + N.x * c0.x;
+    r.c0 = c0;
+    r.e1a = E1[a];
+    r.e1b = E1[b];
+    r.e2a = E2[a];
+    r.e2b = E2[b];
+    r.nk = cross[k];
+    r.k = k;
+    r.index = f;
+    return r;
+}
+
+// Whether no ray can ever be accepted by the face: a zero or not-a-number
+// normal fails the facing test or gives a not-a-number t, and a zero or
+// not-a-number divisor fails the inside test.
+inline bool NeverHit(const FaceRecord& r)
+{
+    const bool zeroNormal = r.N.x == 0.0f && r.N.y == 0.0f && r.N.z == 0.0f;
+    const bool nanNormal = std::isnan(r.N.x) || std::isnan(r.N.y) || std::isnan(r.N.z);
+    return zeroNormal || nanNormal || r.nk == 0.0f || std::isnan(r.nk);
+}
+
+// Tests ray (O, D) against the face: true with the face's t when the face
+// faces the ray (N . D <= -0.0001), 0 <= t, t is neither above maxDistance
+// nor above bound, and the hit point lies inside or on the face's border.
+// A not-a-number t, maxDistance or bound never rejects by comparison alone
+// (t is rejected by !(t >= 0)).
+inline bool FaceTest(const FaceRecord& r, const Point3& O, const Point3& D, float maxDistance, float bound,
+                     float& t)
+{
+    const Point3& N = r.N;
+    // Facing test first: faces seen edge-on or from behind never count,
+    // which also keeps a ray from hitting the face it leaves.
+    const float den = (N.z * D.z + N.y * D.y) + N.x * D.x;
+    if (den > -0.0001f) return false;
+    const float tf = (r.nDotC0 - ((N.x * O.x + N.z * O.z) + N.y * O.y)) / den;
+    // Written so that a not-a-number t is rejected too.
+    if (!(tf >= 0.0f)) return false;
+    if (tf > maxDistance || tf > bound) return false;
+
+    // The hit point and its weights in the plane the face is projected on;
+    // only the two axes other than k take part.
+    const int a = (r.k + 1) % 3, b = (r.k + 2) % 3;
+    const float pa = tf * D[a] + O[a];
+    const float pb = tf * D[b] + O[b];
+    const float da = pa - r.c0[a];
+    const float db = pb - r.c0[b];
+    const float w1 = (da * r.e2b - r.e2a * db) / r.nk;
+    const float w2 = (r.e1a * db - r.e1b * da) / r.nk;
+    const float w0 = (1.0f - w1) - w2;
+    if (!(w0 >= 0.0f) || !(w1 >= 0.0f) || !(w2 >= 0.0f)) return false;
+    t = tf;
+    return true;
+}
