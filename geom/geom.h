@@ -3,8 +3,10 @@
 //   barray.h          BArray (2-D, checked), BArray1D
 //   intersect.h       BuildFaceNormals, IntersectRay, FaceBaryCoords
 //   vertex_normals.h  VertexNormals, NormalNode: smoothed normals by smoothing group
+//   ray_scene.h       RayScene: the faces a run's rays may hit, answered as IntersectRay
 #pragma once
 
 #include "geom/barray.h"
 #include "geom/intersect.h"
+#include "geom/ray_scene.h"
 #include "geom/vertex_normals.h"

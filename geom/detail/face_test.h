@@ -62,13 +62,18 @@ inline bool NeverHit(const FaceRecord& r)
     return zeroNormal || nanNormal || r.nk == 0.0f || std::isnan(r.nk);
 }
 
+// Coordinate i of p. A plain helper with internal linkage: FaceTest is also
+// compiled into the traversal files built for other instruction sets, and
+// nothing of theirs may be shared with the rest of the program.
+static inline float FaceTestAxis(const Point3& p, int i) { return i == 0 ? p.x : (i == 1 ? p.y : p.z); }
+
 // Tests ray (O, D) against the face: true with the face's t when the face
 // faces the ray (N . D <= -0.0001), 0 <= t, t is neither above maxDistance
 // nor above bound, and the hit point lies inside or on the face's border.
-// A not-a-number t, maxDistance or bound never rejects by comparison alone
-// (t is rejected by !(t >= 0)).
-inline bool FaceTest(const FaceRecord& r, const Point3& O, const Point3& D, float maxDistance, float bound,
-                     float& t)
+// A not-a-number maxDistance or bound rejects nothing; a not-a-number t is
+// rejected by !(t >= 0).
+static inline bool FaceTest(const FaceRecord& r, const Point3& O, const Point3& D, float maxDistance, float bound,
+                            float& t)
 {
     const Point3& N = r.N;
     // Facing test first: faces seen edge-on or from behind never count,
@@ -76,17 +81,16 @@ inline bool FaceTest(const FaceRecord& r, const Point3& O, const Point3& D, floa
     const float den = (N.z * D.z + N.y * D.y) + N.x * D.x;
     if (den > -0.0001f) return false;
     const float tf = (r.nDotC0 - ((N.x * O.x + N.z * O.z) + N.y * O.y)) / den;
-    // Written so that a not-a-number t is rejected too.
     if (!(tf >= 0.0f)) return false;
     if (tf > maxDistance || tf > bound) return false;
 
     // The hit point and its weights in the plane the face is projected on;
     // only the two axes other than k take part.
     const int a = (r.k + 1) % 3, b = (r.k + 2) % 3;
-    const float pa = tf * D[a] + O[a];
-    const float pb = tf * D[b] + O[b];
-    const float da = pa - r.c0[a];
-    const float db = pb - r.c0[b];
+    const float pa = tf * FaceTestAxis(D, a) + FaceTestAxis(O, a);
+    const float pb = tf * FaceTestAxis(D, b) + FaceTestAxis(O, b);
+    const float da = pa - FaceTestAxis(r.c0, a);
+    const float db = pb - FaceTestAxis(r.c0, b);
     const float w1 = (da * r.e2b - r.e2a * db) / r.nk;
     const float w2 = (r.e1a * db - r.e1b * da) / r.nk;
     const float w0 = (1.0f - w1) - w2;

@@ -1,0 +1,34 @@
+// The tree walk with portable box tests: the route of processors without a
+// vector unit the other files serve, and the reference the vector tests
+// are checked against.
+#include "geom/detail/bvh_traverse.h"
+
+namespace {
+
+unsigned TestNodeScalar(const BvhNode& node, const PreparedRay& ray, float limitUp, float* entries)
+{
+    unsigned mask = 0;
+    for (int c = 0; c < 8; ++c) {
+        float entry = -INFINITY, exit = INFINITY;
+        for (int a = 0; a < 3; ++a) {
+            const float nearBound = ray.nearHi[a] ? node.hi[a][c] : node.lo[a][c];
+            const float farBound = ray.nearHi[a] ? node.lo[a][c] : node.hi[a][c];
+            const float tn = (nearBound - ray.o[a]) * ray.inv[a];
+            const float tf = (farBound - ray.o[a]) * ray.inv[a];
+            // As the vector max and min: a not-a-number bound is ignored.
+            entry = tn > entry ? tn : entry;
+            exit = tf < exit ? tf : exit;
+        }
+        entries[c] = entry;
+        const bool prune = exit < 0.0f || entry > limitUp || entry > Up(exit);
+        if (!prune) mask |= 1u << c;
+    }
+    return mask;
+}
+
+}  // namespace
+
+void TraverseScalar(const TreeView& tree, const Point3& O, const Point3& D, float maxDistance, HitState& hit)
+{
+    Walk(tree, O, D, maxDistance, hit, TestNodeScalar);
+}

@@ -1,0 +1,65 @@
+// The ray scene's tree, as the build writes it and the traversals read it.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "geom/detail/face_test.h"
+
+// Eight children per node, their boxes laid out by axis so that one vector
+// load brings one bound of every child. lo[a][c] and hi[a][c] bound child c
+// in axis a; an empty slot has lo = +inf and hi = -inf, which every box test
+// rejects. 224 bytes.
+struct alignas(32) BvhNode {
+    float lo[3][8];
+    float hi[3][8];
+    std::uint32_t child[8];
+};
+static_assert(sizeof(BvhNode) == 224, "a node is six bounds and a reference for eight children");
+
+// Internal linkage: the traversal files, built for other instruction sets,
+// must not lend their copies to the rest of the program.
+// A child reference: a node index, or a leaf of 1..16 consecutive faces of
+// the tree-ordered face array.
+inline constexpr std::uint32_t kLeafBit = 0x80000000u;
+inline constexpr std::uint32_t kEmptyChild = 0xFFFFFFFFu;
+inline constexpr int kMaxLeafFaces = 16;
+inline constexpr std::uint32_t kMaxTreeFaces = 1u << 27;
+
+static constexpr std::uint32_t LeafRef(std::uint32_t first, std::uint32_t count)
+{
+    return kLeafBit | (first << 4) | (count - 1);
+}
+static constexpr std::uint32_t LeafFirst(std::uint32_t ref) { return (ref & ~kLeafBit) >> 4; }
+static constexpr std::uint32_t LeafCount(std::uint32_t ref) { return (ref & 15u) + 1; }
+
+// A face's box as the build takes it.
+struct FaceBox {
+    float lo[3];
+    float hi[3];
+};
+
+// Builds the tree over `boxes` (one per face, finite): fills `nodes` (the
+// root is node 0) and `order`, the faces' indices in tree order, which leaf
+// references index. At most kMaxTreeFaces boxes.
+void BuildBvh(const std::vector<FaceBox>& boxes, std::vector<BvhNode>& nodes, std::vector<std::uint32_t>& order);
+
+// What a traversal reads, and the best hit so far, which it updates.
+struct TreeView {
+    const BvhNode* nodes;
+    const FaceRecord* faces;
+};
+struct HitState {
+    bool found = false;
+    float t = 0.0f;
+    int index = -1;
+};
+
+// Walks the tree for ray (O, D): every face the walk reaches goes through
+// FaceTest, and a hit replaces the state's when it is nearer, or equally
+// near with a higher face index. One entry point per instruction set; each
+// is compiled on its own with that set's flags.
+void TraverseScalar(const TreeView& tree, const Point3& O, const Point3& D, float maxDistance, HitState& hit);
+void TraverseSse2(const TreeView& tree, const Point3& O, const Point3& D, float maxDistance, HitState& hit);
+void TraverseAvx2(const TreeView& tree, const Point3& O, const Point3& D, float maxDistance, HitState& hit);
+void TraverseAvx512(const TreeView& tree, const Point3& O, const Point3& D, float maxDistance, HitState& hit);

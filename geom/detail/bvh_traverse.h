@@ -1,0 +1,121 @@
+// The tree walk, shared by every instruction set: each traversal file
+// includes this with its own node test and compiles it with its own flags.
+// Everything here has internal linkage, so that no function compiled for
+// one instruction set is ever called on a processor without it.
+//
+// Soundness. A face is skipped only when no float hit on it can be
+// accepted. The build makes each face's box contain the exact point
+// O + t*D of every t the face test can accept (geom/ray_scene.cpp says why),
+// so in exact arithmetic every slab of the box holds t. A computed slab
+// bound (b - O) * (1/D) carries three roundings, a relative error of at most
+// 3 * 2^-24 (plus an absolute 2^-149 where it underflows), and keeps its
+// sign. So for an acceptable hit at t >= 0 the computed entry is at most
+// t * (1 + 3 * 2^-24) and the computed exit at least t * (1 - 3 * 2^-24).
+// A child is pruned only when
+//   its exit is below 0,
+//   its entry is above Up(limit) = limit + limit * 2^-20 + 2^-126, or
+//   its entry is above Up(exit),
+// and each of those rules out every acceptable t. Comparisons are written
+// so that a not-a-number visits: a slab whose bound is 0 * inf (a ray
+// lying in the slab's plane, parallel to it) is ignored, which widens the
+// interval.
+#pragma once
+
+#include <cstdint>
+
+#include "geom/detail/bvh.h"
+#include "geom/detail/face_test.h"
+
+namespace {
+
+constexpr float kLimitSlack = 0x1p-20f;
+constexpr float kTiny = 0x1p-126f;
+// The deepest tree the build makes is below 80 levels; each level leaves at
+// most seven siblings on the stack.
+constexpr int kStackEntries = 1024;
+
+// Builtins rather than <cmath>: a library inline compiled here could be
+// picked by the linker for the whole program.
+inline float Up(float x) { return x + __builtin_fabsf(x) * kLimitSlack + kTiny; }
+
+// The ray as every node test wants it: origin, reciprocal direction, and
+// for each axis which bound the ray meets first (0: lo, 1: hi).
+struct PreparedRay {
+    float o[3];
+    float inv[3];
+    int nearHi[3];
+};
+
+inline PreparedRay Prepare(const Point3& O, const Point3& D)
+{
+    PreparedRay r;
+    const float o[3] = {O.x, O.y, O.z}, d[3] = {D.x, D.y, D.z};
+    for (int a = 0; a < 3; ++a) {
+        r.o[a] = o[a];
+        // 1 / -0 is -inf: a zero of either sign picks its side consistently.
+        r.inv[a] = 1.0f / d[a];
+        r.nearHi[a] = __builtin_signbit(d[a]) ? 1 : 0;
+    }
+    return r;
+}
+
+struct StackEntry {
+    std::uint32_t ref;
+    float entry;
+};
+
+// NodeTest(node, ray, limitUp, entries) returns the mask of the children to
+// visit and writes their entry distances.
+template <class NodeTest>
+inline void Walk(const TreeView& tree, const Point3& O, const Point3& D, float maxDistance, HitState& hit,
+                 NodeTest test)
+{
+    // With no hit yet, a negative maximum rejects every t >= 0; -0 does not.
+    if (!hit.found && maxDistance < 0.0f) return;
+    float limit = hit.found ? hit.t : (__builtin_isnan(maxDistance) ? INFINITY : maxDistance);
+    float limitUp = Up(limit);
+    const PreparedRay ray = Prepare(O, D);
+
+    StackEntry stack[kStackEntries];
+    int sp = 0;
+    stack[sp++] = {0u, -INFINITY};
+    while (sp > 0) {
+        const StackEntry e = stack[--sp];
+        if (e.entry > limitUp) continue;
+        if (e.ref & kLeafBit) {
+            const std::uint32_t first = LeafFirst(e.ref), end = first + LeafCount(e.ref);
+            for (std::uint32_t i = first; i < end; ++i) {
+                const FaceRecord& f = tree.faces[i];
+                float t;
+                if (!FaceTest(f, O, D, maxDistance, hit.found ? hit.t : INFINITY, t)) continue;
+                // Equal distances: the higher face index wins, as the face
+                // order of the plain loop has it.
+                if (hit.found && !(t < hit.t) && f.index < hit.index) continue;
+                hit.found = true;
+                hit.t = t;
+                hit.index = f.index;
+                limit = t;
+                limitUp = Up(limit);
+            }
+            continue;
+        }
+        const BvhNode& node = tree.nodes[e.ref];
+        float entries[8];
+        unsigned mask = test(node, ray, limitUp, entries);
+        // Nearest child on top.
+        const int base = sp;
+        while (mask) {
+            const int c = __builtin_ctz(mask);
+            mask &= mask - 1;
+            int j = sp++;
+            stack[j] = {node.child[c], entries[c]};
+            for (; j > base && stack[j - 1].entry < stack[j].entry; --j) {
+                const StackEntry s = stack[j - 1];
+                stack[j - 1] = stack[j];
+                stack[j] = s;
+            }
+        }
+    }
+}
+
+}  // namespace

@@ -1,0 +1,403 @@
+#include "geom/ray_scene.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <new>
+#include <vector>
+
+#include "geom/detail/bvh.h"
+#include "geom/intersect.h"
+#include "host/cpu.h"
+
+// How large a face's box must be.
+//
+// The face test accepts a float t, then checks the hit point
+// P = fl(t*D + O) in the two axes a, b other than the face's projection
+// axis k. The box must hold the exact point X = O + t*D, in every axis.
+// Let eps = 2^-24, M the largest coordinate magnitude of the scene's box
+// grown by its diagonal (every corner and every accepted ray origin lies
+// within it), and L the longest edge of the face's projected triangle.
+//
+// Along k. t = fl(fl(N.c0 - N.O) / den), with both dot products, their
+// difference and den carrying at most three roundings each. Since
+// |t*D| <= |P| + |O| <= 2M (coordinate-wise), the plane residual
+// N.X - N.c0 is at most 14*sqrt(3)*eps*M < 25*eps*M whatever den is, so X
+// lies within 25*eps*M / |N.k| of the plane of the stored normal N through
+// c0, measured along k.
+//
+// In a and b. P differs from X by at most eps*(|t*D| + |P|) <= 3*eps*M. The
+// inside test computes d = fl(P - c0) and the weights from d and the float
+// edges E1, E2 (the triangle c0, c0 + E1, c0 + E2, within eps*L of the
+// corners). Each weight's numerator carries three roundings on products
+// bounded by |d| * L, so an accepted P lies at most 6*eps*|d| beyond the
+// lines through c0, and w0 = (1 - w1) - w2 lets it lie at most
+// h0 * (5*eps + 12*eps*|d|*L / |n_k|) beyond the third edge, h0 being the
+// height over it; h0 * L / |n_k| <= L / h_min, the ratio rho of the longest
+// edge to the smallest height. With |d| <= L + r, the distance r an accepted
+// P may lie outside the triangle satisfies r <= (beta + 9*eps) * L / (1 - beta)
+// with beta = eps * (8 + 16*rho); the build uses r = 2 * L * (beta + 9*eps),
+// valid for beta <= 1/4 (any face beyond that is tested for every ray).
+//
+// So the box bounds the corners and the corners lifted along k onto the
+// plane of N through c0, grown in a and b by r + 32*eps*M, and in k by
+// s * (r + 32*eps*M) + 32*eps*M / |N.k| + 32*eps*M, where s = (|N.a| + |N.b|)
+// / |N.k| is the plane's slope. The traversal's own rounding margins are
+// in geom/detail/bvh_traverse.h.
+
+namespace {
+
+constexpr double kEps = 0x1p-24;
+// A face whose padding exceeds its box by more than this many diagonals is
+// tested for every ray instead.
+constexpr double kMaxPadRatio = 1024.0;
+
+struct Box3 {
+    double lo[3] = {INFINITY, INFINITY, INFINITY};
+    double hi[3] = {-INFINITY, -INFINITY, -INFINITY};
+    void Add(const double p[3])
+    {
+        for (int a = 0; a < 3; ++a) {
+            lo[a] = std::min(lo[a], p[a]);
+            hi[a] = std::max(hi[a], p[a]);
+        }
+    }
+    bool Empty() const { return !(lo[0] <= hi[0]); }
+    double Diagonal() const
+    {
+        double s = 0.0;
+        for (int a = 0; a < 3; ++a) s += (hi[a] - lo[a]) * (hi[a] - lo[a]);
+        return std::sqrt(s);
+    }
+};
+
+double Axis(const Point3& p, int a) { return a == 0 ? p.x : (a == 1 ? p.y : p.z); }
+
+bool Finite(const Point3& p) { return std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z); }
+
+float Down(double x)
+{
+    float f = static_cast<float>(x);
+    if (static_cast<double>(f) > x) f = std::nextafter(f, -INFINITY);
+    return f;
+}
+float Upward(double x)
+{
+    float f = static_cast<float>(x);
+    if (static_cast<double>(f) < x) f = std::nextafter(f, INFINITY);
+    return f;
+}
+
+// The padded box of a face that can be hit, or false when the face must be
+// tested for every ray.
+bool PaddedBox(const FaceRecord& r, const Point3& c1, const Point3& c2, double M, FaceBox& out)
+{
+    const int k = r.k, a = (k + 1) % 3, b = (k + 2) % 3;
+    const double n[3] = {r.N.x, r.N.y, r.N.z};
+    const double nk = n[k];
+    if (!(std::fabs(nk) > 0.0)) return false;
+    const double c0[3] = {r.c0.x, r.c0.y, r.c0.z};
+    // The corners of the triangle the inside test uses, and the real ones.
+    double corners[5][3];
+    for (int i = 0; i < 3; ++i) corners[0][i] = c0[i];
+    corners[1][a] = c0[a] + static_cast<double>(r.e1a);
+    corners[1][b] = c0[b] + static_cast<double>(r.e1b);
+    corners[2][a] = c0[a] + static_cast<double>(r.e2a);
+    corners[2][b] = c0[b] + static_cast<double>(r.e2b);
+    corners[1][k] = Axis(c1, k);
+    corners[2][k] = Axis(c2, k);
+    for (int i = 0; i < 3; ++i) {
+        corners[3][i] = Axis(c1, i);
+        corners[4][i] = Axis(c2, i);
+    }
+    const double nDotC0 = n[0] * c0[0] + n[1] * c0[1] + n[2] * c0[2];
+    Box3 box;
+    for (const double* c : corners) {
+        box.Add(c);
+        double lifted[3] = {c[0], c[1], c[2]};
+        lifted[k] = (nDotC0 - n[a] * c[a] - n[b] * c[b]) / nk;
+        box.Add(lifted);
+    }
+
+    // The projected triangle's longest edge and smallest height.
+    const double e1[2] = {r.e1a, r.e1b}, e2[2] = {r.e2a, r.e2b};
+    const double e3[2] = {e2[0] - e1[0], e2[1] - e1[1]};
+    const double L = std::sqrt(std::max({e1[0] * e1[0] + e1[1] * e1[1], e2[0] * e2[0] + e2[1] * e2[1],
+                                         e3[0] * e3[0] + e3[1] * e3[1]}));
+    const double area2 = std::fabs(e1[0] * e2[1] - e1[1] * e2[0]);
+    if (!(area2 > 0.0) || !std::isfinite(L)) return false;
+    const double rho = L * L / area2;
+    const double beta = kEps * (8.0 + 16.0 * rho);
+    if (!(beta <= 0.25)) return false;
+    const double rPad = 2.0 * L * (beta + 9.0 * kEps);
+    const double absPad = 32.0 * kEps * M;
+    const double slope = (std::fabs(n[a]) + std::fabs(n[b])) / std::fabs(nk);
+    double pad[3];
+    pad[a] = pad[b] = rPad + absPad;
+    pad[k] = slope * (rPad + absPad) + absPad / std::fabs(nk) + absPad;
+
+    const double diagonal = box.Diagonal();
+    for (int i = 0; i < 3; ++i) {
+        if (!std::isfinite(pad[i]) || pad[i] > kMaxPadRatio * diagonal) return false;
+        out.lo[i] = Down(box.lo[i] - pad[i]);
+        out.hi[i] = Upward(box.hi[i] + pad[i]);
+        if (!std::isfinite(out.lo[i]) || !std::isfinite(out.hi[i])) return false;
+    }
+    return true;
+}
+
+bool ParseRoute(const char* name, RayRoute& route)
+{
+    static constexpr struct {
+        const char* name;
+        RayRoute route;
+    } kNames[] = {{"plain", RayRoute::kPlain},
+                  {"scalar", RayRoute::kScalar},
+                  {"sse2", RayRoute::kSse2},
+                  {"avx2", RayRoute::kAvx2},
+                  {"avx512", RayRoute::kAvx512}};
+    for (const auto& n : kNames)
+        if (std::strcmp(name, n.name) == 0) {
+            route = n.route;
+            return true;
+        }
+    return false;
+}
+
+RayRoute BestRoute()
+{
+#if defined(DUNSMERE_HAVE_X86_TRAVERSAL)
+    switch (ProcessorSimdLevel()) {
+    case SimdLevel::kAvx512: return RayRoute::kAvx512;
+    case SimdLevel::kAvx2: return RayRoute::kAvx2;
+    default: return RayRoute::kSse2;
+    }
+#else
+    return RayRoute::kScalar;
+#endif
+}
+
+// Every face in turn, nearest hit kept, ties to the higher index.
+void TestEach(const std::vector<FaceRecord>& faces, const Point3& O, const Point3& D, float maxDistance,
+              HitState& hit)
+{
+    for (const FaceRecord& f : faces) {
+        float t;
+        if (!FaceTest(f, O, D, maxDistance, hit.found ? hit.t : INFINITY, t)) continue;
+        if (hit.found && !(t < hit.t) && f.index < hit.index) continue;
+        hit.found = true;
+        hit.t = t;
+        hit.index = f.index;
+    }
+}
+
+}  // namespace
+
+bool RouteSupported(RayRoute route)
+{
+    switch (route) {
+    case RayRoute::kPlain:
+    case RayRoute::kScalar: return true;
+#if defined(DUNSMERE_HAVE_X86_TRAVERSAL)
+    case RayRoute::kSse2: return true;
+    case RayRoute::kAvx2: return ProcessorSimdLevel() >= SimdLevel::kAvx2;
+    case RayRoute::kAvx512: return ProcessorSimdLevel() >= SimdLevel::kAvx512;
+#endif
+    default: return false;
+    }
+}
+
+RayRoute DefaultRayRoute()
+{
+    RayRoute forced;
+    if (const char* name = RayRouteOverride(); name && ParseRoute(name, forced) && RouteSupported(forced))
+        return forced;
+    return BestRoute();
+}
+
+const char* RouteName(RayRoute route)
+{
+    switch (route) {
+    case RayRoute::kPlain: return "plain";
+    case RayRoute::kScalar: return "scalar";
+    case RayRoute::kSse2: return "sse2";
+    case RayRoute::kAvx2: return "avx2";
+    case RayRoute::kAvx512: return "avx512";
+    }
+    return "?";
+}
+
+struct RayScene::Data {
+    RayRoute route = RayRoute::kPlain;
+    // Inputs whose normal table does not match their faces are answered by
+    // IntersectRay itself, so that its checks report as they always do.
+    bool reference = false;
+    std::vector<SceneInput> inputs;
+
+    std::vector<FaceRecord> faces;   // tree order; face order on the plain route
+    std::vector<FaceRecord> always;  // tested for every ray
+    std::vector<BvhNode> nodes;
+    // Rays from outside this box (the scene's grown by its diagonal) take
+    // the plain loop: the padding is only sound for origins within it.
+    float originLo[3] = {0, 0, 0}, originHi[3] = {0, 0, 0};
+    void (*traverse)(const TreeView&, const Point3&, const Point3&, float, HitState&) = nullptr;
+};
+
+RayScene::RayScene() = default;
+RayScene::~RayScene() = default;
+
+void RayScene::Clear() { data_.reset(); }
+
+RayRoute RayScene::Route() const { return data_ ? data_->route : RayRoute::kPlain; }
+
+SceneStats RayScene::Stats() const
+{
+    SceneStats s;
+    if (!data_) return s;
+    const Data& d = *data_;
+    s.treeFaces = d.nodes.empty() ? 0 : static_cast<int>(d.faces.size());
+    s.alwaysFaces = static_cast<int>(d.always.size()) + (d.nodes.empty() ? static_cast<int>(d.faces.size()) : 0);
+    s.faces = s.treeFaces + s.alwaysFaces;
+    s.nodes = static_cast<int>(d.nodes.size());
+    s.bytes = sizeof(Data) + d.faces.capacity() * sizeof(FaceRecord) + d.always.capacity() * sizeof(FaceRecord) +
+              d.nodes.capacity() * sizeof(BvhNode) + d.inputs.capacity() * sizeof(SceneInput);
+    return s;
+}
+
+void RayScene::Build(std::span<const SceneInput> inputs, RayRoute route)
+{
+    data_.reset();
+    auto d = std::make_unique<Data>();
+    d->route = RouteSupported(route) ? route : BestRoute();
+    d->inputs.assign(inputs.begin(), inputs.end());
+    for (const SceneInput& in : inputs)
+        if (in.faceNormals->Count() != in.mesh->getNumFaces()) d->reference = true;
+    if (d->reference) {
+        data_ = std::move(d);
+        return;
+    }
+    d->inputs.clear();
+    d->inputs.shrink_to_fit();
+
+    // Every face that can be hit, in input order.
+    std::vector<FaceRecord> records;
+    int base = 0;
+    for (const SceneInput& in : inputs) {
+        const int count = in.mesh->getNumFaces();
+        for (int f = 0; f < count; ++f) {
+            FaceRecord r = MakeFaceRecord(*in.mesh, f, (*in.faceNormals)[f]);
+            if (NeverHit(r)) continue;
+            r.index = base + f;
+            records.push_back(r);
+        }
+        base += count;
+    }
+    if (d->route == RayRoute::kPlain) {
+        d->faces = std::move(records);
+        d->faces.shrink_to_fit();
+        data_ = std::move(d);
+        return;
+    }
+
+    // The scene's box over finite faces, and the origin box that bounds M.
+    auto corner = [&inputs](const FaceRecord& r, int i) {
+        int f = r.index;
+        std::size_t which = 0;
+        while (f >= inputs[which].mesh->getNumFaces()) f -= inputs[which++].mesh->getNumFaces();
+        const Mesh& m = *inputs[which].mesh;
+        return m.verts[m.faces[static_cast<std::size_t>(f)].v[i]];
+    };
+    std::vector<char> finite(records.size());
+    Box3 scene;
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        const Point3 c[3] = {corner(records[i], 0), corner(records[i], 1), corner(records[i], 2)};
+        finite[i] = Finite(c[0]) && Finite(c[1]) && Finite(c[2]);
+        if (!finite[i]) continue;
+        for (const Point3& p : c) {
+            const double q[3] = {p.x, p.y, p.z};
+            scene.Add(q);
+        }
+    }
+    double M = 0.0;
+    if (!scene.Empty()) {
+        const double grow = scene.Diagonal();
+        for (int a = 0; a < 3; ++a) {
+            d->originLo[a] = Down(scene.lo[a] - grow);
+            d->originHi[a] = Upward(scene.hi[a] + grow);
+            M = std::max({M, std::fabs(static_cast<double>(d->originLo[a])),
+                          std::fabs(static_cast<double>(d->originHi[a]))});
+        }
+    }
+
+    std::vector<FaceBox> boxes;
+    std::vector<FaceRecord> tree;
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        FaceBox box;
+        if (finite[i] && std::isfinite(M) && tree.size() < kMaxTreeFaces &&
+            PaddedBox(records[i], corner(records[i], 1), corner(records[i], 2), M, box)) {
+            boxes.push_back(box);
+            tree.push_back(records[i]);
+        } else {
+            d->always.push_back(records[i]);
+        }
+    }
+    records.clear();
+    records.shrink_to_fit();
+    if (!tree.empty()) {
+        std::vector<std::uint32_t> order;
+        BuildBvh(boxes, d->nodes, order);
+        d->faces.reserve(tree.size());
+        for (std::uint32_t i : order) d->faces.push_back(tree[i]);
+    }
+    d->always.shrink_to_fit();
+    switch (d->route) {
+#if defined(DUNSMERE_HAVE_X86_TRAVERSAL)
+    case RayRoute::kSse2: d->traverse = &TraverseSse2; break;
+    case RayRoute::kAvx2: d->traverse = &TraverseAvx2; break;
+    case RayRoute::kAvx512: d->traverse = &TraverseAvx512; break;
+#endif
+    default: d->traverse = &TraverseScalar; break;
+    }
+    data_ = std::move(d);
+}
+
+int RayScene::Intersect(const Ray& ray, float& hitDistance, float maxDistance) const
+{
+    if (!data_) return 0;
+    const Data& d = *data_;
+    HitState hit;
+    if (d.reference) {
+        // Input by input through the reference itself; a later input's equal
+        // distance wins, as a later face's does.
+        for (const SceneInput& in : d.inputs) {
+            float t = 0.0f;
+            if (IntersectRay(*in.mesh, ray, t, maxDistance, *in.faceNormals) &&
+                (!hit.found || !(hit.t < t))) {
+                hit.found = true;
+                hit.t = t;
+            }
+        }
+    } else {
+        const Point3& O = ray.p;
+        const Point3& D = ray.dir;
+        bool tree = d.traverse && !d.nodes.empty() && Finite(O) && Finite(D);
+        const float o[3] = {O.x, O.y, O.z}, dir[3] = {D.x, D.y, D.z};
+        for (int a = 0; a < 3 && tree; ++a) {
+            // The padding bounds origins within the grown box only, and a
+            // direction component whose reciprocal overflows would make the
+            // box tests lose the ray.
+            if (!(o[a] >= d.originLo[a] && o[a] <= d.originHi[a])) tree = false;
+            if (dir[a] != 0.0f && !std::isfinite(1.0f / dir[a])) tree = false;
+        }
+        TestEach(d.always, O, D, maxDistance, hit);
+        if (tree) {
+            d.traverse({d.nodes.data(), d.faces.data()}, O, D, maxDistance, hit);
+        } else {
+            TestEach(d.faces, O, D, maxDistance, hit);
+        }
+    }
+    if (!hit.found) return 0;
+    hitDistance = hit.t;
+    return 1;
+}

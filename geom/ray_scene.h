@@ -1,0 +1,77 @@
+// The ray scene: every face a generation's rays may hit, prepared once per
+// run so that a ray meets only the faces it can possibly hit.
+//
+// Intersect answers exactly what IntersectRay answers over the same faces,
+// bit for bit: the hit flag, the hit distance (even the sign of a zero) and
+// an untouched hitDistance on a miss. Faces go through the one per-face test
+// on every route; a bounding volume hierarchy of eight-wide nodes decides
+// only which faces are tested, and it skips only faces that cannot be hit.
+//
+// Build and Clear run on the user-interface thread while no worker runs;
+// Intersect only reads and may be called from any number of threads.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+
+#include "host/mesh.h"
+#include "host/ray.h"
+#include "host/tab.h"
+
+// One mesh of a scene with its face normals (one per face, as
+// BuildFaceNormals makes them). Both must outlive the scene's use.
+struct SceneInput {
+    const Mesh* mesh;
+    const Tab<Point3>* faceNormals;
+};
+
+// How a scene answers rays. kPlain tests every face in face order, as
+// IntersectRay does; the others walk the tree, with box tests in portable
+// C++ (kScalar) or in the named instruction set.
+enum class RayRoute { kPlain, kScalar, kSse2, kAvx2, kAvx512 };
+
+// The fastest route this processor runs, unless the environment variable
+// DUNSMERE_RAYS names one ("plain", "scalar", "sse2", "avx2", "avx512"); a
+// named route the processor lacks gives the best it has.
+RayRoute DefaultRayRoute();
+// Whether this build and processor can run `route`.
+bool RouteSupported(RayRoute route);
+const char* RouteName(RayRoute route);
+
+struct SceneStats {
+    int faces = 0;        // faces kept (those that can be hit)
+    int treeFaces = 0;    // of them, in the tree
+    int alwaysFaces = 0;  // of them, tested for every ray
+    int nodes = 0;
+    std::size_t bytes = 0;  // everything the scene keeps after its build
+};
+
+class RayScene {
+public:
+    RayScene();
+    ~RayScene();
+    RayScene(const RayScene&) = delete;
+    RayScene& operator=(const RayScene&) = delete;
+
+    // Replaces the scene by the faces of `inputs`, in input order (the faces
+    // of the first input first). Face indices, and so the tie rule, run
+    // over that concatenation. Throws std::bad_alloc when memory runs out,
+    // leaving the scene empty.
+    void Build(std::span<const SceneInput> inputs, RayRoute route = DefaultRayRoute());
+    // Frees everything; Intersect then finds nothing.
+    void Clear();
+
+    // As IntersectRay over the scene's faces: 1 with the nearest accepted t
+    // in hitDistance, or 0 with hitDistance untouched.
+    int Intersect(const Ray& ray, float& hitDistance, float maxDistance) const;
+
+    RayRoute Route() const;
+    SceneStats Stats() const;
+
+    struct Data;
+
+private:
+    std::unique_ptr<Data> data_;
+};
