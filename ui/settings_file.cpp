@@ -1,28 +1,14 @@
 // Loading and saving the settings record.
 #include <charconv>
-#include <cmath>
-#include <cfloat>
-#include <clocale>
 #include <cstdio>
-#include <cstdlib>
-#include <locale.h>
 
 #include "host/core.h"
 #include "host/ini.h"
+#include "host/numbers.h"
 #include "host/runtime.h"
 #include "ui/utility.h"
 
 namespace {
-
-// atof, but always in the C locale: a user's locale with a decimal comma must
-// not change what the file means.
-float AtofC(const char* text)
-{
-    static const locale_t cLocale = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
-    const double d = cLocale ? strtod_l(text, nullptr, cLocale) : std::strtod(text, nullptr);
-    if (std::isfinite(d) && std::fabs(d) > static_cast<double>(FLT_MAX)) return d > 0 ? INFINITY : -INFINITY;
-    return static_cast<float>(d);
-}
 
 std::string FormatInt(int v)
 {
@@ -44,7 +30,7 @@ float ReadFloat(const char* key, const char* defaultText, const char* path)
 {
     char buffer[80];
     GetPrivateProfileString(kSettingsSection, key, defaultText, buffer, sizeof buffer, path);
-    return AtofC(buffer);
+    return ParseFloatC(buffer);
 }
 
 }  // namespace
