@@ -17,8 +17,8 @@
 #include "plugin/version.h"
 #include "scratch_dir.h"
 #include "scripted_host.h"
-#include "ui/library.h"
 #include "ui/panel.h"
+#include "ui/ui.h"
 #include "ui/utility.h"
 
 namespace {

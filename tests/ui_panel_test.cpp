@@ -18,13 +18,37 @@
 #include "eval/vertex_colors.h"
 #include "mesh_builders.h"
 #include "scripted_host.h"
-#include "ui/library.h"
 #include "ui/panel.h"
+#include "ui/ui.h"
 #include "ui/utility.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+
+// The page's setting controls by the ids the host's users have always
+// known, typed here rather than taken from the settings table, so that a row
+// with a wrong id fails.
+constexpr int kIdSelectedOnly = 1002;
+constexpr int kIdNoiseOn = 1006;
+constexpr int kIdMtlIDOn = 1007;
+constexpr int kIdAccumulate = 1011;
+constexpr int kEditXSiz = 1490;
+constexpr int kEditYSiz = 1491;
+constexpr int kEditDist = 1492;
+constexpr int kEditVertical = 1493;
+constexpr int kEditHorizontal = 1494;
+constexpr int kEditMapChannel = 1495;
+constexpr int kSpinXSiz = 1496;
+constexpr int kSpinYSiz = 1497;
+constexpr int kSpinDist = 1498;
+constexpr int kSpinVertical = 1499;
+constexpr int kSpinHorizontal = 1500;
+constexpr int kSpinMapChannel = 1501;
+constexpr int kEditNoiseSize = 1502;
+constexpr int kSpinNoiseSize = 1503;
+constexpr int kEditMtlID = 1504;
+constexpr int kSpinMtlID = 1505;
 
 struct RollupRequest {
     HINSTANCE instance;
@@ -522,8 +546,8 @@ TEST_F(PanelTest, EndEditingClearsTheInterfacesThenDeletesThePageWhichReleasesIt
     EXPECT_EQ(U().ip, nullptr);
     EXPECT_EQ(U().iu, nullptr);
     EXPECT_EQ(OpenControlInterfaces(), interfacesBefore);
-    EXPECT_EQ(U().xSizEdit, nullptr);
-    EXPECT_EQ(U().mtlIDSpin, nullptr);
+    for (ICustEdit* edit : U().edits) EXPECT_EQ(edit, nullptr);
+    for (ISpinnerControl* spin : U().spinners) EXPECT_EQ(spin, nullptr);
     EXPECT_EQ(Saved().at("YSiz"), "333");
 }
 
