@@ -331,7 +331,8 @@ TEST_F(PluginLibrary, ExportsOnlyTheFourFunctions)
     // Nothing of the code it is built from: the string loader, the statics'
     // accessors, the entry, the dialog procedures.
     for (const char* hidden : {"LoadResourceString", "_Z18LoadResourceStringi", "_Z10TheUtilityv",
-                               "_Z12TheClassDescv", "_Z15LibraryInstancev", "_Z16LibraryResourcesv",
+                               "_Z16TheUtilityObjectv", "_Z12TheClassDescv", "_Z15LibraryInstancev",
+                               "_Z18SetLibraryInstancePv", "_Z16LibraryResourcesv",
                                "_Z12LibraryEntryPvjS_", "_Z12PanelDlgProcP12DialogWindowjml",
                                "_Z12AboutDlgProcP12DialogWindowjml", "DllMain"})
         EXPECT_EQ(dlsym(handle, hidden), nullptr) << hidden;
