@@ -12,11 +12,11 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
-#include <locale.h>
 #include <map>
 #include <mutex>
 
 #include "host/core.h"
+#include "host/numbers.h"
 
 namespace {
 
@@ -392,11 +392,9 @@ int EditTextToInt(const std::string& text, bool* valid)
 
 float EditTextToFloat(const std::string& text, bool* valid)
 {
-    static const locale_t cLocale = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
     const char* begin = text.c_str();
-    char* end = nullptr;
-    const double d = strtod_l(begin, &end, cLocale);
+    const char* end = begin;
+    const float v = ParseFloatC(begin, &end);
     if (valid) *valid = end != begin;
-    if (std::isfinite(d) && std::fabs(d) > 3.4028234663852886e38) return d > 0 ? INFINITY : -INFINITY;
-    return static_cast<float>(d);
+    return v;
 }

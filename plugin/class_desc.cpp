@@ -1,14 +1,9 @@
 // The class descriptor's operations.
 #include "plugin/plugin.h"
-#include "ui/library.h"
-#include "ui/panel.h"
-#include "ui/utility.h"
+#include "ui/ui.h"
 
-void* DunsmereClassDesc::Create(BOOL)
-{
-    // The host casts the result to UtilityObj*: hand it that subobject.
-    return static_cast<UtilityObj*>(&TheUtility());
-}
+// The host casts the result to UtilityObj*: hand it that subobject.
+void* DunsmereClassDesc::Create(BOOL) { return &TheUtilityObject(); }
 
 const char* DunsmereClassDesc::ClassName() { return LoadResourceString(kStrClassName); }
 

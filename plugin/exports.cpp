@@ -1,30 +1,21 @@
 // The four functions the host looks up by name (or, on Windows, by ordinal
 // 1 to 4). Nothing thrown inside may cross into the host.
-#include "host/runtime.h"
+#include "host/export_guard.h"
 #include "plugin/plugin.h"
-#include "ui/library.h"
-#include "ui/panel.h"
+#include "ui/ui.h"
 
 const char* LibDescription()
 {
-    try {
-        return LoadResourceString(kStrLibDescription);
-    } catch (...) {
-        assert1(__LINE__, "LibDescription");
-        return nullptr;
-    }
+    return CallGuarded<const char*>("LibDescription", __LINE__, nullptr,
+                                    [] { return LoadResourceString(kStrLibDescription); });
 }
 
 int LibNumberClasses() { return 1; }
 
 ClassDesc* LibClassDesc(int i)
 {
-    try {
-        return i == 0 ? &TheClassDesc() : nullptr;
-    } catch (...) {
-        assert1(__LINE__, "LibClassDesc");
-        return nullptr;
-    }
+    return CallGuarded<ClassDesc*>("LibClassDesc", __LINE__, nullptr,
+                                   [i]() -> ClassDesc* { return i == 0 ? &TheClassDesc() : nullptr; });
 }
 
 // The host interface version this library is built for.

@@ -1,42 +1,38 @@
 // The library's static objects and its entry.
 //
-// The utility object is constructed first and the descriptor second, so
-// they are destroyed in the reverse order at unload. Neither constructor
-// needs the instance handle, which is not known yet while they run.
+// The utility object (the user-interface layer's) is constructed first and
+// the descriptor second, so they are destroyed in the reverse order at
+// unload. Neither constructor needs the instance handle, which is not known
+// yet while they run.
 #include <atomic>
 
 #if !defined(_WIN32)
 #include <dlfcn.h>
 #endif
 
-#include "host/runtime.h"
+#include "host/export_guard.h"
 #include "plugin/plugin.h"
-#include "ui/library.h"
-#include "ui/utility.h"
+#include "ui/ui.h"
 
 namespace {
 
-DunsmereUtility theUtility;
+// Statics of one file are constructed in their order of definition; the
+// utility object is built by its first use, here, whatever the link order.
+UtilityObj& theUtility = TheUtilityObject();
 DunsmereClassDesc theClassDesc;
 
-std::atomic<HINSTANCE> gInstance{nullptr};
 std::atomic<int> gControlsInitialised{0};
 
 }  // namespace
 
-DunsmereUtility& TheUtility() { return theUtility; }
 DunsmereClassDesc& TheClassDesc() { return theClassDesc; }
-HINSTANCE LibraryInstance() { return gInstance.load(); }
 
 BOOL LibraryEntry(HINSTANCE instance, DWORD reason, void*)
 {
-    gInstance.store(instance);
-    try {
-        RegisterResources(instance, reason == kProcessDetach ? nullptr : &LibraryResources());
-    } catch (...) {
-        // The entry runs inside the platform's loader: report, never throw.
-        assert1(__LINE__, "LibraryEntry");
-    }
+    SetLibraryInstance(instance);
+    // The entry runs inside the platform's loader: report, never throw.
+    CallGuarded("LibraryEntry", __LINE__,
+                [&] { RegisterResources(instance, reason == kProcessDetach ? nullptr : &LibraryResources()); });
     if (gControlsInitialised.exchange(1) == 0) {
         InitCustomControls(instance);
         InitCommonControls();

@@ -1,6 +1,7 @@
 // The plug-in library: the class descriptor, the library entry and the four
-// exports the host calls. The utility object and the descriptor are the
-// library's two static objects (plugin/library.cpp).
+// exports the host calls. The utility object (the user-interface layer's)
+// and the descriptor are the library's two static objects; plugin/library.cpp
+// orders their construction.
 #pragma once
 
 #include "host/plugin_api.h"

@@ -1,13 +1,13 @@
 // The library's resources: the rollup page (dialog 101), the About box
-// (dialog 102) and the string table, and the loader of its strings.
+// (dialog 102) and the string table. Data only: a setting's controls take
+// their ids from its row of the settings table, by its key.
 //
 // Every table here is constant-initialised, so the library entry may
 // register them while the library's other statics are still being built.
 #include <iterator>
 
 #include "plugin/plugin.h"
-#include "ui/library.h"
-#include "ui/panel.h"
+#include "ui/ui.h"
 
 namespace {
 
@@ -20,36 +20,36 @@ constexpr ControlTemplate kPanelControls[] = {
     {kIdVertexColors, K::RadioButton, "Vertex Colors", 20, 44, 57, 10},
     {kIdSpatial, K::RadioButton, "Spatial", 20, 56, 37, 10},
     {-1, K::Text, "Distance :", 15, 75, 33, 10},
-    {kEditDist, K::CustEdit, "", 60, 75, 25, 10},
-    {kSpinDist, K::Spinner, "", 86, 75, 7, 10},
-    {kIdSelectedOnly, K::CheckBox, "Selected Faces Only", 13, 91, 81, 10},
+    {SettingControl("dist"), K::CustEdit, "", 60, 75, 25, 10},
+    {SettingSpinner("dist"), K::Spinner, "", 86, 75, 7, 10},
+    {SettingControl("selectedOnly"), K::CheckBox, "Selected Faces Only", 13, 91, 81, 10},
     {-1, K::GroupBox, "Ray Spread", 7, 105, 94, 40},
     {-1, K::Text, "Vertical", 15, 117, 33, 10},
-    {kEditVertical, K::CustEdit, "", 60, 117, 25, 10},
-    {kSpinVertical, K::Spinner, "", 86, 117, 7, 10},
+    {SettingControl("verticalSpread"), K::CustEdit, "", 60, 117, 25, 10},
+    {SettingSpinner("verticalSpread"), K::Spinner, "", 86, 117, 7, 10},
     {-1, K::Text, "Horizontal :", 15, 129, 33, 10},
-    {kEditHorizontal, K::CustEdit, "", 60, 129, 25, 10},
-    {kSpinHorizontal, K::Spinner, "", 86, 129, 7, 10},
+    {SettingControl("horizontalSpread"), K::CustEdit, "", 60, 129, 25, 10},
+    {SettingSpinner("horizontalSpread"), K::Spinner, "", 86, 129, 7, 10},
     {-1, K::GroupBox, "Map Size", 7, 148, 94, 28},
-    {kEditXSiz, K::CustEdit, "", 14, 159, 25, 10},
-    {kSpinXSiz, K::Spinner, "", 40, 159, 7, 10},
+    {SettingControl("XSiz"), K::CustEdit, "", 14, 159, 25, 10},
+    {SettingSpinner("XSiz"), K::Spinner, "", 40, 159, 7, 10},
     {-1, K::CentredText, "x", 50, 159, 8, 10},
-    {kEditYSiz, K::CustEdit, "", 60, 159, 25, 10},
-    {kSpinYSiz, K::Spinner, "", 86, 159, 7, 10},
+    {SettingControl("YSiz"), K::CustEdit, "", 60, 159, 25, 10},
+    {SettingSpinner("YSiz"), K::Spinner, "", 86, 159, 7, 10},
     {-1, K::Text, "Map Channel", 8, 182, 47, 10},
-    {kEditMapChannel, K::CustEdit, "", 60, 182, 25, 10},
-    {kSpinMapChannel, K::Spinner, "", 86, 182, 7, 10},
+    {SettingControl("mapChannel"), K::CustEdit, "", 60, 182, 25, 10},
+    {SettingSpinner("mapChannel"), K::Spinner, "", 86, 182, 7, 10},
     {-1, K::GroupBox, "Noise", 7, 197, 94, 33},
-    {kIdNoiseOn, K::CheckBox, "On", 13, 207, 25, 10},
+    {SettingControl("noiseOn"), K::CheckBox, "On", 13, 207, 25, 10},
     {-1, K::Text, "Size", 38, 215, 18, 10},
-    {kEditNoiseSize, K::CustEdit, "", 59, 215, 25, 10},
-    {kSpinNoiseSize, K::Spinner, "", 85, 215, 7, 10},
+    {SettingControl("noiseSize"), K::CustEdit, "", 59, 215, 25, 10},
+    {SettingSpinner("noiseSize"), K::Spinner, "", 85, 215, 7, 10},
     {-1, K::GroupBox, "Filter by Material ID", 7, 232, 94, 33},
-    {kIdMtlIDOn, K::CheckBox, "On", 13, 242, 25, 10},
+    {SettingControl("mtlIDOn"), K::CheckBox, "On", 13, 242, 25, 10},
     {-1, K::Text, "ID", 37, 251, 18, 10},
-    {kEditMtlID, K::CustEdit, "", 59, 251, 25, 10},
-    {kSpinMtlID, K::Spinner, "", 85, 251, 7, 10},
-    {kIdAccumulate, K::CheckBox, "Accumulate vertex colors", 7, 270, 94, 10},
+    {SettingControl("mtlID"), K::CustEdit, "", 59, 251, 25, 10},
+    {SettingSpinner("mtlID"), K::Spinner, "", 85, 251, 7, 10},
+    {SettingControl("addVertexColors"), K::CheckBox, "Accumulate vertex colors", 7, 270, 94, 10},
     {kIdGenerate, K::PushButton, "Generate", 29, 287, 50, 14},
     {kIdAbout, K::PushButton, "About...", 29, 302, 50, 14},
 };
@@ -84,12 +84,3 @@ constexpr ResourceTable kResources{kDialogs, Count(kDialogs), kStrings, Count(kS
 }  // namespace
 
 const ResourceTable& LibraryResources() { return kResources; }
-
-const char* LoadResourceString(int id)
-{
-    // One buffer for every caller: each call overwrites the text before.
-    static char buffer[256];
-    const HINSTANCE instance = LibraryInstance();
-    if (!instance) return nullptr;
-    return LoadStringA(instance, id, buffer, static_cast<int>(sizeof buffer)) > 0 ? buffer : nullptr;
-}

@@ -9,7 +9,10 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <memory>
+#include <set>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -17,8 +20,8 @@
 #include "plugin/version.h"
 #include "scratch_dir.h"
 #include "scripted_host.h"
-#include "ui/library.h"
 #include "ui/panel.h"
+#include "ui/ui.h"
 #include "ui/utility.h"
 
 namespace {
@@ -163,81 +166,92 @@ TEST(PluginVersion, MatchesTheProject)
 
 // ---- Resources ---------------------------------------------------------------
 
-struct Expected {
-    int id;
-    ControlKind kind;
-    const char* caption;
-    short x, y, w, h;
-};
+using K = ControlKind;
 
-void ExpectControls(const DialogTemplate& t, const std::vector<Expected>& expected)
+const ControlTemplate* FindControl(const DialogTemplate& t, int id)
 {
-    ASSERT_EQ(t.controlCount, static_cast<int>(expected.size()));
-    for (size_t i = 0; i < expected.size(); ++i) {
-        const ControlTemplate& c = t.controls[i];
-        const Expected& e = expected[i];
-        SCOPED_TRACE(testing::Message() << "control " << i << " (" << e.caption << ")");
-        EXPECT_EQ(c.id, e.id);
-        EXPECT_EQ(c.kind, e.kind);
-        EXPECT_STREQ(c.caption, e.caption);
-        EXPECT_EQ(c.x, e.x);
-        EXPECT_EQ(c.y, e.y);
-        EXPECT_EQ(c.w, e.w);
-        EXPECT_EQ(c.h, e.h);
+    for (int i = 0; i < t.controlCount; ++i)
+        if (t.controls[i].id == id) return &t.controls[i];
+    return nullptr;
+}
+
+const DialogTemplate& RollupPage()
+{
+    const DialogTemplate* t = FindDialogTemplate(LibraryInstance(), kPanelDialog);
+    if (!t) throw std::logic_error("no rollup page");
+    return *t;
+}
+
+TEST(PluginResources, TheRollupPageIsAChildPageInItsFont)
+{
+    const DialogTemplate& t = RollupPage();
+    EXPECT_EQ(t.id, 101);
+    EXPECT_EQ(t.caption, nullptr);
+    EXPECT_EQ(t.w, 108);
+    EXPECT_EQ(t.h, 323);
+    EXPECT_STREQ(t.font, "MS Sans Serif");
+    EXPECT_EQ(t.pointSize, 8);
+}
+
+TEST(PluginResources, TheRollupPagesIdsAreUnique)
+{
+    const DialogTemplate& t = RollupPage();
+    std::set<int> seen;
+    for (int i = 0; i < t.controlCount; ++i) {
+        const int id = t.controls[i].id;
+        if (id == -1) continue;
+        EXPECT_TRUE(seen.insert(id).second) << "id " << id << " twice";
     }
 }
 
-using K = ControlKind;
-
-TEST(PluginResources, TheRollupPage)
+TEST(PluginResources, EveryControlThePanelNamesIsThereOfItsKind)
 {
-    const DialogTemplate* t = FindDialogTemplate(LibraryInstance(), 101);
-    ASSERT_NE(t, nullptr);
-    EXPECT_EQ(t->caption, nullptr);
-    EXPECT_EQ(t->w, 108);
-    EXPECT_EQ(t->h, 323);
-    EXPECT_STREQ(t->font, "MS Sans Serif");
-    EXPECT_EQ(t->pointSize, 8);
-    ExpectControls(*t, {
-        {-1, K::CentredText, "Dunsmere BETA V0.25b", 7, 7, 94, 12},
-        {-1, K::GroupBox, "Algorithm", 7, 21, 94, 50},
-        {1008, K::RadioButton, "UV Map", 20, 32, 42, 10},
-        {1009, K::RadioButton, "Vertex Colors", 20, 44, 57, 10},
-        {1010, K::RadioButton, "Spatial", 20, 56, 37, 10},
-        {-1, K::Text, "Distance :", 15, 75, 33, 10},
-        {1492, K::CustEdit, "", 60, 75, 25, 10},
-        {1498, K::Spinner, "", 86, 75, 7, 10},
-        {1002, K::CheckBox, "Selected Faces Only", 13, 91, 81, 10},
-        {-1, K::GroupBox, "Ray Spread", 7, 105, 94, 40},
-        {-1, K::Text, "Vertical", 15, 117, 33, 10},
-        {1493, K::CustEdit, "", 60, 117, 25, 10},
-        {1499, K::Spinner, "", 86, 117, 7, 10},
-        {-1, K::Text, "Horizontal :", 15, 129, 33, 10},
-        {1494, K::CustEdit, "", 60, 129, 25, 10},
-        {1500, K::Spinner, "", 86, 129, 7, 10},
-        {-1, K::GroupBox, "Map Size", 7, 148, 94, 28},
-        {1490, K::CustEdit, "", 14, 159, 25, 10},
-        {1496, K::Spinner, "", 40, 159, 7, 10},
-        {-1, K::CentredText, "x", 50, 159, 8, 10},
-        {1491, K::CustEdit, "", 60, 159, 25, 10},
-        {1497, K::Spinner, "", 86, 159, 7, 10},
-        {-1, K::Text, "Map Channel", 8, 182, 47, 10},
-        {1495, K::CustEdit, "", 60, 182, 25, 10},
-        {1501, K::Spinner, "", 86, 182, 7, 10},
-        {-1, K::GroupBox, "Noise", 7, 197, 94, 33},
-        {1006, K::CheckBox, "On", 13, 207, 25, 10},
-        {-1, K::Text, "Size", 38, 215, 18, 10},
-        {1502, K::CustEdit, "", 59, 215, 25, 10},
-        {1503, K::Spinner, "", 85, 215, 7, 10},
-        {-1, K::GroupBox, "Filter by Material ID", 7, 232, 94, 33},
-        {1007, K::CheckBox, "On", 13, 242, 25, 10},
-        {-1, K::Text, "ID", 37, 251, 18, 10},
-        {1504, K::CustEdit, "", 59, 251, 25, 10},
-        {1505, K::Spinner, "", 85, 251, 7, 10},
-        {1011, K::CheckBox, "Accumulate vertex colors", 7, 270, 94, 10},
-        {1001, K::PushButton, "Generate", 29, 287, 50, 14},
-        {1005, K::PushButton, "About...", 29, 302, 50, 14},
-    });
+    const DialogTemplate& t = RollupPage();
+    const auto expect = [&t](int id, K kind) {
+        const ControlTemplate* c = FindControl(t, id);
+        ASSERT_NE(c, nullptr) << "no control " << id;
+        EXPECT_EQ(c->kind, kind) << "control " << id;
+    };
+    for (const SettingField& f : kSettingFields) {
+        SCOPED_TRACE(f.key);
+        switch (f.kind) {
+        case SettingKind::Choice:
+            for (int id = static_cast<int>(f.min); id <= static_cast<int>(f.max); ++id) expect(id, K::RadioButton);
+            break;
+        case SettingKind::Flag: expect(f.control, K::CheckBox); break;
+        case SettingKind::Integer:
+        case SettingKind::Float:
+            expect(f.control, K::CustEdit);
+            expect(f.spinner, K::Spinner);
+            break;
+        }
+        EXPECT_EQ(f.page, kPanelDialog);
+    }
+    expect(kIdGenerate, K::PushButton);
+    expect(kIdAbout, K::PushButton);
+}
+
+TEST(PluginResources, TheRollupPagesTexts)
+{
+    const DialogTemplate& t = RollupPage();
+    // Captions of addressed controls, by the ids users have always known.
+    const std::map<int, std::string> byId = {
+        {1008, "UV Map"}, {1009, "Vertex Colors"}, {1010, "Spatial"},       {1002, "Selected Faces Only"},
+        {1006, "On"},     {1007, "On"},            {1011, "Accumulate vertex colors"},
+        {1001, "Generate"}, {1005, "About..."},
+    };
+    for (const auto& [id, caption] : byId) {
+        const ControlTemplate* c = FindControl(t, id);
+        ASSERT_NE(c, nullptr) << id;
+        EXPECT_EQ(c->caption, caption) << id;
+    }
+    // The static texts and group boxes, in their order down the page.
+    std::vector<std::string> labels;
+    for (int i = 0; i < t.controlCount; ++i)
+        if (t.controls[i].id == -1) labels.push_back(t.controls[i].caption);
+    EXPECT_EQ(labels, (std::vector<std::string>{"Dunsmere BETA V0.25b", "Algorithm", "Distance :", "Ray Spread",
+                                                "Vertical", "Horizontal :", "Map Size", "x", "Map Channel", "Noise",
+                                                "Size", "Filter by Material ID", "ID"}));
 }
 
 TEST(PluginResources, TheAboutBox)
@@ -317,7 +331,8 @@ TEST_F(PluginLibrary, ExportsOnlyTheFourFunctions)
     // Nothing of the code it is built from: the string loader, the statics'
     // accessors, the entry, the dialog procedures.
     for (const char* hidden : {"LoadResourceString", "_Z18LoadResourceStringi", "_Z10TheUtilityv",
-                               "_Z12TheClassDescv", "_Z15LibraryInstancev", "_Z16LibraryResourcesv",
+                               "_Z16TheUtilityObjectv", "_Z12TheClassDescv", "_Z15LibraryInstancev",
+                               "_Z18SetLibraryInstancePv", "_Z16LibraryResourcesv",
                                "_Z12LibraryEntryPvjS_", "_Z12PanelDlgProcP12DialogWindowjml",
                                "_Z12AboutDlgProcP12DialogWindowjml", "DllMain"})
         EXPECT_EQ(dlsym(handle, hidden), nullptr) << hidden;

@@ -11,6 +11,7 @@
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "check_recorder.h"
@@ -18,13 +19,38 @@
 #include "eval/eval.h"
 #include "mesh_builders.h"
 #include "scripted_host.h"
-#include "ui/library.h"
+#include "ui/detail/platform.h"
 #include "ui/panel.h"
+#include "ui/ui.h"
 #include "ui/utility.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+
+// The page's setting controls by the ids the host's users have always
+// known, typed here rather than taken from the settings table, so that a row
+// with a wrong id fails.
+constexpr int kIdSelectedOnly = 1002;
+constexpr int kIdNoiseOn = 1006;
+constexpr int kIdMtlIDOn = 1007;
+constexpr int kIdAccumulate = 1011;
+constexpr int kEditXSiz = 1490;
+constexpr int kEditYSiz = 1491;
+constexpr int kEditDist = 1492;
+constexpr int kEditVertical = 1493;
+constexpr int kEditHorizontal = 1494;
+constexpr int kEditMapChannel = 1495;
+constexpr int kSpinXSiz = 1496;
+constexpr int kSpinYSiz = 1497;
+constexpr int kSpinDist = 1498;
+constexpr int kSpinVertical = 1499;
+constexpr int kSpinHorizontal = 1500;
+constexpr int kSpinMapChannel = 1501;
+constexpr int kEditNoiseSize = 1502;
+constexpr int kSpinNoiseSize = 1503;
+constexpr int kEditMtlID = 1504;
+constexpr int kSpinMtlID = 1505;
 
 struct RollupRequest {
     HINSTANCE instance;
@@ -522,8 +548,8 @@ TEST_F(PanelTest, EndEditingClearsTheInterfacesThenDeletesThePageWhichReleasesIt
     EXPECT_EQ(U().ip, nullptr);
     EXPECT_EQ(U().iu, nullptr);
     EXPECT_EQ(OpenControlInterfaces(), interfacesBefore);
-    EXPECT_EQ(U().xSizEdit, nullptr);
-    EXPECT_EQ(U().mtlIDSpin, nullptr);
+    for (ICustEdit* edit : U().edits) EXPECT_EQ(edit, nullptr);
+    for (ISpinnerControl* spin : U().spinners) EXPECT_EQ(spin, nullptr);
     EXPECT_EQ(Saved().at("YSiz"), "333");
 }
 
@@ -543,6 +569,269 @@ TEST_F(PanelTest, ReopeningShowsWhatTheLastClosingSaved)
     EXPECT_EQ(OpenControlInterfaces(), interfacesBefore + 16);
     Close();
     EXPECT_EQ(OpenControlInterfaces(), interfacesBefore);
+}
+
+// ---- The call sequences ---------------------------------------------------------
+
+// Plays the platform under the panel and the settings file: writes down each
+// call with its ids, keys and values (a read with what it read), then makes
+// it. Interfaces are written as the id of their control, "-" for none.
+class CallRecorder : public detail::SettingsPlatform {
+public:
+    CallRecorder() : previous_(detail::SetPlatform(this)) {}
+    ~CallRecorder() override { detail::SetPlatform(previous_); }
+    CallRecorder(const CallRecorder&) = delete;
+    CallRecorder& operator=(const CallRecorder&) = delete;
+
+    std::vector<std::string> Take() { return std::exchange(calls_, {}); }
+    std::vector<std::string> paths;
+
+    int ReadInt(const char* section, const char* key, int defaultValue, const char* path) override
+    {
+        const int v = SettingsPlatform::ReadInt(section, key, defaultValue, path);
+        paths.push_back(path);
+        Log("ReadInt", section, key, defaultValue, "->", v);
+        return v;
+    }
+    void ReadText(const char* section, const char* key, const char* defaultText, char* buffer, int size,
+                  const char* path) override
+    {
+        SettingsPlatform::ReadText(section, key, defaultText, buffer, size, path);
+        paths.push_back(path);
+        Log("ReadText", section, key, defaultText, size, "->", buffer);
+    }
+    bool WriteKeys(const char* section, const ProfileEntries& entries, const char* path) override
+    {
+        paths.push_back(path);
+        for (const auto& [key, value] : entries) Log("Write", section, key, value);
+        return SettingsPlatform::WriteKeys(section, entries, path);
+    }
+    ICustEdit* GetEdit(HWND page, int id) override
+    {
+        Log("GetEdit", id);
+        return Named(SettingsPlatform::GetEdit(page, id), id);
+    }
+    ISpinnerControl* SetupIntSpinner(HWND page, int spinner, int edit, int min, int max, int value) override
+    {
+        Log("SetupIntSpinner", spinner, edit, min, max, value);
+        return Named(SettingsPlatform::SetupIntSpinner(page, spinner, edit, min, max, value), spinner);
+    }
+    ISpinnerControl* SetupFloatSpinner(HWND page, int spinner, int edit, float min, float max, float value,
+                                       float scale) override
+    {
+        Log("SetupFloatSpinner", spinner, edit, min, max, value, scale);
+        return Named(SettingsPlatform::SetupFloatSpinner(page, spinner, edit, min, max, value, scale), spinner);
+    }
+    void ReleaseEdit(ICustEdit* edit) override
+    {
+        Log("ReleaseEdit", Id(edit));
+        SettingsPlatform::ReleaseEdit(edit);
+    }
+    void ReleaseSpinner(ISpinnerControl* spinner) override
+    {
+        Log("ReleaseSpinner", Id(spinner));
+        SettingsPlatform::ReleaseSpinner(spinner);
+    }
+    void SetSpinner(ISpinnerControl* spinner, int value) override
+    {
+        Log("SetSpinnerInt", Id(spinner), value);
+        SettingsPlatform::SetSpinner(spinner, value);
+    }
+    void SetSpinner(ISpinnerControl* spinner, float value) override
+    {
+        Log("SetSpinnerFloat", Id(spinner), value);
+        SettingsPlatform::SetSpinner(spinner, value);
+    }
+    int EditInt(ICustEdit* edit) override
+    {
+        const int v = SettingsPlatform::EditInt(edit);
+        Log("EditInt", Id(edit), "->", v);
+        return v;
+    }
+    float EditFloat(ICustEdit* edit) override
+    {
+        const float v = SettingsPlatform::EditFloat(edit);
+        Log("EditFloat", Id(edit), "->", v);
+        return v;
+    }
+    void CheckRadio(HWND page, int first, int last, int id) override
+    {
+        Log("CheckRadio", first, last, id);
+        SettingsPlatform::CheckRadio(page, first, last, id);
+    }
+    void CheckButton(HWND page, int id, UINT state) override
+    {
+        Log("CheckButton", id, state);
+        SettingsPlatform::CheckButton(page, id, state);
+    }
+    UINT ButtonState(HWND page, int id) override
+    {
+        const UINT state = SettingsPlatform::ButtonState(page, id);
+        Log("ButtonState", id, "->", state);
+        return state;
+    }
+    void Enable(HWND page, int id, BOOL on) override
+    {
+        Log("Enable", id, on);
+        SettingsPlatform::Enable(page, id, on);
+    }
+
+private:
+    template <typename... T>
+    void Log(const T&... parts)
+    {
+        std::ostringstream line;
+        ((line << parts << ' '), ...);
+        std::string text = line.str();
+        text.pop_back();
+        calls_.push_back(std::move(text));
+    }
+    template <typename P>
+    P* Named(P* p, int id)
+    {
+        if (p) ids_[p] = id;
+        return p;
+    }
+    std::string Id(const void* p) const
+    {
+        const auto it = ids_.find(p);
+        return !p ? "-" : it == ids_.end() ? "?" : std::to_string(it->second);
+    }
+
+    std::vector<std::string> calls_;
+    std::map<const void*, int> ids_;
+    detail::SettingsPlatform* previous_;
+};
+
+using Calls = std::vector<std::string>;
+
+Calls Join(std::initializer_list<Calls> parts)
+{
+    Calls all;
+    for (const Calls& p : parts) all.insert(all.end(), p.begin(), p.end());
+    return all;
+}
+
+// No file: every read returns its default.
+const Calls kLoadCalls = {
+    "ReadInt Dunsmere algorithm 1008 -> 1008",   "ReadInt Dunsmere XSiz 200 -> 200",
+    "ReadInt Dunsmere YSiz 200 -> 200",          "ReadInt Dunsmere horizontalSpread 8 -> 8",
+    "ReadInt Dunsmere verticalSpread 1 -> 1",    "ReadInt Dunsmere mapChannel 1 -> 1",
+    "ReadText Dunsmere dist 30.0 80 -> 30.0",    "ReadInt Dunsmere selectedOnly 0 -> 0",
+    "ReadInt Dunsmere noiseOn 0 -> 0",           "ReadText Dunsmere noiseSize 25.0 80 -> 25.0",
+    "ReadInt Dunsmere mtlIDOn 0 -> 0",           "ReadInt Dunsmere mtlID 1 -> 1",
+    "ReadInt Dunsmere addVertexColors 0 -> 0",
+};
+// The release an opening makes first, of interfaces it does not hold yet.
+const Calls kReleaseNothing = {
+    "ReleaseEdit -", "ReleaseSpinner -", "ReleaseEdit -", "ReleaseSpinner -", "ReleaseEdit -", "ReleaseSpinner -",
+    "ReleaseEdit -", "ReleaseSpinner -", "ReleaseEdit -", "ReleaseSpinner -", "ReleaseEdit -", "ReleaseSpinner -",
+    "ReleaseEdit -", "ReleaseSpinner -", "ReleaseEdit -", "ReleaseSpinner -",
+};
+const Calls kLookupCalls = {"GetEdit 1490", "GetEdit 1491", "GetEdit 1494", "GetEdit 1493",
+                            "GetEdit 1492", "GetEdit 1495", "GetEdit 1502", "GetEdit 1504"};
+const Calls kSpinnerCalls = {
+    "SetupFloatSpinner 1498 1492 1 100000 30 1", "SetupIntSpinner 1500 1494 0 24 8",
+    "SetupIntSpinner 1499 1493 0 10 1",          "SetupIntSpinner 1496 1490 50 4096 200",
+    "SetupIntSpinner 1497 1491 50 4096 200",     "SetupIntSpinner 1501 1495 1 99 1",
+    "SetupIntSpinner 1505 1504 1 100 1",         "SetupFloatSpinner 1503 1502 0 100000 25 1",
+};
+const Calls kShowDefaults = {
+    "CheckRadio 1008 1010 1008", "CheckButton 1002 0",   "CheckButton 1006 0",   "CheckButton 1007 0",
+    "CheckButton 1011 0",        "SetSpinnerFloat 1498 30", "SetSpinnerInt 1500 8", "SetSpinnerInt 1499 1",
+    "SetSpinnerInt 1496 200",    "SetSpinnerInt 1497 200",  "SetSpinnerInt 1501 1", "SetSpinnerInt 1505 1",
+    "SetSpinnerFloat 1503 25",
+};
+const Calls kDisableAll = {"Enable 1490 0", "Enable 1496 0", "Enable 1491 0", "Enable 1497 0", "Enable 1495 0",
+                           "Enable 1501 0", "Enable 1006 0", "Enable 1502 0", "Enable 1503 0", "Enable 1007 0",
+                           "Enable 1504 0", "Enable 1505 0", "Enable 1011 0"};
+const Calls kEnableUVMap = {"Enable 1490 1", "Enable 1496 1", "Enable 1491 1", "Enable 1497 1",
+                            "Enable 1495 1", "Enable 1501 1", "Enable 1006 1", "Enable 1502 1",
+                            "Enable 1503 1", "Enable 1007 1", "Enable 1504 1", "Enable 1505 1"};
+const Calls kReleaseCalls = {
+    "ReleaseEdit 1490", "ReleaseSpinner 1496", "ReleaseEdit 1491", "ReleaseSpinner 1497",
+    "ReleaseEdit 1494", "ReleaseSpinner 1500", "ReleaseEdit 1493", "ReleaseSpinner 1499",
+    "ReleaseEdit 1495", "ReleaseSpinner 1501", "ReleaseEdit 1492", "ReleaseSpinner 1498",
+    "ReleaseEdit 1502", "ReleaseSpinner 1503", "ReleaseEdit 1504", "ReleaseSpinner 1505",
+};
+
+class PanelCallsTest : public PanelTest {
+protected:
+    CallRecorder calls;
+};
+
+TEST_F(PanelCallsTest, OpeningLoadsLooksUpSetsUpShowsAndEnablesInItsOrders)
+{
+    Open();
+    EXPECT_EQ(calls.Take(),
+              Join({kLoadCalls, kReleaseNothing, kLookupCalls, kSpinnerCalls, kShowDefaults, kDisableAll,
+                    kEnableUVMap}));
+    for (const std::string& path : calls.paths) EXPECT_EQ(path, dir.string() + "\\Dunsmere.ini");
+}
+
+TEST_F(PanelCallsTest, ClosingReadsBackSavesAndReleasesInItsOrders)
+{
+    Write(kStoredFile);
+    Open();
+    calls.Take();
+    Close();
+    const Calls readBack = {
+        "ButtonState 1008 -> 0", "ButtonState 1009 -> 1", "ButtonState 1011 -> 1", "EditInt 1490 -> 640",
+        "EditInt 1491 -> 480",   "EditInt 1493 -> 3",      "EditInt 1494 -> 12",    "EditFloat 1492 -> 12.5",
+        "EditInt 1495 -> 2",     "ButtonState 1002 -> 1",  "ButtonState 1006 -> 1", "EditFloat 1502 -> 7.25",
+        "ButtonState 1007 -> 1", "EditInt 1504 -> 5",
+    };
+    const Calls save = {
+        "Write Dunsmere algorithm 1009",    "Write Dunsmere XSiz 640",          "Write Dunsmere YSiz 480",
+        "Write Dunsmere horizontalSpread 12", "Write Dunsmere verticalSpread 3", "Write Dunsmere mapChannel 2",
+        "Write Dunsmere dist 12.500000",    "Write Dunsmere selectedOnly 1",    "Write Dunsmere noiseOn 1",
+        "Write Dunsmere noiseSize 7.250000", "Write Dunsmere mtlID 5",          "Write Dunsmere mtlIDOn 1",
+        "Write Dunsmere addVertexColors 1",
+    };
+    EXPECT_EQ(calls.Take(), Join({readBack, save, kReleaseCalls}));
+}
+
+TEST_F(PanelCallsTest, ShowingStoredValuesCorrectsTheAlgorithmFirst)
+{
+    Write("[Dunsmere]\nalgorithm=7\nselectedOnly=5\ndist=12.5\nmtlID=-3\n");
+    Open();
+    Calls shown;
+    for (const std::string& c : calls.Take())
+        if (c.rfind("Check", 0) == 0 || c.rfind("SetSpinner", 0) == 0) shown.push_back(c);
+    EXPECT_EQ(shown, (Calls{"CheckRadio 1008 1010 1008", "CheckButton 1002 1", "CheckButton 1006 0",
+                            "CheckButton 1007 0", "CheckButton 1011 0", "SetSpinnerFloat 1498 12.5",
+                            "SetSpinnerInt 1500 8", "SetSpinnerInt 1499 1", "SetSpinnerInt 1496 200",
+                            "SetSpinnerInt 1497 200", "SetSpinnerInt 1501 1", "SetSpinnerInt 1505 -3",
+                            "SetSpinnerFloat 1503 25"}));
+}
+
+TEST_F(PanelCallsTest, EachAlgorithmDisablesAllThenEnablesItsOwn)
+{
+    Open();
+    calls.Take();
+    Page().Click(kIdVertexColors);
+    EXPECT_EQ(calls.Take(), Join({kDisableAll, {"Enable 1011 1"}}));
+    Page().Click(kIdSpatial);
+    EXPECT_EQ(calls.Take(), kDisableAll);
+    Page().Click(kIdUVMap);
+    EXPECT_EQ(calls.Take(), Join({kDisableAll, kEnableUVMap}));
+}
+
+TEST_F(PanelCallsTest, ReadingBackAsksEachRadioButtonUntilOneIsChecked)
+{
+    Open();
+    Page().Click(kIdSpatial);
+    calls.Take();
+    Command(kIdGenerate);
+    const Calls made = calls.Take();
+    ASSERT_GE(made.size(), 4u);
+    EXPECT_EQ(Calls(made.begin(), made.begin() + 4), (Calls{"ButtonState 1008 -> 0", "ButtonState 1009 -> 0",
+                                                            "ButtonState 1010 -> 1", "ButtonState 1011 -> 0"}));
+    // None checked: the first value.
+    CheckRadioButton(&Page(), kIdUVMap, kIdSpatial, 0);
+    Command(kIdGenerate);
+    EXPECT_EQ(U().settings.algorithm, kAlgorithmUVMap);
+    EXPECT_EQ(Saved().at("algorithm"), "1008");
 }
 
 // ---- The About box -----------------------------------------------------------

@@ -1,13 +1,17 @@
 #include <gtest/gtest.h>
 
 #include <clocale>
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "scratch_dir.h"
+#include "host/runtime.h"
 #include "scripted_host.h"
 #include "ui/utility.h"
 
@@ -164,6 +168,89 @@ TEST_F(SettingsFile, UnwritableDirectoryIsSilentAndKeepsTheRecord)
     utility.SaveSettings();
     EXPECT_EQ(utility.settings.XSiz, 321);
     EXPECT_FALSE(fs::exists(dir / "missing"));
+}
+
+}  // namespace
+
+namespace {
+
+std::vector<std::string>& DebugLines()
+{
+    static std::vector<std::string> lines;
+    return lines;
+}
+
+// Collects the debug lines for its lifetime.
+class DebugCapture {
+public:
+    DebugCapture() : previous_(SetDebugSink([](const char* text) { DebugLines().push_back(text); })) {}
+    ~DebugCapture()
+    {
+        SetDebugSink(previous_);
+        DebugLines().clear();
+    }
+    DebugCapture(const DebugCapture&) = delete;
+    DebugCapture& operator=(const DebugCapture&) = delete;
+    std::vector<std::string> Take() { return std::exchange(DebugLines(), {}); }
+
+private:
+    DebugSink previous_;
+};
+
+// A host whose directory query answers null.
+class NoDirectoryHost : public ScriptedHost {
+public:
+    const char* GetDir(int) override { return nullptr; }
+};
+
+// The three ways to have no directory: no host at all, a null answer, an
+// empty one. None may fall back to a file of its own choosing.
+TEST_F(SettingsFile, WithoutADirectoryNothingIsLoadedOrSavedAndOneLineSaysSo)
+{
+    NoDirectoryHost nullDir;
+    ScriptedHost emptyDir;
+    emptyDir.configDir = "";
+    Interface* const hosts[] = {nullptr, &nullDir, &emptyDir};
+    for (Interface* h : hosts) {
+        SCOPED_TRACE(h == nullptr ? "no host" : h == &nullDir ? "null directory" : "empty directory");
+        ASSERT_EQ(GetCOREInterface(), nullptr);
+        DunsmereUtility u;
+        u.ip = h;
+        EXPECT_EQ(u.SettingsFilePath().str(), "");
+
+        DebugCapture debug;
+        u.settings.mapChannel = 42;
+        u.settings.dist = 7.0f;
+        u.LoadSettings();
+        // The load defaults, not the constructor values nor what was there.
+        UtilitySettings expected;
+        expected.mapChannel = 1;
+        expected.dist = 30.0f;
+        EXPECT_EQ(u.settings, expected);
+        auto lines = debug.Take();
+        ASSERT_EQ(lines.size(), 1u);
+        EXPECT_NE(lines[0].find("not loaded"), std::string::npos) << lines[0];
+
+        u.SaveSettings();
+        lines = debug.Take();
+        ASSERT_EQ(lines.size(), 1u);
+        EXPECT_NE(lines[0].find("not saved"), std::string::npos) << lines[0];
+    }
+    // Nothing was written anywhere a path could have led: the root's file.
+    EXPECT_FALSE(fs::exists("/Dunsmere.ini"));
+    EXPECT_FALSE(fs::exists(File()));
+}
+
+TEST_F(SettingsFile, FloatsBeyondTheirRangeLoadAsInfinitiesAndTextAsZero)
+{
+    Write("[Dunsmere]\ndist=1e39\nnoiseSize=-1e39\n");
+    utility.LoadSettings();
+    EXPECT_EQ(utility.settings.dist, INFINITY);
+    EXPECT_EQ(utility.settings.noiseSize, -INFINITY);
+    Write("[Dunsmere]\ndist=abc\nnoiseSize= 2.5x\n");
+    utility.LoadSettings();
+    EXPECT_EQ(utility.settings.dist, 0.0f);
+    EXPECT_EQ(utility.settings.noiseSize, 2.5f);
 }
 
 }  // namespace

@@ -1,12 +1,12 @@
 // The About box: centred over the host's main window, closed by its OK
 // button (also Enter) or its close box, but not by Escape.
 #include "host/core.h"
-#include "host/runtime.h"
+#include "host/export_guard.h"
 #include "ui/panel.h"
 
 INT_PTR AboutDlgProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM)
 {
-    try {
+    return CallGuarded<INT_PTR>("AboutDlgProc", __LINE__, FALSE, [&]() -> INT_PTR {
         switch (msg) {
         case WM_INITDIALOG: {
             Interface* core = GetCOREInterface();
@@ -22,8 +22,5 @@ INT_PTR AboutDlgProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM)
             return FALSE;
         default: return FALSE;
         }
-    } catch (...) {
-        assert1(__LINE__, "AboutDlgProc");
-        return FALSE;
-    }
+    });
 }

@@ -1,56 +1,17 @@
 // The rollup page: opening and closing it, the settings shown in and read
 // back from its controls, the controls each algorithm uses, and its
-// commands. Every control operation goes through the host's window layer.
+// commands. Every control operation goes through detail::Platform(), in the
+// orders of the settings table.
 #include "ui/panel.h"
-
-#include <cstdint>
 
 #include "eval/eval.h"
 #include "host/core.h"
-#include "host/runtime.h"
-#include "ui/library.h"
+#include "host/export_guard.h"
+#include "ui/detail/platform.h"
+#include "ui/ui.h"
 #include "ui/utility.h"
 
-static_assert(kIdUVMap == kAlgorithmUVMap && kIdVertexColors == kAlgorithmVertexColors &&
-                  kIdSpatial == kAlgorithmSpatial,
-              "the radio buttons' ids are the algorithm codes");
-
-namespace {
-
-UINT Check(std::int32_t flag) { return flag ? BST_CHECKED : BST_UNCHECKED; }
-std::int32_t Checked(HWND hWnd, int id) { return IsDlgButtonChecked(hWnd, id) == BST_CHECKED ? 1 : 0; }
-
-// The page's interfaces are null only when its template lacks a control;
-// the field then keeps its value rather than the panel failing.
-void ShowInt(ISpinnerControl* spin, int value)
-{
-    if (spin) spin->SetValue(value, FALSE);
-}
-void ShowFloat(ISpinnerControl* spin, float value)
-{
-    if (spin) spin->SetValue(value, FALSE);
-}
-void ReadInt(ICustEdit* edit, std::int32_t& field)
-{
-    if (edit) field = edit->GetInt();
-}
-void ReadFloat(ICustEdit* edit, float& field)
-{
-    if (edit) field = edit->GetFloat();
-}
-
-void Enable(HWND hWnd, int id, BOOL on) { EnableWindow(GetDlgItem(hWnd, id), on); }
-
-// The controls only some algorithms use, in the order they are disabled.
-constexpr int kAlgorithmControls[] = {
-    kEditXSiz, kSpinXSiz, kEditYSiz, kSpinYSiz,           // map size
-    kEditMapChannel, kSpinMapChannel,                      // map channel
-    kIdNoiseOn, kEditNoiseSize, kSpinNoiseSize,            // noise
-    kIdMtlIDOn, kEditMtlID, kSpinMtlID,                    // material filter
-    kIdAccumulate,                                         // accumulate
-};
-
-}  // namespace
+using detail::Platform;
 
 void DunsmereUtility::BeginEditParams(Interface* core, IUtil* util)
 {
@@ -76,24 +37,19 @@ void DunsmereUtility::OpenPanel(HWND hWnd)
     // A page opened again without having been closed would otherwise leak
     // the interfaces of the first opening.
     ReleaseControls();
-    xSizEdit = GetICustEdit(GetDlgItem(hWnd, kEditXSiz));
-    ySizEdit = GetICustEdit(GetDlgItem(hWnd, kEditYSiz));
-    horizontalEdit = GetICustEdit(GetDlgItem(hWnd, kEditHorizontal));
-    verticalEdit = GetICustEdit(GetDlgItem(hWnd, kEditVertical));
-    distEdit = GetICustEdit(GetDlgItem(hWnd, kEditDist));
-    mapChannelEdit = GetICustEdit(GetDlgItem(hWnd, kEditMapChannel));
-    noiseSizeEdit = GetICustEdit(GetDlgItem(hWnd, kEditNoiseSize));
-    mtlIDEdit = GetICustEdit(GetDlgItem(hWnd, kEditMtlID));
+    for (const int i : kLookupSteps) edits[i] = Platform().GetEdit(hWnd, kSettingFields[i].control);
 
     // The initial values are placeholders: SettingsToControls replaces them.
-    distSpin = SetupFloatSpinner(hWnd, kSpinDist, kEditDist, 1.0f, 100000.0f, 30.0f, 1.0f);
-    horizontalSpin = SetupIntSpinner(hWnd, kSpinHorizontal, kEditHorizontal, 0, 24, 8);
-    verticalSpin = SetupIntSpinner(hWnd, kSpinVertical, kEditVertical, 0, 10, 1);
-    xSizSpin = SetupIntSpinner(hWnd, kSpinXSiz, kEditXSiz, 50, 4096, 200);
-    ySizSpin = SetupIntSpinner(hWnd, kSpinYSiz, kEditYSiz, 50, 4096, 200);
-    mapChannelSpin = SetupIntSpinner(hWnd, kSpinMapChannel, kEditMapChannel, 1, 99, 1);
-    mtlIDSpin = SetupIntSpinner(hWnd, kSpinMtlID, kEditMtlID, 1, 100, 1);
-    noiseSizeSpin = SetupFloatSpinner(hWnd, kSpinNoiseSize, kEditNoiseSize, 0.0f, 100000.0f, 25.0f, 1.0f);
+    for (const int i : kSpinnerSetupSteps) {
+        const SettingField& f = kSettingFields[i];
+        spinners[i] = f.kind == SettingKind::Float
+                          ? Platform().SetupFloatSpinner(hWnd, f.spinner, f.control, static_cast<float>(f.min),
+                                                         static_cast<float>(f.max),
+                                                         static_cast<float>(f.spinnerInitial),
+                                                         static_cast<float>(f.spinnerScale))
+                          : Platform().SetupIntSpinner(hWnd, f.spinner, f.control, static_cast<int>(f.min),
+                                                       static_cast<int>(f.max), static_cast<int>(f.spinnerInitial));
+    }
 
     SettingsToControls(hWnd);
     EnableAlgorithmControls(hWnd, settings.algorithm);
@@ -109,79 +65,87 @@ void DunsmereUtility::ClosePanel(HWND hWnd)
 void DunsmereUtility::ReleaseControls()
 {
     // Pair by pair, the edit control before its spinner.
-    const auto release = [](ICustEdit*& edit, ISpinnerControl*& spin) {
-        ReleaseICustEdit(edit);
-        edit = nullptr;
-        ReleaseISpinner(spin);
-        spin = nullptr;
-    };
-    release(xSizEdit, xSizSpin);
-    release(ySizEdit, ySizSpin);
-    release(horizontalEdit, horizontalSpin);
-    release(verticalEdit, verticalSpin);
-    release(mapChannelEdit, mapChannelSpin);
-    release(distEdit, distSpin);
-    release(noiseSizeEdit, noiseSizeSpin);
-    release(mtlIDEdit, mtlIDSpin);
+    for (const int i : kReleaseSteps) {
+        Platform().ReleaseEdit(edits[i]);
+        edits[i] = nullptr;
+        Platform().ReleaseSpinner(spinners[i]);
+        spinners[i] = nullptr;
+    }
 }
 
 void DunsmereUtility::SettingsToControls(HWND hWnd)
 {
-    UtilitySettings& s = settings;
-    if (s.algorithm != kAlgorithmUVMap && s.algorithm != kAlgorithmVertexColors && s.algorithm != kAlgorithmSpatial)
-        s.algorithm = kAlgorithmUVMap;
-    CheckRadioButton(hWnd, kIdUVMap, kIdSpatial, s.algorithm);
-
-    CheckDlgButton(hWnd, kIdSelectedOnly, Check(s.selectedOnly));
-    CheckDlgButton(hWnd, kIdNoiseOn, Check(s.noiseOn));
-    CheckDlgButton(hWnd, kIdMtlIDOn, Check(s.mtlIDOn));
-    CheckDlgButton(hWnd, kIdAccumulate, Check(s.addVertexColors));
-
-    ShowFloat(distSpin, s.dist);
-    ShowInt(horizontalSpin, s.horizontalSpread);
-    ShowInt(verticalSpin, s.verticalSpread);
-    ShowInt(xSizSpin, s.XSiz);
-    ShowInt(ySizSpin, s.YSiz);
-    ShowInt(mapChannelSpin, s.mapChannel);
-    ShowInt(mtlIDSpin, s.mtlID);
-    ShowFloat(noiseSizeSpin, s.noiseSize);
+    for (const int i : kShowSteps) {
+        const SettingField& f = kSettingFields[i];
+        ISpinnerControl* spin = spinners[i];
+        switch (f.kind) {
+        case SettingKind::Choice: {
+            std::int32_t& value = settings.*f.integer;
+            const int first = static_cast<int>(f.min), last = static_cast<int>(f.max);
+            if (value < first || value > last) value = first;
+            Platform().CheckRadio(hWnd, first, last, value);
+            break;
+        }
+        case SettingKind::Flag:
+            Platform().CheckButton(hWnd, f.control, settings.*f.integer ? BST_CHECKED : BST_UNCHECKED);
+            break;
+        // The page's interfaces are null only when its template lacks a
+        // control; the field then keeps its value rather than the panel
+        // failing.
+        case SettingKind::Integer:
+            if (spin) Platform().SetSpinner(spin, static_cast<int>(settings.*f.integer));
+            break;
+        case SettingKind::Float:
+            if (spin) Platform().SetSpinner(spin, settings.*f.real);
+            break;
+        }
+    }
 }
 
 void DunsmereUtility::ControlsToSettings(HWND hWnd)
 {
-    UtilitySettings& s = settings;
-    if (IsDlgButtonChecked(hWnd, kIdUVMap) == BST_CHECKED) s.algorithm = kAlgorithmUVMap;
-    else if (IsDlgButtonChecked(hWnd, kIdVertexColors) == BST_CHECKED) s.algorithm = kAlgorithmVertexColors;
-    else if (IsDlgButtonChecked(hWnd, kIdSpatial) == BST_CHECKED) s.algorithm = kAlgorithmSpatial;
-    else s.algorithm = kAlgorithmUVMap;
-    s.addVertexColors = Checked(hWnd, kIdAccumulate);
-
     // The edit controls' text as it stands, valid or not: the spinners may
     // not have seen what the user typed.
-    ReadInt(xSizEdit, s.XSiz);
-    ReadInt(ySizEdit, s.YSiz);
-    ReadInt(verticalEdit, s.verticalSpread);
-    ReadInt(horizontalEdit, s.horizontalSpread);
-    ReadFloat(distEdit, s.dist);
-    ReadInt(mapChannelEdit, s.mapChannel);
-
-    s.selectedOnly = Checked(hWnd, kIdSelectedOnly);
-    s.noiseOn = Checked(hWnd, kIdNoiseOn);
-    ReadFloat(noiseSizeEdit, s.noiseSize);
-    s.mtlIDOn = Checked(hWnd, kIdMtlIDOn);
-    ReadInt(mtlIDEdit, s.mtlID);
+    for (const int i : kReadBackSteps) {
+        const SettingField& f = kSettingFields[i];
+        ICustEdit* edit = edits[i];
+        switch (f.kind) {
+        case SettingKind::Choice: {
+            // The first checked button, else the first value.
+            const int first = static_cast<int>(f.min), last = static_cast<int>(f.max);
+            int value = first;
+            for (int id = first; id <= last; ++id)
+                if (Platform().ButtonState(hWnd, id) == BST_CHECKED) {
+                    value = id;
+                    break;
+                }
+            settings.*f.integer = value;
+            break;
+        }
+        case SettingKind::Flag:
+            settings.*f.integer = Platform().ButtonState(hWnd, f.control) == BST_CHECKED ? 1 : 0;
+            break;
+        case SettingKind::Integer:
+            if (edit) settings.*f.integer = Platform().EditInt(edit);
+            break;
+        case SettingKind::Float:
+            if (edit) settings.*f.real = Platform().EditFloat(edit);
+            break;
+        }
+    }
 }
 
 void DunsmereUtility::EnableAlgorithmControls(HWND hWnd, int algorithm)
 {
-    for (int id : kAlgorithmControls) Enable(hWnd, id, FALSE);
-    if (algorithm == kAlgorithmUVMap) {
-        for (int id : kAlgorithmControls)
-            if (id != kIdAccumulate) Enable(hWnd, id, TRUE);
-    } else if (algorithm == kAlgorithmVertexColors) {
-        Enable(hWnd, kIdAccumulate, TRUE);
-    }
+    const auto enable = [hWnd](const SettingField& f, BOOL on) {
+        Platform().Enable(hWnd, f.control, on);
+        if (f.spinner != kSkipped) Platform().Enable(hWnd, f.spinner, on);
+    };
+    for (const int i : kDisableSteps) enable(kSettingFields[i], FALSE);
     // "Spatial" has no generation, so it uses none of them.
+    const unsigned uses = algorithm >= kAlgorithmUVMap && algorithm <= kAlgorithmSpatial ? UsedBy(algorithm) : 0u;
+    for (const int i : kDisableSteps)
+        if (kSettingFields[i].usedBy & uses) enable(kSettingFields[i], TRUE);
 }
 
 void DunsmereUtility::Generate(HWND hWnd)
@@ -198,7 +162,8 @@ void DunsmereUtility::Generate(HWND hWnd)
 
 INT_PTR PanelDlgProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam)
 {
-    try {
+    // Nothing may unwind into the host's message loop.
+    return CallGuarded<INT_PTR>("PanelDlgProc", __LINE__, FALSE, [&]() -> INT_PTR {
         DunsmereUtility& u = TheUtility();
         switch (msg) {
         case WM_INITDIALOG:
@@ -229,9 +194,5 @@ INT_PTR PanelDlgProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam)
             return TRUE;
         default: return FALSE;
         }
-    } catch (...) {
-        // Nothing may unwind into the host's message loop.
-        assert1(__LINE__, "PanelDlgProc");
-        return FALSE;
-    }
+    });
 }

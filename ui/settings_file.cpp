@@ -1,28 +1,16 @@
-// Loading and saving the settings record.
+// Loading and saving the settings record, row by row of the settings table.
 #include <charconv>
-#include <cmath>
-#include <cfloat>
-#include <clocale>
-#include <cstdio>
-#include <cstdlib>
-#include <locale.h>
+#include <string>
 
 #include "host/core.h"
-#include "host/ini.h"
+#include "host/numbers.h"
 #include "host/runtime.h"
+#include "ui/detail/platform.h"
 #include "ui/utility.h"
 
-namespace {
+using detail::Platform;
 
-// atof, but always in the C locale: a user's locale with a decimal comma must
-// not change what the file means.
-float AtofC(const char* text)
-{
-    static const locale_t cLocale = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
-    const double d = cLocale ? strtod_l(text, nullptr, cLocale) : std::strtod(text, nullptr);
-    if (std::isfinite(d) && std::fabs(d) > static_cast<double>(FLT_MAX)) return d > 0 ? INFINITY : -INFINITY;
-    return static_cast<float>(d);
-}
+namespace {
 
 std::string FormatInt(int v)
 {
@@ -43,8 +31,13 @@ std::string FormatFloat(float v)
 float ReadFloat(const char* key, const char* defaultText, const char* path)
 {
     char buffer[80];
-    GetPrivateProfileString(kSettingsSection, key, defaultText, buffer, sizeof buffer, path);
-    return AtofC(buffer);
+    Platform().ReadText(kSettingsSection, key, defaultText, buffer, sizeof buffer, path);
+    return ParseFloatC(buffer);
+}
+
+bool AtLoadDefault(const SettingField& f, const UtilitySettings& s)
+{
+    return f.kind == SettingKind::Float ? s.*f.real == ParseFloatC(f.loadText) : s.*f.integer == f.loadInt;
 }
 
 }  // namespace
@@ -55,7 +48,9 @@ CStr DunsmereUtility::SettingsFilePath() const
 {
     Interface* core = Core();
     const char* dir = core ? core->GetDir(APP_PLUGCFG_DIR) : nullptr;
-    CStr path(dir ? CStr(dir) : CStr(PluginConfigDir()));
+    // Without a directory the path would name a file in the root.
+    if (!dir || !*dir) return CStr();
+    CStr path(dir);
     path += "\\";
     path += kSettingsFileName;
     return path;
@@ -65,42 +60,31 @@ void DunsmereUtility::LoadSettings()
 {
     const CStr file = SettingsFilePath();
     const char* path = file.data();
-    const char* s = kSettingsSection;
-    settings.algorithm = GetPrivateProfileInt(s, "algorithm", kAlgorithmUVMap, path);
-    settings.XSiz = GetPrivateProfileInt(s, "XSiz", 200, path);
-    settings.YSiz = GetPrivateProfileInt(s, "YSiz", 200, path);
-    settings.horizontalSpread = GetPrivateProfileInt(s, "horizontalSpread", 8, path);
-    settings.verticalSpread = GetPrivateProfileInt(s, "verticalSpread", 1, path);
-    settings.mapChannel = GetPrivateProfileInt(s, "mapChannel", 1, path);
-    settings.dist = ReadFloat("dist", "30.0", path);
-    settings.selectedOnly = GetPrivateProfileInt(s, "selectedOnly", 0, path);
-    settings.noiseOn = GetPrivateProfileInt(s, "noiseOn", 0, path);
-    settings.noiseSize = ReadFloat("noiseSize", "25.0", path);
-    settings.mtlIDOn = GetPrivateProfileInt(s, "mtlIDOn", 0, path);
-    settings.mtlID = GetPrivateProfileInt(s, "mtlID", 1, path);
-    settings.addVertexColors = GetPrivateProfileInt(s, "addVertexColors", 0, path);
+    const bool known = file.Length() > 0;
+    if (!known) DebugPrint("Dunsmere: no plug-in configuration directory; settings not loaded\n");
+    for (const int i : kLoadSteps) {
+        const SettingField& f = kSettingFields[i];
+        if (f.kind == SettingKind::Float)
+            settings.*f.real = known ? ReadFloat(f.key, f.loadText, path) : ParseFloatC(f.loadText);
+        else
+            settings.*f.integer = known ? Platform().ReadInt(kSettingsSection, f.key, f.loadInt, path) : f.loadInt;
+    }
 }
 
 void DunsmereUtility::SaveSettings() const
 {
     const CStr file = SettingsFilePath();
-    const UtilitySettings& r = settings;
-    // "mtlID" goes before "mtlIDOn": a new file lists the keys in this order.
-    const ProfileEntries entries{
-        {"algorithm", FormatInt(r.algorithm)},
-        {"XSiz", FormatInt(r.XSiz)},
-        {"YSiz", FormatInt(r.YSiz)},
-        {"horizontalSpread", FormatInt(r.horizontalSpread)},
-        {"verticalSpread", FormatInt(r.verticalSpread)},
-        {"mapChannel", FormatInt(r.mapChannel)},
-        {"dist", FormatFloat(r.dist)},
-        {"selectedOnly", FormatInt(r.selectedOnly)},
-        {"noiseOn", FormatInt(r.noiseOn)},
-        {"noiseSize", FormatFloat(r.noiseSize)},
-        {"mtlID", FormatInt(r.mtlID)},
-        {"mtlIDOn", FormatInt(r.mtlIDOn)},
-        {"addVertexColors", FormatInt(r.addVertexColors)},
-    };
-    if (!WritePrivateProfileStrings(kSettingsSection, entries, file.data()))
+    if (file.Length() == 0) {
+        DebugPrint("Dunsmere: no plug-in configuration directory; settings not saved\n");
+        return;
+    }
+    ProfileEntries entries;
+    for (const int i : kSaveSteps) {
+        const SettingField& f = kSettingFields[i];
+        if (f.savedOnlyWhenNotDefault && AtLoadDefault(f, settings)) continue;
+        entries.emplace_back(f.key, f.kind == SettingKind::Float ? FormatFloat(settings.*f.real)
+                                                                 : FormatInt(settings.*f.integer));
+    }
+    if (!Platform().WriteKeys(kSettingsSection, entries, file.data()))
         DebugPrint("Dunsmere: settings not saved to %s\n", file.data());
 }

@@ -1,6 +1,6 @@
 // The "UV Map" generation as the panel starts it.
 #include "host/core.h"
-#include "map/smurl_map.h"
+#include "map/map.h"
 #include "ui/utility.h"
 
 void DunsmereUtility::GenerateSmurlMap()

@@ -1,13 +1,29 @@
-// User-interface layer: the utility object, its settings file and its panel.
+// The user-interface layer as the plug-in library uses it: the ids of the
+// library's resources and the settings' controls (the templates that carry
+// them are the library's), and the library-wide state the layer keeps, which
+// the library entry fills.
 //
-//   utility.h  DunsmereUtility: settings record, SettingsFilePath, LoadSettings,
-//              SaveSettings, the panel's operations, the per-run tables, the
-//              generations
-//   panel.h    PanelDlgProc, AboutDlgProc, resource and control ids
-//   library.h  what the plug-in provides: TheUtility, LibraryInstance,
-//              LoadResourceString
+//   resource_ids.h    dialog templates, strings, push buttons, radio buttons
+//   settings_table.h  the settings' rows: keys, controls, ranges, defaults
 #pragma once
 
-#include "ui/library.h"
-#include "ui/panel.h"
-#include "ui/utility.h"
+#include "host/dialog.h"
+#include "host/plugin_api.h"
+#include "ui/resource_ids.h"
+#include "ui/settings_table.h"
+
+// The library's instance handle: stored by the library entry on every call,
+// null until its first. Any thread.
+void SetLibraryInstance(HINSTANCE instance);
+HINSTANCE LibraryInstance();
+
+// String ID of the library's string table, in one 256-character buffer that
+// each call overwrites (a caller that keeps the text must copy it). Null
+// before the instance handle is known and for a missing or empty string.
+// User-interface thread.
+const char* LoadResourceString(int id);
+
+// The one utility object, as the host sees it. It comes into being at the
+// first call; the library makes that call before it constructs its class
+// descriptor, so that unloading destroys the two in the reverse order.
+UtilityObj& TheUtilityObject();

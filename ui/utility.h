@@ -3,17 +3,14 @@
 // per-run structure of the two generations.
 #pragma once
 
-#include "eval/run_tables.h"
-#include "eval/settings.h"
+#include <array>
+
+#include "eval/eval.h"
 #include "host/cstr.h"
 #include "host/dialog.h"
 #include "host/plugin_api.h"
-#include "host/ray.h"
-#include "map/run_state.h"
-
-class CrtRand;
-class Mesh;
-struct Point3;
+#include "map/map.h"
+#include "ui/settings_table.h"
 
 inline constexpr const char* kSettingsSection = "Dunsmere";
 inline constexpr const char* kSettingsFileName = "Dunsmere.ini";
@@ -36,12 +33,17 @@ public:
 
     // The settings file: the host's plug-in configuration directory followed
     // by "\Dunsmere.ini" (the host's file layer takes '\' as a separator).
-    // Without a host, the standalone configuration directory.
+    // Empty when the host gives no directory: no core interface, a null
+    // directory or an empty one.
     CStr SettingsFilePath() const;
-    // Reads the thirteen keys; a missing key takes its load default.
+    // Reads the thirteen keys; a missing key takes its load default. Without
+    // a settings file path every field takes its load default, no file is
+    // read, and one debug line says so.
     void LoadSettings();
     // Writes the thirteen keys in one replacement of the file. A failure is
-    // silent: the record in memory is what counts.
+    // silent but for a debug line: the record in memory is what counts.
+    // Without a settings file path nothing is written, and one debug line
+    // says so.
     void SaveSettings() const;
 
     // The panel (ui/panel.cpp). Each takes the rollup page's window.
@@ -58,9 +60,6 @@ public:
     // What "Generate" does: read back, save, then run the chosen generation.
     void Generate(HWND hWnd);
 
-    // The smurl value of one sample with this object's settings and tables.
-    float EvaluateSample(const Mesh& mesh, int face, const Point3& weights, Ray* rayScratch, CrtRand& rng) const;
-
     void GenerateSmurlMap();
     void GenerateVertexColors();
 
@@ -75,26 +74,16 @@ public:
     // The map generation's grids and flags (kept between runs).
     MapRunState map;
 
-    // The panel's custom edit controls and spinners, one pair per numeric
-    // setting; held from the page's opening to its closing.
-    ICustEdit* xSizEdit = nullptr;
-    ISpinnerControl* xSizSpin = nullptr;
-    ICustEdit* ySizEdit = nullptr;
-    ISpinnerControl* ySizSpin = nullptr;
-    ICustEdit* horizontalEdit = nullptr;
-    ISpinnerControl* horizontalSpin = nullptr;
-    ICustEdit* verticalEdit = nullptr;
-    ISpinnerControl* verticalSpin = nullptr;
-    ICustEdit* mapChannelEdit = nullptr;
-    ISpinnerControl* mapChannelSpin = nullptr;
-    ICustEdit* distEdit = nullptr;
-    ISpinnerControl* distSpin = nullptr;
-    ICustEdit* noiseSizeEdit = nullptr;
-    ISpinnerControl* noiseSizeSpin = nullptr;
-    ICustEdit* mtlIDEdit = nullptr;
-    ISpinnerControl* mtlIDSpin = nullptr;
+    // The panel's custom edit controls and spinners, by setting row (null
+    // for the rows without them); held from the page's opening to its
+    // closing.
+    std::array<ICustEdit*, kSettingCount> edits{};
+    std::array<ISpinnerControl*, kSettingCount> spinners{};
 
 private:
     Interface* Core() const;
     void ReleaseControls();
 };
+
+// The one utility object (ui/library_state.cpp).
+DunsmereUtility& TheUtility();

@@ -1,0 +1,205 @@
+// The thirteen settings, one row each: everything the settings file, the
+// rollup page and the command line know of a setting. Each operation on the
+// settings walks these rows in its own order column; the orders differ from
+// one operation to the next, and each is the one the host's users and files
+// have always seen. A setting is added with a field of UtilitySettings, a
+// row here and its controls in the rollup page's template.
+//
+// The record's constructor values are its default member initialisers
+// (eval/settings.h); the rows hold the load defaults, which differ.
+//
+// Everything here is constant; a row that breaks the table's rules fails the
+// build.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+#include "eval/eval.h"
+#include "ui/resource_ids.h"
+
+enum class SettingKind {
+    Choice,   // a radio group whose button ids are the values, min to max
+    Flag,     // a check box; 0 or 1
+    Integer,  // an edit control with an integer spinner
+    Float,    // an edit control with a float spinner
+};
+
+// The order value of a row that an operation passes over.
+inline constexpr int kSkipped = -1;
+
+// A row's position, from 0, in the call sequence of each operation.
+struct SettingOrder {
+    int load = kSkipped;          // LoadSettings: one read per row
+    int save = kSkipped;          // SaveSettings: one key per row
+    int lookup = kSkipped;        // opening: the edit control's interface
+    int spinnerSetup = kSkipped;  // opening: the spinner's set-up
+    int show = kSkipped;          // SettingsToControls
+    int readBack = kSkipped;      // ControlsToSettings
+    int release = kSkipped;       // closing: edit control, then spinner
+    int disable = kSkipped;       // EnableAlgorithmControls: control, then spinner
+};
+
+// The algorithms a row's controls serve, as bits of UsedBy().
+constexpr unsigned UsedBy(int algorithm) { return 1u << (algorithm - kAlgorithmUVMap); }
+
+struct SettingField {
+    const char* key = nullptr;  // the INI key, also the field's name
+    std::int32_t UtilitySettings::*integer = nullptr;  // the field, unless Float
+    float UtilitySettings::*real = nullptr;            // the field of a Float
+    SettingKind kind = SettingKind::Integer;
+    int control = kSkipped;  // edit control, check box, or a Choice's first button
+    int spinner = kSkipped;  // Integer and Float only
+    // The spinner's limits; a Choice's first and last value.
+    double min = 0.0, max = 0.0;
+    int loadInt = 0;                 // the integer read's default (not Float)
+    const char* loadText = nullptr;  // the text read's default (Float)
+    double spinnerInitial = 0.0;     // replaced at once by the shown value
+    double spinnerScale = 0.0;       // Float only
+    int page = kPanelDialog;         // the dialog template of the controls
+    const char* option = nullptr;    // the command line's name, without "--"
+    // Left out of the file while it holds the load default (none of the
+    // thirteen: the file has always held every key).
+    bool savedOnlyWhenNotDefault = false;
+    // With a disable position: the algorithms that enable the controls again.
+    unsigned usedBy = 0;
+    SettingOrder order;
+};
+
+// In the record's order. Each row: the field; its controls and their range;
+// its defaults and its other names; its positions in each operation.
+inline constexpr SettingField kSettingFields[] = {
+    {.key = "XSiz", .integer = &UtilitySettings::XSiz, .kind = SettingKind::Integer,
+     .control = 1490, .spinner = 1496, .min = 50, .max = 4096,
+     .loadInt = 200, .spinnerInitial = 200, .option = "width", .usedBy = UsedBy(kAlgorithmUVMap),
+     .order = {.load = 1, .save = 1, .lookup = 0, .spinnerSetup = 3, .show = 8, .readBack = 2, .release = 0,
+               .disable = 0}},
+    {.key = "YSiz", .integer = &UtilitySettings::YSiz, .kind = SettingKind::Integer,
+     .control = 1491, .spinner = 1497, .min = 50, .max = 4096,
+     .loadInt = 200, .spinnerInitial = 200, .option = "height", .usedBy = UsedBy(kAlgorithmUVMap),
+     .order = {.load = 2, .save = 2, .lookup = 1, .spinnerSetup = 4, .show = 9, .readBack = 3, .release = 1,
+               .disable = 1}},
+    {.key = "algorithm", .integer = &UtilitySettings::algorithm, .kind = SettingKind::Choice,
+     .control = kIdUVMap, .min = kAlgorithmUVMap, .max = kAlgorithmSpatial,
+     .loadInt = kAlgorithmUVMap, .option = "algorithm",
+     .order = {.load = 0, .save = 0, .show = 0, .readBack = 0}},
+    {.key = "horizontalSpread", .integer = &UtilitySettings::horizontalSpread, .kind = SettingKind::Integer,
+     .control = 1494, .spinner = 1500, .min = 0, .max = 24,
+     .loadInt = 8, .spinnerInitial = 8, .option = "horizontal",
+     .order = {.load = 3, .save = 3, .lookup = 2, .spinnerSetup = 1, .show = 6, .readBack = 5, .release = 2}},
+    {.key = "verticalSpread", .integer = &UtilitySettings::verticalSpread, .kind = SettingKind::Integer,
+     .control = 1493, .spinner = 1499, .min = 0, .max = 10,
+     .loadInt = 1, .spinnerInitial = 1, .option = "vertical",
+     .order = {.load = 4, .save = 4, .lookup = 3, .spinnerSetup = 2, .show = 7, .readBack = 4, .release = 3}},
+    {.key = "mapChannel", .integer = &UtilitySettings::mapChannel, .kind = SettingKind::Integer,
+     .control = 1495, .spinner = 1501, .min = 1, .max = 99,
+     .loadInt = 1, .spinnerInitial = 1, .option = "map-channel", .usedBy = UsedBy(kAlgorithmUVMap),
+     .order = {.load = 5, .save = 5, .lookup = 5, .spinnerSetup = 5, .show = 10, .readBack = 7, .release = 4,
+               .disable = 2}},
+    {.key = "dist", .real = &UtilitySettings::dist, .kind = SettingKind::Float,
+     .control = 1492, .spinner = 1498, .min = 1.0, .max = 100000.0,
+     .loadText = "30.0", .spinnerInitial = 30.0, .spinnerScale = 1.0, .option = "distance",
+     .order = {.load = 6, .save = 6, .lookup = 4, .spinnerSetup = 0, .show = 5, .readBack = 6, .release = 5}},
+    {.key = "selectedOnly", .integer = &UtilitySettings::selectedOnly, .kind = SettingKind::Flag,
+     .control = 1002,
+     .loadInt = 0, .option = "selected-only",
+     .order = {.load = 7, .save = 7, .show = 1, .readBack = 8}},
+    {.key = "noiseOn", .integer = &UtilitySettings::noiseOn, .kind = SettingKind::Flag,
+     .control = 1006,
+     .loadInt = 0, .option = "noise", .usedBy = UsedBy(kAlgorithmUVMap),
+     .order = {.load = 8, .save = 8, .show = 2, .readBack = 9, .disable = 3}},
+    {.key = "noiseSize", .real = &UtilitySettings::noiseSize, .kind = SettingKind::Float,
+     .control = 1502, .spinner = 1503, .min = 0.0, .max = 100000.0,
+     .loadText = "25.0", .spinnerInitial = 25.0, .spinnerScale = 1.0, .option = "noise-size",
+     .usedBy = UsedBy(kAlgorithmUVMap),
+     .order = {.load = 9, .save = 9, .lookup = 6, .spinnerSetup = 7, .show = 12, .readBack = 10, .release = 6,
+               .disable = 4}},
+    // "mtlID" is saved before "mtlIDOn", the reverse of the load order: a new
+    // file has always listed them so.
+    {.key = "mtlIDOn", .integer = &UtilitySettings::mtlIDOn, .kind = SettingKind::Flag,
+     .control = 1007,
+     .loadInt = 0, .option = "material-filter", .usedBy = UsedBy(kAlgorithmUVMap),
+     .order = {.load = 10, .save = 11, .show = 3, .readBack = 11, .disable = 5}},
+    {.key = "mtlID", .integer = &UtilitySettings::mtlID, .kind = SettingKind::Integer,
+     .control = 1504, .spinner = 1505, .min = 1, .max = 100,
+     .loadInt = 1, .spinnerInitial = 1, .option = "material-id", .usedBy = UsedBy(kAlgorithmUVMap),
+     .order = {.load = 11, .save = 10, .lookup = 7, .spinnerSetup = 6, .show = 11, .readBack = 12, .release = 7,
+               .disable = 6}},
+    {.key = "addVertexColors", .integer = &UtilitySettings::addVertexColors, .kind = SettingKind::Flag,
+     .control = 1011,
+     .loadInt = 0, .option = "accumulate", .usedBy = UsedBy(kAlgorithmVertexColors),
+     .order = {.load = 12, .save = 12, .show = 4, .readBack = 1, .disable = 7}},
+};
+
+inline constexpr int kSettingCount = static_cast<int>(std::size(kSettingFields));
+
+// The row of KEY; naming a key that has no row fails the build.
+consteval int SettingIndex(std::string_view key)
+{
+    for (int i = 0; i < kSettingCount; ++i)
+        if (key == kSettingFields[i].key) return i;
+    throw "no setting has this key";
+}
+consteval int SettingControl(std::string_view key) { return kSettingFields[SettingIndex(key)].control; }
+consteval int SettingSpinner(std::string_view key) { return kSettingFields[SettingIndex(key)].spinner; }
+
+namespace detail {
+
+consteval int StepCount(int SettingOrder::*column)
+{
+    int n = 0;
+    for (const SettingField& f : kSettingFields)
+        if (f.order.*column != kSkipped) ++n;
+    return n;
+}
+
+// The rows of one operation, by index, in its order. Two rows at one
+// position, or a gap, fail the build.
+template <int SettingOrder::*Column>
+consteval auto Steps()
+{
+    std::array<int, StepCount(Column)> steps{};
+    std::array<bool, StepCount(Column)> taken{};
+    for (int i = 0; i < kSettingCount; ++i) {
+        const int at = kSettingFields[i].order.*Column;
+        if (at == kSkipped) continue;
+        if (at < 0 || at >= static_cast<int>(steps.size()) || taken[static_cast<std::size_t>(at)])
+            throw "an order column must number its rows 0, 1, 2, ...";
+        taken[static_cast<std::size_t>(at)] = true;
+        steps[static_cast<std::size_t>(at)] = i;
+    }
+    return steps;
+}
+
+consteval bool RowsAreConsistent()
+{
+    for (const SettingField& f : kSettingFields) {
+        const bool isFloat = f.kind == SettingKind::Float;
+        const bool spun = f.kind == SettingKind::Integer || isFloat;
+        if (!f.key || !f.option || f.control < 0) return false;
+        if (isFloat != (f.real != nullptr) || isFloat == (f.integer != nullptr)) return false;
+        if (isFloat != (f.loadText != nullptr) || spun != (f.spinner >= 0)) return false;
+        // Every row is loaded, saved, shown and read back; only the
+        // spinners' rows hold interfaces.
+        const SettingOrder& o = f.order;
+        if (o.load < 0 || o.save < 0 || o.show < 0 || o.readBack < 0) return false;
+        if (spun != (o.lookup >= 0) || spun != (o.spinnerSetup >= 0) || spun != (o.release >= 0)) return false;
+        if ((o.disable >= 0) != (f.usedBy != 0)) return false;
+    }
+    return true;
+}
+static_assert(RowsAreConsistent(), "a setting's row contradicts its kind");
+
+}  // namespace detail
+
+// Each operation's rows, in its order.
+inline constexpr auto kLoadSteps = detail::Steps<&SettingOrder::load>();
+inline constexpr auto kSaveSteps = detail::Steps<&SettingOrder::save>();
+inline constexpr auto kLookupSteps = detail::Steps<&SettingOrder::lookup>();
+inline constexpr auto kSpinnerSetupSteps = detail::Steps<&SettingOrder::spinnerSetup>();
+inline constexpr auto kShowSteps = detail::Steps<&SettingOrder::show>();
+inline constexpr auto kReadBackSteps = detail::Steps<&SettingOrder::readBack>();
+inline constexpr auto kReleaseSteps = detail::Steps<&SettingOrder::release>();
+inline constexpr auto kDisableSteps = detail::Steps<&SettingOrder::disable>();
