@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "app/image_files.h"
+#include "app/image/image_files.h"
 #include "scratch_dir.h"
 
 namespace {

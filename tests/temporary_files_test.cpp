@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "app/image_files.h"
-#include "app/temporary_files.h"
+#include "app/image/image_files.h"
+#include "host/temporary_files.h"
 #include "scratch_dir.h"
 
 namespace {

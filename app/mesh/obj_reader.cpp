@@ -31,8 +31,8 @@
 #include <system_error>
 #include <unordered_map>
 
-#include "app/mesh_formats.h"
-#include "app/pending_file.h"
+#include "app/mesh/mesh_formats.h"
+#include "app/mesh/pending_file.h"
 
 namespace {
 

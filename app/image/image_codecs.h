@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "app/image_files.h"
+#include "app/image/image_files.h"
 
 // BMM_Color_64 rows are handed to the libraries as plain 16-bit samples.
 static_assert(sizeof(BMM_Color_64) == 4 * sizeof(WORD));

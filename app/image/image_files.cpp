@@ -1,5 +1,5 @@
 // Choosing the format, and replacing the target through a temporary.
-#include "app/image_files.h"
+#include "app/image/image_files.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -7,8 +7,8 @@
 #include <string>
 #include <system_error>
 
-#include "app/image_codecs.h"
-#include "app/temporary_files.h"
+#include "app/image/image_codecs.h"
+#include "host/temporary_files.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "app/pending_file.h"
+#include "app/mesh/pending_file.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -8,7 +8,7 @@
 #include <system_error>
 #include <utility>
 
-#include "app/mesh_files.h"
+#include "app/mesh/mesh_files.h"
 
 namespace {
 

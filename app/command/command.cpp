@@ -1,4 +1,4 @@
-#include "app/command.h"
+#include "app/command/command.h"
 
 #include <unistd.h>
 
@@ -11,13 +11,13 @@
 #include <string>
 #include <vector>
 
-#include "app/file_bitmaps.h"
-#include "app/image_files.h"
-#include "app/mesh_files.h"
-#include "app/plugins.h"
-#include "app/signals.h"
-#include "app/standalone_host.h"
-#include "app/temporary_files.h"
+#include "app/image/file_bitmaps.h"
+#include "app/image/image_files.h"
+#include "app/mesh/mesh_files.h"
+#include "app/command/plugins.h"
+#include "app/command/signals.h"
+#include "app/command/standalone_host.h"
+#include "host/temporary_files.h"
 #include "host/bitmap.h"
 #include "host/dialog.h"
 #include "host/ini.h"

@@ -1,8 +1,8 @@
 // dunsmere: the standalone host's command line.
 #include <cstdio>
 
-#include "app/command.h"
-#include "app/options.h"
+#include "app/command/command.h"
+#include "app/command/options.h"
 
 int main(int argc, char** argv)
 {

@@ -1,4 +1,4 @@
-#include "app/plugins.h"
+#include "app/command/plugins.h"
 
 #include <dlfcn.h>
 #include <unistd.h>

@@ -1,11 +1,11 @@
-#include "app/signals.h"
+#include "app/command/signals.h"
 
 #include <csignal>
 #include <unistd.h>
 
 #include <atomic>
 
-#include "app/temporary_files.h"
+#include "host/temporary_files.h"
 
 namespace {
 

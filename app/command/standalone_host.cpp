@@ -1,4 +1,4 @@
-#include "app/standalone_host.h"
+#include "app/command/standalone_host.h"
 
 #include <unistd.h>
 
@@ -8,7 +8,7 @@
 #include <string>
 #include <thread>
 
-#include "app/signals.h"
+#include "app/command/signals.h"
 
 StandaloneHost::StandaloneHost(std::string configDir, bool quiet, std::optional<bool> savePartial)
     : configDir_(std::move(configDir)), progress_(stderr, isatty(STDERR_FILENO) != 0, quiet),

@@ -1,4 +1,4 @@
-#include "app/progress.h"
+#include "app/command/progress.h"
 
 #include <algorithm>
 

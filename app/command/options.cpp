@@ -1,4 +1,4 @@
-#include "app/options.h"
+#include "app/command/options.h"
 
 #include <CLI/CLI.hpp>
 

@@ -17,7 +17,7 @@
 #include <system_error>
 #include <vector>
 
-#include "app/image_codecs.h"
+#include "app/image/image_codecs.h"
 
 namespace {
 

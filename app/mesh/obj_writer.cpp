@@ -21,8 +21,8 @@
 #include <cmath>
 #include <cstdint>
 
-#include "app/mesh_formats.h"
-#include "app/pending_file.h"
+#include "app/mesh/mesh_formats.h"
+#include "app/mesh/pending_file.h"
 
 namespace {
 

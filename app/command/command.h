@@ -5,7 +5,7 @@
 // output, then tells by its exit status what happened.
 #pragma once
 
-#include "app/options.h"
+#include "app/command/options.h"
 
 inline constexpr int kExitDone = 0;
 inline constexpr int kExitFailed = 1;

@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/mesh_files.h"
+#include "app/mesh/mesh_files.h"
 
 // PATH's extension in lower case, without the dot; empty when there is none.
 std::string LowerExtension(std::string_view path);

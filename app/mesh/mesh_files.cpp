@@ -1,10 +1,10 @@
-#include "app/mesh_files.h"
+#include "app/mesh/mesh_files.h"
 
 #include <algorithm>
 #include <bit>
 #include <cstdint>
 
-#include "app/mesh_formats.h"
+#include "app/mesh/mesh_formats.h"
 
 namespace {
 

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "app/mesh_files.h"
-#include "app/progress.h"
+#include "app/mesh/mesh_files.h"
+#include "app/command/progress.h"
 #include "host/core.h"
 #include "host/dialog.h"
 

@@ -11,6 +11,8 @@
 #include <cstddef>
 #include <string>
 
+#include "host/runtime.h"
+
 // Paths longer than this (terminator included) are not remembered.
 inline constexpr std::size_t kTemporaryPathBytes = 4096;
 // How many temporaries may be remembered at once.
@@ -19,14 +21,14 @@ inline constexpr int kTemporarySlots = 8;
 // Remembers PATH as a temporary in progress. Returns the slot to forget it
 // by, or -1 when the path is too long or every slot is taken (the write then
 // goes on; its temporary is only left to the normal clean-up).
-int RememberTemporaryFile(const char* path);
+DUNSMERE_HOST_API int RememberTemporaryFile(const char* path);
 
 // Forgets the slot RememberTemporaryFile returned; -1 is ignored.
-void ForgetTemporaryFile(int slot);
+DUNSMERE_HOST_API void ForgetTemporaryFile(int slot);
 
 // Unlinks every remembered file. The slots stay taken: each belongs to its
 // writer until that writer forgets it. Async-signal-safe.
-void RemoveTemporaryFiles();
+DUNSMERE_HOST_API void RemoveTemporaryFiles();
 
 // A fresh file beside TARGET, created exclusively so that it is never anyone
 // else's, given the permissions of the file it will replace (a new file gets
@@ -34,7 +36,7 @@ void RemoveTemporaryFiles();
 // renames it over the target, so the target is at every moment either the
 // old file or the complete new one; otherwise the destructor closes and
 // removes it. No function here throws.
-class TemporaryFile {
+class DUNSMERE_HOST_API TemporaryFile {
 public:
     explicit TemporaryFile(const std::string& target);
     ~TemporaryFile();

@@ -1,8 +1,8 @@
-#include "app/file_bitmaps.h"
+#include "app/image/file_bitmaps.h"
 
 #include <utility>
 
-#include "app/image_files.h"
+#include "app/image/image_files.h"
 
 // The manager's bitmap: held in memory, written by WriteImageFile.
 class FileOutputBitmap : public MemoryBitmap {

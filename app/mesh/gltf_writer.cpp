@@ -26,8 +26,8 @@
 #include <map>
 #include <memory>
 
-#include "app/mesh_formats.h"
-#include "app/pending_file.h"
+#include "app/mesh/mesh_formats.h"
+#include "app/mesh/pending_file.h"
 
 namespace {
 

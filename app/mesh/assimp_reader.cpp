@@ -25,7 +25,7 @@
 #include <unordered_map>
 #include <utility>
 
-#include "app/mesh_formats.h"
+#include "app/mesh/mesh_formats.h"
 
 namespace {
 

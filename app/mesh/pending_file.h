@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/temporary_files.h"
+#include "host/temporary_files.h"
 
 class PendingFile {
 public:

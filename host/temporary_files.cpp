@@ -1,4 +1,4 @@
-#include "app/temporary_files.h"
+#include "host/temporary_files.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
