@@ -1,6 +1,10 @@
-// The temporary files a write has in progress, kept where a signal handler
-// can remove them: the command's second Ctrl-C deletes any half-written
-// image before it ends the process at once.
+// Replacing a file through a temporary beside it, the one way every writer
+// of the process (image and mesh files, settings files) replaces a file.
+//
+// The temporaries in progress are kept where a signal handler can remove
+// them: the command's second Ctrl-C deletes any half-written file before it
+// ends the process at once. They live in the shared runtime so that the
+// plug-in's writes and the command's are in one table.
 //
 // A fixed table of path buffers, each with an atomic state, so that the
 // handler needs neither a lock nor an allocation. Removal is meant for a
