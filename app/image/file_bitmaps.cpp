@@ -23,8 +23,13 @@ public:
     int Write(BitmapInfo* info, std::uint32_t) override
     {
         if (!open_ || !info) return Fail("cannot write the map: its output was not opened");
-        const ImageFileResult result = WriteImageFile(info->Name(), Width(), Height(), Pixels());
-        if (!result) return Fail(result.error);
+        // The plug-in calls this: an error becomes the manager's record here
+        // and never travels into the plug-in.
+        try {
+            WriteImageFile(info->Name(), Width(), Height(), Pixels());
+        } catch (const ImageFileError& e) {
+            return Fail(e.what());
+        }
         manager_.RecordWrite(info->Name());
         return BMMRES_SUCCESS;
     }

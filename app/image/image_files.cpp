@@ -7,33 +7,21 @@
 #include <string>
 #include <system_error>
 
+#include "app/file_extension.h"
 #include "app/image/image_codecs.h"
 #include "host/temporary_files.h"
 
 namespace {
 
-// The extension of the path's last component, lowered; "" when none.
-std::string LoweredExtension(std::string_view path)
-{
-    const size_t slash = path.rfind('/');
-    const std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);
-    const size_t dot = name.rfind('.');
-    if (dot == std::string_view::npos || dot == 0) return {};  // none, or a hidden file's name
-    std::string extension(name.substr(dot));
-    for (char& c : extension)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return extension;
-}
-
 std::string Errno(int error) { return std::generic_category().message(error); }
 
-// "cannot VERB PATH: REASON", where a library's reason that starts with the
-// path itself loses that start rather than say it twice.
-ImageFileResult Failure(const char* verb, const std::string& path, std::string_view reason)
+// A library's reason that starts with the path itself loses that start
+// rather than say it twice.
+std::string WithoutPath(const std::string& path, std::string_view reason)
 {
     const std::string prefix = path + ": ";
     if (reason.starts_with(prefix)) reason.remove_prefix(prefix.size());
-    return {false, std::string("cannot ") + verb + " " + path + ": " + std::string(reason)};
+    return std::string(reason);
 }
 
 WORD Level(float value)
@@ -45,27 +33,32 @@ WORD Level(float value)
 
 }  // namespace
 
+ImageFileError::ImageFileError(const char* verb, const std::string& file, std::string_view why)
+    : std::runtime_error(std::string("cannot ") + verb + " " + file + ": " + WithoutPath(file, why)), file_(file)
+{
+}
+
 ImageFormat ImageFormatOf(std::string_view path)
 {
-    const std::string extension = LoweredExtension(path);
-    if (extension == ".png") return ImageFormat::kPng;
-    if (extension == ".tif" || extension == ".tiff") return ImageFormat::kTiff;
-    if (extension == ".exr") return ImageFormat::kExr;
+    const std::string extension = LowerExtension(path);
+    if (extension == "png") return ImageFormat::kPng;
+    if (extension == "tif" || extension == "tiff") return ImageFormat::kTiff;
+    if (extension == "exr") return ImageFormat::kExr;
     return ImageFormat::kUnknown;
 }
 
 const char* SupportedImageExtensions() { return ".png, .tif, .tiff or .exr"; }
 
-ImageFileResult WriteImageFile(const std::string& path, int width, int height, std::span<const BMM_Color_64> pixels)
+void WriteImageFile(const std::string& path, int width, int height, std::span<const BMM_Color_64> pixels)
 {
     const ImageFormat format = ImageFormatOf(path);
     if (format == ImageFormat::kUnknown)
-        return Failure("write", path, std::string("unknown image type (use ") + SupportedImageExtensions() + ")");
+        throw ImageFileError("write", path, std::string("unknown image type (use ") + SupportedImageExtensions() + ")");
     if (width <= 0 || height <= 0 || pixels.size() != static_cast<size_t>(width) * static_cast<size_t>(height))
-        return Failure("write", path, "the image is empty or its pixels do not match its size");
+        throw ImageFileError("write", path, "the image is empty or its pixels do not match its size");
 
     TemporaryFile temp(path);
-    if (temp.fd() < 0) return Failure("write", path, Errno(temp.error()));
+    if (temp.fd() < 0) throw ImageFileError("write", path, Errno(temp.error()));
 
     std::string reason;
     bool written = false;
@@ -75,20 +68,22 @@ ImageFileResult WriteImageFile(const std::string& path, int width, int height, s
     case ImageFormat::kExr: written = WriteExr(temp.fd(), path.c_str(), width, height, pixels.data(), reason); break;
     case ImageFormat::kUnknown: break;
     }
-    if (!written) return Failure("write", path, reason);
-    if (!temp.Commit()) return Failure("write", path, Errno(errno));
-    return {true, {}};
+    if (!written) throw ImageFileError("write", path, reason);
+    if (!temp.Commit()) throw ImageFileError("write", path, Errno(errno));
 }
 
-ImageFileResult ReadImageFile16(const std::string& path, RgbaImage16& image)
+
+namespace {
+
+void Read16(const std::string& path, RgbaImage16& image)
 {
     std::string reason;
     switch (ImageFormatOf(path)) {
     case ImageFormat::kPng:
-        if (ReadPng(path, image, reason)) return {true, {}};
+        if (ReadPng(path, image, reason)) return;
         break;
     case ImageFormat::kTiff:
-        if (ReadTiff(path, image, reason)) return {true, {}};
+        if (ReadTiff(path, image, reason)) return;
         break;
     case ImageFormat::kExr: {
         RgbaImageFloat floats;
@@ -99,25 +94,24 @@ ImageFileResult ReadImageFile16(const std::string& path, RgbaImage16& image)
         std::transform(floats.pixels.begin(), floats.pixels.end(), image.pixels.begin(), [](const RgbaFloat& p) {
             return BMM_Color_64{Level(p.r), Level(p.g), Level(p.b), Level(p.a)};
         });
-        return {true, {}};
+        return;
     }
     case ImageFormat::kUnknown:
         reason = std::string("unknown image type (use ") + SupportedImageExtensions() + ")";
         break;
     }
-    return Failure("read", path, reason);
+    throw ImageFileError("read", path, reason);
 }
 
-ImageFileResult ReadImageFileFloat(const std::string& path, RgbaImageFloat& image)
+void ReadFloat(const std::string& path, RgbaImageFloat& image)
 {
     if (ImageFormatOf(path) == ImageFormat::kExr) {
         std::string reason;
-        if (ReadExr(path, image, reason)) return {true, {}};
-        return Failure("read", path, reason);
+        if (ReadExr(path, image, reason)) return;
+        throw ImageFileError("read", path, reason);
     }
     RgbaImage16 levels;
-    const ImageFileResult read = ReadImageFile16(path, levels);
-    if (!read) return read;
+    Read16(path, levels);
     image.width = levels.width;
     image.height = levels.height;
     image.pixels.resize(levels.pixels.size());
@@ -125,5 +119,27 @@ ImageFileResult ReadImageFileFloat(const std::string& path, RgbaImageFloat& imag
         return RgbaFloat{static_cast<float>(p.r) / 65535.0f, static_cast<float>(p.g) / 65535.0f,
                          static_cast<float>(p.b) / 65535.0f, static_cast<float>(p.a) / 65535.0f};
     });
-    return {true, {}};
+}
+
+template <class Read>
+ImageFileResult Reported(Read&& read)
+{
+    try {
+        read();
+        return {true, {}};
+    } catch (const ImageFileError& e) {
+        return {false, e.what()};
+    }
+}
+
+}  // namespace
+
+ImageFileResult ReadImageFile16(const std::string& path, RgbaImage16& image)
+{
+    return Reported([&] { Read16(path, image); });
+}
+
+ImageFileResult ReadImageFileFloat(const std::string& path, RgbaImageFloat& image)
+{
+    return Reported([&] { ReadFloat(path, image); });
 }

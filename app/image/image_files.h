@@ -8,12 +8,14 @@
 // or the complete new one, and a failed write removes its temporary. While a
 // write is in progress its temporary is listed in app/temporary_files.h.
 //
-// The readers take back what the writers produce; they serve tests.
+// The readers take back what the writers produce; they serve tests, which
+// assert on their failures, so a read reports by value.
 //
-// No function here throws; a failure is a message that names the file.
+// A write that fails throws ImageFileError, whose message names the file.
 #pragma once
 
 #include <span>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -28,18 +30,29 @@ inline bool IsSupportedImagePath(std::string_view path) { return ImageFormatOf(p
 // The extensions, for messages: ".png, .tif, .tiff or .exr".
 const char* SupportedImageExtensions();
 
-// What a write or a read came to: ok, or a message naming the file.
-struct ImageFileResult {
-    bool ok = false;
-    std::string error;
-    explicit operator bool() const { return ok; }
+// What every image reader and writer throws: the file and why. what()
+// reads "cannot write FILE: WHY" or "cannot read FILE: WHY".
+class ImageFileError : public std::runtime_error {
+public:
+    ImageFileError(const char* verb, const std::string& file, std::string_view why);
+    const std::string& file() const { return file_; }
+
+private:
+    std::string file_;
 };
 
 // Writes WIDTH x HEIGHT pixels, row-major from the top, to PATH. PIXELS must
 // hold exactly WIDTH * HEIGHT of them. An existing file at PATH keeps its
 // permissions; a new one gets those the umask allows.
-ImageFileResult WriteImageFile(const std::string& path, int width, int height,
-                               std::span<const BMM_Color_64> pixels);
+void WriteImageFile(const std::string& path, int width, int height,
+                    std::span<const BMM_Color_64> pixels);
+
+// What a read came to: ok, or the ImageFileError message that names the file.
+struct ImageFileResult {
+    bool ok = false;
+    std::string error;
+    explicit operator bool() const { return ok; }
+};
 
 struct RgbaImage16 {
     int width = 0, height = 0;

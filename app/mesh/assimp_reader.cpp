@@ -65,7 +65,7 @@ public:
     bool colored() const { return !colors_.empty(); }
 
 private:
-    [[noreturn]] void Fail(const std::string& message) const { throw MeshFileError(path_ + ": " + message); }
+    [[noreturn]] void Fail(const std::string& message) const { throw MeshFileError(path_, message); }
 
     struct Triangle {
         DWORD v[3];      // welded vertices
@@ -177,8 +177,8 @@ MeshFile ReadAssimpFile(const std::string& path)
     // A file of bones alone must not turn into made-up geometry.
     importer.SetPropertyBool(AI_CONFIG_IMPORT_NO_SKELETON_MESHES, true);
     const aiScene* scene = importer.ReadFile(path, aiProcess_Triangulate);
-    if (!scene) throw MeshFileError(path + ": " + importer.GetErrorString());
-    if (!scene->mRootNode) throw MeshFileError(path + ": no scene");
+    if (!scene) throw MeshFileError(path, importer.GetErrorString());
+    if (!scene->mRootNode) throw MeshFileError(path, "no scene");
 
     Flattener flattener(path);
     std::vector<std::pair<const aiNode*, aiMatrix4x4>> stack{{scene->mRootNode, scene->mRootNode->mTransformation}};
@@ -188,7 +188,7 @@ MeshFile ReadAssimpFile(const std::string& path)
         for (unsigned i = 0; i < node->mNumMeshes; ++i) {
             const unsigned index = node->mMeshes[i];
             if (index >= scene->mNumMeshes || !scene->mMeshes[index])
-                throw MeshFileError(path + ": a node refers to mesh " + std::to_string(index) + " of " +
+                throw MeshFileError(path, "a node refers to mesh " + std::to_string(index) + " of " +
                                     std::to_string(scene->mNumMeshes));
             flattener.AddMesh(*scene->mMeshes[index], world);
         }

@@ -25,6 +25,7 @@
 #include <cstdio>
 #include <map>
 #include <memory>
+#include <optional>
 
 #include "app/mesh/mesh_formats.h"
 #include "app/mesh/pending_file.h"
@@ -33,7 +34,7 @@ namespace {
 
 struct Outputs {
     std::vector<std::unique_ptr<PendingFile>> files;
-    std::string failure;
+    std::optional<MeshFileError> failure;  // the first file that could not be opened
 };
 
 class PendingStream : public Assimp::IOStream {
@@ -74,7 +75,7 @@ public:
         try {
             outputs_.files.push_back(std::make_unique<PendingFile>(path));
         } catch (const MeshFileError& e) {
-            if (outputs_.failure.empty()) outputs_.failure = e.what();
+            if (!outputs_.failure) outputs_.failure = e;
             return nullptr;
         }
         return new PendingStream(*outputs_.files.back());
@@ -88,7 +89,7 @@ private:
 void CheckFinite(const Point3& p, const std::string& path, const char* what)
 {
     if (!std::isfinite(p.x) || !std::isfinite(p.y) || !std::isfinite(p.z))
-        throw MeshFileError(path + ": cannot write the non-finite number in " + what);
+        throw MeshFileError(path, std::string("cannot write the non-finite number in ") + what);
 }
 
 std::string MaterialName(const std::vector<std::string>& names, int id)
@@ -108,7 +109,7 @@ std::vector<int> UVChannels(const Mesh& mesh, const std::string& path)
         for (size_t f = 0; f < mesh.faces.size(); ++f)
             for (DWORD t : tf[f].t)
                 if (static_cast<size_t>(t) >= ntv)
-                    throw MeshFileError(path + ": channel " + std::to_string(ch) + " map face " + std::to_string(f) +
+                    throw MeshFileError(path, "channel " + std::to_string(ch) + " map face " + std::to_string(f) +
                                         " uses map vertex " + std::to_string(t) + " of " + std::to_string(ntv));
         for (size_t t = 0; t < ntv; ++t) CheckFinite(mesh.mapVerts(ch)[t], path, "a map vertex");
         channels.push_back(ch);
@@ -173,7 +174,7 @@ aiMesh* BuildMesh(const Mesh& mesh, const ColoredVertices& out, const std::vecto
 std::unique_ptr<aiScene> BuildScene(const MeshFile& original, const Mesh& changed, const std::string& path)
 {
     // The exporter has no way to write a scene without a mesh.
-    if (changed.faces.empty()) throw MeshFileError(path + ": no faces to write");
+    if (changed.faces.empty()) throw MeshFileError(path, "no faces to write");
     const ColoredVertices out = SplitVerticesByColor(changed, path);
     for (size_t o = 0; o < out.vertex.size(); ++o) {
         CheckFinite(changed.verts[out.vertex[o]], path, "a vertex");
@@ -214,10 +215,10 @@ void WriteGltfFile(const MeshFile& original, const Mesh& changed, const std::str
         Assimp::Exporter exporter;
         exporter.SetIOHandler(new PendingFileSystem(outputs));
         const aiReturn done = exporter.Export(scene.get(), binary ? "glb2" : "gltf2", path);
-        if (!outputs.failure.empty()) throw MeshFileError(outputs.failure);
+        if (outputs.failure) throw *outputs.failure;
         for (const auto& file : outputs.files)
-            if (!file->failure().empty()) throw MeshFileError(file->target() + ": cannot write: " + file->failure());
-        if (done != aiReturn_SUCCESS) throw MeshFileError(path + ": " + exporter.GetErrorString());
+            if (!file->failure().empty()) throw MeshFileError(file->target(), "cannot write: " + file->failure());
+        if (done != aiReturn_SUCCESS) throw MeshFileError(path, exporter.GetErrorString());
     }
     // The buffers first: the main file appears only once what it names is there.
     for (const auto& file : outputs.files)

@@ -4,6 +4,7 @@
 #include <bit>
 #include <cstdint>
 
+#include "app/file_extension.h"
 #include "app/mesh/mesh_formats.h"
 
 namespace {
@@ -21,23 +22,18 @@ size_t Index(DWORD i) { return static_cast<size_t>(i); }
 
 }  // namespace
 
-std::string LowerExtension(std::string_view path)
-{
-    const size_t slash = path.rfind('/');
-    const std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);
-    const size_t dot = name.rfind('.');
-    if (dot == std::string_view::npos || dot == 0) return {};
-    std::string ext(name.substr(dot + 1));
-    for (char& c : ext)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return ext;
-}
-
 MeshFile ReadMeshFile(const std::string& path)
 {
-    MeshFile file = LowerExtension(path) == "obj" ? ReadObjFile(path) : ReadAssimpFile(path);
-    file.path = path;
-    return file;
+    try {
+        MeshFile file = LowerExtension(path) == "obj" ? ReadObjFile(path) : ReadAssimpFile(path);
+        file.path = path;
+        return file;
+    } catch (const MeshFileError&) {
+        throw;
+    } catch (const std::exception& e) {
+        // What a library throws becomes ours, so that it names the file.
+        throw MeshFileError(path, e.what());
+    }
 }
 
 void WriteMeshFile(const MeshFile& original, const Mesh& changed, const std::string& path)
@@ -46,7 +42,7 @@ void WriteMeshFile(const MeshFile& original, const Mesh& changed, const std::str
     if (ext == "obj") return WriteObjFile(original, changed, path);
     if (ext == "ply") return WritePlyFile(changed, path);
     if (ext == "glb" || ext == "gltf") return WriteGltfFile(original, changed, path, ext == "glb");
-    throw MeshFileError(path + ": cannot write this kind of file; the mesh formats written are " +
+    throw MeshFileError(path, std::string("cannot write this kind of file; the mesh formats written are ") +
                         WritableMeshExtensions());
 }
 
@@ -73,7 +69,7 @@ ColoredVertices SplitVerticesByColor(const Mesh& mesh, const std::string& path)
         for (int k = 0; k < 3; ++k) {
             const DWORD v = mesh.faces[f].v[k];
             if (Index(v) >= nv)
-                throw MeshFileError(path + ": face " + std::to_string(f) + " uses vertex " + std::to_string(v) +
+                throw MeshFileError(path, "face " + std::to_string(f) + " uses vertex " + std::to_string(v) +
                                     " of " + std::to_string(nv));
             out.faces[f][static_cast<size_t>(k)] = v;
         }
@@ -82,7 +78,7 @@ ColoredVertices SplitVerticesByColor(const Mesh& mesh, const std::string& path)
     const bool identity = [&] {
         if (!out.colored) return true;
         if (static_cast<size_t>(mesh.getNumVCFaces()) != nf)
-            throw MeshFileError(path + ": the mesh has " + std::to_string(nf) + " faces but " +
+            throw MeshFileError(path, "the mesh has " + std::to_string(nf) + " faces but " +
                                 std::to_string(mesh.getNumVCFaces()) + " colour faces");
         const TVFace* vc = mesh.vcFace();
         const DWORD nc = static_cast<DWORD>(mesh.getNumVertCol());
@@ -90,7 +86,7 @@ ColoredVertices SplitVerticesByColor(const Mesh& mesh, const std::string& path)
         for (size_t f = 0; f < nf; ++f)
             for (int k = 0; k < 3; ++k) {
                 if (vc[f].t[k] >= nc)
-                    throw MeshFileError(path + ": colour face " + std::to_string(f) + " uses colour " +
+                    throw MeshFileError(path, "colour face " + std::to_string(f) + " uses colour " +
                                         std::to_string(vc[f].t[k]) + " of " + std::to_string(nc));
                 same = same && vc[f].t[k] == mesh.faces[f].v[k];
             }

@@ -8,54 +8,13 @@
 // file of the same stem beside it), the format chosen by the extension. A
 // write goes to a fresh temporary beside the target and is renamed over it at
 // the end, so the target is always either the old file or the complete new
-// one. Failures throw MeshFileError, whose message names the
-// file (and the line, for OBJ input: "FILE:LINE: message").
+// one. Failures throw MeshFileError (app/mesh/mesh_file.h).
 #pragma once
 
-#include <stdexcept>
 #include <string>
 #include <string_view>
-#include <vector>
 
-#include "host/mesh.h"
-
-class MeshFileError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
-
-enum class MeshFormat { kObj, kAssimp };
-
-// An OBJ line kept for writing back (mtllib, usemtl, s, g or o): its text as
-// read, without comment or surrounding blanks, and how many triangles came
-// before it.
-struct ObjLine {
-    int face = 0;
-    std::string text;
-};
-
-// How one OBJ triangle referred to its corners, beyond the mesh itself.
-struct ObjCorners {
-    bool uv = false;               // the face had texture indices
-    int normal[3] = {-1, -1, -1};  // zero-based vn index per corner, -1 for none
-};
-
-// A mesh file as read: the Editable Mesh's mesh and what writing it back needs.
-struct MeshFile {
-    Mesh mesh;
-    std::string path;
-    MeshFormat format = MeshFormat::kObj;
-    // Material names by material ID; shorter than the highest ID + 1 where
-    // faces use a material no name was given for.
-    std::vector<std::string> materialNames;
-    // Whether the file gave vertex colours (channel 0 then exists).
-    bool hadColors = false;
-
-    // OBJ input only.
-    std::vector<ObjLine> objLines;     // in file order
-    std::vector<Point3> objNormals;    // the vn lines
-    std::vector<ObjCorners> objFaces;  // one per triangle of the mesh
-};
+#include "app/mesh/mesh_file.h"
 
 MeshFile ReadMeshFile(const std::string& path);
 

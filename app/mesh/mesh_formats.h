@@ -6,10 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/mesh/mesh_files.h"
-
-// PATH's extension in lower case, without the dot; empty when there is none.
-std::string LowerExtension(std::string_view path);
+#include "app/mesh/mesh_file.h"
 
 MeshFile ReadObjFile(const std::string& path);
 MeshFile ReadAssimpFile(const std::string& path);

@@ -69,12 +69,12 @@ std::string Quote(std::string_view token)
 std::string ReadWholeFile(const std::string& path)
 {
     const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"), std::fclose);
-    if (!file) throw MeshFileError(path + ": cannot open: " + std::system_category().message(errno));
+    if (!file) throw MeshFileError(path, "cannot open: " + std::system_category().message(errno));
     std::string text;
     char buffer[1 << 16];
     size_t n = 0;
     while ((n = std::fread(buffer, 1, sizeof buffer, file.get())) > 0) text.append(buffer, n);
-    if (std::ferror(file.get())) throw MeshFileError(path + ": cannot read: " + std::system_category().message(errno));
+    if (std::ferror(file.get())) throw MeshFileError(path, "cannot read: " + std::system_category().message(errno));
     return text;
 }
 
@@ -95,7 +95,7 @@ public:
 private:
     [[noreturn]] void Fail(const std::string& message) const
     {
-        throw MeshFileError(path_ + ":" + std::to_string(line_) + ": " + message);
+        throw MeshFileError(path_, message, line_);
     }
     float Number(std::string_view token) const;
     DWORD Index(std::string_view token, size_t count, const char* what) const;
@@ -307,7 +307,7 @@ void ObjParser::Material(std::string_view line)
 
 MeshFile ObjParser::Finish()
 {
-    if (faces_.empty()) throw MeshFileError(path_ + ": no faces");
+    if (faces_.empty()) throw MeshFileError(path_, "no faces");
     MeshFile file;
     file.format = MeshFormat::kObj;
     Mesh& mesh = file.mesh;

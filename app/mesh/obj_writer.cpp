@@ -28,7 +28,7 @@ namespace {
 
 void PutNumber(std::string& out, float value, const std::string& path, const char* what)
 {
-    if (!std::isfinite(value)) throw MeshFileError(path + ": cannot write the non-finite number in " + what);
+    if (!std::isfinite(value)) throw MeshFileError(path, std::string("cannot write the non-finite number in ") + what);
     char buffer[32];
     const auto done = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, 9);
     out.push_back(' ');
@@ -83,7 +83,7 @@ void WriteObjFile(const MeshFile& original, const Mesh& changed, const std::stri
     for (size_t f = 0; tf && f < nf; ++f)
         for (DWORD t : tf[f].t)
             if (static_cast<size_t>(t) >= ntv)
-                throw MeshFileError(path + ": map face " + std::to_string(f) + " uses map vertex " +
+                throw MeshFileError(path, "map face " + std::to_string(f) + " uses map vertex " +
                                     std::to_string(t) + " of " + std::to_string(ntv));
 
     std::string text;

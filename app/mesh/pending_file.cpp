@@ -8,7 +8,7 @@
 #include <system_error>
 #include <utility>
 
-#include "app/mesh/mesh_files.h"
+#include "app/mesh/mesh_file.h"
 
 namespace {
 
@@ -22,7 +22,7 @@ PendingFile::PendingFile(std::string target)
     if (file_->fd() < 0) {
         const int error = file_->error();
         file_.reset();
-        throw MeshFileError(target_ + ": cannot create a file beside it: " + ErrorText(error));
+        throw MeshFileError(target_, "cannot create a file beside it: " + ErrorText(error));
     }
 }
 
@@ -31,7 +31,7 @@ PendingFile::~PendingFile() = default;
 void PendingFile::Fail(const char* what, int error)
 {
     Discard();
-    throw MeshFileError(target_ + ": cannot " + what + ": " + ErrorText(error));
+    throw MeshFileError(target_, std::string("cannot ") + what + ": " + ErrorText(error));
 }
 
 bool PendingFile::TryWrite(const void* data, std::size_t size)
@@ -55,7 +55,7 @@ void PendingFile::Write(std::string_view bytes)
     if (!TryWrite(bytes.data(), bytes.size())) {
         const std::string why = failure_;
         Discard();
-        throw MeshFileError(target_ + ": cannot write: " + why);
+        throw MeshFileError(target_, "cannot write: " + why);
     }
 }
 
@@ -83,7 +83,7 @@ void PendingFile::Commit()
     if (!failure_.empty()) {
         const std::string why = failure_;
         Discard();
-        throw MeshFileError(target_ + ": cannot write: " + why);
+        throw MeshFileError(target_, "cannot write: " + why);
     }
     if (!file_) Fail("write", EBADF);
     if (!file_->Commit()) Fail("replace it", errno);

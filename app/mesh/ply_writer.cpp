@@ -36,7 +36,7 @@ unsigned char Level8(float level)
 void WritePlyFile(const Mesh& changed, const std::string& path)
 {
     const ColoredVertices out = SplitVerticesByColor(changed, path);
-    if (out.vertex.size() > INT32_MAX) throw MeshFileError(path + ": too many vertices for PLY");
+    if (out.vertex.size() > INT32_MAX) throw MeshFileError(path, "too many vertices for PLY");
 
     std::string data =
         "ply\n"
