@@ -129,9 +129,7 @@ ParseResult ParseCommandLine(int argc, const char* const* argv)
         result.err = std::move(message);
         return result;
     };
-    if (algorithm == "uv-map") o.algorithm = 1008;
-    if (algorithm == "vertex-colors") o.algorithm = 1009;
-    if (algorithm == "spatial") o.algorithm = 1010;
+    if (!algorithm.empty()) o.algorithm = algorithm;
     if (!savePartial.empty()) o.savePartial = savePartial == "yes";
 
     if (!size.empty()) {

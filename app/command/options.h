@@ -13,7 +13,7 @@ struct CommandOptions {
     std::string configDir;  // empty: the user's configuration directory
 
     // Panel controls; unset leaves the control as loaded from the settings.
-    std::optional<int> algorithm;  // 1008, 1009, 1010
+    std::optional<std::string> algorithm;  // the radio button's name: uv-map, vertex-colors, spatial
     std::optional<float> distance, noiseSize;
     std::optional<int> horizontal, vertical, width, height, mapChannel, materialId;
     std::optional<bool> selectedOnly, noise, materialFilter, accumulate;

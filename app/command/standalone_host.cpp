@@ -36,7 +36,7 @@ void StandaloneHost::ProgressUpdate(int percent, int, const char*) { progress_.U
 int StandaloneHost::GetCancel()
 {
     if (CancelSignal() == 0) return 0;
-    cancelReached = true;
+    outcome.cancelReached = true;
     return 1;
 }
 
@@ -47,9 +47,9 @@ int StandaloneHost::MessageBox(const char* text, const char* title, unsigned typ
     progress_.Interrupt();
     std::fprintf(stderr, "%s: %s\n", title && *title ? title : "Dunsmere", text ? text : "");
     std::fflush(stderr);
-    if (type & MB_ICONINFORMATION) infoShown = true;
+    if (type & MB_ICONINFORMATION) outcome.refused = true;
     if (!(type & MB_YESNO)) {
-        if (!(type & MB_ICONINFORMATION)) completionShown = true;
+        if (!(type & MB_ICONINFORMATION)) outcome.completed = true;
         return IDOK;
     }
     // The one question: "Save Partial Bitmap?".

@@ -11,8 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "app/mesh/mesh_files.h"
+#include "app/command/outcome.h"
 #include "app/command/progress.h"
+#include "app/mesh/mesh_file.h"
 #include "host/core.h"
 #include "host/dialog.h"
 
@@ -61,10 +62,8 @@ public:
     std::vector<std::unique_ptr<SceneNode>> nodes;
     std::vector<SceneNode*> selection;
 
-    // What the run showed.
-    bool cancelReached = false;   // a cancel query answered yes
-    bool infoShown = false;       // a refusal or failure message
-    bool completionShown = false; // a plain OK message
+    // What the run showed, and (the command's part) what it wrote.
+    RunOutcome outcome;
 
     // Interface.
     const char* GetDir(int which) override;
