@@ -57,7 +57,9 @@ using ProfileEntries = std::vector<std::pair<std::string, std::string>>;
 bool WritePrivateProfileStrings(const char* section, const ProfileEntries& entries,
                                 const char* path);
 
-// The standalone host's plug-in configuration directory,
+// TRANSITIONAL, to be removed: the plug-in's settings path still falls back
+// on this when the host gives no directory. The command's own directory is
+// app/command/config_dir.h's; this copy goes with that fallback.
 // $XDG_CONFIG_HOME/dunsmere, or $HOME/.config/dunsmere when XDG_CONFIG_HOME
 // is unset, empty or relative; created with its parents when missing.
 // Returned without a trailing slash; "" when there is no usable directory.

@@ -1,5 +1,5 @@
-dunsmere_test(command_tests command_test.cpp pins_test.cpp)
-target_link_libraries(command_tests PRIVATE dunsmere_images dunsmere_meshes)
+dunsmere_test(command_tests command_test.cpp pins_test.cpp command_config_dir_test.cpp)
+target_link_libraries(command_tests PRIVATE dunsmere_command)
 target_compile_definitions(command_tests PRIVATE DUNSMERE_COMMAND="$<TARGET_FILE:dunsmere>"
     DUNSMERE_EXAMPLES="${PROJECT_SOURCE_DIR}/examples")
 add_dependencies(command_tests dunsmere)
