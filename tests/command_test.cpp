@@ -112,6 +112,14 @@ TEST_F(Command, HelpVersionAndUsageErrors)
     EXPECT_NE(noPlugin.err.find("Dunsmere"), std::string::npos);
 }
 
+TEST_F(Command, HelpNeedsNoPlugin)
+{
+    fs::create_directories(dir / "none");
+    const CommandResult without = Run({"--plugins", (dir / "none").string(), "--help"});
+    EXPECT_EQ(without.status, 0) << without.err;
+    EXPECT_EQ(without.out, Run({"--help"}).out);
+}
+
 TEST_F(Command, BakesAMapAndSavesTheSettings)
 {
     const std::string out = (dir / "map.png").string();

@@ -1,4 +1,4 @@
-dunsmere_test(command_tests command_test.cpp pins_test.cpp command_config_dir_test.cpp)
+dunsmere_test(command_tests command_test.cpp pins_test.cpp command_config_dir_test.cpp command_panel_test.cpp)
 target_link_libraries(command_tests PRIVATE dunsmere_command)
 target_compile_definitions(command_tests PRIVATE DUNSMERE_COMMAND="$<TARGET_FILE:dunsmere>"
     DUNSMERE_EXAMPLES="${PROJECT_SOURCE_DIR}/examples")
