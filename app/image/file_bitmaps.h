@@ -1,6 +1,6 @@
 // The standalone command's bitmap manager: the output file is the one named
 // on the command line, and a bitmap writes itself there as the extension says
-// (app/image_files.h).
+// (app/image/image_files.h).
 //
 // A bitmap writes its file on Write, so that the error reaches the caller of
 // Write; Close writes nothing. OpenOutput checks the name before any write.

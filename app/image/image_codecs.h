@@ -1,4 +1,4 @@
-// The per-format encoders and decoders behind app/image_files.h. An encoder
+// The per-format encoders and decoders behind app/image/image_files.h. An encoder
 // writes a whole file to an open descriptor positioned at its start; a
 // decoder reads a named file. None throws: each returns false and leaves in
 // REASON why, without the file's name, which the caller adds.

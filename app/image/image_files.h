@@ -6,7 +6,7 @@
 // A write goes to a fresh temporary beside the target, is synced, and is then
 // renamed over the target: the target is at every moment either the old file
 // or the complete new one, and a failed write removes its temporary. While a
-// write is in progress its temporary is listed in app/temporary_files.h.
+// write is in progress its temporary is listed in host/temporary_files.h.
 //
 // The readers take back what the writers produce; they serve tests, which
 // assert on their failures, so a read reports by value.

@@ -1,4 +1,5 @@
-// What the mesh file readers and writers share behind app/mesh_files.h.
+// What the mesh file readers and writers share behind app/mesh/mesh_files.h,
+// which dispatches to them by extension.
 #pragma once
 
 #include <array>

@@ -32,7 +32,6 @@
 #include <unordered_map>
 
 #include "app/mesh/mesh_formats.h"
-#include "app/mesh/pending_file.h"
 
 namespace {
 
