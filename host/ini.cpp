@@ -9,15 +9,14 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <climits>
 #include <cstdlib>
 #include <cstddef>
 #include <cstring>
-#include <functional>
 #include <optional>
 #include <string_view>
-#include <thread>
+
+#include "host/temporary_files.h"
 
 namespace {
 
@@ -212,8 +211,6 @@ public:
     Fd(const Fd&) = delete;
     Fd& operator=(const Fd&) = delete;
     int get() const { return fd_; }
-    // Closes now, reporting the error a deferred write may only show here.
-    bool Close() { const int fd = fd_; fd_ = -1; return ::close(fd) == 0; }
 
 private:
     int fd_;
@@ -259,44 +256,12 @@ bool WriteAll(int fd, std::string_view data)
     return true;
 }
 
-std::string DirectoryOf(const std::string& path)
+// The caller holds the lock; the temporary's unique name still guards
+// against a leftover from a writer that died mid-save.
+bool ReplaceFile(const std::string& target, const std::string& bytes)
 {
-    const size_t slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-// Writes BYTES to a fresh file beside TARGET, syncs it and renames it over
-// TARGET, so TARGET is at every moment either the old or the new file. The
-// caller holds the lock; the unique name still guards against a leftover
-// from a writer that died mid-save, and O_EXCL against anything else.
-bool ReplaceFile(const std::string& target, const std::string& bytes, const struct stat* old)
-{
-    const std::string dir = DirectoryOf(target);
-    const std::string stem = target + "." + std::to_string(::getpid()) + "-" +
-                             std::to_string(std::hash<std::thread::id>{}(std::this_thread::get_id())) + "-" +
-                             std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()) + "-";
-    std::string temp;
-    int raw = -1;
-    for (int attempt = 0; attempt < 16 && raw < 0; ++attempt) {
-        temp = stem + std::to_string(attempt) + ".tmp";
-        raw = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (raw < 0 && errno != EEXIST) return false;
-    }
-    if (raw < 0) return false;
-    Fd fd(raw);
-    // The new file keeps the old one's permissions; a new one gets the umask's.
-    if (old) (void)::fchmod(fd.get(), old->st_mode & 07777);
-    if (!WriteAll(fd.get(), bytes) || ::fsync(fd.get()) != 0 || !fd.Close() ||
-        ::rename(temp.c_str(), target.c_str()) != 0) {
-        ::unlink(temp.c_str());
-        return false;
-    }
-    // Makes the rename itself durable; a file system that cannot sync a
-    // directory has still renamed atomically, so a failure here is not one.
-    Fd dirFd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (dirFd.get() >= 0) (void)::fsync(dirFd.get());
-    return true;
+    TemporaryFile temp(target);
+    return temp.fd() >= 0 && WriteAll(temp.fd(), bytes) && temp.Commit();
 }
 
 bool WriteLocked(std::string_view section, const ProfileEntries& entries, const std::string& target)
@@ -318,27 +283,7 @@ bool WriteLocked(std::string_view section, const ProfileEntries& entries, const 
     const std::string updated = JoinLines(lines);
     if (updated == original) return true;  // nothing to save: the file stays untouched
 
-    struct stat old {};
-    const bool existed = read == ReadResult::kRead && ::stat(target.c_str(), &old) == 0;
-    return ReplaceFile(target, updated, existed ? &old : nullptr);
-}
-
-// Creates DIR and any missing parents; true when DIR is then a directory.
-bool MakeDirectories(const std::string& dir)
-{
-    for (size_t slash = dir.find('/', 1);; slash = dir.find('/', slash + 1)) {
-        const std::string prefix = dir.substr(0, slash);
-        if (::mkdir(prefix.c_str(), 0700) != 0 && errno != EEXIST) return false;
-        if (slash == std::string::npos) break;
-    }
-    struct stat st {};
-    return ::stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-std::string WithoutTrailingSlashes(std::string path)
-{
-    while (!path.empty() && path.back() == '/') path.pop_back();
-    return path;
+    return ReplaceFile(target, updated);
 }
 
 }  // namespace
@@ -401,27 +346,5 @@ bool WritePrivateProfileStrings(const char* section, const ProfileEntries& entri
         return WriteLocked(name, entries, HostPath(path));
     } catch (...) {
         return false;
-    }
-}
-
-std::string PluginConfigDir()
-{
-    try {
-        std::string base;
-        const char* xdg = std::getenv("XDG_CONFIG_HOME");
-        const char* home = std::getenv("HOME");
-        // A relative XDG_CONFIG_HOME is invalid and ignored, as the XDG
-        // base-directory rules require.
-        if (xdg && xdg[0] == '/') {
-            base = xdg;
-        } else if (home && home[0] != '\0') {
-            base = WithoutTrailingSlashes(home) + "/.config";
-        } else {
-            return "";
-        }
-        const std::string dir = WithoutTrailingSlashes(base) + "/dunsmere";
-        return MakeDirectories(dir) ? dir : "";
-    } catch (...) {
-        return "";
     }
 }

@@ -56,9 +56,3 @@ using ProfileEntries = std::vector<std::pair<std::string, std::string>>;
 // single writes in turn. All or nothing: one bad entry fails the batch.
 bool WritePrivateProfileStrings(const char* section, const ProfileEntries& entries,
                                 const char* path);
-
-// The standalone host's plug-in configuration directory,
-// $XDG_CONFIG_HOME/dunsmere, or $HOME/.config/dunsmere when XDG_CONFIG_HOME
-// is unset, empty or relative; created with its parents when missing.
-// Returned without a trailing slash; "" when there is no usable directory.
-std::string PluginConfigDir();

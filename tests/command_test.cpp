@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "app/image_files.h"
-#include "app/mesh_files.h"
+#include "app/image/image_files.h"
+#include "app/mesh/mesh_files.h"
 #include "command_runner.h"
 #include "scratch_dir.h"
 
@@ -110,6 +110,14 @@ TEST_F(Command, HelpVersionAndUsageErrors)
     const CommandResult noPlugin = Run({"--plugins", (dir / "empty").string(), mesh, "-o", (dir / "m.png").string()});
     EXPECT_EQ(noPlugin.status, 2);
     EXPECT_NE(noPlugin.err.find("Dunsmere"), std::string::npos);
+}
+
+TEST_F(Command, HelpNeedsNoPlugin)
+{
+    fs::create_directories(dir / "none");
+    const CommandResult without = Run({"--plugins", (dir / "none").string(), "--help"});
+    EXPECT_EQ(without.status, 0) << without.err;
+    EXPECT_EQ(without.out, Run({"--help"}).out);
 }
 
 TEST_F(Command, BakesAMapAndSavesTheSettings)

@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
-#include "app/file_bitmaps.h"
-#include "app/image_files.h"
+#include "app/image/file_bitmaps.h"
+#include "app/image/image_files.h"
 #include "scratch_dir.h"
 
 namespace {

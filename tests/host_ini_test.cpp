@@ -289,24 +289,4 @@ TEST_F(HostIni, ConcurrentSaversLoseNoKeys)
                                            path_.c_str()), 1);
 }
 
-TEST_F(HostIni, PluginConfigDirFollowsTheXdgRulesAndIsCreated)
-{
-    const char* oldXdg = std::getenv("XDG_CONFIG_HOME");
-    const char* oldHome = std::getenv("HOME");
-    const std::string savedXdg = oldXdg ? oldXdg : "", savedHome = oldHome ? oldHome : "";
-
-    ::setenv("XDG_CONFIG_HOME", (dir_ + "/xdg/").c_str(), 1);
-    EXPECT_EQ(PluginConfigDir(), dir_ + "/xdg/dunsmere");
-    EXPECT_TRUE(fs::is_directory(dir_ + "/xdg/dunsmere"));
-    ::setenv("XDG_CONFIG_HOME", "", 1);
-    ::setenv("HOME", (dir_ + "/home").c_str(), 1);
-    EXPECT_EQ(PluginConfigDir(), dir_ + "/home/.config/dunsmere");
-    EXPECT_TRUE(fs::is_directory(dir_ + "/home/.config/dunsmere"));
-    ::unsetenv("HOME");
-    EXPECT_EQ(PluginConfigDir(), "");
-
-    if (oldXdg) ::setenv("XDG_CONFIG_HOME", savedXdg.c_str(), 1); else ::unsetenv("XDG_CONFIG_HOME");
-    if (oldHome) ::setenv("HOME", savedHome.c_str(), 1); else ::unsetenv("HOME");
-}
-
 }  // namespace

@@ -10,7 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "app/image_files.h"
+#include "app/image/image_files.h"
+#include "image_attempt.h"
 #include "scratch_dir.h"
 
 namespace {
@@ -44,9 +45,9 @@ RgbaImage16 Noise(int size = 256)
     return image;
 }
 
-ImageFileResult Write(const std::string& path, const RgbaImage16& image)
+ImageAttempt Write(const std::string& path, const RgbaImage16& image)
 {
-    return WriteImageFile(path, image.width, image.height, image.pixels);
+    return Attempt([&] { WriteImageFile(path, image.width, image.height, image.pixels); });
 }
 
 RgbaImage16 Read16(const std::string& path)
@@ -64,7 +65,7 @@ TEST_P(LevelFormats, KeepEvery16BitLevelAndRowOrder)
     ScratchDir dir;
     const std::string path = dir / GetParam();
     const RgbaImage16 image = EdgeLevels();
-    const ImageFileResult written = Write(path, image);
+    const ImageAttempt written = Write(path, image);
     ASSERT_TRUE(written.ok) << written.error;
     const RgbaImage16 back = Read16(path);
     EXPECT_EQ(back.width, 7);
@@ -125,7 +126,7 @@ TEST(ImageFiles, ExtensionChoosesTheFormat)
 TEST(ImageFiles, UnknownExtensionIsRefusedBeforeAnyFile)
 {
     ScratchDir dir;
-    const ImageFileResult result = Write(dir / "map.jpg", EdgeLevels());
+    const ImageAttempt result = Write(dir / "map.jpg", EdgeLevels());
     EXPECT_FALSE(result.ok);
     EXPECT_NE(result.error.find(dir / "map.jpg"), std::string::npos) << result.error;
     EXPECT_NE(result.error.find(".exr"), std::string::npos) << result.error;
@@ -136,7 +137,7 @@ TEST(ImageFiles, MissingDirectoryNamesTheFile)
 {
     ScratchDir dir;
     const std::string path = dir / "missing/map.tif";
-    const ImageFileResult result = Write(path, EdgeLevels());
+    const ImageAttempt result = Write(path, EdgeLevels());
     EXPECT_FALSE(result.ok);
     EXPECT_NE(result.error.find(path), std::string::npos) << result.error;
     EXPECT_TRUE(dir.Entries().empty());
@@ -147,7 +148,7 @@ TEST(ImageFiles, ReadOnlyDirectoryNamesTheFileAndLeavesNothing)
     if (::geteuid() == 0) GTEST_SKIP() << "running as root: directory permissions do not stop a write";
     ScratchDir dir;
     ASSERT_EQ(::chmod(dir.path().c_str(), 0500), 0);
-    const ImageFileResult result = Write(dir / "map.png", EdgeLevels());
+    const ImageAttempt result = Write(dir / "map.png", EdgeLevels());
     ::chmod(dir.path().c_str(), 0700);
     EXPECT_FALSE(result.ok);
     EXPECT_NE(result.error.find(dir / "map.png"), std::string::npos) << result.error;
@@ -184,7 +185,7 @@ TEST_P(FailedWrites, KeepTheExistingFileAndLeaveNoTemporary)
     const RgbaImage16 good = EdgeLevels();
     ASSERT_TRUE(Write(path, good).ok);
     const RgbaImage16 before = Read16(path);
-    ImageFileResult result;
+    ImageAttempt result;
     {
         FileSizeLimit limit(16 * 1024);
         ASSERT_TRUE(limit.ok());
@@ -203,7 +204,7 @@ TEST(ImageFiles, FailedRenameRemovesTheTemporary)
     ScratchDir dir;
     const std::string path = dir / "map.png";
     ASSERT_TRUE(std::filesystem::create_directory(path));
-    const ImageFileResult result = Write(path, EdgeLevels());
+    const ImageAttempt result = Write(path, EdgeLevels());
     EXPECT_FALSE(result.ok);
     EXPECT_NE(result.error.find(path), std::string::npos) << result.error;
     EXPECT_EQ(dir.Entries(), std::vector<std::string>{"map.png"});

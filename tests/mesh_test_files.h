@@ -14,7 +14,7 @@
 #include <set>
 #include <string>
 
-#include "app/mesh_files.h"
+#include "app/mesh/mesh_files.h"
 
 // A fresh folder under the system's temporary folder, removed with its
 // contents at the end of the test.

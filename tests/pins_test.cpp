@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "app/image_files.h"
-#include "app/mesh_files.h"
+#include "app/image/image_files.h"
+#include "app/mesh/mesh_files.h"
 #include "command_runner.h"
 #include "scratch_dir.h"
 

@@ -5,8 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "app/image_files.h"
-#include "app/temporary_files.h"
+#include "app/image/image_files.h"
+#include "image_attempt.h"
+#include "host/temporary_files.h"
 #include "scratch_dir.h"
 
 namespace {
@@ -42,7 +43,7 @@ TEST(ImageTemporaryFiles, TableIsFixedAndSlotsComeBack)
 
     // A write goes on without a slot.
     const BMM_Color_64 pixel{1, 2, 3, 4};
-    EXPECT_TRUE(WriteImageFile(dir / "map.png", 1, 1, {&pixel, 1}).ok);
+    EXPECT_TRUE(Attempt([&] { WriteImageFile(dir / "map.png", 1, 1, {&pixel, 1}); }).ok);
 
     ForgetTemporaryFile(slots.back());
     const int again = RememberTemporaryFile((dir / "again").c_str());
@@ -57,8 +58,8 @@ TEST(ImageTemporaryFiles, WritesGiveBackTheirSlots)
     const BMM_Color_64 pixel{1, 2, 3, 4};
     ASSERT_TRUE(std::filesystem::create_directory(dir / "taken.exr"));
     for (int i = 0; i < 2 * kTemporarySlots; ++i) {
-        EXPECT_TRUE(WriteImageFile(dir / "map.exr", 1, 1, {&pixel, 1}).ok);
-        EXPECT_FALSE(WriteImageFile(dir / "taken.exr", 1, 1, {&pixel, 1}).ok);  // fails at the rename
+        EXPECT_TRUE(Attempt([&] { WriteImageFile(dir / "map.exr", 1, 1, {&pixel, 1}); }).ok);
+        EXPECT_FALSE(Attempt([&] { WriteImageFile(dir / "taken.exr", 1, 1, {&pixel, 1}); }).ok);  // fails at the rename
     }
     std::vector<int> slots;
     for (int i = 0; i < kTemporarySlots; ++i) slots.push_back(RememberTemporaryFile((dir / "x").c_str()));

@@ -1,0 +1,289 @@
+#include "app/command/command.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/command/config_dir.h"
+#include "app/command/outcome.h"
+#include "app/command/panel.h"
+#include "app/command/plugins.h"
+#include "app/command/signals.h"
+#include "app/command/standalone_host.h"
+#include "app/image/file_bitmaps.h"
+#include "app/image/image_files.h"
+#include "app/mesh/mesh_files.h"
+#include "host/bitmap.h"
+#include "host/dialog.h"
+#include "host/face_rule.h"
+#include "host/plugin_api.h"
+#include "host/runtime.h"
+#include "host/temporary_files.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+void Fail(const std::string& message) { std::fprintf(stderr, "dunsmere: %s\n", message.c_str()); }
+
+// The one place where what a step throws becomes its message and the exit
+// status: a CommandError carries its own; a mesh file that cannot be read
+// is an input error.
+template <class Steps>
+int Reported(Steps&& steps)
+{
+    try {
+        return steps();
+    } catch (const CommandError& e) {
+        Fail(e.what());
+        return e.status();
+    } catch (const MeshFileError& e) {
+        Fail(e.what());
+        return kExitUsage;
+    }
+}
+
+[[noreturn]] void InternalCheckFailed(int line, const char* source)
+{
+    std::fprintf(stderr, "internal check failed: %s line %d\n", source ? source : "?", line);
+    std::fflush(stderr);
+    RemoveTemporaryFiles();
+    std::_Exit(kExitInternal);
+}
+
+void DebugToStderr(const char* text) { std::fputs(text, stderr); }
+
+void InstallProcessHooks(const CommandOptions& o)
+{
+    SetAssertReporter(&InternalCheckFailed);
+    if (o.debug) SetDebugSink(&DebugToStderr);
+    InstallCancelSignals();
+}
+
+// Plug-in first: without it nothing else matters.
+FoundPlugin LoadPlugin(const CommandOptions& o)
+{
+    const std::string pluginDir = o.pluginDir.empty() ? DefaultPluginFolder() : o.pluginDir;
+    FoundPlugin plugin = FindUtilityPlugin(pluginDir, "Dunsmere");
+    for (const std::string& w : plugin.warnings) std::fprintf(stderr, "dunsmere: warning: %s\n", w.c_str());
+    if (!plugin.desc) throw CommandError(kExitUsage, "no plug-in library in " + pluginDir + " offers \"Dunsmere\"");
+    return plugin;
+}
+
+// One node per mesh file, the selection, and the selected nodes' faces.
+void LoadScene(const CommandOptions& o, StandaloneHost& host)
+{
+    for (const std::string& path : o.meshes)
+        host.nodes.push_back(std::make_unique<SceneNode>(fs::path(path).stem().string(), ReadMeshFile(path)));
+    if (o.select.empty()) {
+        for (auto& node : host.nodes) host.selection.push_back(node.get());
+    } else {
+        for (const std::string& which : o.select) {
+            SceneNode* pick = nullptr;
+            for (auto& node : host.nodes)
+                if (which == node->GetName()) pick = node.get();
+            if (!pick && !which.empty() && which.find_first_not_of("0123456789") == std::string::npos &&
+                which.size() < 9 && std::stoul(which) < host.nodes.size())
+                pick = host.nodes[std::stoul(which)].get();
+            if (!pick) throw CommandError(kExitUsage, "--select " + which + ": no such node");
+            host.selection.push_back(pick);
+        }
+    }
+    if (o.selectFaces.empty()) return;
+    const std::vector<int> faces = *ParseFaceRanges(o.selectFaces);
+    for (SceneNode* node : host.selection) {
+        Mesh& mesh = node->CurrentMesh();
+        if (faces.back() >= mesh.getNumFaces())
+            throw CommandError(kExitUsage, "--select-faces " + o.selectFaces + ": " + node->GetName() + " has " +
+                                               std::to_string(mesh.getNumFaces()) + " faces");
+        mesh.faceSel.ClearAll();
+        for (int f : faces) mesh.faceSel.Set(f);
+    }
+}
+
+// The host's interfaces, installed for the plug-in while the panel is open.
+class HostInstalls {
+public:
+    HostInstalls(StandaloneHost& host, FileBitmapManager& bitmaps)
+    {
+        SetCOREInterface(&host);
+        SetWindowSystem(&host);
+        SetBitmapManager(&bitmaps);
+    }
+    ~HostInstalls()
+    {
+        SetBitmapManager(nullptr);
+        SetWindowSystem(nullptr);
+        SetCOREInterface(nullptr);
+    }
+    HostInstalls(const HostInstalls&) = delete;
+    HostInstalls& operator=(const HostInstalls&) = delete;
+};
+
+// The utility opened as the host opens it: created through the descriptor,
+// begin editing (the panel opens and loads its settings); end editing (the
+// panel closes and saves them) when the session ends.
+class EditSession {
+public:
+    EditSession(StandaloneHost& host, const FoundPlugin& plugin) : host_(host)
+    {
+        utility_ = static_cast<UtilityObj*>(plugin.desc->Create(FALSE));
+        if (!utility_) throw CommandError(kExitUsage, plugin.path + ": the descriptor created no utility");
+        utility_->BeginEditParams(&host_, &iutil_);
+        if (!host_.Page()) {
+            utility_ = nullptr;  // nothing opened, nothing to close
+            throw CommandError(kExitUsage, plugin.path + ": the utility opened no panel");
+        }
+    }
+    ~EditSession() { End(); }
+    EditSession(const EditSession&) = delete;
+    EditSession& operator=(const EditSession&) = delete;
+
+    HWND Page() const { return host_.Page(); }
+    void End()
+    {
+        if (utility_) utility_->EndEditParams(&host_, &iutil_);
+        utility_ = nullptr;
+    }
+
+private:
+    StandaloneHost& host_;
+    IUtil iutil_;
+    UtilityObj* utility_ = nullptr;
+};
+
+void CheckOutputKind(const CommandOptions& o, const std::string& algorithm)
+{
+    if (algorithm == "uv-map" && !IsSupportedImagePath(o.output))
+        throw CommandError(kExitUsage, "cannot write " + o.output + ": a map is written as " + SupportedImageExtensions());
+    if (algorithm == "vertex-colors" && !CanWriteMesh(o.output))
+        throw CommandError(kExitUsage,
+                           "cannot write " + o.output + ": vertex colours are written as " + WritableMeshExtensions());
+}
+
+// Faces a map run will leave out, by reason, as the map generation's own
+// rule decides; COUNT gets how many.
+std::string FacesLeftOut(const Mesh& mesh, const MapFaceFilter& filter, int& count)
+{
+    const int faces = mesh.getNumFaces();
+    count = 0;
+    if (faces == 0) return "";
+    if (MapFaceExclusion(mesh, filter, 0) == FaceExclusion::kNoMapChannel) {
+        count = faces;
+        return "the mesh has no map channel " + std::to_string(filter.mapChannel);
+    }
+    std::map<std::string, int> reasons;  // in the order of their names
+    for (int f = 0; f < faces; ++f) {
+        const char* why = nullptr;
+        switch (MapFaceExclusion(mesh, filter, f)) {
+        case FaceExclusion::kBaked: continue;
+        case FaceExclusion::kNoMapChannel: why = "the mesh has no map channel"; break;
+        case FaceExclusion::kNotSelected: why = "not selected"; break;
+        case FaceExclusion::kOtherMaterial: why = "other material IDs"; break;
+        case FaceExclusion::kMapIndexOutOfRange:
+        case FaceExclusion::kOutsideUnitSquare: why = "map coordinates outside 0..1"; break;
+        }
+        ++reasons[why];
+        ++count;
+    }
+    std::string text;
+    for (const auto& [why, n] : reasons) text += (text.empty() ? "" : ", ") + std::to_string(n) + " " + why;
+    return text;
+}
+
+void WarnOfFacesLeftOut(StandaloneHost& host, const Panel& panel)
+{
+    if (host.selection.size() != 1) return;
+    int left = 0;
+    const Mesh& mesh = host.selection[0]->CurrentMesh();
+    const std::string why = FacesLeftOut(mesh, panel.MapFilter(), left);
+    if (left > 0)
+        std::fprintf(stderr, "Dunsmere: %d of %d faces will not be baked (%s)\n", left, mesh.getNumFaces(), why.c_str());
+}
+
+// After "Generate": the map is what the bitmap manager wrote; vertex
+// colours are written into the output mesh once the run has completed.
+void RecordOutput(const CommandOptions& o, const std::string& algorithm, StandaloneHost& host,
+                  const FileBitmapManager& bitmaps)
+{
+    RunOutcome& outcome = host.outcome;
+    if (algorithm == "uv-map") {
+        outcome.written = bitmaps.Written();
+        if (!bitmaps.Error().empty()) Fail(bitmaps.Error());
+        return;
+    }
+    if (algorithm != "vertex-colors" || !outcome.completed || outcome.cancelReached || CancelSignal()) return;
+    if (host.selection.size() != 1) return;
+    SceneNode* node = host.selection[0];
+    try {
+        WriteMeshFile(node->File(), node->CurrentMesh(), o.output);
+        outcome.written = true;
+    } catch (const MeshFileError& e) {
+        Fail(e.what());
+    }
+}
+
+// What the run does with the panel open; the session closes it after.
+int WithPanelOpen(const CommandOptions& o, StandaloneHost& host, const FileBitmapManager& bitmaps, const Panel& panel)
+{
+    if (o.about) {
+        panel.Press("about");
+        return kExitDone;
+    }
+    panel.Apply(o);
+    if (o.showSettings) {
+        panel.Print(stdout);
+        return kExitDone;
+    }
+    const std::string algorithm = panel.Algorithm();
+    CheckOutputKind(o, algorithm);
+    if (algorithm == "uv-map") WarnOfFacesLeftOut(host, panel);
+    panel.Press("generate");
+    RecordOutput(o, algorithm, host, bitmaps);
+    return -1;  // a bake: the outcome decides once the panel is closed
+}
+
+int Bake(const CommandOptions& o, std::chrono::steady_clock::time_point started)
+{
+    const FoundPlugin plugin = LoadPlugin(o);
+    const RunConfigDir config(o);
+    StandaloneHost host(config.path(), o.quiet, o.savePartial);
+    LoadScene(o, host);
+
+    FileBitmapManager bitmaps(o.output);
+    {
+        const HostInstalls installs(host, bitmaps);
+        EditSession session(host, plugin);
+        const Panel panel(session.Page());
+        // Reported here, so that a refusal is printed before the panel closes.
+        const int status = Reported([&] { return WithPanelOpen(o, host, bitmaps, panel); });
+        if (status >= 0) return status;
+    }
+
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    const int status = ExitStatus(host.outcome, CancelSignal());
+    if (host.outcome.written && !host.outcome.cancelReached && !CancelSignal() && !o.quiet)
+        std::fprintf(stderr, "dunsmere: wrote %s (%.1f s)\n", o.output.c_str(), seconds);
+    return status;
+}
+
+}  // namespace
+
+int ExitStatus(const RunOutcome& outcome, int cancelSignal)
+{
+    if (outcome.cancelReached || cancelSignal) return CancelStatus(cancelSignal);
+    if (outcome.refused || !outcome.written) return kExitFailed;
+    return kExitDone;
+}
+
+int RunCommand(const CommandOptions& o)
+{
+    InstallProcessHooks(o);
+    const auto started = std::chrono::steady_clock::now();
+    return Reported([&] { return Bake(o, started); });
+}

@@ -1,0 +1,172 @@
+#include "app/command/options.h"
+
+#include <CLI/CLI.hpp>
+
+#include <algorithm>
+#include <cmath>
+#include <sstream>
+
+namespace {
+
+const char* const kExamples = R"(
+Examples:
+  Bake a 1024 x 1024 map from map channel 1 of a mesh:
+    dunsmere crate.obj --algorithm uv-map --size 1024x1024 --output crate-smurl.png
+  Bake grey vertex colours, multiplying the colours already there:
+    dunsmere crate.obj --algorithm vertex-colors --accumulate --output crate-dirty.ply
+  Show the panel as the saved settings leave it, without baking:
+    dunsmere --show-settings
+
+Settings persist from run to run in Dunsmere.ini in the configuration
+directory ($XDG_CONFIG_HOME/dunsmere, else ~/.config/dunsmere); an option
+not given leaves its control as the last run left it.
+
+Exit status: 0 done; 1 refused, failed or nothing written; 2 usage or input
+error; 70 internal check failed; 130 cancelled (143 on SIGTERM, 129 on SIGHUP).
+)";
+
+template <class T>
+std::string RangeError(const char* option, T value, T lo, T hi)
+{
+    std::ostringstream s;
+    s << "dunsmere: " << option << " " << value << " is outside its range " << lo << " to " << hi << "\n";
+    return s.str();
+}
+
+// Adds --name / --no-name, the later one on the line winning.
+void AddSwitch(CLI::App& app, const std::string& name, std::optional<bool>& target, const std::string& help)
+{
+    app.add_flag_callback("--" + name, [&target] { target = true; }, help);
+    app.add_flag_callback("--no-" + name, [&target] { target = false; }, "");
+}
+
+}  // namespace
+
+std::optional<std::vector<int>> ParseFaceRanges(const std::string& text)
+{
+    std::vector<int> faces;
+    std::stringstream in(text);
+    std::string part;
+    auto number = [](const std::string& s, int& out) {
+        if (s.empty() || s.size() > 9 || !std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; }))
+            return false;
+        out = std::stoi(s);
+        return true;
+    };
+    while (std::getline(in, part, ',')) {
+        const size_t dash = part.find('-');
+        int a = 0, b = 0;
+        if (dash == std::string::npos) {
+            if (!number(part, a)) return std::nullopt;
+            b = a;
+        } else if (!number(part.substr(0, dash), a) || !number(part.substr(dash + 1), b) || b < a) {
+            return std::nullopt;
+        }
+        if (static_cast<long long>(b) - a > 50'000'000) return std::nullopt;
+        for (int f = a; f <= b; ++f) faces.push_back(f);
+    }
+    if (faces.empty()) return std::nullopt;
+    std::sort(faces.begin(), faces.end());
+    faces.erase(std::unique(faces.begin(), faces.end()), faces.end());
+    return faces;
+}
+
+ParseResult ParseCommandLine(int argc, const char* const* argv)
+{
+    CommandOptions o;
+    CLI::App app{"Bakes the smurl occlusion value of a mesh into a 16-bit grey map or grey vertex colours.",
+                 "dunsmere"};
+    app.footer(kExamples);
+    app.set_version_flag("--version", "dunsmere 0.2.5");
+
+    std::string algorithm, size;
+    std::optional<float> distance, noiseSize;
+    app.add_option("meshes", o.meshes, "mesh files (OBJ, PLY, STL, glTF/GLB, FBX, 3DS, Collada, ...); one node each");
+    app.add_option("-o,--output", o.output, "output: an image (.png, .tif, .tiff, .exr) or a mesh (.obj, .ply, .glb, .gltf)");
+    app.add_option("--algorithm", algorithm, "uv-map | vertex-colors | spatial")
+        ->check(CLI::IsMember({"uv-map", "vertex-colors", "spatial"}));
+    app.add_option("--distance", distance, "maximum ray distance, 1 to 100000");
+    app.add_option("--horizontal", o.horizontal, "rays per ring, 0 to 24");
+    app.add_option("--vertical", o.vertical, "rings of rays, 0 to 10");
+    app.add_option("--size", size, "map size WxH, each 50 to 4096");
+    app.add_option("--width", o.width, "map width, 50 to 4096");
+    app.add_option("--height", o.height, "map height, 50 to 4096");
+    app.add_option("--map-channel", o.mapChannel, "map channel of the UV layout, 1 to 99");
+    AddSwitch(app, "selected-only", o.selectedOnly, "bake only the selected faces (--no-selected-only: all)");
+    AddSwitch(app, "noise", o.noise, "modulate the map by 3-D noise (--no-noise: off)");
+    app.add_option("--noise-size", noiseSize, "size of the noise, 0 to 100000");
+    AddSwitch(app, "material-filter", o.materialFilter, "bake only faces of --material-id (--no-material-filter: all)");
+    app.add_option("--material-id", o.materialId, "material ID the filter keeps, 1 to 100");
+    AddSwitch(app, "accumulate", o.accumulate, "multiply the vertex colours already there (--no-accumulate: replace)");
+    app.add_option("--select", o.select, "select only this node, by name or index (repeatable)");
+    app.add_option("--select-faces", o.selectFaces, "face selection of the selected node, e.g. 0-99,250");
+    app.add_flag("--defaults", o.defaults, "start from a fresh settings file");
+    app.add_flag("--no-save-settings", o.noSaveSettings, "leave the settings file untouched");
+    app.add_option("--config-dir", o.configDir, "plug-in configuration directory");
+    app.add_option("--plugins", o.pluginDir, "plug-in folder (default: plugins beside the executable)");
+    app.add_flag("--show-settings", o.showSettings, "print the panel and exit without saving");
+    app.add_flag("--about", o.about, "print the About box and exit");
+    app.add_flag("-q,--quiet", o.quiet, "no progress bar");
+    app.add_flag("--debug", o.debug, "print debug lines to stderr");
+    std::string savePartial;
+    app.add_option("--save-partial", savePartial, "after a cancel, save the partial map: yes | no")
+        ->check(CLI::IsMember({"yes", "no"}));
+
+    ParseResult result;
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        std::ostringstream out, err;
+        result.exitStatus = e.get_exit_code() == 0 ? 0 : 2;
+        app.exit(e, out, err);
+        result.out = out.str();
+        result.err = err.str();
+        return result;
+    }
+
+    auto fail = [&result](std::string message) {
+        result.exitStatus = 2;
+        result.err = std::move(message);
+        return result;
+    };
+    if (!algorithm.empty()) o.algorithm = algorithm;
+    if (!savePartial.empty()) o.savePartial = savePartial == "yes";
+
+    if (!size.empty()) {
+        int w = 0, h = 0;
+        char x = 0, extra = 0;
+        std::istringstream s(size);
+        if (!(s >> w >> x >> h) || (x != 'x' && x != 'X') || (s >> extra))
+            return fail("dunsmere: --size wants WxH, for example 1024x1024\n");
+        o.width = w;
+        o.height = h;
+    }
+    if (distance) {
+        if (!std::isfinite(*distance) || *distance < 1.0f || *distance > 100000.0f)
+            return fail(RangeError("--distance", *distance, 1.0f, 100000.0f));
+        o.distance = distance;
+    }
+    if (noiseSize) {
+        if (!std::isfinite(*noiseSize) || *noiseSize < 0.0f || *noiseSize > 100000.0f)
+            return fail(RangeError("--noise-size", *noiseSize, 0.0f, 100000.0f));
+        o.noiseSize = noiseSize;
+    }
+    const struct {
+        const char* name;
+        std::optional<int>& value;
+        int lo, hi;
+    } ranges[] = {{"--horizontal", o.horizontal, 0, 24}, {"--vertical", o.vertical, 0, 10},
+                  {"--width", o.width, 50, 4096},        {"--height", o.height, 50, 4096},
+                  {"--map-channel", o.mapChannel, 1, 99}, {"--material-id", o.materialId, 1, 100}};
+    for (const auto& r : ranges)
+        if (r.value && (*r.value < r.lo || *r.value > r.hi)) return fail(RangeError(r.name, *r.value, r.lo, r.hi));
+    if (!o.selectFaces.empty() && !ParseFaceRanges(o.selectFaces))
+        return fail("dunsmere: --select-faces wants ranges such as 0-99,250\n");
+
+    const bool bakes = !o.showSettings && !o.about;
+    if (bakes && o.meshes.empty()) return fail("dunsmere: no mesh file given (see --help)\n");
+    if (bakes && o.output.empty()) return fail("dunsmere: --output PATH is required\n");
+
+    result.options = std::move(o);
+    return result;
+}

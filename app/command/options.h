@@ -1,0 +1,45 @@
+// The command line of `dunsmere`: what a user can set on the panel, which
+// files to read and write, and how the run talks to the terminal.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+struct CommandOptions {
+    std::vector<std::string> meshes;
+    std::string output;
+    std::string pluginDir;  // empty: beside the executable
+    std::string configDir;  // empty: the user's configuration directory
+
+    // Panel controls; unset leaves the control as loaded from the settings.
+    std::optional<std::string> algorithm;  // the radio button's name: uv-map, vertex-colors, spatial
+    std::optional<float> distance, noiseSize;
+    std::optional<int> horizontal, vertical, width, height, mapChannel, materialId;
+    std::optional<bool> selectedOnly, noise, materialFilter, accumulate;
+
+    std::vector<std::string> select;  // node names or indices
+    std::string selectFaces;          // "0-99,250"
+
+    bool defaults = false;
+    bool noSaveSettings = false;
+    bool showSettings = false;
+    bool about = false;
+    bool quiet = false;
+    bool debug = false;
+    std::optional<bool> savePartial;
+};
+
+// The result of parsing: options to run with, or an exit (help, version,
+// usage error) with its status and what to print.
+struct ParseResult {
+    std::optional<CommandOptions> options;
+    int exitStatus = 0;
+    std::string out;  // for stdout
+    std::string err;  // for stderr
+};
+
+ParseResult ParseCommandLine(int argc, const char* const* argv);
+
+// "0-99,250" as sorted, distinct face indices; nullopt when malformed.
+std::optional<std::vector<int>> ParseFaceRanges(const std::string& text);

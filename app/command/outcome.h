@@ -1,0 +1,26 @@
+// What a run came to, recorded in one place as the host saw it: the
+// standalone host notes the message boxes and cancel queries, the command
+// notes whether the output was written. The exit status is read from here
+// alone.
+#pragma once
+
+#include <string>
+
+struct RunOutcome {
+    // By the message-box convention: a refusal or failure carries the
+    // information icon, a completion or elapsed-time message is a plain OK,
+    // the one question asks Yes or No.
+    bool refused = false;
+    bool completed = false;
+    bool cancelReached = false;  // a cancel query was answered yes
+
+    // A map counts as written when the bitmap manager wrote the file;
+    // vertex colours when the mesh file was written after the completion
+    // message of a run that was not cancelled.
+    bool written = false;
+};
+
+// The exit status: the cancel's when the run was cancelled (by a cancel
+// query answered yes, or a signal that came too late for one), else 0 when
+// the output was written and nothing was refused, else 1.
+int ExitStatus(const RunOutcome& outcome, int cancelSignal);

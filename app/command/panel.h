@@ -1,0 +1,65 @@
+// The plug-in's panel as a user sees it. A control is known by its caption,
+// or for an edit by the text to its left, together with the group box
+// around it; two edits on one line of a group are a pair named X and Y from
+// left to right. The command line's name for each control is one fixed
+// table in panel.cpp; the command knows no control id and no algorithm code.
+//
+// User-interface thread only; the page must outlive the panel.
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/command/options.h"
+#include "host/dialog.h"
+#include "host/face_rule.h"
+
+class Panel {
+public:
+    // Reads the page's controls as its template lays them out.
+    explicit Panel(HWND page);
+
+    // Types, ticks and clicks what the options set, as a user would: the
+    // algorithm first, then the edits, then the check boxes. An option the
+    // panel has no control for is left out.
+    void Apply(const CommandOptions& options) const;
+
+    // Presses a push button by its command-line name ("generate", "about").
+    void Press(std::string_view name) const;
+
+    // The command-line name of the checked algorithm ("uv-map",
+    // "vertex-colors", "spatial"); the first one when none is checked.
+    std::string Algorithm() const;
+
+    // What a map run will be told to bake, read from the controls as they
+    // stand (an edit's text read as the panel reads it).
+    MapFaceFilter MapFilter() const;
+
+    // The panel's title, then every button, check box and edit with its
+    // group and name, its value and whether it is enabled.
+    void Print(std::FILE* out) const;
+
+private:
+    // One control, as the user names it.
+    struct Named {
+        int id;             // the template's, found here
+        ControlKind kind;
+        std::string group;  // the group box around it; "" for none
+        std::string label;  // its caption, the text to its left, or X / Y
+        const char* option; // its command-line name; null when it has none
+    };
+
+    const Named* Find(std::string_view option) const;
+    const DialogControl* Control(std::string_view option) const;
+    bool Ticked(std::string_view option) const;
+    int ReadInt(std::string_view option) const;
+    void Tick(std::string_view option, bool on) const;
+    template <class Number>
+    void Type(std::string_view option, Number value) const;
+
+    HWND page_;
+    std::string title_;
+    std::vector<Named> controls_;  // in template order
+};

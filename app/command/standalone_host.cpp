@@ -1,0 +1,105 @@
+#include "app/command/standalone_host.h"
+
+#include <unistd.h>
+
+#include <chrono>
+#include <ctime>
+#include <iostream>
+#include <string>
+#include <thread>
+
+#include "app/command/signals.h"
+
+StandaloneHost::StandaloneHost(std::string configDir, bool quiet, std::optional<bool> savePartial)
+    : configDir_(std::move(configDir)), progress_(stderr, isatty(STDERR_FILENO) != 0, quiet),
+      savePartial_(savePartial)
+{
+}
+
+StandaloneHost::~StandaloneHost() = default;
+
+const char* StandaloneHost::GetDir(int which) { return which == APP_PLUGCFG_DIR ? configDir_.c_str() : ""; }
+
+INode* StandaloneHost::GetSelNode(int i)
+{
+    return i >= 0 && i < static_cast<int>(selection.size()) ? selection[static_cast<size_t>(i)] : nullptr;
+}
+
+void StandaloneHost::ProgressStart(const char* title, int, ProgressCallback fn, void* arg)
+{
+    progress_.Start(title);
+    if (fn) fn(arg);
+}
+
+void StandaloneHost::ProgressUpdate(int percent, int, const char*) { progress_.Update(percent); }
+
+int StandaloneHost::GetCancel()
+{
+    if (CancelSignal() == 0) return 0;
+    outcome.cancelReached = true;
+    return 1;
+}
+
+void StandaloneHost::ProgressEnd() { progress_.End(); }
+
+int StandaloneHost::MessageBox(const char* text, const char* title, unsigned type)
+{
+    progress_.Interrupt();
+    std::fprintf(stderr, "%s: %s\n", title && *title ? title : "Dunsmere", text ? text : "");
+    std::fflush(stderr);
+    if (type & MB_ICONINFORMATION) outcome.refused = true;
+    if (!(type & MB_YESNO)) {
+        if (!(type & MB_ICONINFORMATION)) outcome.completed = true;
+        return IDOK;
+    }
+    // The one question: "Save Partial Bitmap?".
+    bool yes = savePartial_.value_or(false);
+    if (!savePartial_ && isatty(STDIN_FILENO) && isatty(STDERR_FILENO)) {
+        std::fprintf(stderr, "%s [y/N] ", text ? text : "");
+        std::fflush(stderr);
+        std::string answer;
+        if (std::getline(std::cin, answer)) yes = !answer.empty() && (answer[0] == 'y' || answer[0] == 'Y');
+    }
+    std::fprintf(stderr, "Dunsmere: %s\n", yes ? "Yes" : "No");
+    return yes ? IDYES : IDNO;
+}
+
+void StandaloneHost::Sleep(int milliseconds)
+{
+    // Wake early when the user cancels, so that Ctrl-C feels immediate.
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+    while (std::chrono::steady_clock::now() < until && CancelSignal() == 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+}
+
+std::int64_t StandaloneHost::Time() { return static_cast<std::int64_t>(std::time(nullptr)); }
+
+HWND StandaloneHost::AddRollupPage(HINSTANCE instance, int templateId, DLGPROC proc, const char*, LPARAM param,
+                                   DWORD, int)
+{
+    const DialogTemplate* tmpl = FindDialogTemplate(instance, templateId);
+    if (!tmpl || page_) return nullptr;
+    page_ = std::make_unique<DialogWindow>(*tmpl, proc, instance);
+    page_->Send(WM_INITDIALOG, 0, param);
+    return page_.get();
+}
+
+void StandaloneHost::DeleteRollupPage(HWND page)
+{
+    if (!page || page != page_.get()) return;
+    page_->Send(WM_DESTROY);
+    page_.reset();
+}
+
+INT_PTR StandaloneHost::RunModal(DialogWindow& dialog)
+{
+    const DialogTemplate& t = dialog.Template();
+    if (t.caption) std::printf("%s\n", t.caption);
+    for (const DialogControl& c : dialog.Controls()) {
+        const ControlKind k = c.tmpl.kind;
+        if ((k == ControlKind::Text || k == ControlKind::CentredText) && c.tmpl.caption) std::printf("%s\n", c.tmpl.caption);
+    }
+    dialog.Send(WM_COMMAND, MAKEWPARAM(IDOK, 0), 0);
+    if (!dialog.Ended()) dialog.Send(WM_CLOSE);
+    return dialog.Result();
+}

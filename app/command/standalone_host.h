@@ -1,0 +1,95 @@
+// The standalone host: a scene of mesh nodes, the core interface the plug-in
+// talks to, the progress bar on stderr, message boxes as "Dunsmere: TEXT"
+// lines, Ctrl-C as the cancel request, and rollup pages as in-memory dialogs.
+// It also watches what the plug-in does, so that the command can tell its
+// exit status from what it saw.
+#pragma once
+
+#include <cstdio>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/command/outcome.h"
+#include "app/command/progress.h"
+#include "app/mesh/mesh_file.h"
+#include "host/core.h"
+#include "host/dialog.h"
+
+// An Editable Mesh object: converts to a triangle mesh as itself.
+class EditableMeshObject final : public TriObject {
+public:
+    explicit EditableMeshObject(Mesh mesh) : mesh_(std::move(mesh)) {}
+    int KindCode() override { return 0; }
+    Object* GetWrappedObject() override { return nullptr; }
+    int CanConvertToType(Class_ID type) override { return type == kTriObjectClassID; }
+    TriObject* ConvertToType(TimeValue, Class_ID type) override { return type == kTriObjectClassID ? this : nullptr; }
+    void DeleteThis() override {}
+    Mesh& GetMesh() override { return mesh_; }
+
+private:
+    Mesh mesh_;
+};
+
+// One mesh file in the scene.
+class SceneNode final : public INode {
+public:
+    SceneNode(std::string name, MeshFile file)
+        : name_(std::move(name)), file_(std::move(file)), object_(file_.mesh) {}
+    const char* GetName() override { return name_.c_str(); }
+    Object* GetObjectRef() override { return &object_; }
+    ObjectState EvalWorldState(TimeValue, int) override { return {&object_}; }
+    void NotifyDependents(Interval, PartID, RefMessage, int, int, void*) override { ++notifications_; }
+
+    const MeshFile& File() const { return file_; }
+    Mesh& CurrentMesh() { return object_.GetMesh(); }
+    int Notifications() const { return notifications_; }
+
+private:
+    std::string name_;
+    MeshFile file_;
+    EditableMeshObject object_;
+    int notifications_ = 0;
+};
+
+class StandaloneHost final : public Interface, public WindowSystem {
+public:
+    StandaloneHost(std::string configDir, bool quiet, std::optional<bool> savePartial);
+    ~StandaloneHost() override;
+
+    // The scene.
+    std::vector<std::unique_ptr<SceneNode>> nodes;
+    std::vector<SceneNode*> selection;
+
+    // What the run showed, and (the command's part) what it wrote.
+    RunOutcome outcome;
+
+    // Interface.
+    const char* GetDir(int which) override;
+    int GetSelNodeCount() override { return static_cast<int>(selection.size()); }
+    INode* GetSelNode(int i) override;
+    TimeValue GetTime() override { return 0; }
+    void* GetMainWindow() override { return nullptr; }
+    void ProgressStart(const char* title, int showBar, ProgressCallback fn, void* arg) override;
+    void ProgressUpdate(int percent, int showPercent, const char* title) override;
+    int GetCancel() override;
+    void ProgressEnd() override;
+    int MessageBox(const char* text, const char* title, unsigned type) override;
+    void Sleep(int milliseconds) override;
+    std::int64_t Time() override;
+    HWND AddRollupPage(HINSTANCE instance, int templateId, DLGPROC proc, const char* title, LPARAM param,
+                       DWORD flags, int category) override;
+    void DeleteRollupPage(HWND page) override;
+
+    // WindowSystem: modal dialogs are shown as text and answered with OK.
+    INT_PTR RunModal(DialogWindow& dialog) override;
+
+    HWND Page() const { return page_.get(); }
+
+private:
+    std::string configDir_;
+    ProgressBar progress_;
+    std::optional<bool> savePartial_;
+    std::unique_ptr<DialogWindow> page_;
+};

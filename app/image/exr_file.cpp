@@ -1,0 +1,126 @@
+// OpenEXR files: half-float RGBA, each value a level divided by 65535, ZIP
+// compressed (lossless on the halves).
+//
+// The file goes through a stream over the caller's descriptor rather than
+// OpenEXR's own file stream: the output file writes its line offset table
+// from its destructor and swallows any error there, so the stream keeps a
+// note of every failed write for the caller to check afterwards.
+#include <ImfHeader.h>
+#include <ImfIO.h>
+#include <ImfRgbaFile.h>
+#include <Iex.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <exception>
+#include <system_error>
+#include <vector>
+
+#include "app/image/image_codecs.h"
+
+namespace {
+
+class DescriptorStream : public Imf::OStream {
+public:
+    DescriptorStream(int fd, const char* name) : Imf::OStream(name), fd_(fd) {}
+
+    void write(const char c[], int n) override
+    {
+        size_t left = static_cast<size_t>(n);
+        while (left > 0) {
+            const ssize_t done = ::write(fd_, c, left);
+            if (done < 0) {
+                if (errno == EINTR) continue;
+                Fail();
+            }
+            c += done;
+            left -= static_cast<size_t>(done);
+        }
+    }
+
+    uint64_t tellp() override
+    {
+        const off_t at = ::lseek(fd_, 0, SEEK_CUR);
+        if (at < 0) Fail();
+        return static_cast<uint64_t>(at);
+    }
+
+    void seekp(uint64_t pos) override
+    {
+        if (::lseek(fd_, static_cast<off_t>(pos), SEEK_SET) < 0) Fail();
+    }
+
+    // Why the first failed call failed; 0 when none did.
+    int FailedErrno() const { return errno_; }
+
+private:
+    [[noreturn]] void Fail()
+    {
+        if (errno_ == 0) errno_ = errno != 0 ? errno : EIO;
+        throw Iex::IoExc(std::generic_category().message(errno_));
+    }
+
+    int fd_;
+    int errno_ = 0;
+};
+
+}  // namespace
+
+bool WriteExr(int fd, const char* name, int width, int height, const BMM_Color_64* pixels, std::string& reason)
+{
+    try {
+        const size_t count = static_cast<size_t>(width) * static_cast<size_t>(height);
+        std::vector<Imf::Rgba> halves(count);
+        for (size_t i = 0; i < count; ++i) {
+            const BMM_Color_64& p = pixels[i];
+            halves[i] = Imf::Rgba(half(static_cast<float>(p.r) / 65535.0f), half(static_cast<float>(p.g) / 65535.0f),
+                                  half(static_cast<float>(p.b) / 65535.0f), half(static_cast<float>(p.a) / 65535.0f));
+        }
+        DescriptorStream stream(fd, name);
+        {
+            Imf::Header header(width, height);  // ZIP compression, increasing y: row 0 first
+            Imf::RgbaOutputFile file(stream, header, Imf::WRITE_RGBA);
+            file.setFrameBuffer(halves.data(), 1, static_cast<size_t>(width));
+            file.writePixels(height);
+        }
+        if (stream.FailedErrno() != 0) {
+            reason = std::generic_category().message(stream.FailedErrno());
+            return false;
+        }
+        return true;
+    } catch (const std::exception& e) {
+        reason = e.what();
+    } catch (...) {
+        reason = "OpenEXR failed";
+    }
+    return false;
+}
+
+bool ReadExr(const std::string& path, RgbaImageFloat& image, std::string& reason)
+{
+    try {
+        Imf::RgbaInputFile file(path.c_str());
+        const Imath::Box2i window = file.dataWindow();
+        const int width = window.max.x - window.min.x + 1;
+        const int height = window.max.y - window.min.y + 1;
+        std::vector<Imf::Rgba> halves(static_cast<size_t>(width) * static_cast<size_t>(height));
+        // OpenEXR addresses the buffer by absolute coordinates, so its base
+        // is placed where pixel (0, 0) would be.
+        const std::ptrdiff_t origin = static_cast<std::ptrdiff_t>(window.min.y) * width + window.min.x;
+        file.setFrameBuffer(halves.data() - origin, 1, static_cast<size_t>(width));
+        file.readPixels(window.min.y, window.max.y);
+        image.width = width;
+        image.height = height;
+        image.pixels.resize(halves.size());
+        for (size_t i = 0; i < halves.size(); ++i)
+            image.pixels[i] = {static_cast<float>(halves[i].r), static_cast<float>(halves[i].g),
+                               static_cast<float>(halves[i].b), static_cast<float>(halves[i].a)};
+        return true;
+    } catch (const std::exception& e) {
+        reason = e.what();
+    } catch (...) {
+        reason = "OpenEXR failed";
+    }
+    return false;
+}

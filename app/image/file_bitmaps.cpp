@@ -1,0 +1,80 @@
+#include "app/image/file_bitmaps.h"
+
+#include <utility>
+
+#include "app/image/image_files.h"
+
+// The manager's bitmap: held in memory, written by WriteImageFile.
+class FileOutputBitmap : public MemoryBitmap {
+public:
+    FileOutputBitmap(int width, int height, FileBitmapManager& manager) : MemoryBitmap(width, height), manager_(manager) {}
+
+    int OpenOutput(BitmapInfo* info) override
+    {
+        open_ = false;
+        if (!info || info->Name().empty()) return Fail("cannot write the map: no output file was chosen");
+        if (!IsSupportedImagePath(info->Name()))
+            return Fail("cannot write " + info->Name() + ": unknown image type (use " + SupportedImageExtensions() + ")");
+        open_ = true;
+        manager_.RecordOpen();
+        return BMMRES_SUCCESS;
+    }
+
+    int Write(BitmapInfo* info, std::uint32_t) override
+    {
+        if (!open_ || !info) return Fail("cannot write the map: its output was not opened");
+        // The plug-in calls this: an error becomes the manager's record here
+        // and never travels into the plug-in.
+        try {
+            WriteImageFile(info->Name(), Width(), Height(), Pixels());
+        } catch (const ImageFileError& e) {
+            return Fail(e.what());
+        }
+        manager_.RecordWrite(info->Name());
+        return BMMRES_SUCCESS;
+    }
+
+    int Close(BitmapInfo*, int) override
+    {
+        open_ = false;
+        return BMMRES_SUCCESS;
+    }
+
+private:
+    int Fail(std::string message)
+    {
+        manager_.RecordFailure(std::move(message));
+        return BMMRES_ERRORTAKENCARE;
+    }
+
+    FileBitmapManager& manager_;
+    bool open_ = false;
+};
+
+FileBitmapManager::FileBitmapManager(std::string outputPath) : outputPath_(std::move(outputPath)) {}
+
+Bitmap* FileBitmapManager::Create(BitmapInfo* info)
+{
+    if (!info || info->Width() == 0 || info->Height() == 0) return nullptr;
+    return new FileOutputBitmap(info->Width(), info->Height(), *this);
+}
+
+int FileBitmapManager::SelectFileOutput(BitmapInfo* info, void*, const char*)
+{
+    if (!info || outputPath_.empty()) return 0;
+    info->SetName(outputPath_);
+    return 1;
+}
+
+void FileBitmapManager::RecordFailure(std::string message)
+{
+    written_ = false;
+    error_ = std::move(message);
+}
+
+void FileBitmapManager::RecordWrite(const std::string& path)
+{
+    written_ = true;
+    writtenPath_ = path;
+    error_.clear();
+}

@@ -1,0 +1,50 @@
+// The standalone command's bitmap manager: the output file is the one named
+// on the command line, and a bitmap writes itself there as the extension says
+// (app/image/image_files.h).
+//
+// A bitmap writes its file on Write, so that the error reaches the caller of
+// Write; Close writes nothing. OpenOutput checks the name before any write.
+// Each OpenOutput or Write outcome is recorded in the manager, which the
+// command asks afterwards whether the output was written. The manager must
+// outlive its bitmaps. User-interface thread only.
+#pragma once
+
+#include <string>
+
+#include "host/bitmap.h"
+
+class FileOutputBitmap;
+
+class FileBitmapManager : public BitmapManager {
+public:
+    // OUTPUT_PATH may be empty: then no output file can be chosen.
+    explicit FileBitmapManager(std::string outputPath);
+
+    // A bitmap of the info's width and height (its type is not consulted:
+    // storage is always 16-bit RGBA), or null without an info or when either
+    // size is 0.
+    Bitmap* Create(BitmapInfo* info) override;
+    // Names the output path in the info and returns 1; 0, leaving the info
+    // alone, when there is no output path.
+    int SelectFileOutput(BitmapInfo* info, void* parentWindow, const char* title = nullptr) override;
+
+    const std::string& OutputPath() const { return outputPath_; }
+    // Whether a write succeeded and no OpenOutput or Write failed after it.
+    bool Written() const { return written_; }
+    // The file the latest successful write produced; "" before any.
+    const std::string& WrittenPath() const { return writtenPath_; }
+    // Why the latest OpenOutput or Write failed, naming the file; "" when the
+    // latest of them succeeded or none was made.
+    const std::string& Error() const { return error_; }
+
+private:
+    friend class FileOutputBitmap;
+    void RecordFailure(std::string message);
+    void RecordWrite(const std::string& path);
+    void RecordOpen() { error_.clear(); }
+
+    std::string outputPath_;
+    bool written_ = false;
+    std::string writtenPath_;
+    std::string error_;
+};

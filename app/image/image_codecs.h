@@ -1,0 +1,21 @@
+// The per-format encoders and decoders behind app/image/image_files.h. An encoder
+// writes a whole file to an open descriptor positioned at its start; a
+// decoder reads a named file. None throws: each returns false and leaves in
+// REASON why, without the file's name, which the caller adds.
+#pragma once
+
+#include <string>
+
+#include "app/image/image_files.h"
+
+// BMM_Color_64 rows are handed to the libraries as plain 16-bit samples.
+static_assert(sizeof(BMM_Color_64) == 4 * sizeof(WORD));
+
+// NAME is the file the messages of a library may mention.
+bool WritePng(int fd, int width, int height, const BMM_Color_64* pixels, std::string& reason);
+bool WriteTiff(int fd, const char* name, int width, int height, const BMM_Color_64* pixels, std::string& reason);
+bool WriteExr(int fd, const char* name, int width, int height, const BMM_Color_64* pixels, std::string& reason);
+
+bool ReadPng(const std::string& path, RgbaImage16& image, std::string& reason);
+bool ReadTiff(const std::string& path, RgbaImage16& image, std::string& reason);
+bool ReadExr(const std::string& path, RgbaImageFloat& image, std::string& reason);

@@ -1,0 +1,32 @@
+// What the mesh file readers and writers share behind app/mesh/mesh_files.h,
+// which dispatches to them by extension.
+#pragma once
+
+#include <array>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/mesh/mesh_file.h"
+
+MeshFile ReadObjFile(const std::string& path);
+MeshFile ReadAssimpFile(const std::string& path);
+bool AssimpReads(const std::string& extension);
+
+void WriteObjFile(const MeshFile& original, const Mesh& changed, const std::string& path);
+void WritePlyFile(const Mesh& changed, const std::string& path);
+void WriteGltfFile(const MeshFile& original, const Mesh& changed, const std::string& path, bool binary);
+
+// The mesh's vertices as files with one colour per vertex need them: one
+// output vertex per distinct (vertex, colour) pair over the face corners, in
+// the mesh's vertex order with the copies of a vertex side by side. Where
+// every corner's colour vertex is its vertex this is the mesh's own vertex
+// list. A vertex no face uses keeps colour vertex i where there is one and is
+// white otherwise. Throws MeshFileError naming PATH for indices out of range.
+struct ColoredVertices {
+    bool colored = false;                    // the mesh has a colour channel
+    std::vector<DWORD> vertex;               // output vertex -> mesh vertex
+    std::vector<VertColor> color;            // output vertex -> colour (when colored)
+    std::vector<std::array<DWORD, 3>> faces;  // the mesh's faces on output vertices
+};
+ColoredVertices SplitVerticesByColor(const Mesh& mesh, const std::string& path);

@@ -1,0 +1,91 @@
+#include "app/mesh/pending_file.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <system_error>
+#include <utility>
+
+#include "app/mesh/mesh_file.h"
+
+namespace {
+
+std::string ErrorText(int error) { return std::system_category().message(error); }
+
+}  // namespace
+
+PendingFile::PendingFile(std::string target)
+    : target_(std::move(target)), file_(std::make_unique<TemporaryFile>(target_))
+{
+    if (file_->fd() < 0) {
+        const int error = file_->error();
+        file_.reset();
+        throw MeshFileError(target_, "cannot create a file beside it: " + ErrorText(error));
+    }
+}
+
+PendingFile::~PendingFile() = default;
+
+void PendingFile::Fail(const char* what, int error)
+{
+    Discard();
+    throw MeshFileError(target_, std::string("cannot ") + what + ": " + ErrorText(error));
+}
+
+bool PendingFile::TryWrite(const void* data, std::size_t size)
+{
+    const char* p = static_cast<const char*>(data);
+    while (size > 0 && fd() >= 0) {
+        const ssize_t n = ::write(fd(), p, size);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            if (failure_.empty()) failure_ = ErrorText(n < 0 ? errno : EIO);
+            return false;
+        }
+        p += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return size == 0;
+}
+
+void PendingFile::Write(std::string_view bytes)
+{
+    if (!TryWrite(bytes.data(), bytes.size())) {
+        const std::string why = failure_;
+        Discard();
+        throw MeshFileError(target_, "cannot write: " + why);
+    }
+}
+
+bool PendingFile::Seek(long long offset, int whence)
+{
+    if (::lseek(fd(), static_cast<off_t>(offset), whence) >= 0) return true;
+    if (failure_.empty()) failure_ = ErrorText(errno);
+    return false;
+}
+
+std::size_t PendingFile::Tell() const
+{
+    const off_t at = ::lseek(fd(), 0, SEEK_CUR);
+    return at < 0 ? SIZE_MAX : static_cast<std::size_t>(at);
+}
+
+std::size_t PendingFile::Size() const
+{
+    struct stat st {};
+    return ::fstat(fd(), &st) != 0 ? SIZE_MAX : static_cast<std::size_t>(st.st_size);
+}
+
+void PendingFile::Commit()
+{
+    if (!failure_.empty()) {
+        const std::string why = failure_;
+        Discard();
+        throw MeshFileError(target_, "cannot write: " + why);
+    }
+    if (!file_) Fail("write", EBADF);
+    if (!file_->Commit()) Fail("replace it", errno);
+    file_.reset();
+}

@@ -1,0 +1,65 @@
+// Replacing a file through a temporary beside it, the one way every writer
+// of the process (image and mesh files, settings files) replaces a file.
+//
+// The temporaries in progress are kept where a signal handler can remove
+// them: the command's second Ctrl-C deletes any half-written file before it
+// ends the process at once. They live in the shared runtime so that the
+// plug-in's writes and the command's are in one table.
+//
+// A fixed table of path buffers, each with an atomic state, so that the
+// handler needs neither a lock nor an allocation. Removal is meant for a
+// process about to end: a slot forgotten and reused by another thread while
+// RemoveTemporaryFiles runs may be read half rewritten.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+#include "host/runtime.h"
+
+// Paths longer than this (terminator included) are not remembered.
+inline constexpr std::size_t kTemporaryPathBytes = 4096;
+// How many temporaries may be remembered at once.
+inline constexpr int kTemporarySlots = 8;
+
+// Remembers PATH as a temporary in progress. Returns the slot to forget it
+// by, or -1 when the path is too long or every slot is taken (the write then
+// goes on; its temporary is only left to the normal clean-up).
+DUNSMERE_HOST_API int RememberTemporaryFile(const char* path);
+
+// Forgets the slot RememberTemporaryFile returned; -1 is ignored.
+DUNSMERE_HOST_API void ForgetTemporaryFile(int slot);
+
+// Unlinks every remembered file. The slots stay taken: each belongs to its
+// writer until that writer forgets it. Async-signal-safe.
+DUNSMERE_HOST_API void RemoveTemporaryFiles();
+
+// A fresh file beside TARGET, created exclusively so that it is never anyone
+// else's, given the permissions of the file it will replace (a new file gets
+// the umask's), and remembered above while it exists. Commit syncs it and
+// renames it over the target, so the target is at every moment either the
+// old file or the complete new one; otherwise the destructor closes and
+// removes it. No function here throws.
+class DUNSMERE_HOST_API TemporaryFile {
+public:
+    explicit TemporaryFile(const std::string& target);
+    ~TemporaryFile();
+    TemporaryFile(const TemporaryFile&) = delete;
+    TemporaryFile& operator=(const TemporaryFile&) = delete;
+
+    // The open descriptor, or -1 when the file could not be made (error()
+    // then holds the errno).
+    int fd() const { return fd_; }
+    int error() const { return error_; }
+
+    // Syncs, closes and renames the file over the target, then syncs the
+    // directory; false with errno set when it could not.
+    bool Commit();
+
+private:
+    std::string target_;
+    std::string path_;
+    int fd_ = -1;
+    int error_ = 0;
+    int slot_ = -1;
+};
