@@ -1,0 +1,2 @@
+// A command file that reaches into the plug-in.
+#include "eval/eval.h"

@@ -1,0 +1,2 @@
+// A geometry file that reaches up into the map layer.
+#include "map/map.h"
