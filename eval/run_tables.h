@@ -1,6 +1,7 @@
 // The per-run structures the utility object owns and each generation
-// rebuilds: face normals (kept until the next run), smoothed vertex normals
-// (cleared at the end of every run), the run's lock and the current mesh.
+// rebuilds: face normals and the ray scene built beside them (both kept
+// until the next run), smoothed vertex normals (cleared at the end of every
+// run), the run's lock and the current mesh.
 #pragma once
 
 #include <mutex>
@@ -11,6 +12,7 @@
 
 struct RunTables {
     Tab<Point3> faceNormals;
+    RayScene scene;
     VertexNormals vertexNormals;
     // Guards what workers publish and the progress they report. Only the
     // generation's own threads take it.
@@ -22,4 +24,12 @@ struct RunTables {
     RunTables(const RunTables&) = delete;
     RunTables& operator=(const RunTables&) = delete;
     ~RunTables() { zfree(faceNormals); }
+
+    // faceNormals of `mesh`, then the scene over the two.
+    void BuildRayTables(const Mesh& mesh)
+    {
+        BuildFaceNormals(mesh, faceNormals);
+        const SceneInput input{&mesh, &faceNormals};
+        scene.Build({&input, 1});
+    }
 };

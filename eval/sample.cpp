@@ -89,7 +89,9 @@ float EvaluateSample(const UtilitySettings& settings, const SampleTables& tables
     float sum = 0.0f;
     for (int k = 0; k < count; ++k) {
         float t = 0.0f;
-        if (IntersectRay(mesh, rayScratch[k], t, dist, tables.faceNormals)) {
+        const int hit = tables.scene ? tables.scene->Intersect(rayScratch[k], t, dist)
+                                     : IntersectRay(mesh, rayScratch[k], t, dist, tables.faceNormals);
+        if (hit) {
             if (t > dist) t = dist;
             sum += dist - t;
         }

@@ -14,10 +14,13 @@
 #include "host/tab.h"
 
 // The per-run tables a sample reads. Built on the user-interface thread
-// before any worker starts; read-only while workers run.
+// before any worker starts; read-only while workers run. Rays go to the
+// scene, which answers exactly as IntersectRay over the mesh and
+// faceNormals does; without one, to IntersectRay itself.
 struct SampleTables {
     const Tab<Point3>& faceNormals;
     const VertexNormals& vertexNormals;
+    const RayScene* scene = nullptr;
 };
 
 // Rays one sample casts: horizontalSpread * verticalSpread + 1.

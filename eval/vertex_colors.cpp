@@ -46,7 +46,7 @@ void VertexWorker(const WorkerArg& arg)
         return;
     }
     CrtRand rng;
-    const SampleTables tables{run.tables.faceNormals, run.tables.vertexNormals};
+    const SampleTables tables{run.tables.faceNormals, run.tables.vertexNormals, &run.tables.scene};
     const Point3 centroid{kCentroidWeight, kCentroidWeight, kCentroidWeight};
     const int stride = tracker.ThreadCount();
     const int faceCount = run.mesh.getNumFaces();
@@ -140,7 +140,7 @@ void GenerateVertexColors(Interface& ip, const UtilitySettings& settings, RunTab
     Mesh& mesh = tri->GetMesh();
     tables.currentMesh = &mesh;
     ip.ProgressStart(kVertexProgressTitle, 1, &NoProgress, nullptr);
-    BuildFaceNormals(mesh, tables.faceNormals);
+    tables.BuildRayTables(mesh);
     tables.vertexNormals.BuildVertexNormals(mesh);
 
     const int vertCount = mesh.getNumVerts();

@@ -230,11 +230,6 @@ const char* RouteName(RayRoute route)
 
 struct RayScene::Data {
     RayRoute route = RayRoute::kPlain;
-    // Inputs whose normal table does not match their faces are answered by
-    // IntersectRay itself, so that its checks report as they always do.
-    bool reference = false;
-    std::vector<SceneInput> inputs;
-
     std::vector<FaceRecord> faces;   // tree order; face order on the plain route
     std::vector<FaceRecord> always;  // tested for every ray
     std::vector<BvhNode> nodes;
@@ -247,7 +242,12 @@ struct RayScene::Data {
 RayScene::RayScene() = default;
 RayScene::~RayScene() = default;
 
-void RayScene::Clear() { data_.reset(); }
+void RayScene::Clear()
+{
+    data_.reset();
+    inputs_.clear();
+    inputs_.shrink_to_fit();
+}
 
 RayRoute RayScene::Route() const { return data_ ? data_->route : RayRoute::kPlain; }
 
@@ -261,25 +261,27 @@ SceneStats RayScene::Stats() const
     s.faces = s.treeFaces + s.alwaysFaces;
     s.nodes = static_cast<int>(d.nodes.size());
     s.bytes = sizeof(Data) + d.faces.capacity() * sizeof(FaceRecord) + d.always.capacity() * sizeof(FaceRecord) +
-              d.nodes.capacity() * sizeof(BvhNode) + d.inputs.capacity() * sizeof(SceneInput);
+              d.nodes.capacity() * sizeof(BvhNode);
     return s;
 }
 
 void RayScene::Build(std::span<const SceneInput> inputs, RayRoute route)
 {
-    data_.reset();
-    auto d = std::make_unique<Data>();
-    d->route = RouteSupported(route) ? route : BestRoute();
-    d->inputs.assign(inputs.begin(), inputs.end());
+    Clear();
+    inputs_.assign(inputs.begin(), inputs.end());
     for (const SceneInput& in : inputs)
-        if (in.faceNormals->Count() != in.mesh->getNumFaces()) d->reference = true;
-    if (d->reference) {
-        data_ = std::move(d);
-        return;
+        if (in.faceNormals->Count() != in.mesh->getNumFaces()) return;  // IntersectRay reports it
+    try {
+        data_ = MakeData(inputs, RouteSupported(route) ? route : BestRoute());
+    } catch (const std::bad_alloc&) {
+        data_.reset();  // slower, never wrong
     }
-    d->inputs.clear();
-    d->inputs.shrink_to_fit();
+}
 
+std::unique_ptr<RayScene::Data> RayScene::MakeData(std::span<const SceneInput> inputs, RayRoute route)
+{
+    auto d = std::make_unique<Data>();
+    d->route = route;
     // Every face that can be hit, in input order.
     std::vector<FaceRecord> records;
     int base = 0;
@@ -296,8 +298,7 @@ void RayScene::Build(std::span<const SceneInput> inputs, RayRoute route)
     if (d->route == RayRoute::kPlain) {
         d->faces = std::move(records);
         d->faces.shrink_to_fit();
-        data_ = std::move(d);
-        return;
+        return d;
     }
 
     // The scene's box over finite faces, and the origin box that bounds M.
@@ -359,18 +360,16 @@ void RayScene::Build(std::span<const SceneInput> inputs, RayRoute route)
 #endif
     default: d->traverse = &TraverseScalar; break;
     }
-    data_ = std::move(d);
+    return d;
 }
 
 int RayScene::Intersect(const Ray& ray, float& hitDistance, float maxDistance) const
 {
-    if (!data_) return 0;
-    const Data& d = *data_;
     HitState hit;
-    if (d.reference) {
+    if (!data_) {
         // Input by input through the reference itself; a later input's equal
         // distance wins, as a later face's does.
-        for (const SceneInput& in : d.inputs) {
+        for (const SceneInput& in : inputs_) {
             float t = 0.0f;
             if (IntersectRay(*in.mesh, ray, t, maxDistance, *in.faceNormals) &&
                 (!hit.found || !(hit.t < t))) {
@@ -379,6 +378,7 @@ int RayScene::Intersect(const Ray& ray, float& hitDistance, float maxDistance) c
             }
         }
     } else {
+        const Data& d = *data_;
         const Point3& O = ray.p;
         const Point3& D = ray.dir;
         bool tree = d.traverse && !d.nodes.empty() && Finite(O) && Finite(D);

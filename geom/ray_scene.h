@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <memory>
 #include <span>
+#include <vector>
 
 #include "host/mesh.h"
 #include "host/ray.h"
@@ -57,8 +58,10 @@ public:
 
     // Replaces the scene by the faces of `inputs`, in input order (the faces
     // of the first input first). Face indices, and so the tie rule, run
-    // over that concatenation. Throws std::bad_alloc when memory runs out,
-    // leaving the scene empty.
+    // over that concatenation. The inputs must stay as they are while rays
+    // are cast. When memory for the tree runs out, or an input's normal
+    // table does not match its faces, the scene answers through IntersectRay
+    // itself, input by input.
     void Build(std::span<const SceneInput> inputs, RayRoute route = DefaultRayRoute());
     // Frees everything; Intersect then finds nothing.
     void Clear();
@@ -73,5 +76,8 @@ public:
     struct Data;
 
 private:
+    static std::unique_ptr<Data> MakeData(std::span<const SceneInput> inputs, RayRoute route);
+
+    std::vector<SceneInput> inputs_;
     std::unique_ptr<Data> data_;
 };

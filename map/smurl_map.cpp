@@ -192,7 +192,7 @@ void GenerateSmurlMap(Interface& ip, const UtilitySettings& settings, RunTables&
 
     Mesh& mesh = tri->GetMesh();
     ip.ProgressStart(kMapProgressTitle, 1, &NoProgress, nullptr);
-    BuildFaceNormals(mesh, tables.faceNormals);
+    tables.BuildRayTables(mesh);
     RasterizeFaces(ip, mesh, settings, state.TexelGrid);
     tables.vertexNormals.BuildVertexNormals(mesh);
 
@@ -202,7 +202,7 @@ void GenerateSmurlMap(Interface& ip, const UtilitySettings& settings, RunTables&
     state.scratchFailed.store(0);
     state.progressPercent = 0;
     const std::int64_t startTime = ip.Time();
-    TexelJob job{mesh, settings, {tables.faceNormals, tables.vertexNormals}, tables.workLock, state};
+    TexelJob job{mesh, settings, {tables.faceNormals, tables.vertexNormals, &tables.scene}, tables.workLock, state};
     WorkerThreads threads{starter};
     const bool startFailed = !threads.Start(job);
     WaitForTexelWorkers(ip, state, tables.workLock);
