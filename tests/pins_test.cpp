@@ -74,12 +74,15 @@ std::string ColourPin(const std::string& path)
     return Hex(f.h);
 }
 
-class Pins : public ::testing::Test {
+// Each bake runs twice: through the ray scene, and with --plain through the
+// brute force every ray against every face. Both must give the pin.
+class Pins : public ::testing::TestWithParam<bool> {
 protected:
     // A bake from the load defaults with a settings directory of its own.
     void Bake(std::vector<std::string> args)
     {
         args.insert(args.begin(), {"--config-dir", scratch / "config", "--defaults", "-q"});
+        if (GetParam()) args.push_back("--plain");
         const CommandResult r = RunProgram(DUNSMERE_COMMAND, args);
         ASSERT_EQ(r.status, 0) << r.err;
     }
@@ -88,7 +91,7 @@ protected:
     ScratchDir scratch;
 };
 
-TEST_F(Pins, Maps)
+TEST_P(Pins, Maps)
 {
     const std::string out = scratch / "map.png";
     Bake({Crate(), "--algorithm", "uv-map", "-o", out});
@@ -102,7 +105,7 @@ TEST_F(Pins, Maps)
     EXPECT_EQ(MapPin(out), "4ebce19497245c06") << "material filter and selected faces";
 }
 
-TEST_F(Pins, VertexColours)
+TEST_P(Pins, VertexColours)
 {
     const std::string replaced = scratch / "replaced.obj", accumulated = scratch / "accumulated.obj";
     Bake({Crate(), "--algorithm", "vertex-colors", "-o", replaced});
@@ -111,5 +114,8 @@ TEST_F(Pins, VertexColours)
     Bake({replaced, "--algorithm", "vertex-colors", "--accumulate", "-o", accumulated});
     EXPECT_EQ(ColourPin(accumulated), "b818f95eddd8a348") << "accumulate";
 }
+
+INSTANTIATE_TEST_SUITE_P(Routes, Pins, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& route) { return route.param ? "Plain" : "Scene"; });
 
 }  // namespace

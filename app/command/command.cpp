@@ -62,6 +62,8 @@ void InstallProcessHooks(const CommandOptions& o)
 {
     SetAssertReporter(&InternalCheckFailed);
     if (o.debug) SetDebugSink(&DebugToStderr);
+    // The plug-in's ray code reads its route from the environment.
+    if (o.plain) setenv("DUNSMERE_RAYS", "plain", 1);
     InstallCancelSignals();
 }
 

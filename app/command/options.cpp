@@ -108,6 +108,8 @@ ParseResult ParseCommandLine(int argc, const char* const* argv)
     app.add_flag("--about", o.about, "print the About box and exit");
     app.add_flag("-q,--quiet", o.quiet, "no progress bar");
     app.add_flag("--debug", o.debug, "print debug lines to stderr");
+    // Not in --help: the reference route, for checking and timing the fast one.
+    app.add_flag("--plain", o.plain, "")->group("");
     std::string savePartial;
     app.add_option("--save-partial", savePartial, "after a cancel, save the partial map: yes | no")
         ->check(CLI::IsMember({"yes", "no"}));

@@ -27,6 +27,7 @@ struct CommandOptions {
     bool about = false;
     bool quiet = false;
     bool debug = false;
+    bool plain = false;  // hidden: every ray against every face, the reference
     std::optional<bool> savePartial;
 };
 
