@@ -23,9 +23,11 @@
 // Along k. t = fl(fl(N.c0 - N.O) / den), with both dot products, their
 // difference and den carrying at most three roundings each. Since
 // |t*D| <= |P| + |O| <= 2M (coordinate-wise), the plane residual
-// N.X - N.c0 is at most 14*sqrt(3)*eps*M < 25*eps*M whatever den is, so X
-// lies within 25*eps*M / |N.k| of the plane of the stored normal N through
-// c0, measured along k.
+// N.X - N.c0 is at most 16*sqrt(3)*eps*M < 28*eps*M whatever den is (3 + 3
+// for the two dot products, 2 for their difference, 6 for den's rounding
+// times t, 2 for the division, each times sqrt(3)*eps*M), so X lies within
+// 28*eps*M / |N.k| of the plane of the stored normal N through c0, measured
+// along k.
 //
 // In a and b. P differs from X by at most eps*(|t*D| + |P|) <= 3*eps*M. The
 // inside test computes d = fl(P - c0) and the weights from d and the float
@@ -63,7 +65,6 @@ struct Box3 {
             hi[a] = std::max(hi[a], p[a]);
         }
     }
-    bool Empty() const { return !(lo[0] <= hi[0]); }
     double Diagonal() const
     {
         double s = 0.0;
@@ -89,9 +90,24 @@ float Upward(double x)
     return f;
 }
 
-// The padded box of a face that can be hit, or false when the face must be
-// tested for every ray.
-bool PaddedBox(const FaceRecord& r, const Point3& c1, const Point3& c2, double M, FaceBox& out)
+}  // namespace
+
+OriginBounds OriginBoundsOf(const double cornerLo[3], const double cornerHi[3])
+{
+    OriginBounds o;
+    if (!(cornerLo[0] <= cornerHi[0] && cornerLo[1] <= cornerHi[1] && cornerLo[2] <= cornerHi[2])) return o;
+    double diagonal = 0.0;
+    for (int a = 0; a < 3; ++a) diagonal += (cornerHi[a] - cornerLo[a]) * (cornerHi[a] - cornerLo[a]);
+    diagonal = std::sqrt(diagonal);
+    for (int a = 0; a < 3; ++a) {
+        o.lo[a] = Down(cornerLo[a] - diagonal);
+        o.hi[a] = Upward(cornerHi[a] + diagonal);
+        o.M = std::max({o.M, std::fabs(static_cast<double>(o.lo[a])), std::fabs(static_cast<double>(o.hi[a]))});
+    }
+    return o;
+}
+
+bool PaddedFaceBox(const FaceRecord& r, const Point3& c1, const Point3& c2, double M, FaceBox& out)
 {
     const int k = r.k, a = (k + 1) % 3, b = (k + 2) % 3;
     const double n[3] = {r.N.x, r.N.y, r.N.z};
@@ -146,6 +162,8 @@ bool PaddedBox(const FaceRecord& r, const Point3& c1, const Point3& c2, double M
     }
     return true;
 }
+
+namespace {
 
 bool ParseRoute(const char* name, RayRoute& route)
 {
@@ -235,7 +253,7 @@ struct RayScene::Data {
     std::vector<BvhNode> nodes;
     // Rays from outside this box (the scene's grown by its diagonal) take
     // the plain loop: the padding is only sound for origins within it.
-    float originLo[3] = {0, 0, 0}, originHi[3] = {0, 0, 0};
+    float originLo[3] = {0, 0, 0}, originHi[3] = {-1, -1, -1};
     void (*traverse)(const TreeView&, const Point3&, const Point3&, float, HitState&) = nullptr;
 };
 
@@ -320,15 +338,11 @@ std::unique_ptr<RayScene::Data> RayScene::MakeData(std::span<const SceneInput> i
             scene.Add(q);
         }
     }
-    double M = 0.0;
-    if (!scene.Empty()) {
-        const double grow = scene.Diagonal();
-        for (int a = 0; a < 3; ++a) {
-            d->originLo[a] = Down(scene.lo[a] - grow);
-            d->originHi[a] = Upward(scene.hi[a] + grow);
-            M = std::max({M, std::fabs(static_cast<double>(d->originLo[a])),
-                          std::fabs(static_cast<double>(d->originHi[a]))});
-        }
+    const OriginBounds bounds = OriginBoundsOf(scene.lo, scene.hi);
+    const double M = bounds.M;
+    for (int a = 0; a < 3; ++a) {
+        d->originLo[a] = bounds.lo[a];
+        d->originHi[a] = bounds.hi[a];
     }
 
     std::vector<FaceBox> boxes;
@@ -336,7 +350,7 @@ std::unique_ptr<RayScene::Data> RayScene::MakeData(std::span<const SceneInput> i
     for (std::size_t i = 0; i < records.size(); ++i) {
         FaceBox box;
         if (finite[i] && std::isfinite(M) && tree.size() < kMaxTreeFaces &&
-            PaddedBox(records[i], corner(records[i], 1), corner(records[i], 2), M, box)) {
+            PaddedFaceBox(records[i], corner(records[i], 1), corner(records[i], 2), M, box)) {
             boxes.push_back(box);
             tree.push_back(records[i]);
         } else {

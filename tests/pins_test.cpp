@@ -105,6 +105,17 @@ TEST_P(Pins, Maps)
     EXPECT_EQ(MapPin(out), "4ebce19497245c06") << "material filter and selected faces";
 }
 
+// At a distance of 1, near the crate's own size, the ray distances show
+// through: a hit distance one ulp off moves these pins.
+TEST_P(Pins, Near)
+{
+    const std::string out = scratch / "map.png", colours = scratch / "near.obj";
+    Bake({Crate(), "--algorithm", "uv-map", "--distance", "1", "-o", out});
+    EXPECT_EQ(MapPin(out), "6e3b4d0c1fe60a53") << "map, distance 1";
+    Bake({Crate(), "--algorithm", "vertex-colors", "--distance", "1", "-o", colours});
+    EXPECT_EQ(ColourPin(colours), "54b03e08a940a140") << "vertex colours, distance 1";
+}
+
 TEST_P(Pins, VertexColours)
 {
     const std::string replaced = scratch / "replaced.obj", accumulated = scratch / "accumulated.obj";

@@ -39,6 +39,21 @@ struct FaceBox {
     float hi[3];
 };
 
+// Where a scene's rays may start to take the tree, and M, the largest
+// coordinate magnitude there: the box of every finite corner, grown by its
+// diagonal on every side. Empty (lo > hi, M = 0) without corners.
+struct OriginBounds {
+    float lo[3] = {0, 0, 0}, hi[3] = {-1, -1, -1};
+    double M = 0.0;
+};
+OriginBounds OriginBoundsOf(const double cornerLo[3], const double cornerHi[3]);
+
+// The box of face `r` (with real corners c1, c2) that holds the exact point
+// O + t*D of every t its face test accepts for a ray from within the origin
+// bounds of magnitude M; false when no box small enough can be given, and
+// the face must be tested for every ray (geom/ray_scene.cpp says why).
+bool PaddedFaceBox(const FaceRecord& r, const Point3& c1, const Point3& c2, double M, FaceBox& out);
+
 // Builds the tree over `boxes` (one per face, finite): fills `nodes` (the
 // root is node 0) and `order`, the faces' indices in tree order, which leaf
 // references index. At most kMaxTreeFaces boxes.

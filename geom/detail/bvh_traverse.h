@@ -13,9 +13,12 @@
 // t * (1 + 3 * 2^-24) and the computed exit at least t * (1 - 3 * 2^-24).
 // A child is pruned only when
 //   its exit is below 0,
-//   its entry is above Up(limit) = limit + limit * 2^-20 + 2^-126, or
+//   its entry is above Up(limit) = limit + |limit| * 2^-21 + 2^-126, or
 //   its entry is above Up(exit),
-// and each of those rules out every acceptable t. Comparisons are written
+// and each of those rules out every acceptable t: Up, rounded once itself,
+// still grows its argument by at least 7 * 2^-24 of it, more than the
+// 6 * 2^-24 that the entry and the exit may drift apart. The margin is kept
+// that tight on purpose: a looser one would hide a box that is too small. Comparisons are written
 // so that a not-a-number visits: a slab whose bound is 0 * inf (a ray
 // lying in the slab's plane, parallel to it) is ignored, which widens the
 // interval.
@@ -28,7 +31,7 @@
 
 namespace {
 
-constexpr float kLimitSlack = 0x1p-20f;
+constexpr float kLimitSlack = 0x1p-21f;
 constexpr float kTiny = 0x1p-126f;
 // The deepest tree the build makes is below 80 levels; each level leaves at
 // most seven siblings on the stack.
