@@ -3,6 +3,9 @@ target_link_libraries(command_tests PRIVATE dunsmere_command)
 target_compile_definitions(command_tests PRIVATE DUNSMERE_COMMAND="$<TARGET_FILE:dunsmere>"
     DUNSMERE_EXAMPLES="${PROJECT_SOURCE_DIR}/examples")
 add_dependencies(command_tests dunsmere)
+if(DUNSMERE_SANITIZE)
+    target_compile_definitions(command_tests PRIVATE DUNSMERE_SANITIZED)
+endif()
 
 # A library for another host version, next to the real plug-in in a
 # folder of the test's own.

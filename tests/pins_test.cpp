@@ -78,6 +78,12 @@ std::string ColourPin(const std::string& path)
 // brute force every ray against every face. Both must give the pin.
 class Pins : public ::testing::TestWithParam<bool> {
 protected:
+    void SetUp() override
+    {
+#if defined(DUNSMERE_SANITIZED)
+        if (GetParam()) GTEST_SKIP() << "the brute force under a sanitizer takes minutes a bake; the release suite runs it";
+#endif
+    }
     // A bake from the load defaults with a settings directory of its own.
     void Bake(std::vector<std::string> args)
     {
