@@ -56,8 +56,8 @@ constexpr double kEps = 0x1p-24;
 constexpr double kMaxPadRatio = 1024.0;
 
 struct Box3 {
-    double lo[3] = {INFINITY, INFINITY, INFINITY};
-    double hi[3] = {-INFINITY, -INFINITY, -INFINITY};
+    double lo[3] = {HUGE_VAL, HUGE_VAL, HUGE_VAL};
+    double hi[3] = {-HUGE_VAL, -HUGE_VAL, -HUGE_VAL};
     void Add(const double p[3])
     {
         for (int a = 0; a < 3; ++a) {
@@ -73,7 +73,8 @@ struct Box3 {
     }
 };
 
-double Axis(const Point3& p, int a) { return a == 0 ? p.x : (a == 1 ? p.y : p.z); }
+double Wide(float x) { return static_cast<double>(x); }
+double Axis(const Point3& p, int a) { return Wide(a == 0 ? p.x : (a == 1 ? p.y : p.z)); }
 
 bool Finite(const Point3& p) { return std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z); }
 
@@ -110,10 +111,10 @@ OriginBounds OriginBoundsOf(const double cornerLo[3], const double cornerHi[3])
 bool PaddedFaceBox(const FaceRecord& r, const Point3& c1, const Point3& c2, double M, FaceBox& out)
 {
     const int k = r.k, a = (k + 1) % 3, b = (k + 2) % 3;
-    const double n[3] = {r.N.x, r.N.y, r.N.z};
+    const double n[3] = {Wide(r.N.x), Wide(r.N.y), Wide(r.N.z)};
     const double nk = n[k];
     if (!(std::fabs(nk) > 0.0)) return false;
-    const double c0[3] = {r.c0.x, r.c0.y, r.c0.z};
+    const double c0[3] = {Wide(r.c0.x), Wide(r.c0.y), Wide(r.c0.z)};
     // The corners of the triangle the inside test uses, and the real ones.
     double corners[5][3];
     for (int i = 0; i < 3; ++i) corners[0][i] = c0[i];
@@ -137,7 +138,7 @@ bool PaddedFaceBox(const FaceRecord& r, const Point3& c1, const Point3& c2, doub
     }
 
     // The projected triangle's longest edge and smallest height.
-    const double e1[2] = {r.e1a, r.e1b}, e2[2] = {r.e2a, r.e2b};
+    const double e1[2] = {Wide(r.e1a), Wide(r.e1b)}, e2[2] = {Wide(r.e2a), Wide(r.e2b)};
     const double e3[2] = {e2[0] - e1[0], e2[1] - e1[1]};
     const double L = std::sqrt(std::max({e1[0] * e1[0] + e1[1] * e1[1], e2[0] * e2[0] + e2[1] * e2[1],
                                          e3[0] * e3[0] + e3[1] * e3[1]}));
@@ -302,6 +303,9 @@ std::unique_ptr<RayScene::Data> RayScene::MakeData(std::span<const SceneInput> i
     d->route = route;
     // Every face that can be hit, in input order.
     std::vector<FaceRecord> records;
+    std::size_t total = 0;
+    for (const SceneInput& in : inputs) total += static_cast<std::size_t>(in.mesh->getNumFaces());
+    records.reserve(total);
     int base = 0;
     for (const SceneInput& in : inputs) {
         const int count = in.mesh->getNumFaces();
@@ -334,7 +338,7 @@ std::unique_ptr<RayScene::Data> RayScene::MakeData(std::span<const SceneInput> i
         finite[i] = Finite(c[0]) && Finite(c[1]) && Finite(c[2]);
         if (!finite[i]) continue;
         for (const Point3& p : c) {
-            const double q[3] = {p.x, p.y, p.z};
+            const double q[3] = {Wide(p.x), Wide(p.y), Wide(p.z)};
             scene.Add(q);
         }
     }
@@ -347,6 +351,8 @@ std::unique_ptr<RayScene::Data> RayScene::MakeData(std::span<const SceneInput> i
 
     std::vector<FaceBox> boxes;
     std::vector<FaceRecord> tree;
+    boxes.reserve(records.size());
+    tree.reserve(records.size());
     for (std::size_t i = 0; i < records.size(); ++i) {
         FaceBox box;
         if (finite[i] && std::isfinite(M) && tree.size() < kMaxTreeFaces &&
@@ -362,6 +368,7 @@ std::unique_ptr<RayScene::Data> RayScene::MakeData(std::span<const SceneInput> i
     if (!tree.empty()) {
         std::vector<std::uint32_t> order;
         BuildBvh(boxes, d->nodes, order);
+        d->nodes.shrink_to_fit();
         d->faces.reserve(tree.size());
         for (std::uint32_t i : order) d->faces.push_back(tree[i]);
     }

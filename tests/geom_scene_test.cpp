@@ -133,9 +133,9 @@ namespace {
 void CheckBoxesHoldHits(const SceneCase& sc, const std::vector<Ray>& rays)
 {
     const Mesh& mesh = sc.mesh;
-    double lo[3] = {INFINITY, INFINITY, INFINITY}, hi[3] = {-INFINITY, -INFINITY, -INFINITY};
+    double lo[3] = {HUGE_VAL, HUGE_VAL, HUGE_VAL}, hi[3] = {-HUGE_VAL, -HUGE_VAL, -HUGE_VAL};
     for (const Point3& p : mesh.verts) {
-        const double q[3] = {p.x, p.y, p.z};
+        const double q[3] = {static_cast<double>(p.x), static_cast<double>(p.y), static_cast<double>(p.z)};
         for (int a = 0; a < 3; ++a) {
             lo[a] = std::min(lo[a], q[a]);
             hi[a] = std::max(hi[a], q[a]);
