@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "geom/detail/bvh.h"
@@ -39,31 +40,47 @@ struct Bounds {
 
 struct BinaryNode {
     Bounds bounds;
+    Bounds centres;                       // of its faces' box centres
     std::uint32_t first = 0, count = 0;   // a leaf's faces in the order array
     std::uint32_t left = 0, right = 0;    // children; 0 for a leaf (node 0 is the root)
     bool Leaf() const { return left == 0; }
 };
 
+// A face as the build moves it: its box and its index. The ranges being
+// split hold these by value, so every pass reads memory in order.
+struct Prim {
+    float lo[3];
+    float hi[3];
+    std::uint32_t face;
+    float Centre(int a) const { return 0.5f * (lo[a] + hi[a]); }
+};
+
 class Builder {
 public:
-    explicit Builder(const std::vector<FaceBox>& boxes) : boxes_(boxes)
+    explicit Builder(const std::vector<FaceBox>& boxes)
     {
         const std::size_t n = boxes.size();
-        centre_.resize(n * 3);
-        for (std::size_t i = 0; i < n; ++i)
-            for (int a = 0; a < 3; ++a) centre_[i * 3 + a] = 0.5f * (boxes[i].lo[a] + boxes[i].hi[a]);
-        order_.resize(n);
-        for (std::size_t i = 0; i < n; ++i) order_[i] = static_cast<std::uint32_t>(i);
+        prims_.resize(n);
+        for (std::size_t i = 0; i < n; ++i) {
+            for (int a = 0; a < 3; ++a) {
+                prims_[i].lo[a] = boxes[i].lo[a];
+                prims_[i].hi[a] = boxes[i].hi[a];
+            }
+            prims_[i].face = static_cast<std::uint32_t>(i);
+        }
     }
 
     void BuildBinary()
     {
-        nodes_.reserve(boxes_.size() / 2 + 1);
+        nodes_.reserve(prims_.size() / 2 + 1);
         nodes_.push_back({});
-        Bounds all;
-        for (const FaceBox& b : boxes_) all.Grow(b.lo, b.hi);
-        nodes_[0].bounds = all;
-        nodes_[0].count = static_cast<std::uint32_t>(boxes_.size());
+        BinaryNode& root = nodes_[0];
+        for (const Prim& p : prims_) {
+            root.bounds.Grow(p.lo, p.hi);
+            const float c[3] = {p.Centre(0), p.Centre(1), p.Centre(2)};
+            root.centres.Grow(c, c);
+        }
+        root.count = static_cast<std::uint32_t>(prims_.size());
         struct Job {
             std::uint32_t node;
             int depth;
@@ -72,17 +89,9 @@ public:
         while (!jobs.empty()) {
             const Job job = jobs.back();
             jobs.pop_back();
-            std::uint32_t mid;
-            Bounds left, right;
-            if (!Split(nodes_[job.node], job.depth, mid, left, right)) continue;
-            const std::uint32_t l = static_cast<std::uint32_t>(nodes_.size());
             BinaryNode ln, rn;
-            ln.bounds = left;
-            ln.first = nodes_[job.node].first;
-            ln.count = mid - ln.first;
-            rn.bounds = right;
-            rn.first = mid;
-            rn.count = nodes_[job.node].first + nodes_[job.node].count - mid;
+            if (!Split(nodes_[job.node], job.depth, ln, rn)) continue;
+            const std::uint32_t l = static_cast<std::uint32_t>(nodes_.size());
             nodes_.push_back(ln);
             nodes_.push_back(rn);
             nodes_[job.node].left = l;
@@ -100,39 +109,39 @@ public:
         Emit(0, wide);
     }
 
-    std::vector<std::uint32_t>& Order() { return order_; }
+    std::vector<std::uint32_t> Order() const
+    {
+        std::vector<std::uint32_t> order(prims_.size());
+        for (std::size_t i = 0; i < prims_.size(); ++i) order[i] = prims_[i].face;
+        return order;
+    }
 
 private:
-    // Splits the node's range in place: faces [first, mid) go left. False
-    // makes the node a leaf.
-    bool Split(const BinaryNode& node, int depth, std::uint32_t& mid, Bounds& left, Bounds& right)
+    // Splits the node's range in place into two children, each with its
+    // bounds and its centres' bounds. False makes the node a leaf.
+    bool Split(const BinaryNode& node, int depth, BinaryNode& left, BinaryNode& right)
     {
-        const std::uint32_t first = node.first, count = node.count;
+        const std::uint32_t first = node.first, count = node.count, end = first + count;
         if (count <= kMinSplit) return false;
-        Bounds centres;
-        for (std::uint32_t i = first; i < first + count; ++i) {
-            const float* c = &centre_[order_[i] * 3];
-            centres.Grow(c, c);
-        }
+        const Bounds& centres = node.centres;
         int axis = -1, bin = 0;
         float best = INFINITY;
-        float scale[3];
+        float scale[3] = {0.0f, 0.0f, 0.0f};
+        struct Bin {
+            Bounds b;
+            std::uint32_t n = 0;
+        };
+        Bin bins[3][kBins];
         if (depth < kSahDepth) {
-            struct Bin {
-                Bounds b;
-                std::uint32_t n = 0;
-            };
-            Bin bins[3][kBins];
             for (int a = 0; a < 3; ++a) {
                 const float extent = centres.hi[a] - centres.lo[a];
                 scale[a] = extent > 0.0f ? static_cast<float>(kBins) / extent : 0.0f;
             }
-            for (std::uint32_t i = first; i < first + count; ++i) {
-                const std::uint32_t f = order_[i];
-                const float* c = &centre_[f * 3];
+            for (std::uint32_t i = first; i < end; ++i) {
+                const Prim& p = prims_[i];
                 for (int a = 0; a < 3; ++a) {
-                    const int k = std::min(kBins - 1, static_cast<int>((c[a] - centres.lo[a]) * scale[a]));
-                    bins[a][k].b.Grow(boxes_[f].lo, boxes_[f].hi);
+                    const int k = std::min(kBins - 1, static_cast<int>((p.Centre(a) - centres.lo[a]) * scale[a]));
+                    bins[a][k].b.Grow(p.lo, p.hi);
                     ++bins[a][k].n;
                 }
             }
@@ -164,25 +173,41 @@ private:
                 }
             }
         }
+        left = BinaryNode{};
+        right = BinaryNode{};
+        std::uint32_t mid;
         if (axis >= 0) {
             const float parentArea = node.bounds.HalfArea();
             const float leafCost = static_cast<float>(count);
             const float splitCost = parentArea > 0.0f ? kTraversalCost + best / parentArea : leafCost;
             if (count <= static_cast<std::uint32_t>(kMaxLeafFaces) && leafCost <= splitCost) return false;
+            // The children's boxes are the unions of their bins.
+            for (int k = 0; k < kBins; ++k) (k <= bin ? left : right).bounds.Grow(bins[axis][k].b);
             const float lo = centres.lo[axis], s = scale[axis];
-            const auto goesLeft = [&](std::uint32_t f) {
-                return std::min(kBins - 1, static_cast<int>((centre_[f * 3 + axis] - lo) * s)) <= bin;
-            };
-            mid = static_cast<std::uint32_t>(
-                std::partition(order_.begin() + first, order_.begin() + first + count, goesLeft) - order_.begin());
+            mid = first;
+            for (std::uint32_t i = first; i < end; ++i) {
+                const float c[3] = {prims_[i].Centre(0), prims_[i].Centre(1), prims_[i].Centre(2)};
+                if (std::min(kBins - 1, static_cast<int>((c[axis] - lo) * s)) <= bin) {
+                    left.centres.Grow(c, c);
+                    std::swap(prims_[i], prims_[mid++]);
+                } else {
+                    right.centres.Grow(c, c);
+                }
+            }
         } else {
             // Every centre in one point, or too deep: halve the range.
             mid = first + count / 2;
+            for (std::uint32_t i = first; i < end; ++i) {
+                BinaryNode& side = i < mid ? left : right;
+                const float c[3] = {prims_[i].Centre(0), prims_[i].Centre(1), prims_[i].Centre(2)};
+                side.bounds.Grow(prims_[i].lo, prims_[i].hi);
+                side.centres.Grow(c, c);
+            }
         }
-        left = Bounds{};
-        right = Bounds{};
-        for (std::uint32_t i = first; i < mid; ++i) left.Grow(boxes_[order_[i]].lo, boxes_[order_[i]].hi);
-        for (std::uint32_t i = mid; i < first + count; ++i) right.Grow(boxes_[order_[i]].lo, boxes_[order_[i]].hi);
+        left.first = first;
+        left.count = mid - first;
+        right.first = mid;
+        right.count = end - mid;
         return true;
     }
 
@@ -228,9 +253,7 @@ private:
         return index;
     }
 
-    const std::vector<FaceBox>& boxes_;
-    std::vector<float> centre_;
-    std::vector<std::uint32_t> order_;
+    std::vector<Prim> prims_;
     std::vector<BinaryNode> nodes_;
 };
 
@@ -244,5 +267,5 @@ void BuildBvh(const std::vector<FaceBox>& boxes, std::vector<BvhNode>& nodes, st
     Builder builder(boxes);
     builder.BuildBinary();
     builder.Collapse(nodes);
-    order = std::move(builder.Order());
+    order = builder.Order();
 }

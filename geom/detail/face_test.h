@@ -91,10 +91,14 @@ static inline bool FaceTest(const FaceRecord& r, const Point3& O, const Point3& 
     const float pb = tf * FaceTestAxis(D, b) + FaceTestAxis(O, b);
     const float da = pa - FaceTestAxis(r.c0, a);
     const float db = pb - FaceTestAxis(r.c0, b);
+    // Each weight is tested as soon as it is known: a miss on the first
+    // saves the second division, and the accepted hits are the same.
     const float w1 = (da * r.e2b - r.e2a * db) / r.nk;
+    if (!(w1 >= 0.0f)) return false;
     const float w2 = (r.e1a * db - r.e1b * da) / r.nk;
+    if (!(w2 >= 0.0f)) return false;
     const float w0 = (1.0f - w1) - w2;
-    if (!(w0 >= 0.0f) || !(w1 >= 0.0f) || !(w2 >= 0.0f)) return false;
+    if (!(w0 >= 0.0f)) return false;
     t = tf;
     return true;
 }
