@@ -2,7 +2,7 @@
 PRESET ?= release
 JOBS   ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all test demo bootstrap configure build sanitize clean
+.PHONY: all test demo bench bootstrap configure build sanitize clean
 
 all: build
 
@@ -20,6 +20,15 @@ test: build
 
 demo: build
 	@./scripts/demo build/$(PRESET)/bin/dunsmere
+
+# The ray scene against the brute force and Embree, and whole bakes; writes
+# bench/results.md. Not part of test: Embree is installed for it alone.
+bench:
+	@./scripts/bootstrap bench
+	@cmake --preset release -DDUNSMERE_BUILD_BENCH=ON >/dev/null
+	@cmake --build --preset release -j $(JOBS) --target dunsmere dunsmere_bench
+	@build/release/bench/dunsmere_bench --dunsmere build/release/bin/dunsmere --crate examples/crate.obj \
+	    --work build/release/bench-work --results bench/results.md
 
 # Address/UndefinedBehavior and Thread sanitizer runs of the whole test suite.
 sanitize: bootstrap

@@ -187,6 +187,40 @@ TEST_F(Command, BakesVertexColoursIntoAMeshThatReadsBack)
     EXPECT_GT(grey, 0);
 }
 
+TEST_F(Command, TimingsLineOnlyWhenAskedWithThePhasesEachRunHas)
+{
+    const std::string map = (dir / "map.png").string();
+    const std::vector<std::string> bake{mesh, "--defaults", "--size", "50x50", "-o", map, "--quiet"};
+    const CommandResult plain = Run(bake);
+    ASSERT_EQ(plain.status, 0) << plain.err;
+    EXPECT_EQ(plain.err.find("timings"), std::string::npos) << plain.err;
+
+    std::vector<std::string> timed = bake;
+    timed.push_back("--timings");
+    const CommandResult r = Run(timed);
+    ASSERT_EQ(r.status, 0) << r.err;
+    const size_t at = r.err.find("dunsmere: timings: load ");
+    ASSERT_NE(at, std::string::npos) << r.err;
+    const std::string line = r.err.substr(at);
+    EXPECT_EQ(line.find('\n'), line.size() - 1) << "not the last line: " << r.err;
+    size_t previous = 0;
+    for (const char* phase : {"load ", ", build ", ", rasterize ", ", rays ", ", passes ", ", write "}) {
+        const size_t found = line.find(phase);
+        ASSERT_NE(found, std::string::npos) << phase << " missing: " << line;
+        EXPECT_GT(found, previous) << phase << " out of order: " << line;
+        previous = found;
+    }
+
+    // Vertex colours rasterize nothing: the phase is left out, not shown as 0.
+    const CommandResult vc = Run({mesh, "--algorithm", "vertex-colors", "-o", (dir / "vc.obj").string(), "--quiet",
+                                  "--timings"});
+    ASSERT_EQ(vc.status, 0) << vc.err;
+    EXPECT_NE(vc.err.find(", build "), std::string::npos) << vc.err;
+    EXPECT_NE(vc.err.find(", rays "), std::string::npos) << vc.err;
+    EXPECT_NE(vc.err.find(", write "), std::string::npos) << vc.err;
+    EXPECT_EQ(vc.err.find("rasterize"), std::string::npos) << vc.err;
+}
+
 TEST_F(Command, UnsavableSettingsAreNamedWithDebugAndChangeNothing)
 {
     std::ofstream((dir / "blocker").string()) << "a file where a directory should be\n";

@@ -80,8 +80,10 @@ FoundPlugin LoadPlugin(const CommandOptions& o)
 // One node per mesh file, the selection, and the selected nodes' faces.
 void LoadScene(const CommandOptions& o, StandaloneHost& host)
 {
+    host.timings.Record(RunTimings::kLoad);
     for (const std::string& path : o.meshes)
         host.nodes.push_back(std::make_unique<SceneNode>(fs::path(path).stem().string(), ReadMeshFile(path)));
+    host.timings.Record(RunTimings::kLoadEnd);
     if (o.select.empty()) {
         for (auto& node : host.nodes) host.selection.push_back(node.get());
     } else {
@@ -107,6 +109,24 @@ void LoadScene(const CommandOptions& o, StandaloneHost& host)
         for (int f : faces) mesh.faceSel.Set(f);
     }
 }
+
+// The command's bitmap manager, noting when the map's write begins: the
+// plug-in chooses the output file just before it writes.
+class TimedBitmapManager final : public FileBitmapManager {
+public:
+    TimedBitmapManager(std::string outputPath, RunTimings& timings)
+        : FileBitmapManager(std::move(outputPath)), timings_(timings)
+    {
+    }
+    int SelectFileOutput(BitmapInfo* info, void* parentWindow, const char* title) override
+    {
+        timings_.Record(RunTimings::kWrite);
+        return FileBitmapManager::SelectFileOutput(info, parentWindow, title);
+    }
+
+private:
+    RunTimings& timings_;
+};
 
 // The host's interfaces, installed for the plug-in while the panel is open.
 class HostInstalls {
@@ -223,6 +243,7 @@ void RecordOutput(const CommandOptions& o, const std::string& algorithm, Standal
     if (host.selection.size() != 1) return;
     SceneNode* node = host.selection[0];
     try {
+        host.timings.Record(RunTimings::kWrite);
         WriteMeshFile(node->File(), node->CurrentMesh(), o.output);
         outcome.written = true;
     } catch (const MeshFileError& e) {
@@ -247,6 +268,7 @@ int WithPanelOpen(const CommandOptions& o, StandaloneHost& host, const FileBitma
     if (algorithm == "uv-map") WarnOfFacesLeftOut(host, panel);
     panel.Press("generate");
     RecordOutput(o, algorithm, host, bitmaps);
+    host.timings.Record(RunTimings::kWriteEnd);
     return -1;  // a bake: the outcome decides once the panel is closed
 }
 
@@ -257,7 +279,7 @@ int Bake(const CommandOptions& o, std::chrono::steady_clock::time_point started)
     StandaloneHost host(config.path(), o.quiet, o.savePartial);
     LoadScene(o, host);
 
-    FileBitmapManager bitmaps(o.output);
+    TimedBitmapManager bitmaps(o.output, host.timings);
     {
         const HostInstalls installs(host, bitmaps);
         EditSession session(host, plugin);
@@ -271,6 +293,7 @@ int Bake(const CommandOptions& o, std::chrono::steady_clock::time_point started)
     const int status = ExitStatus(host.outcome, CancelSignal());
     if (host.outcome.written && !host.outcome.cancelReached && !CancelSignal() && !o.quiet)
         std::fprintf(stderr, "dunsmere: wrote %s (%.1f s)\n", o.output.c_str(), seconds);
+    if (o.timings) std::fputs(host.timings.Line().c_str(), stderr);
     return status;
 }
 

@@ -110,6 +110,8 @@ ParseResult ParseCommandLine(int argc, const char* const* argv)
     app.add_flag("--debug", o.debug, "print debug lines to stderr");
     // Not in --help: the reference route, for checking and timing the fast one.
     app.add_flag("--plain", o.plain, "")->group("");
+    // Not in --help either: where a bake's time went, for the benchmarks.
+    app.add_flag("--timings", o.timings, "")->group("");
     std::string savePartial;
     app.add_option("--save-partial", savePartial, "after a cancel, save the partial map: yes | no")
         ->check(CLI::IsMember({"yes", "no"}));

@@ -27,7 +27,8 @@ struct CommandOptions {
     bool about = false;
     bool quiet = false;
     bool debug = false;
-    bool plain = false;  // hidden: every ray against every face, the reference
+    bool plain = false;    // hidden: every ray against every face, the reference
+    bool timings = false;  // hidden: the run's phases on stderr at the end
     std::optional<bool> savePartial;
 };
 

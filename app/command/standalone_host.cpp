@@ -27,11 +27,16 @@ INode* StandaloneHost::GetSelNode(int i)
 
 void StandaloneHost::ProgressStart(const char* title, int, ProgressCallback fn, void* arg)
 {
+    timings.Record(RunTimings::kBuild);
     progress_.Start(title);
     if (fn) fn(arg);
 }
 
-void StandaloneHost::ProgressUpdate(int percent, int, const char*) { progress_.Update(percent); }
+void StandaloneHost::ProgressUpdate(int percent, int, const char*)
+{
+    timings.Record(RunTimings::kRasterize);
+    progress_.Update(percent);
+}
 
 int StandaloneHost::GetCancel()
 {
@@ -49,7 +54,10 @@ int StandaloneHost::MessageBox(const char* text, const char* title, unsigned typ
     std::fflush(stderr);
     if (type & MB_ICONINFORMATION) outcome.refused = true;
     if (!(type & MB_YESNO)) {
-        if (!(type & MB_ICONINFORMATION)) outcome.completed = true;
+        if (!(type & MB_ICONINFORMATION)) {
+            outcome.completed = true;
+            timings.Record(RunTimings::kPasses);
+        }
         return IDOK;
     }
     // The one question: "Save Partial Bitmap?".
@@ -66,6 +74,7 @@ int StandaloneHost::MessageBox(const char* text, const char* title, unsigned typ
 
 void StandaloneHost::Sleep(int milliseconds)
 {
+    timings.Record(RunTimings::kRays);
     // Wake early when the user cancels, so that Ctrl-C feels immediate.
     const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
     while (std::chrono::steady_clock::now() < until && CancelSignal() == 0)

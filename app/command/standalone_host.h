@@ -13,6 +13,7 @@
 
 #include "app/command/outcome.h"
 #include "app/command/progress.h"
+#include "app/command/timings.h"
 #include "app/mesh/mesh_file.h"
 #include "host/core.h"
 #include "host/dialog.h"
@@ -64,6 +65,9 @@ public:
 
     // What the run showed, and (the command's part) what it wrote.
     RunOutcome outcome;
+    // When the run's phases began, as far as the calls received tell (the
+    // command marks the load and the write).
+    RunTimings timings;
 
     // Interface.
     const char* GetDir(int which) override;
