@@ -81,12 +81,12 @@ inline void Walk(const TreeView& tree, const Point3& O, const Point3& D, float m
 
     StackEntry stack[kStackEntries];
     int sp = 0;
-    stack[sp++] = {0u, -INFINITY};
-    while (sp > 0) {
-        const StackEntry e = stack[--sp];
-        if (e.entry > limitUp) continue;
-        if (e.ref & kLeafBit) {
-            const std::uint32_t first = LeafFirst(e.ref), end = first + LeafCount(e.ref);
+    // The child in hand is walked at once; only its farther siblings go on
+    // the stack, nearest on top.
+    std::uint32_t ref = 0;
+    for (;;) {
+        if (ref & kLeafBit) {
+            const std::uint32_t first = LeafFirst(ref), end = first + LeafCount(ref);
             for (std::uint32_t i = first; i < end; ++i) {
                 const FaceRecord& f = tree.faces[i];
                 float t;
@@ -100,24 +100,37 @@ inline void Walk(const TreeView& tree, const Point3& O, const Point3& D, float m
                 limit = t;
                 limitUp = Up(limit);
             }
-            continue;
-        }
-        const BvhNode& node = tree.nodes[e.ref];
-        float entries[8];
-        unsigned mask = test(node, ray, limitUp, entries);
-        // Nearest child on top.
-        const int base = sp;
-        while (mask) {
-            const int c = __builtin_ctz(mask);
-            mask &= mask - 1;
-            int j = sp++;
-            stack[j] = {node.child[c], entries[c]};
-            for (; j > base && stack[j - 1].entry < stack[j].entry; --j) {
-                const StackEntry s = stack[j - 1];
-                stack[j - 1] = stack[j];
-                stack[j] = s;
+        } else {
+            const BvhNode& node = tree.nodes[ref];
+            float entries[8];
+            unsigned mask = test(node, ray, limitUp, entries);
+            if (mask != 0 && (mask & (mask - 1)) == 0) {
+                ref = node.child[__builtin_ctz(mask)];
+                continue;
+            }
+            const int base = sp;
+            while (mask) {
+                const int c = __builtin_ctz(mask);
+                mask &= mask - 1;
+                int j = sp++;
+                stack[j] = {node.child[c], entries[c]};
+                for (; j > base && stack[j - 1].entry < stack[j].entry; --j) {
+                    const StackEntry s = stack[j - 1];
+                    stack[j - 1] = stack[j];
+                    stack[j] = s;
+                }
             }
         }
+        // The nearest waiting child that the best hit so far has not ruled out.
+        bool next = false;
+        while (sp > 0) {
+            const StackEntry e = stack[--sp];
+            if (e.entry > limitUp) continue;
+            ref = e.ref;
+            next = true;
+            break;
+        }
+        if (!next) return;
     }
 }
 
