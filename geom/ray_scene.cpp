@@ -110,7 +110,7 @@ OriginBounds OriginBoundsOf(const double cornerLo[3], const double cornerHi[3])
 
 bool PaddedFaceBox(const FaceRecord& r, const Point3& c1, const Point3& c2, double M, FaceBox& out)
 {
-    const int k = r.k, a = (k + 1) % 3, b = (k + 2) % 3;
+    const int k = r.k, a = r.a, b = r.b;
     const double n[3] = {Wide(r.N.x), Wide(r.N.y), Wide(r.N.z)};
     const double nk = n[k];
     if (!(std::fabs(nk) > 0.0)) return false;

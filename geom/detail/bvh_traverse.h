@@ -78,6 +78,7 @@ inline void Walk(const TreeView& tree, const Point3& O, const Point3& D, float m
     float limit = hit.found ? hit.t : (__builtin_isnan(maxDistance) ? INFINITY : maxDistance);
     float limitUp = Up(limit);
     const PreparedRay ray = Prepare(O, D);
+    const float d[3] = {D.x, D.y, D.z};
 
     StackEntry stack[kStackEntries];
     int sp = 0;
@@ -90,7 +91,7 @@ inline void Walk(const TreeView& tree, const Point3& O, const Point3& D, float m
             for (std::uint32_t i = first; i < end; ++i) {
                 const FaceRecord& f = tree.faces[i];
                 float t;
-                if (!FaceTest(f, O, D, maxDistance, hit.found ? hit.t : INFINITY, t)) continue;
+                if (!FaceTest(f, ray.o, d, maxDistance, hit.found ? hit.t : INFINITY, t)) continue;
                 // Equal distances: the higher face index wins, as the face
                 // order of the plain loop has it.
                 if (hit.found && !(t < hit.t) && f.index < hit.index) continue;

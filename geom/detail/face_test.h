@@ -9,6 +9,7 @@
 
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
 
 #include "host/mesh.h"
 #include "host/point3.h"
@@ -22,7 +23,9 @@ struct FaceRecord {
     // the inside test reads: E1.a, E1.b, E2.a, E2.b.
     float e1a, e1b, e2a, e2b;
     float nk;          // (E1 x E2)[k], the divisor of the weights
-    int k;             // MaxComponent(E1 x E2): the axis the face is projected along
+    // MaxComponent(E1 x E2), the axis the face is projected along, and the
+    // two it is tested in.
+    std::uint8_t k, a, b, unused;
     int index;         // the face's index in its mesh
 };
 static_assert(sizeof(FaceRecord) == 56, "a face record is fourteen words");
@@ -47,7 +50,10 @@ inline FaceRecord MakeFaceRecord(const Mesh& mesh, int f, const Point3& N)
     r.e2a = E2[a];
     r.e2b = E2[b];
     r.nk = cross[k];
-    r.k = k;
+    r.k = static_cast<std::uint8_t>(k);
+    r.a = static_cast<std::uint8_t>(a);
+    r.b = static_cast<std::uint8_t>(b);
+    r.unused = 0;
     r.index = f;
     return r;
 }
@@ -62,35 +68,34 @@ inline bool NeverHit(const FaceRecord& r)
     return zeroNormal || nanNormal || r.nk == 0.0f || std::isnan(r.nk);
 }
 
-// Coordinate i of p. A plain helper with internal linkage: FaceTest is also
-// compiled into the traversal files built for other instruction sets, and
-// nothing of theirs may be shared with the rest of the program.
-static inline float FaceTestAxis(const Point3& p, int i) { return i == 0 ? p.x : (i == 1 ? p.y : p.z); }
-
-// Tests ray (O, D) against the face: true with the face's t when the face
-// faces the ray (N . D <= -0.0001), 0 <= t, t is neither above maxDistance
-// nor above bound, and the hit point lies inside or on the face's border.
-// A not-a-number maxDistance or bound rejects nothing; a not-a-number t is
-// rejected by !(t >= 0).
-static inline bool FaceTest(const FaceRecord& r, const Point3& O, const Point3& D, float maxDistance, float bound,
+// Tests ray (O, D), given as coordinate arrays, against the face: true with
+// the face's t when the face faces the ray (N . D <= -0.0001), 0 <= t, t is
+// neither above maxDistance nor above bound, and the hit point lies inside
+// or on the face's border. A not-a-number maxDistance or bound rejects
+// nothing; a not-a-number t is rejected by !(t >= 0).
+//
+// Internal linkage: this is also compiled into the traversal files built
+// for other instruction sets, and nothing of theirs may be shared with the
+// rest of the program.
+static inline bool FaceTest(const FaceRecord& r, const float* O, const float* D, float maxDistance, float bound,
                             float& t)
 {
     const Point3& N = r.N;
     // Facing test first: faces seen edge-on or from behind never count,
     // which also keeps a ray from hitting the face it leaves.
-    const float den = (N.z * D.z + N.y * D.y) + N.x * D.x;
+    const float den = (N.z * D[2] + N.y * D[1]) + N.x * D[0];
     if (den > -0.0001f) return false;
-    const float tf = (r.nDotC0 - ((N.x * O.x + N.z * O.z) + N.y * O.y)) / den;
+    const float tf = (r.nDotC0 - ((N.x * O[0] + N.z * O[2]) + N.y * O[1])) / den;
     if (!(tf >= 0.0f)) return false;
     if (tf > maxDistance || tf > bound) return false;
 
     // The hit point and its weights in the plane the face is projected on;
     // only the two axes other than k take part.
-    const int a = (r.k + 1) % 3, b = (r.k + 2) % 3;
-    const float pa = tf * FaceTestAxis(D, a) + FaceTestAxis(O, a);
-    const float pb = tf * FaceTestAxis(D, b) + FaceTestAxis(O, b);
-    const float da = pa - FaceTestAxis(r.c0, a);
-    const float db = pb - FaceTestAxis(r.c0, b);
+    const float c0[3] = {r.c0.x, r.c0.y, r.c0.z};
+    const float pa = tf * D[r.a] + O[r.a];
+    const float pb = tf * D[r.b] + O[r.b];
+    const float da = pa - c0[r.a];
+    const float db = pb - c0[r.b];
     // Each weight is tested as soon as it is known: a miss on the first
     // saves the second division, and the accepted hits are the same.
     const float w1 = (da * r.e2b - r.e2a * db) / r.nk;
@@ -101,4 +106,12 @@ static inline bool FaceTest(const FaceRecord& r, const Point3& O, const Point3& 
     if (!(w0 >= 0.0f)) return false;
     t = tf;
     return true;
+}
+
+// The same with the ray as points.
+static inline bool FaceTest(const FaceRecord& r, const Point3& O, const Point3& D, float maxDistance, float bound,
+                            float& t)
+{
+    const float o[3] = {O.x, O.y, O.z}, d[3] = {D.x, D.y, D.z};
+    return FaceTest(r, o, d, maxDistance, bound, t);
 }
