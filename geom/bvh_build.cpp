@@ -48,11 +48,15 @@ struct Bounds {
     }
 };
 
-// The bin of a centre coordinate; the centre lies within lo .. lo + kBins / scale.
-int BinOf(float centre, float lo, float scale)
+// The bin of a centre coordinate; the centre lies within lo .. lo + bins / scale.
+int BinOf(float centre, float lo, float scale, int bins)
 {
-    return static_cast<int>(std::min((centre - lo) * scale, static_cast<float>(kBins - 1)));
+    return static_cast<int>(std::min((centre - lo) * scale, static_cast<float>(bins - 1)));
 }
+
+// Fewer bins for small ranges: most splits are of a few dozen faces, where
+// clearing and sweeping sixteen bins a side would cost more than binning.
+int BinsFor(std::uint32_t count) { return count < 64 ? kBins / 2 : kBins; }
 
 struct BinaryNode {
     Bounds bounds;
@@ -144,15 +148,13 @@ private:
         int axis = -1, bin = 0;
         float best = INFINITY;
         float scale[4] = {0.0f, 0.0f, 0.0f, 0.0f};
-        struct Bin {
-            Bounds b;
-            std::uint32_t n = 0;
-        };
-        Bin bins[3][kBins];
+        const int nb = BinsFor(count);
+        auto& bins = bins_;
         if (depth < kSahDepth) {
             for (int a = 0; a < 3; ++a) {
                 const float extent = centres.hi[a] - centres.lo[a];
-                scale[a] = extent > 0.0f ? static_cast<float>(kBins) / extent : 0.0f;
+                scale[a] = extent > 0.0f ? static_cast<float>(nb) / extent : 0.0f;
+                for (int k = 0; k < nb; ++k) bins[a][k] = Bin{};
             }
             for (std::uint32_t i = first; i < end; ++i) {
                 const Prim& p = prims_[i];
@@ -162,9 +164,9 @@ private:
                 const __m128 c = _mm_mul_ps(_mm_add_ps(_mm_loadu_ps(p.lo), _mm_loadu_ps(p.hi)), _mm_set1_ps(0.5f));
                 const __m128 x = _mm_mul_ps(_mm_sub_ps(c, _mm_loadu_ps(centres.lo)), _mm_loadu_ps(scale));
                 _mm_storeu_si128(reinterpret_cast<__m128i*>(k),
-                                 _mm_cvttps_epi32(_mm_min_ps(x, _mm_set1_ps(static_cast<float>(kBins - 1)))));
+                                 _mm_cvttps_epi32(_mm_min_ps(x, _mm_set1_ps(static_cast<float>(nb - 1)))));
 #else
-                for (int a = 0; a < 3; ++a) k[a] = BinOf(p.Centre(a), centres.lo[a], scale[a]);
+                for (int a = 0; a < 3; ++a) k[a] = BinOf(p.Centre(a), centres.lo[a], scale[a], nb);
 #endif
                 for (int a = 0; a < 3; ++a) {
                     bins[a][k[a]].b.Grow(p.lo, p.hi);
@@ -177,7 +179,7 @@ private:
                 std::uint32_t rightCount[kBins];
                 Bounds acc;
                 std::uint32_t n = 0;
-                for (int k = kBins - 1; k > 0; --k) {
+                for (int k = nb - 1; k > 0; --k) {
                     acc.Grow(bins[a][k].b);
                     n += bins[a][k].n;
                     rightArea[k] = acc.HalfArea();
@@ -185,7 +187,7 @@ private:
                 }
                 Bounds lacc;
                 std::uint32_t ln = 0;
-                for (int k = 0; k < kBins - 1; ++k) {
+                for (int k = 0; k < nb - 1; ++k) {
                     lacc.Grow(bins[a][k].b);
                     ln += bins[a][k].n;
                     if (ln == 0 || rightCount[k + 1] == 0) continue;
@@ -208,12 +210,12 @@ private:
             const float splitCost = parentArea > 0.0f ? kTraversalCost + best / parentArea : leafCost;
             if (count <= static_cast<std::uint32_t>(kMaxLeafFaces) && leafCost <= splitCost) return false;
             // The children's boxes are the unions of their bins.
-            for (int k = 0; k < kBins; ++k) (k <= bin ? left : right).bounds.Grow(bins[axis][k].b);
+            for (int k = 0; k < nb; ++k) (k <= bin ? left : right).bounds.Grow(bins[axis][k].b);
             const float lo = centres.lo[axis], s = scale[axis];
             mid = first;
             for (std::uint32_t i = first; i < end; ++i) {
                 const float c[4] = {prims_[i].Centre(0), prims_[i].Centre(1), prims_[i].Centre(2), 0.0f};
-                if (BinOf(c[axis], lo, s) <= bin) {
+                if (BinOf(c[axis], lo, s, nb) <= bin) {
                     left.centres.Grow(c, c);
                     std::swap(prims_[i], prims_[mid++]);
                 } else {
@@ -279,6 +281,11 @@ private:
         return index;
     }
 
+    struct Bin {
+        Bounds b;
+        std::uint32_t n = 0;
+    };
+    Bin bins_[3][kBins];  // the split in hand's, cleared as far as it uses them
     std::vector<Prim> prims_;
     std::vector<BinaryNode> nodes_;
 };
