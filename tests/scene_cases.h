@@ -148,6 +148,19 @@ inline Mesh FlatFacesNearTheOrigin(std::uint32_t variant)
     return mesh;
 }
 
+// A uniformly random point of face f: two draws of u, folded into the triangle.
+inline Point3 RandomPointOn(const Mesh& mesh, int f, std::mt19937& rng, std::uniform_real_distribution<float>& u)
+{
+    const Face& face = mesh.faces[static_cast<std::size_t>(f)];
+    float a = u(rng), b = u(rng);
+    if (a + b > 1.0f) {
+        a = 1.0f - a;
+        b = 1.0f - b;
+    }
+    const Point3 c0 = mesh.getVert(static_cast<int>(face.v[0]));
+    return c0 + (mesh.getVert(static_cast<int>(face.v[1])) - c0) * a + (mesh.getVert(static_cast<int>(face.v[2])) - c0) * b;
+}
+
 inline std::string DescribeRay(const Ray& r, float maxDistance)
 {
     char buf[256];
@@ -283,15 +296,10 @@ public:
         for (int i = 0; i < count; ++i) {
             const int f = skip + static_cast<int>(rng() % static_cast<unsigned>(faces));
             const Face& face = mesh.faces[static_cast<std::size_t>(f)];
-            float a = u(rng), b = u(rng);
-            if (a + b > 1.0f) {
-                a = 1.0f - a;
-                b = 1.0f - b;
-            }
+            const Point3 target = RandomPointOn(mesh, f, rng, u);
             const Point3 c0 = mesh.getVert(static_cast<int>(face.v[0]));
             const Point3 e1 = mesh.getVert(static_cast<int>(face.v[1])) - c0;
             const Point3 e2 = mesh.getVert(static_cast<int>(face.v[2])) - c0;
-            const Point3 target = c0 + e1 * a + e2 * b;
             const Point3 n = normals[f];
             const Point3 inPlane = Normalize(e1 * s(rng) + e2 * s(rng));
             const float angle = std::pow(10.0f, -3.0f + 2.0f * u(rng));
@@ -311,15 +319,7 @@ public:
         const int faces = mesh.getNumFaces();
         for (int i = 0; i < count; ++i) {
             const int f = faces - 1 - static_cast<int>(rng() % static_cast<unsigned>(std::min(faces, 400)));
-            const Face& face = mesh.faces[static_cast<std::size_t>(f)];
-            float a = u(rng), b = u(rng);
-            if (a + b > 1.0f) {
-                a = 1.0f - a;
-                b = 1.0f - b;
-            }
-            const Point3 c0 = mesh.getVert(static_cast<int>(face.v[0]));
-            const Point3 target = c0 + (mesh.getVert(static_cast<int>(face.v[1])) - c0) * a +
-                                  (mesh.getVert(static_cast<int>(face.v[2])) - c0) * b;
+            const Point3 target = RandomPointOn(mesh, f, rng, u);
             const Point3 origin = from + Point3{s(rng), s(rng), s(rng)} * 10.0f;
             rays.push_back({origin, target - origin});
         }

@@ -1,0 +1,37 @@
+// The eight-child slab test in 256-bit lanes, shared by the AVX2 and
+// AVX-512 traversal files (each compiles it with its own flags; internal
+// linkage, as everything of theirs).
+#pragma once
+
+#include <immintrin.h>
+
+#include "geom/detail/bvh_traverse.h"
+
+namespace {
+
+inline __m256 UpVec(__m256 x)
+{
+    const __m256 magnitude = _mm256_andnot_ps(_mm256_set1_ps(-0.0f), x);
+    return _mm256_add_ps(_mm256_add_ps(x, _mm256_mul_ps(magnitude, _mm256_set1_ps(kLimitSlack))),
+                         _mm256_set1_ps(kTiny));
+}
+
+// Every child's entry and exit distance.
+inline void Slabs(const BvhNode& node, const PreparedRay& ray, __m256& entry, __m256& exit)
+{
+    entry = _mm256_set1_ps(-INFINITY);
+    exit = _mm256_set1_ps(INFINITY);
+    for (int a = 0; a < 3; ++a) {
+        const float* nearBound = ray.nearHi[a] ? node.hi[a] : node.lo[a];
+        const float* farBound = ray.nearHi[a] ? node.lo[a] : node.hi[a];
+        const __m256 o = _mm256_set1_ps(ray.o[a]), inv = _mm256_set1_ps(ray.inv[a]);
+        const __m256 tn = _mm256_mul_ps(_mm256_sub_ps(_mm256_load_ps(nearBound), o), inv);
+        const __m256 tf = _mm256_mul_ps(_mm256_sub_ps(_mm256_load_ps(farBound), o), inv);
+        // vmaxps and vminps return the second operand when either is not a
+        // number: a bound of 0 * inf leaves the interval as it was.
+        entry = _mm256_max_ps(tn, entry);
+        exit = _mm256_min_ps(tf, exit);
+    }
+}
+
+}  // namespace
