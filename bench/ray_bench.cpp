@@ -80,30 +80,36 @@ struct CastTiming {
 CastTiming Cast(const Caster& cast, const std::vector<Ray>& rays, float dist, int threads)
 {
     CastTiming r;
-    r.hits.resize(rays.size());
+    const size_t n = rays.size();
+    r.hits.resize(n);
+    if (n == 0) return r;
     constexpr size_t kBlock = 256;
-    long long cast_rays = 0;
+    // The threads live for the whole measurement and take blocks of the
+    // ray set over and over, so that a small set does not time thread starts.
+    std::atomic<size_t> next{0};
     const auto start = Clock::now();
-    do {
-        std::atomic<size_t> next{0};
-        auto work = [&] {
-            for (size_t b; (b = next.fetch_add(kBlock)) < rays.size();)
-                for (size_t i = b; i < std::min(rays.size(), b + kBlock); ++i) {
-                    Hit h;
-                    h.found = cast(rays[i], h.t, dist);
-                    r.hits[i] = h;
-                }
-        };
-        if (threads == 1) {
-            work();
-        } else {
-            std::vector<std::thread> pool;
-            for (int t = 0; t < threads; ++t) pool.emplace_back(work);
-            for (std::thread& t : pool) t.join();
+    auto work = [&] {
+        for (;;) {
+            const size_t b = next.fetch_add(kBlock);
+            if (b >= n && Since(start) >= kMinSeconds) return;
+            for (size_t v = b; v < b + kBlock; ++v) {
+                const size_t i = v % n;
+                Hit h;
+                h.found = cast(rays[i], h.t, dist);
+                if (v < n) r.hits[i] = h;  // the first pass alone: no two threads share a slot
+            }
         }
-        cast_rays += static_cast<long long>(rays.size());
-    } while (Since(start) < kMinSeconds);
-    r.raysPerSecond = static_cast<double>(cast_rays) / Since(start);
+    };
+    if (threads == 1) {
+        work();
+    } else {
+        std::vector<std::thread> pool;
+        for (int t = 0; t < threads; ++t) pool.emplace_back(work);
+        for (std::thread& t : pool) t.join();
+    }
+    const double seconds = Since(start);
+    // Every block taken was cast, the last of each thread included.
+    r.raysPerSecond = static_cast<double>(next.load() - kBlock * static_cast<size_t>(threads)) / seconds;
     return r;
 }
 
