@@ -26,7 +26,7 @@ double Unit(std::mt19937& rng) { return static_cast<double>(rng() >> 8) / 167772
 
 std::vector<Wave> MakeWaves()
 {
-    std::mt19937 rng(kSphereSeed);
+    std::mt19937 rng(kSphereWaves);
     std::vector<Wave> waves(kWaves);
     for (int k = 0; k < kWaves; ++k) {
         Wave& w = waves[static_cast<size_t>(k)];
@@ -80,7 +80,7 @@ void WriteSphereObj(const std::string& path, int n)
     if (!file) throw std::runtime_error("cannot write " + path);
     std::FILE* f = file.get();
     const std::vector<Wave> waves = MakeWaves();
-    std::fprintf(f, "# displaced sphere, %d x %d per cube side, seed %u\no sphere\n", n, n, kSphereSeed);
+    std::fprintf(f, "# displaced sphere, %d x %d per cube side, waves %u\no sphere\n", n, n, kSphereWaves);
 
     // Vertices by lattice point, shared between sides; texture vertices per
     // side, numbered side by side.

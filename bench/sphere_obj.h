@@ -5,14 +5,14 @@
 // channel 1: each cube side a chart of a 3 x 2 grid, with a margin between
 // charts.
 //
-// The waves come from kSphereSeed alone, so every run and every machine
+// The waves come from kSphereWaves alone, so every run and every machine
 // gets the same file for the same n.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
-inline constexpr std::uint32_t kSphereSeed = 0x5d1e'2c07u;
+inline constexpr std::uint32_t kSphereWaves = 0x5d1e'2c07u;
 
 // The side's subdivision that gives about `triangles` triangles.
 int SphereSubdivision(int triangles);

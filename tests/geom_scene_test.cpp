@@ -21,13 +21,13 @@ TEST(RayScene, RandomSoupsAtEveryScaleAgree)
         float extent;
         Point3 centre;
     } cases[] = {{1e-3f, {}}, {10.0f, {}}, {1e4f, {}}, {1.0f, {3e3f, -2e3f, 1e3f}}, {50.0f, {-4e4f, 1e4f, 2e4f}}};
-    std::uint32_t seed = 1;
+    std::uint32_t stream = 1;
     for (const auto& c : cases) {
-        const Mesh mesh = RandomSoup(700, c.extent, seed, c.centre);
+        const Mesh mesh = RandomSoup(700, c.extent, stream, c.centre);
         const SceneCase sc(mesh);
-        const int hits = sc.CheckAll(sc.MixedRays(12000, seed + 50));
+        const int hits = sc.CheckAll(sc.MixedRays(12000, stream + 50));
         EXPECT_GT(hits, 2000) << "extent " << c.extent;
-        ++seed;
+        ++stream;
     }
 }
 

@@ -222,9 +222,9 @@ public:
     // a corner; aimed at an edge; along an axis; grazing a face; from far
     // outside the scene; with a zero direction component; some directions
     // not of unit length.
-    std::vector<Ray> MixedRays(int count, std::uint32_t seed) const
+    std::vector<Ray> MixedRays(int count, std::uint32_t stream) const
     {
-        std::mt19937 rng(seed);
+        std::mt19937 rng(stream);
         std::uniform_real_distribution<float> u(0.0f, 1.0f), s(-1.0f, 1.0f);
         std::vector<Ray> rays;
         if (mesh.getNumFaces() == 0) {
@@ -287,9 +287,9 @@ public:
 
     // Rays from far away at random points of the faces after the first
     // `skip`, grazing them at angles of 1e-3 to 1e-1 on their front side.
-    std::vector<Ray> GrazingFromAfar(int count, std::uint32_t seed, int skip, float distance) const
+    std::vector<Ray> GrazingFromAfar(int count, std::uint32_t stream, int skip, float distance) const
     {
-        std::mt19937 rng(seed);
+        std::mt19937 rng(stream);
         std::uniform_real_distribution<float> u(0.0f, 1.0f), s(-1.0f, 1.0f);
         std::vector<Ray> rays;
         const int faces = mesh.getNumFaces() - skip;
@@ -311,9 +311,9 @@ public:
     }
 
     // Rays from `from` (spread a little) at random points of random faces.
-    std::vector<Ray> RaysAtFaces(int count, std::uint32_t seed, Point3 from) const
+    std::vector<Ray> RaysAtFaces(int count, std::uint32_t stream, Point3 from) const
     {
-        std::mt19937 rng(seed);
+        std::mt19937 rng(stream);
         std::uniform_real_distribution<float> u(0.0f, 1.0f), s(-1.0f, 1.0f);
         std::vector<Ray> rays;
         const int faces = mesh.getNumFaces();
