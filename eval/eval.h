@@ -5,15 +5,17 @@
 //   sample.h         EvaluateSample, SampleTables, RayCount
 //   run_tables.h     RunTables: face and vertex normals, workLock, current mesh
 //   workers.h        kWorkerStackBytes, ThreadStartError
+//   run_engine.h     RunWorkers: a run's item sequences on the host's threads
 //   messages.h       the generations' message texts, ShowInfo
 //   vertex_colors.h  GenerateVertexColors
 //
-// The vertex workers' bookkeeping (ThreadTracker, WaitForWorkers) is the
-// layer's own: eval/detail/threads.h.
+// The engine's bookkeeping (ThreadTracker, WaitForWorkers) is the layer's
+// own: eval/detail/threads.h.
 #pragma once
 
 #include "eval/messages.h"
 #include "eval/rng.h"
+#include "eval/run_engine.h"
 #include "eval/run_tables.h"
 #include "eval/sample.h"
 #include "eval/settings.h"

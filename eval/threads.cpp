@@ -63,12 +63,14 @@ float ThreadTracker::Progress() const
     return p > 1.0f ? 1.0f : p;
 }
 
-void WaitForWorkers(Interface& ip, ThreadTracker& tracker, std::mutex& workLock)
+void WaitForWorkers(Interface& ip, ThreadTracker& tracker, std::mutex& workLock, RunWork* work)
 {
     while (tracker.RunningCount() > 0) {
-        ip.Sleep(500);
+        ip.SleepUnlessWoken(500);
         std::lock_guard<std::mutex> lock(workLock);
-        ip.ProgressUpdate(static_cast<int>(tracker.Progress() * 90.0f), 1, nullptr);
+        const int percent = work ? work->ProgressPercent(tracker.Progress())
+                                 : static_cast<int>(tracker.Progress() * 90.0f);
+        ip.ProgressUpdate(percent, 1, nullptr);
         if (ip.GetCancel()) tracker.SetCancel(1);
     }
     tracker.JoinAll();

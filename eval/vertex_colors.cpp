@@ -6,7 +6,8 @@
 #include <new>
 #include <vector>
 
-#include "eval/detail/threads.h"
+#include "eval/run_engine.h"
+#include "eval/workers.h"
 #include "eval/messages.h"
 #include "eval/sample.h"
 #include "geom/geom.h"
@@ -22,8 +23,8 @@ struct VertexAccum {
     float sum = 0.0f;
 };
 
-// What the two workers share for one run. Workers read the mesh, settings
-// and tables, and write only faceValue/faceDone (under workLock).
+// What the workers share for one run. Workers read the mesh, settings and
+// tables, and write only faceValue/faceDone (under workLock).
 struct VertexRun {
     const UtilitySettings& settings;
     RunTables& tables;
@@ -35,41 +36,50 @@ struct VertexRun {
 
 DWORD NoProgress(void*) { return 0; }
 
-void VertexWorker(const WorkerArg& arg)
-{
-    VertexRun& run = *static_cast<VertexRun*>(arg.run);
-    ThreadTracker& tracker = *arg.tracker;
-    const std::unique_ptr<Ray[]> rayScratch(new (std::nothrow) Ray[static_cast<size_t>(RayCount(run.settings))]);
-    if (!rayScratch) {
-        run.outOfMemory.store(true);
-        tracker.SetCancel(1);
-        return;
-    }
-    CrtRand rng;
-    const SampleTables tables{run.tables.faceNormals, run.tables.vertexNormals, &run.tables.scene};
-    const Point3 centroid{kCentroidWeight, kCentroidWeight, kCentroidWeight};
-    const int stride = tracker.ThreadCount();
-    const int faceCount = run.mesh.getNumFaces();
-    for (int f = arg.index; f < faceCount; f += stride) {
-        if (run.settings.selectedOnly && !run.mesh.faceSel[f]) continue;
-        if (tracker.IsCancelled()) break;
-        const float value = EvaluateSample(run.settings, tables, run.mesh, f, centroid, rayScratch.get(), rng);
-        // Each face keeps its own value; vertices sum them later in face
-        // order, so colours never depend on which thread finished first.
-        std::lock_guard<std::mutex> lock(run.tables.workLock);
-        run.faceValue[static_cast<size_t>(f)] = value;
-        run.faceDone[static_cast<size_t>(f)] = 1;
-        tracker.AddDone(1);
-    }
-}
+// Sequence s holds the faces s, s + 2, s + 4, ...: the two workers' shares.
+// A vertex-colour sample draws nothing from its generator, so a chunk can
+// start anywhere in its sequence with a fresh one.
+constexpr std::int64_t kFacesPerChunk = 64;
 
-void VertexThreadEntry(void* p)
-{
-    WorkerArg* arg = static_cast<WorkerArg*>(p);
-    VertexWorker(*arg);
-    arg->tracker->SetDone(arg->index, 1);
-    delete arg;
-}
+class VertexWork final : public RunWork {
+public:
+    explicit VertexWork(VertexRun& run) : run_(run) {}
+
+    void Work(WorkerSeat& seat) override
+    {
+        const std::unique_ptr<Ray[]> rayScratch(new (std::nothrow) Ray[static_cast<size_t>(RayCount(run_.settings))]);
+        if (!rayScratch) {
+            run_.outOfMemory.store(true);
+            seat.Cancel();
+            return;
+        }
+        CrtRand rng;
+        const SampleTables tables{run_.tables.faceNormals, run_.tables.vertexNormals, &run_.tables.scene};
+        const Point3 centroid{kCentroidWeight, kCentroidWeight, kCentroidWeight};
+        WorkChunk chunk;
+        while (seat.NextChunk(chunk)) {
+            for (std::int64_t p = chunk.begin; p < chunk.end; ++p) {
+                const int f = static_cast<int>(chunk.sequence + 2 * p);
+                if (run_.settings.selectedOnly && !run_.mesh.faceSel[f]) continue;
+                if (seat.Cancelled()) return;
+                const float value =
+                    EvaluateSample(run_.settings, tables, run_.mesh, f, centroid, rayScratch.get(), rng);
+                // Each face keeps its own value; vertices sum them later in
+                // face order, so colours never depend on which thread
+                // finished first.
+                std::lock_guard<std::mutex> lock(run_.tables.workLock);
+                run_.faceValue[static_cast<size_t>(f)] = value;
+                run_.faceDone[static_cast<size_t>(f)] = 1;
+                seat.AddDone(1);
+            }
+        }
+    }
+
+    int ProgressPercent(float itemShare) override { return static_cast<int>(itemShare * 90.0f); }
+
+private:
+    VertexRun& run_;
+};
 
 // Colour vertices reached from each vertex through the colour faces, each
 // listed once per vertex: the write phase's mapping, linear in faces plus
@@ -179,20 +189,18 @@ void GenerateVertexColors(Interface& ip, const UtilitySettings& settings, RunTab
     bool outOfMemory = run == nullptr;
     const std::int64_t startTime = ip.Time();
     if (run) {
-        ThreadTracker tracker(&VertexThreadEntry, starter);
-        tracker.SetTotal(faceCount);
-        tracker.SetItemsDone(0);
-        tracker.SetThreadCount(2);
-        try {
-            tracker.Start(run);
-        } catch (const ThreadStartError&) {
-            // Stop the threads that did start before anything is released.
-            startFailed = true;
-            tracker.SetCancel(1);
-        }
-        WaitForWorkers(ip, tracker, tables.workLock);
-        outOfMemory = run->outOfMemory.load();
-        cancelled = tracker.IsCancelled();
+        VertexWork work(*run);
+        RunPlan plan;
+        plan.threads = WorkerThreadsFor(ip);
+        plan.length[0] = (faceCount + 1) / 2;
+        plan.length[1] = faceCount / 2;
+        plan.firstStarted = 0;
+        plan.chunkLength = kFacesPerChunk;
+        plan.totalItems = faceCount;
+        const RunResult result = RunWorkers(ip, starter, tables.workLock, work, plan);
+        startFailed = result.startFailed;
+        outOfMemory = result.outOfMemory || run->outOfMemory.load();
+        cancelled = result.cancelled;
 
         if (!cancelled) {
             for (int f = 0; f < faceCount; ++f) {

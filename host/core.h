@@ -129,4 +129,15 @@ public:
     // tests can run without waiting.
     virtual void Sleep(int milliseconds) = 0;
     virtual std::int64_t Time() = 0;
+
+    // How many worker threads a generation runs; 0 when the host has no
+    // say, and the generation runs its two.
+    virtual int WorkerThreadCount() { return 0; }
+    // A sleep that WakeSleeper ends early: a wake that comes before the
+    // sleep begins ends it at once, so none is lost. A host without the
+    // service sleeps the whole time.
+    virtual void SleepUnlessWoken(int milliseconds) { Sleep(milliseconds); }
+    // Called by a worker thread once it has set its done flag; may be called
+    // from any thread, takes no lock of the plug-in's.
+    virtual void WakeSleeper() {}
 };

@@ -1,5 +1,7 @@
 #include "host/cpu.h"
 
+#include <sched.h>
+
 #include <cstdlib>
 
 SimdLevel ProcessorSimdLevel()
@@ -10,6 +12,15 @@ SimdLevel ProcessorSimdLevel()
     if (__builtin_cpu_supports("avx2")) return SimdLevel::kAvx2;
 #endif
     return SimdLevel::kSse2;
+}
+
+int ProcessorsAvailable()
+{
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (sched_getaffinity(0, sizeof set, &set) != 0) return 1;
+    const int count = CPU_COUNT(&set);
+    return count > 0 ? count : 1;
 }
 
 const char* RayRouteOverride()

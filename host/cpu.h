@@ -8,6 +8,9 @@ enum class SimdLevel { kSse2 = 0, kAvx2 = 1, kAvx512 = 2 };
 // SSE2 is part of every x86-64 processor.
 SimdLevel ProcessorSimdLevel();
 
+// The processors this process may run on (its affinity mask), at least 1.
+int ProcessorsAvailable();
+
 // The value of the environment variable DUNSMERE_RAYS, which forces the
 // ray route ("plain", "sse2", "avx2", "avx512") for tests, benchmarks and
 // the command's --plain; null when unset or empty.

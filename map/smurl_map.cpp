@@ -64,50 +64,6 @@ void RasterizeFaces(Interface& ip, const Mesh& mesh, const UtilitySettings& sett
     }
 }
 
-// The two workers of a run, odd rows first. A thread that does not start
-// counts as done; a failed second start cancels the first worker.
-struct WorkerThreads {
-    ThreadStarter& starter;
-    ThreadHandle handles[2] = {0, 0};
-    bool started[2] = {false, false};
-
-    bool Start(TexelJob& job)
-    {
-        MapRunState& state = job.state;
-        started[0] = starter.Start(&TexelWorkerOdd, &job, kWorkerStackBytes, handles[0]);
-        if (!started[0]) {
-            state.oddRowsDone.store(1);
-            state.evenRowsDone.store(1);
-            return false;
-        }
-        started[1] = starter.Start(&TexelWorkerEven, &job, kWorkerStackBytes, handles[1]);
-        if (!started[1]) {
-            state.cancelFlag.store(1);
-            state.evenRowsDone.store(1);
-            return false;
-        }
-        return true;
-    }
-
-    void JoinAll()
-    {
-        for (int i = 0; i < 2; ++i)
-            if (started[i]) starter.Join(handles[i]);
-    }
-};
-
-// Every 500 ms until both workers are done: the bar shows the even worker's
-// progress, and a cancel request is passed on. Tests before it sleeps.
-void WaitForTexelWorkers(Interface& ip, MapRunState& state, std::mutex& workLock)
-{
-    while (state.evenRowsDone.load() == 0 || state.oddRowsDone.load() == 0) {
-        ip.Sleep(500);
-        std::lock_guard<std::mutex> lock(workLock);
-        ip.ProgressUpdate(state.progressPercent, 1, nullptr);
-        if (ip.GetCancel()) state.cancelFlag.store(1);
-    }
-}
-
 void Describe(BitmapInfo& info, const UtilitySettings& settings)
 {
     info.SetWidth(static_cast<WORD>(settings.XSiz));
@@ -196,19 +152,31 @@ void GenerateSmurlMap(Interface& ip, const UtilitySettings& settings, RunTables&
     RasterizeFaces(ip, mesh, settings, state.TexelGrid);
     tables.vertexNormals.BuildVertexNormals(mesh);
 
-    state.cancelFlag.store(0);
-    state.evenRowsDone.store(0);
-    state.oddRowsDone.store(0);
     state.scratchFailed.store(0);
     state.progressPercent = 0;
     const std::int64_t startTime = ip.Time();
     TexelJob job{mesh, settings, {tables.faceNormals, tables.vertexNormals, &tables.scene}, tables.workLock, state};
-    WorkerThreads threads{starter};
-    const bool startFailed = !threads.Start(job);
-    WaitForTexelWorkers(ip, state, tables.workLock);
-    threads.JoinAll();
+    const std::uint32_t rows = state.TexelGrid.OuterCount() > 0 ? state.TexelGrid.InnerCount(0) : 0u;
+    RunPlan plan;
+    plan.threads = WorkerThreadsFor(ip);
+    plan.length[kEvenRowSequence] = (rows + 1) / 2;
+    plan.length[kOddRowSequence] = rows / 2;
+    plan.firstStarted = kOddRowSequence;
+    plan.chunkLength = 1;
+    RunResult result;
+    try {
+        if (!IsTwoThreadSplit(plan.threads)) PrepareChunkedRows(job);
+    } catch (const std::bad_alloc&) {
+        result.outOfMemory = true;
+    }
+    if (!result.outOfMemory) {
+        TexelWork work(job);
+        result = RunWorkers(ip, starter, tables.workLock, work, plan);
+    }
 
-    const char* failure = startFailed ? kThreadStartFailure : state.scratchFailed.load() ? kOutOfMemory : nullptr;
+    const char* failure = result.startFailed                                 ? kThreadStartFailure
+                          : result.outOfMemory || state.scratchFailed.load() ? kOutOfMemory
+                                                                            : nullptr;
     if (!failure) {
         char text[64];
         std::snprintf(text, sizeof text, "elapsed time = %d secs", static_cast<int>(ip.Time() - startTime));
@@ -225,7 +193,7 @@ void GenerateSmurlMap(Interface& ip, const UtilitySettings& settings, RunTables&
         return;
     }
 
-    if (state.cancelFlag.load() &&
+    if (result.cancelled &&
         ip.MessageBox(kSavePartialBitmap, kMessageTitle, MB_YESNO | MB_ICONQUESTION) != IDYES)
         return;
     SaveMap(ip, settings, state);

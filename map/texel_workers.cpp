@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <new>
+#include <vector>
 
 #include "eval/eval.h"
 #include "host/noise.h"
@@ -20,9 +21,11 @@ constexpr float kBrightMin = 0.8f;
 // What a value above 1 becomes: the evaluation's own saturated value.
 constexpr float kSaturated = 0.99f;
 
-std::atomic<int>& OwnDoneFlag(MapRunState& state, int evenRows)
+// Under workLock while workers run.
+void SetProgress(MapRunState& state, int percent)
 {
-    return evenRows ? state.evenRowsDone : state.oddRowsDone;
+    state.progressPercent = percent;
+    if (state.progressWrites) state.progressWrites->push_back(percent);
 }
 
 // The rays the worker's buffer holds: what EvaluateSample writes, at least
@@ -65,72 +68,124 @@ float ModulateByNoise(float value, float noise) { return value * (noise + 1.0f);
 // only the noise brings a texel to 1, and exactly 1 is kept as it came.
 float CapTexelValue(float value) { return value > 1.0f ? kSaturated : value; }
 
-int TexelWorker(TexelJob& job, int evenRows)
+void PrepareChunkedRows(TexelJob& job)
+{
+    const MapRunState& state = job.state;
+    const std::uint32_t W = Columns(state), H = Rows(state);
+    const int faceCount = job.mesh.getNumFaces();
+    std::vector<std::uint64_t> covered(H, 0);
+    // Column by column, the order the grid is stored in.
+    for (std::uint32_t x = 0; x < W; ++x)
+        for (std::uint32_t y = 0; y < H; ++y) covered[y] += IsCovered(state.TexelGrid.Get(x, y), faceCount);
+    job.drawsBefore.assign(H, 0);
+    for (std::uint32_t y = 2; y < H; ++y) job.drawsBefore[y] = job.drawsBefore[y - 2] + covered[y - 2];
+    job.rowFinished.assign(H, 0);
+    job.lowestOpenEvenRow = 0;
+}
+
+namespace {
+
+// What a worker keeps for the whole run: the rays of one sample and the
+// values of the row in hand.
+struct TexelScratch {
+    std::unique_ptr<Ray[]> rays;
+    std::unique_ptr<float[]> row;
+
+    TexelScratch(const UtilitySettings& settings, std::uint32_t W)
+    {
+        const std::int64_t count = ScratchRayCount(settings);
+        if (count > 0) rays.reset(new (std::nothrow) Ray[static_cast<std::size_t>(count)]);
+        row.reset(new (std::nothrow) float[W > 0 ? W : 1u]);
+    }
+    bool Ready() const { return rays && row; }
+};
+
+// Stores the evaluated texels [0, end) of row y; the caller holds workLock.
+void StoreRow(TexelJob& job, std::uint32_t y, std::uint32_t end, const float* row)
+{
+    const int faceCount = job.mesh.getNumFaces();
+    for (std::uint32_t x = 0; x < end; ++x)
+        if (IsCovered(job.state.TexelGrid.Get(x, y), faceCount)) job.state.TexelValues.Set(x, y, row[x]);
+}
+
+// Evaluates row y into the scratch row and stores it. False when the run
+// was cancelled before the row's end; what was evaluated is stored.
+bool WorkRow(TexelJob& job, std::uint32_t y, TexelScratch& scratch, CrtRand& rng, const WorkerSeat& seat,
+             bool finishes)
 {
     MapRunState& state = job.state;
     const UtilitySettings& settings = job.settings;
     const std::uint32_t W = Columns(state);
-    const std::uint32_t H = Rows(state);
-    {
-        std::lock_guard<std::mutex> lock(job.workLock);
-        state.progressPercent = 0;
+    const bool noise = settings.noiseOn && settings.noiseSize != 0.0f;  // size 0: no finite point to look up
+    const int faceCount = job.mesh.getNumFaces();
+    for (std::uint32_t x = 0; x < W; ++x) {
+        if (seat.Cancelled()) {
+            std::lock_guard<std::mutex> lock(job.workLock);
+            StoreRow(job, y, x, scratch.row.get());
+            return false;
+        }
+        const TexelRecord r = state.TexelGrid.Get(x, y);
+        if (!IsCovered(r, faceCount)) continue;
+        float value = EvaluateSample(settings, job.tables, job.mesh, r.face, r.bary, scratch.rays.get(), rng);
+        if (noise) {
+            // Placed with the raw weights: the noise follows the map, not
+            // the sample point pulled inside the face.
+            const Face& f = job.mesh.faces[static_cast<std::size_t>(r.face)];
+            const Point3 V0 = job.mesh.verts[f.v[0]], V1 = job.mesh.verts[f.v[1]], V2 = job.mesh.verts[f.v[2]];
+            const Point3 P = r.rawBary.x * V0 + r.rawBary.y * V1 + r.rawBary.z * V2;
+            value = ModulateByNoise(value, noise3(P / settings.noiseSize));
+        }
+        scratch.row[x] = CapTexelValue(value);
     }
-    const std::int64_t rays = ScratchRayCount(settings);
-    const std::unique_ptr<Ray[]> rayScratch(rays > 0 ? new (std::nothrow) Ray[static_cast<std::size_t>(rays)]
-                                                     : nullptr);
-    if (!rayScratch) {
+    std::lock_guard<std::mutex> lock(job.workLock);
+    StoreRow(job, y, W, scratch.row.get());
+    if (finishes) {
+        const std::uint32_t H = Rows(state);
+        job.rowFinished[y] = 1;
+        const std::uint32_t before = job.lowestOpenEvenRow;
+        while (job.lowestOpenEvenRow < H && job.rowFinished[job.lowestOpenEvenRow]) job.lowestOpenEvenRow += 2;
+        if (job.lowestOpenEvenRow != before && job.lowestOpenEvenRow < H)
+            SetProgress(state, RowProgress(static_cast<int>(job.lowestOpenEvenRow), static_cast<int>(W),
+                                           static_cast<int>(H)));
+    }
+    return true;
+}
+
+}  // namespace
+
+int TexelWorker(TexelJob& job, WorkerSeat& seat)
+{
+    MapRunState& state = job.state;
+    const std::uint32_t W = Columns(state);
+    const std::uint32_t H = Rows(state);
+    const bool chunked = seat.Chunked();
+    if (!chunked) {
+        std::lock_guard<std::mutex> lock(job.workLock);
+        SetProgress(state, 0);
+    }
+    TexelScratch scratch(job.settings, W);
+    if (!scratch.Ready()) {
         state.scratchFailed.store(1);
-        state.cancelFlag.store(1);  // the other worker need not go on either
-        OwnDoneFlag(state, evenRows).store(1);
+        seat.Cancel();  // the other workers need not go on either
         return 0;
     }
 
     CrtRand rng;
-    const bool noise = settings.noiseOn && settings.noiseSize != 0.0f;  // size 0: no finite point to look up
-    const int faceCount = job.mesh.getNumFaces();
-    for (std::uint32_t y = evenRows ? 0u : 1u; y < H; y += 2) {
-        if (evenRows) {
-            std::lock_guard<std::mutex> lock(job.workLock);
-            state.progressPercent = RowProgress(static_cast<int>(y), static_cast<int>(W), static_cast<int>(H));
-        }
-        for (std::uint32_t x = 0; x < W; ++x) {
-            if (state.cancelFlag.load()) {
-                OwnDoneFlag(state, evenRows).store(1);
-                return 0;
+    WorkChunk chunk;
+    while (seat.NextChunk(chunk)) {
+        const bool reports = !chunked && chunk.sequence == kEvenRowSequence;
+        for (std::int64_t p = chunk.begin; p < chunk.end; ++p) {
+            const std::uint32_t y = static_cast<std::uint32_t>(2 * p + chunk.sequence);
+            if (y >= H) break;
+            if (chunked && p == chunk.begin) rng = CrtRand::After(job.drawsBefore[y]);
+            if (reports) {
+                std::lock_guard<std::mutex> lock(job.workLock);
+                SetProgress(state, RowProgress(static_cast<int>(y), static_cast<int>(W), static_cast<int>(H)));
             }
-            const TexelRecord r = state.TexelGrid.Get(x, y);
-            if (r.face < 0 || r.face >= faceCount) continue;
-            float value = EvaluateSample(settings, job.tables, job.mesh, r.face, r.bary, rayScratch.get(), rng);
-            if (noise) {
-                // Placed with the raw weights: the noise follows the map, not
-                // the sample point pulled inside the face.
-                const Face& f = job.mesh.faces[static_cast<std::size_t>(r.face)];
-                const Point3 V0 = job.mesh.verts[f.v[0]], V1 = job.mesh.verts[f.v[1]], V2 = job.mesh.verts[f.v[2]];
-                const Point3 P = r.rawBary.x * V0 + r.rawBary.y * V1 + r.rawBary.z * V2;
-                value = ModulateByNoise(value, noise3(P / settings.noiseSize));
-            }
-            value = CapTexelValue(value);
-            std::lock_guard<std::mutex> lock(job.workLock);
-            state.TexelValues.Set(x, y, value);
+            if (!WorkRow(job, y, scratch, rng, seat, chunked)) return 0;
         }
     }
-    return 1;
-}
-
-void TexelWorkerEven(void* job)
-{
-    TexelJob& j = *static_cast<TexelJob*>(job);
-    j.state.evenRowsDone.store(0);
-    TexelWorker(j, kEvenRows);
-    j.state.evenRowsDone.store(1);
-}
-
-void TexelWorkerOdd(void* job)
-{
-    TexelJob& j = *static_cast<TexelJob*>(job);
-    j.state.oddRowsDone.store(0);
-    TexelWorker(j, kOddRows);
-    j.state.oddRowsDone.store(1);
+    return chunked && seat.Cancelled() ? 0 : 1;
 }
 
 // Both passes visit the map column by column, the order its storage runs

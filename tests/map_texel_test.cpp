@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
 #include <thread>
 
@@ -7,6 +8,32 @@
 #include "map_support.h"
 
 namespace {
+
+// One worker's whole sequence, as the two-thread split hands it out.
+class SequenceSeat final : public WorkerSeat {
+public:
+    SequenceSeat(int sequence, std::int64_t length, std::atomic<bool>& cancel)
+        : sequence_(sequence), length_(length), cancel_(cancel)
+    {
+    }
+    bool NextChunk(WorkChunk& chunk) override
+    {
+        if (given_) return false;
+        given_ = true;
+        chunk = {sequence_, 0, length_};
+        return true;
+    }
+    bool Chunked() const override { return false; }
+    bool Cancelled() const override { return cancel_.load(); }
+    void Cancel() override { cancel_.store(true); }
+    void AddDone(int) override {}
+
+private:
+    int sequence_;
+    std::int64_t length_;
+    std::atomic<bool>& cancel_;
+    bool given_ = false;
+};
 
 // The crease rasterized into a small map, with the tables a run builds.
 struct TexelBench {
@@ -17,6 +44,7 @@ struct TexelBench {
     std::mutex workLock;
     MapRunState state;
     TexelJob job{mesh, settings, {faceNormals, vertexNormals}, workLock, state};
+    std::atomic<bool> cancel{false};
 
     explicit TexelBench(std::uint32_t W = 18, std::uint32_t H = 12)
     {
@@ -26,12 +54,18 @@ struct TexelBench {
         BuildFaceNormals(mesh, faceNormals);
         vertexNormals.BuildVertexNormals(mesh);
     }
+    // The worker of one sequence, on the calling thread.
+    int Work(int sequence)
+    {
+        const std::int64_t H = state.TexelGrid.InnerCount(0);
+        SequenceSeat seat(sequence, sequence == kEvenRowSequence ? (H + 1) / 2 : H / 2, cancel);
+        return TexelWorker(job, seat);
+    }
     void RunBoth()  // on threads of their own, as a run starts them
     {
-        std::thread odd(&TexelWorkerOdd, &job), even(&TexelWorkerEven, &job);
+        std::thread odd([this] { Work(kOddRowSequence); }), even([this] { Work(kEvenRowSequence); });
         odd.join();
         even.join();
-        EXPECT_EQ(state.evenRowsDone.load() + state.oddRowsDone.load(), 2);
     }
     std::vector<std::vector<float>> Values() const
     {
@@ -81,11 +115,9 @@ TEST(TexelWorkers, CancelAndAMissingRayBufferStopBeforeAnyTexel)
 {
     TexelBench cancelled;
     cancelled.state.TexelValues.Fill(0.25f);
-    cancelled.state.cancelFlag.store(1);
-    EXPECT_EQ(TexelWorker(cancelled.job, kEvenRows), 0);
-    EXPECT_EQ(cancelled.state.evenRowsDone.load(), 1);
-    EXPECT_EQ(cancelled.state.oddRowsDone.load(), 0);  // only its own flag
-    EXPECT_EQ(TexelWorker(cancelled.job, kOddRows), 0);
+    cancelled.cancel.store(true);
+    EXPECT_EQ(cancelled.Work(kEvenRowSequence), 0);
+    EXPECT_EQ(cancelled.Work(kOddRowSequence), 0);
     for (const auto& column : cancelled.Values())
         for (float v : column) EXPECT_EQ(v, 0.25f);
 
@@ -93,7 +125,7 @@ TEST(TexelWorkers, CancelAndAMissingRayBufferStopBeforeAnyTexel)
     starved.settings.horizontalSpread = starved.settings.verticalSpread = 50000;
     starved.RunBoth();
     EXPECT_EQ(starved.state.scratchFailed.load(), 1);
-    EXPECT_EQ(starved.state.cancelFlag.load(), 1);
+    EXPECT_TRUE(starved.cancel.load());
     for (const auto& column : starved.Values())
         for (float v : column) EXPECT_EQ(v, 0.0f);
 }
@@ -105,10 +137,10 @@ TEST(TexelWorkers, RowsSplitByParityAndOnlyTheEvenWorkerReports)
 
     TexelBench tall(3, 200);
     tall.state.progressPercent = 55;
-    EXPECT_EQ(TexelWorker(tall.job, kOddRows), 1);
+    EXPECT_EQ(tall.Work(kOddRowSequence), 1);
     EXPECT_EQ(tall.state.progressPercent, 0);  // both workers start it at 0
     const auto odd = tall.Values();
-    EXPECT_EQ(TexelWorker(tall.job, kEvenRows), 1);
+    EXPECT_EQ(tall.Work(kEvenRowSequence), 1);
     EXPECT_EQ(tall.state.progressPercent, 99);  // never 100
     const auto expected = tall.Expected();
     for (std::uint32_t x = 0; x < 3; ++x)
@@ -117,9 +149,9 @@ TEST(TexelWorkers, RowsSplitByParityAndOnlyTheEvenWorkerReports)
 
     TexelBench flat(18, 1);  // no odd row at all; the even worker reports 0
     flat.state.progressPercent = 55;
-    EXPECT_EQ(TexelWorker(flat.job, kOddRows), 1);
+    EXPECT_EQ(flat.Work(kOddRowSequence), 1);
     EXPECT_EQ(flat.Values(), std::vector<std::vector<float>>(18, {0.0f}));
-    EXPECT_EQ(TexelWorker(flat.job, kEvenRows), 1);
+    EXPECT_EQ(flat.Work(kEvenRowSequence), 1);
     EXPECT_EQ(flat.state.progressPercent, 0);
     EXPECT_EQ(flat.Values(), flat.Expected());
 }

@@ -20,6 +20,7 @@
 #include "app/mesh/mesh_files.h"
 #include "host/bitmap.h"
 #include "host/dialog.h"
+#include "host/cpu.h"
 #include "host/face_rule.h"
 #include "host/plugin_api.h"
 #include "host/runtime.h"
@@ -277,6 +278,7 @@ int Bake(const CommandOptions& o, std::chrono::steady_clock::time_point started)
     const FoundPlugin plugin = LoadPlugin(o);
     const RunConfigDir config(o);
     StandaloneHost host(config.path(), o.quiet, o.savePartial);
+    host.workerThreads = o.threads > 0 ? o.threads : ProcessorsAvailable();
     LoadScene(o, host);
 
     TimedBitmapManager bitmaps(o.output, host.timings);

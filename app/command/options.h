@@ -27,6 +27,7 @@ struct CommandOptions {
     bool about = false;
     bool quiet = false;
     bool debug = false;
+    int threads = 0;       // worker threads; 0: every processor the process may run on
     bool plain = false;    // hidden: every ray against every face, the reference
     bool timings = false;  // hidden: the run's phases on stderr at the end
     std::optional<bool> savePartial;

@@ -5,8 +5,10 @@
 // exit status from what it saw.
 #pragma once
 
+#include <condition_variable>
 #include <cstdio>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -69,6 +71,9 @@ public:
     // command marks the load and the write).
     RunTimings timings;
 
+    // The worker threads a generation runs (--threads).
+    int workerThreads = 0;
+
     // Interface.
     const char* GetDir(int which) override;
     int GetSelNodeCount() override { return static_cast<int>(selection.size()); }
@@ -82,6 +87,9 @@ public:
     int MessageBox(const char* text, const char* title, unsigned type) override;
     void Sleep(int milliseconds) override;
     std::int64_t Time() override;
+    int WorkerThreadCount() override { return workerThreads; }
+    void SleepUnlessWoken(int milliseconds) override;
+    void WakeSleeper() override;
     HWND AddRollupPage(HINSTANCE instance, int templateId, DLGPROC proc, const char* title, LPARAM param,
                        DWORD flags, int category) override;
     void DeleteRollupPage(HWND page) override;
@@ -96,4 +104,9 @@ private:
     ProgressBar progress_;
     std::optional<bool> savePartial_;
     std::unique_ptr<DialogWindow> page_;
+    // A wake not yet slept through: set by WakeSleeper, cleared by the
+    // sleep it ends.
+    std::mutex wakeLock_;
+    std::condition_variable woken_;
+    bool wakePending_ = false;
 };

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <mutex>
 
+#include "eval/run_engine.h"
 #include "eval/workers.h"
 #include "geom/geom.h"
 #include "host/threads.h"
@@ -80,7 +81,9 @@ private:
     BArray1D<std::uint8_t> started_;
 };
 
-// The user-interface thread's wait: while a thread runs, sleep 500 ms, then
-// under workLock move the bar to trunc(Progress() * 90) and forward a cancel
-// request. Tests before it sleeps. Joins the threads at the end.
-void WaitForWorkers(Interface& ip, ThreadTracker& tracker, std::mutex& workLock);
+// The user-interface thread's wait: while a thread runs, sleep up to 500 ms
+// (less when a thread ends and wakes it), then under workLock move the bar
+// and forward a cancel request. The bar shows the work's ProgressPercent,
+// or trunc(Progress() * 90) without one. Tests before it sleeps. Joins the
+// threads at the end.
+void WaitForWorkers(Interface& ip, ThreadTracker& tracker, std::mutex& workLock, RunWork* work = nullptr);

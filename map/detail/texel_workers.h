@@ -1,48 +1,83 @@
-// The two texel workers of a map run, and the two neighbourhood passes that
+// The texel workers of a map run, and the two neighbourhood passes that
 // clean the finished values.
 //
-// The workers share the rows by parity: the even-row worker also reports
-// progress, the odd-row worker does not. Each walks its rows top to bottom
-// and each row left to right, evaluates the smurl value of every covered
-// texel, optionally modulates it with 3-D noise, and stores it under the
-// run's workLock. Each draws its azimuth offsets from its own generator in
-// that fixed order, so a map comes out the same bit for bit on every run and
-// every machine, however the two threads interleave.
+// The work is two sequences of rows, the even rows and the odd rows, each
+// walked top to bottom and each row left to right. A worker evaluates the
+// smurl value of every covered texel, optionally modulates it with 3-D
+// noise, and stores the row under the run's workLock. The azimuth offsets
+// come from a generator per sequence, drawn once per covered texel in that
+// order: a thread that takes up a sequence part-way puts its generator where
+// the sequence's own would be, so a map comes out the same bit for bit on
+// every run, every machine and every thread count.
 #pragma once
 
+#include <cstdint>
 #include <mutex>
+#include <vector>
 
 #include "eval/eval.h"
 #include "host/mesh.h"
 #include "map/run_state.h"
 
-// What one run hands both workers. They read the mesh, the settings, the
+inline constexpr int kEvenRowSequence = 0;
+inline constexpr int kOddRowSequence = 1;
+
+// What one run hands its workers. They read the mesh, the settings, the
 // tables and the texel grid, none of which changes while they run, and
-// write only the state's values, progress and flags.
+// write only the state's values, progress and flags, and the row
+// bookkeeping below.
 struct TexelJob {
+    TexelJob(const Mesh& m, const UtilitySettings& s, SampleTables t, std::mutex& lock, MapRunState& runState)
+        : mesh(m), settings(s), tables(t), workLock(lock), state(runState)
+    {
+    }
+
     const Mesh& mesh;
     const UtilitySettings& settings;
     SampleTables tables;
     std::mutex& workLock;
     MapRunState& state;
+
+    // Chunked runs only (see PrepareChunkedRows). Per row, the covered
+    // texels of the rows of its parity above it: the draws its sequence made
+    // before it. Then, under workLock, which rows are finished and the
+    // lowest even row that is not.
+    std::vector<std::uint64_t> drawsBefore;
+    std::vector<std::uint8_t> rowFinished;
+    std::uint32_t lowestOpenEvenRow = 0;
 };
 
-// The row selector of TexelWorker.
-inline constexpr int kEvenRows = 1;
-inline constexpr int kOddRows = 0;
+// A texel the workers evaluate: its record names a face of the mesh.
+inline bool IsCovered(const TexelRecord& r, int faceCount) { return r.face >= 0 && r.face < faceCount; }
 
-// Evaluates every covered texel of the selected rows. Tests the cancel flag
-// before every texel: on a cancel it sets its own done flag and returns 0;
-// after its last row it returns 1. Texels it never reaches keep their value.
-// A ray buffer it cannot allocate stops it at once: it raises the state's
-// scratchFailed and cancel flags, sets its own done flag and returns 0.
-int TexelWorker(TexelJob& job, int evenRows);
+// Fills the job's row bookkeeping from the texel grid. Throws
+// std::bad_alloc.
+void PrepareChunkedRows(TexelJob& job);
 
-// Thread entries, each given the run's TexelJob: clear the worker's done
-// flag, run TexelWorker on its rows, set the done flag. The flag is the
-// entry's last touch of the job.
-void TexelWorkerEven(void* job);
-void TexelWorkerOdd(void* job);
+// Works the seat's chunks, each a run of rows of one sequence (a position p
+// of sequence s is row 2p + s). Tests the cancel flag before every texel;
+// on a cancel it stores the texels of the row in hand it has evaluated and
+// returns 0. Texels it never reaches keep their value. Returns 1 once there
+// is no chunk left.
+//
+// In the two-thread split it is the specified worker: it sets the bar to 0,
+// and the even-row worker alone moves it before each of its rows. Chunked,
+// the bar shows the lowest even row not yet finished.
+//
+// A buffer it cannot allocate stops it at once: it raises the state's
+// scratchFailed, cancels the run and returns 0.
+int TexelWorker(TexelJob& job, WorkerSeat& seat);
+
+// The RunWork of a map run over the job.
+class TexelWork final : public RunWork {
+public:
+    explicit TexelWork(TexelJob& job) : job_(job) {}
+    void Work(WorkerSeat& seat) override { TexelWorker(job_, seat); }
+    int ProgressPercent(float) override { return job_.state.progressPercent; }
+
+private:
+    TexelJob& job_;
+};
 
 // The progress the even-row worker reports before row y of a W x H map: the
 // share of all texels in the rows above it, truncated. Never 100.
