@@ -2,6 +2,8 @@
 
 #include <pthread.h>
 
+#include <algorithm>
+#include <chrono>
 #include <new>
 
 namespace {
@@ -44,6 +46,27 @@ private:
 };
 
 }  // namespace
+
+void WakeableSleep::Sleep(int milliseconds, bool (*stop)())
+{
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+    std::unique_lock<std::mutex> lock(lock_);
+    while (!pending_ && !(stop && stop())) {
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= until) break;
+        woken_.wait_for(lock, std::min<std::chrono::steady_clock::duration>(until - now, std::chrono::milliseconds(10)));
+    }
+    pending_ = false;
+}
+
+void WakeableSleep::Wake()
+{
+    {
+        const std::lock_guard<std::mutex> lock(lock_);
+        pending_ = true;
+    }
+    woken_.notify_one();
+}
 
 ThreadStarter& DefaultThreadStarter()
 {

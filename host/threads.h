@@ -3,8 +3,10 @@
 // test can decide when a worker runs and make a start fail.
 #pragma once
 
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
 
 using ThreadEntry = void (*)(void* arg);
 using ThreadHandle = std::uintptr_t;
@@ -18,6 +20,23 @@ public:
     virtual bool Start(ThreadEntry entry, void* arg, std::size_t stackBytes, ThreadHandle& handle) = 0;
     // Waits for a thread Start started to return; once per thread.
     virtual void Join(ThreadHandle handle) = 0;
+};
+
+// A sleep that a wake from another thread ends early. A wake that comes
+// before the sleep begins ends it at once, so that none is lost between a
+// sleeper's last look and its sleep.
+class WakeableSleep {
+public:
+    // Sleeps up to `milliseconds`, until woken, or until `stop` (polled every
+    // 10 ms, for what cannot wake: a signal handler) returns true.
+    void Sleep(int milliseconds, bool (*stop)() = nullptr);
+    // Any thread.
+    void Wake();
+
+private:
+    std::mutex lock_;
+    std::condition_variable woken_;
+    bool pending_ = false;
 };
 
 // The platform's threads. Stateless; any thread may use it.

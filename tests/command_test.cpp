@@ -93,6 +93,13 @@ TEST_F(Command, HelpVersionAndUsageErrors)
     EXPECT_EQ(range.status, 2);
     EXPECT_NE(range.err.find("1 to 100000"), std::string::npos);
 
+    for (const char* threads : {"0", "257", "2x", "-1", "", "some"}) {
+        const CommandResult count = Run({mesh, "-o", (dir / "m.png").string(), "--threads", threads});
+        EXPECT_EQ(count.status, 2) << threads;
+        EXPECT_NE(count.err.find("--threads"), std::string::npos) << threads;
+    }
+    EXPECT_FALSE(fs::exists(dir / "m.png"));
+
     const CommandResult missing = Run({(dir / "nowhere.obj").string(), "-o", (dir / "m.png").string()});
     EXPECT_EQ(missing.status, 2);
     EXPECT_NE(missing.err.find("nowhere.obj"), std::string::npos);

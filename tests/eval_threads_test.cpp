@@ -1,12 +1,16 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <cstdint>
 #include <cmath>
 #include <mutex>
 #include <thread>
 #include <vector>
 
 #include "eval/detail/threads.h"
+#include "eval/eval.h"
 #include "scripted_host.h"
 #include "scripted_threads.h"
 
@@ -132,6 +136,104 @@ TEST(ThreadTracker, FailedSecondStartThrowsAndLeavesAWaitThatEnds)
     WaitForWorkers(host, t, lock);
     EXPECT_EQ(t.RunningCount(), 0);
     EXPECT_EQ(starter.joins, 1);
+}
+
+// Stepped one draw at a time through the whole period, the generator must
+// stand where the jump puts it at every checkpoint.
+TEST(CrtRand, JumpingAheadLandsWhereSteppingDoes)
+{
+    const std::uint64_t checkpoints[] = {0,         1,          2,           3,           1000,       65535,
+                                         65536,     1ull << 20, 123456789ull, 3000000001ull, (1ull << 32) - 1,
+                                         1ull << 32};
+    CrtRand stepped;
+    std::uint64_t drawn = 0;
+    for (std::uint64_t at : checkpoints) {
+        for (; drawn < at; ++drawn) stepped.Next();
+        CrtRand jumped = CrtRand::After(at), here = stepped;
+        for (int i = 0; i < 3; ++i) EXPECT_EQ(jumped.Next(), here.Next()) << "after " << at << " draws";
+    }
+}
+
+// Both sequences' positions, each taken exactly once, on any thread count;
+// two threads take one whole sequence each, the first started the plan's.
+struct Taking final : RunWork {
+    std::mutex lock;
+    std::vector<std::vector<int>> taken{2};
+    std::vector<int> chunksOfThread;
+    void Work(WorkerSeat& seat) override
+    {
+        WorkChunk c;
+        int chunks = 0;
+        while (seat.NextChunk(c)) {
+            ++chunks;
+            std::lock_guard<std::mutex> g(lock);
+            for (std::int64_t p = c.begin; p < c.end; ++p) taken[static_cast<size_t>(c.sequence)].push_back(static_cast<int>(p));
+            seat.AddDone(static_cast<int>(c.end - c.begin));
+        }
+        std::lock_guard<std::mutex> g(lock);
+        chunksOfThread.push_back(chunks);
+    }
+    int ProgressPercent(float share) override { return static_cast<int>(share * 90.0f); }
+};
+
+TEST(RunEngine, EveryPositionOnceOnAnyThreadCount)
+{
+    for (int threads : {1, 2, 3, 7, 64}) {
+        ScriptedHost host;
+        Taking work;
+        RunPlan plan;
+        plan.threads = threads;
+        plan.length[0] = 23;
+        plan.length[1] = 5;
+        plan.firstStarted = 1;
+        plan.chunkLength = 2;
+        plan.totalItems = 28;
+        std::mutex lock;
+        const RunResult r = RunWorkers(host, DefaultThreadStarter(), lock, work, plan);
+        EXPECT_FALSE(r.cancelled || r.startFailed || r.outOfMemory);
+        for (int s = 0; s < 2; ++s) {
+            std::sort(work.taken[static_cast<size_t>(s)].begin(), work.taken[static_cast<size_t>(s)].end());
+            std::vector<int> all(static_cast<size_t>(plan.length[s]));
+            for (size_t i = 0; i < all.size(); ++i) all[i] = static_cast<int>(i);
+            EXPECT_EQ(work.taken[static_cast<size_t>(s)], all) << threads << " threads";
+        }
+        // No idle threads beyond the 15 chunks; two threads, one chunk each.
+        EXPECT_EQ(static_cast<int>(work.chunksOfThread.size()), threads == 64 ? 15 : threads);
+        if (threads == 2) {
+            EXPECT_EQ(work.chunksOfThread, (std::vector<int>{1, 1}));
+        }
+        EXPECT_EQ(host.progress.empty() ? 90 : host.progress.back(), 90);
+    }
+    ScriptedHost host;
+    host.workerThreads = 500;
+    EXPECT_EQ(WorkerThreadsFor(host), kMaxWorkerThreads);
+    host.workerThreads = 0;
+    EXPECT_EQ(WorkerThreadsFor(host), 2);  // a host with no say
+}
+
+TEST(RunEngine, WorkersThatFinishAtOnceEndTheWaitWithin20ms)
+{
+    struct Nothing final : RunWork {
+        void Work(WorkerSeat&) override {}
+        int ProgressPercent(float) override { return 0; }
+    };
+    for (int threads : {2, 3}) {
+        // The workers start only once the wait is about to sleep.
+        GateStarter starter;
+        ScriptedHost host;
+        host.wakes = true;
+        host.onSleep = [&] { starter.open.store(true); };
+        Nothing work;
+        RunPlan plan;
+        plan.threads = threads;
+        plan.length[0] = plan.length[1] = 4;
+        std::mutex lock;
+        const auto start = std::chrono::steady_clock::now();
+        RunWorkers(host, starter, lock, work, plan);
+        const auto took = std::chrono::steady_clock::now() - start;
+        EXPECT_LT(took, std::chrono::milliseconds(20)) << threads << " threads, " << host.sleeps << " sleeps";
+        EXPECT_GE(host.sleeps, 1);
+    }
 }
 
 }  // namespace

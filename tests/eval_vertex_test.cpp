@@ -266,20 +266,23 @@ TEST(VertexColors, CancelDuringWritePhaseStopsAtTheCurrentVertex)
 
 TEST(VertexColors, FailedThreadStartEndsTheRunInOrder)
 {
-    VertexBake bake;
-    GateStarter starter;
-    starter.open = true;
-    starter.failAt = 2;
-    bake.Run(starter);
-    ASSERT_EQ(bake.host.messages.size(), 1u);
-    EXPECT_EQ(bake.host.messages[0].text, "Failed _beginthread call");
-    EXPECT_EQ(bake.host.messages[0].type, MB_OK | MB_ICONINFORMATION);
-    EXPECT_EQ(starter.joins, 1);
-    EXPECT_EQ(bake.host.progressEnds, 1);
-    EXPECT_EQ(bake.tables.vertexNormals.Count(), 0);
-    // The workers' lock is free again.
-    EXPECT_TRUE(bake.tables.workLock.try_lock());
-    bake.tables.workLock.unlock();
+    for (int threads : {2, 7}) {  // the second of two, the fifth of seven
+        VertexBake bake(CreaseMesh(16));
+        bake.host.workerThreads = threads;
+        GateStarter starter;
+        starter.open = true;
+        starter.failAt = threads == 2 ? 2 : 5;
+        bake.Run(starter);
+        ASSERT_EQ(bake.host.messages.size(), 1u);
+        EXPECT_EQ(bake.host.messages[0].text, "Failed _beginthread call");
+        EXPECT_EQ(bake.host.messages[0].type, MB_OK | MB_ICONINFORMATION);
+        EXPECT_EQ(starter.joins, starter.failAt - 1);
+        EXPECT_EQ(bake.host.progressEnds, 1);
+        EXPECT_EQ(bake.tables.vertexNormals.Count(), 0);
+        // The workers' lock is free again.
+        EXPECT_TRUE(bake.tables.workLock.try_lock());
+        bake.tables.workLock.unlock();
+    }
 }
 
 }  // namespace

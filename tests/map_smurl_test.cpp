@@ -151,6 +151,37 @@ TEST(SmurlMap, FullRunWritesTheMapOfASecondRoute)
     EXPECT_EQ(fresh.bitmaps.pixels, expected);
 }
 
+// Every value the bar's percentage takes. Two threads: the odd-row worker,
+// started first (and here run to its end inside its start), sets it to 0;
+// the even-row worker sets 0, then its row's share before each even row.
+// Other counts: from 0, the lowest even row not yet finished, never back.
+TEST(SmurlMap, ProgressTakesTheSpecifiedCourseOnTwoThreadsAndNeverFallsBackOnOthers)
+{
+    MapBake two;
+    std::vector<int> writes;
+    two.state.progressWrites = &writes;
+    GateStarter inline_;
+    inline_.open.store(true);
+    inline_.firstInline = true;
+    two.Run(inline_);
+    std::vector<int> specified = {0, 0};
+    for (int y = 0; y < 14; y += 2) specified.push_back(RowProgress(y, 20, 14));
+    EXPECT_EQ(writes, specified);
+    EXPECT_EQ(two.bitmaps.pixels, two.Expected());
+
+    for (int threads : {1, 3, 7}) {
+        MapBake other;
+        other.host.workerThreads = threads;
+        std::vector<int> course;
+        other.state.progressWrites = &course;
+        other.Run();
+        EXPECT_EQ(other.bitmaps.pixels, two.bitmaps.pixels) << threads << " threads";
+        ASSERT_FALSE(course.empty());
+        EXPECT_TRUE(std::is_sorted(course.begin(), course.end())) << threads << " threads";
+        EXPECT_EQ(course.back(), RowProgress(12, 20, 14));
+    }
+}
+
 TEST(SmurlMap, FaceFiltersAndUnusableMapFaces)
 {
     DebugCapture debug;
@@ -267,8 +298,9 @@ TEST(SmurlMap, FailuresEndTheRunInOrder)
     EXPECT_EQ(starved.host.progressEnds, 1);
     EXPECT_EQ(starved.tables.vertexNormals.Count(), 0);
 
-    for (int failAt : {1, 2}) {
+    for (int failAt : {1, 2, 3}) {  // the third of three threads, too
         MapBake bake;
+        bake.host.workerThreads = failAt == 3 ? 3 : 2;
         GateStarter starter;
         starter.open.store(true);
         starter.failAt = failAt;

@@ -148,6 +148,33 @@ TEST_P(Pins, VertexColours)
     EXPECT_EQ(ColourPin(accumulated), "b818f95eddd8a348") << "accumulate";
 }
 
+// Thread counts cut the rows and the faces into different chunks; every
+// count must still give the pins. 256 threads outnumber both the 50 x 50
+// map's rows and the crate's chunks of faces.
+TEST(PinsOnAnyThreadCount, OneTwoThreeSevenAndMoreThreadsThanWork)
+{
+    ScratchDir scratch;
+    const std::string crate = DUNSMERE_EXAMPLES "/crate.obj";
+    const auto bake = [&](const std::string& threads, std::vector<std::string> args) {
+        args.insert(args.begin(), {"--config-dir", scratch / "config", "--defaults", "-q", "--threads", threads, crate});
+        const CommandResult r = RunProgram(DUNSMERE_COMMAND, args);
+        ASSERT_EQ(r.status, 0) << r.err;
+    };
+    const std::string map = scratch / "map.png", colours = scratch / "colours.obj";
+    for (const char* n : {"1", "2", "3", "7"}) {
+        bake(n, {"--algorithm", "uv-map", "-o", map});
+        EXPECT_EQ(MapPin(map), "488703a48103ba0b") << n << " threads";
+        bake(n, {"--algorithm", "uv-map", "--noise", "-o", map});
+        EXPECT_EQ(MapPin(map), "83e686fbc3bd8e76") << n << " threads, noise";
+        bake(n, {"--algorithm", "vertex-colors", "-o", colours});
+        EXPECT_EQ(ColourPin(colours), "bdcf9657bd1af075") << n << " threads";
+    }
+    bake("256", {"--algorithm", "uv-map", "--size", "50x50", "--horizontal", "24", "--vertical", "10", "-o", map});
+    EXPECT_EQ(MapPin(map), "e075816e9560f550");
+    bake("256", {"--algorithm", "vertex-colors", "-o", colours});
+    EXPECT_EQ(ColourPin(colours), "bdcf9657bd1af075");
+}
+
 INSTANTIATE_TEST_SUITE_P(Routes, Pins, ::testing::Bool(),
                          [](const ::testing::TestParamInfo<bool>& route) { return route.param ? "Plain" : "Scene"; });
 

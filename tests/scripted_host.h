@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "host/core.h"
+#include "host/threads.h"
 
 // A triangle-mesh object made by a conversion; counts its own deletion.
 class ConvertedCopy : public TriObject {
@@ -118,6 +119,9 @@ public:
     int sleeps = 0, cancelQueries = 0;
 
     // Scripted.
+    int workerThreads = 0;           // WorkerThreadCount's answer
+    bool wakes = false;              // SleepUnlessWoken really sleeps, and wakes
+    std::function<void()> onSleep;   // called as SleepUnlessWoken begins
     int cancelAtQuery = -1;          // GetCancel answers 1 from this query on (1-based)
     bool cancelOnceBarPasses90 = false;
     std::function<void()> onCancelQuery;
@@ -165,6 +169,15 @@ public:
         ++sleeps;
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
+    int WorkerThreadCount() override { return workerThreads; }
+    void SleepUnlessWoken(int milliseconds) override
+    {
+        if (onSleep) onSleep();
+        if (!wakes) return Sleep(milliseconds);
+        ++sleeps;
+        wake_.Sleep(milliseconds);
+    }
+    void WakeSleeper() override { wake_.Wake(); }
     std::int64_t Time() override
     {
         const std::int64_t now = clock;
@@ -174,4 +187,5 @@ public:
 
 private:
     bool barPassed90_ = false;
+    WakeableSleep wake_;
 };

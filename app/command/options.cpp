@@ -107,7 +107,7 @@ ParseResult ParseCommandLine(int argc, const char* const* argv)
     app.add_option("--plugins", o.pluginDir, "plug-in folder (default: plugins beside the executable)");
     app.add_flag("--show-settings", o.showSettings, "print the panel and exit without saving");
     app.add_flag("--about", o.about, "print the About box and exit");
-    std::string threads;
+    std::optional<std::string> threads;
     app.add_option("--threads", threads, "worker threads, 1 to 256, or all (default: every CPU this process may use)");
     app.add_flag("-q,--quiet", o.quiet, "no progress bar");
     app.add_flag("--debug", o.debug, "print debug lines to stderr");
@@ -167,10 +167,10 @@ ParseResult ParseCommandLine(int argc, const char* const* argv)
                   {"--map-channel", o.mapChannel, 1, 99}, {"--material-id", o.materialId, 1, 100}};
     for (const auto& r : ranges)
         if (r.value && (*r.value < r.lo || *r.value > r.hi)) return fail(RangeError(r.name, *r.value, r.lo, r.hi));
-    if (!threads.empty() && threads != "all") {
+    if (threads && *threads != "all") {
         int n = 0;
-        const char* end = threads.data() + threads.size();
-        const auto [at, error] = std::from_chars(threads.data(), end, n);
+        const char* end = threads->data() + threads->size();
+        const auto [at, error] = std::from_chars(threads->data(), end, n);
         if (error != std::errc() || at != end || n < 1 || n > 256)
             return fail("dunsmere: --threads wants a number from 1 to 256, or all\n");
         o.threads = n;

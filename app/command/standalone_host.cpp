@@ -2,7 +2,6 @@
 
 #include <unistd.h>
 
-#include <algorithm>
 #include <chrono>
 #include <ctime>
 #include <iostream>
@@ -85,26 +84,11 @@ void StandaloneHost::Sleep(int milliseconds)
 void StandaloneHost::SleepUnlessWoken(int milliseconds)
 {
     timings.Record(RunTimings::kRays);
-    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
-    std::unique_lock<std::mutex> lock(wakeLock_);
-    // In slices, because a signal handler cannot notify: Ctrl-C is still
-    // seen within 10 ms.
-    while (!wakePending_ && CancelSignal() == 0) {
-        const auto now = std::chrono::steady_clock::now();
-        if (now >= until) break;
-        woken_.wait_for(lock, std::min<std::chrono::steady_clock::duration>(until - now, std::chrono::milliseconds(10)));
-    }
-    wakePending_ = false;
+    // Ctrl-C cannot wake the sleep from its handler: it is polled.
+    wake_.Sleep(milliseconds, [] { return CancelSignal() != 0; });
 }
 
-void StandaloneHost::WakeSleeper()
-{
-    {
-        const std::lock_guard<std::mutex> lock(wakeLock_);
-        wakePending_ = true;
-    }
-    woken_.notify_one();
-}
+void StandaloneHost::WakeSleeper() { wake_.Wake(); }
 
 std::int64_t StandaloneHost::Time() { return static_cast<std::int64_t>(std::time(nullptr)); }
 

@@ -5,10 +5,8 @@
 // exit status from what it saw.
 #pragma once
 
-#include <condition_variable>
 #include <cstdio>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -19,6 +17,7 @@
 #include "app/mesh/mesh_file.h"
 #include "host/core.h"
 #include "host/dialog.h"
+#include "host/threads.h"
 
 // An Editable Mesh object: converts to a triangle mesh as itself.
 class EditableMeshObject final : public TriObject {
@@ -104,9 +103,5 @@ private:
     ProgressBar progress_;
     std::optional<bool> savePartial_;
     std::unique_ptr<DialogWindow> page_;
-    // A wake not yet slept through: set by WakeSleeper, cleared by the
-    // sleep it ends.
-    std::mutex wakeLock_;
-    std::condition_variable woken_;
-    bool wakePending_ = false;
+    WakeableSleep wake_;
 };
