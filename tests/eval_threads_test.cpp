@@ -157,7 +157,7 @@ TEST(CrtRand, JumpingAheadLandsWhereSteppingDoes)
 // Both sequences' positions, each taken exactly once, on any thread count;
 // two threads take one whole sequence each, the first started the plan's.
 struct Taking final : RunWork {
-    std::mutex lock;
+    std::mutex lock;  // the run's workLock
     std::vector<std::vector<int>> taken{2};
     std::vector<int> chunksOfThread;
     void Work(WorkerSeat& seat) override
@@ -188,8 +188,7 @@ TEST(RunEngine, EveryPositionOnceOnAnyThreadCount)
         plan.firstStarted = 1;
         plan.chunkLength = 2;
         plan.totalItems = 28;
-        std::mutex lock;
-        const RunResult r = RunWorkers(host, DefaultThreadStarter(), lock, work, plan);
+        const RunResult r = RunWorkers(host, DefaultThreadStarter(), work.lock, work, plan);
         EXPECT_FALSE(r.cancelled || r.startFailed || r.outOfMemory);
         for (int s = 0; s < 2; ++s) {
             std::sort(work.taken[static_cast<size_t>(s)].begin(), work.taken[static_cast<size_t>(s)].end());
