@@ -206,12 +206,13 @@ TEST_F(Command, TimingsLineOnlyWhenAskedWithThePhasesEachRunHas)
     timed.push_back("--timings");
     const CommandResult r = Run(timed);
     ASSERT_EQ(r.status, 0) << r.err;
-    const size_t at = r.err.find("dunsmere: timings: load ");
+    const size_t at = r.err.find("dunsmere: timings: plugin ");
     ASSERT_NE(at, std::string::npos) << r.err;
     const std::string line = r.err.substr(at);
     EXPECT_EQ(line.find('\n'), line.size() - 1) << "not the last line: " << r.err;
     size_t previous = 0;
-    for (const char* phase : {"load ", ", build ", ", rasterize ", ", rays ", ", passes ", ", write "}) {
+    for (const char* phase : {"plugin ", ", load ", ", panel ", ", build ", ", rasterize ", ", rays ", ", passes ",
+                              ", write ", ", close "}) {
         const size_t found = line.find(phase);
         ASSERT_NE(found, std::string::npos) << phase << " missing: " << line;
         EXPECT_GT(found, previous) << phase << " out of order: " << line;

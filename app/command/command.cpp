@@ -84,7 +84,7 @@ void LoadScene(const CommandOptions& o, StandaloneHost& host)
     host.timings.Record(RunTimings::kLoad);
     for (const std::string& path : o.meshes)
         host.nodes.push_back(std::make_unique<SceneNode>(fs::path(path).stem().string(), ReadMeshFile(path)));
-    host.timings.Record(RunTimings::kLoadEnd);
+    host.timings.Record(RunTimings::kPanel);
     if (o.select.empty()) {
         for (auto& node : host.nodes) host.selection.push_back(node.get());
     } else {
@@ -269,15 +269,17 @@ int WithPanelOpen(const CommandOptions& o, StandaloneHost& host, const FileBitma
     if (algorithm == "uv-map") WarnOfFacesLeftOut(host, panel);
     panel.Press("generate");
     RecordOutput(o, algorithm, host, bitmaps);
-    host.timings.Record(RunTimings::kWriteEnd);
+    host.timings.Record(RunTimings::kClose);
     return -1;  // a bake: the outcome decides once the panel is closed
 }
 
 int Bake(const CommandOptions& o, std::chrono::steady_clock::time_point started)
 {
+    const auto pluginStart = std::chrono::steady_clock::now();
     const FoundPlugin plugin = LoadPlugin(o);
     const RunConfigDir config(o);
     StandaloneHost host(config.path(), o.quiet, o.savePartial);
+    host.timings.Record(RunTimings::kPlugin, pluginStart);
     host.workerThreads = o.threads > 0 ? o.threads : ProcessorsAvailable();
     LoadScene(o, host);
 
@@ -290,6 +292,7 @@ int Bake(const CommandOptions& o, std::chrono::steady_clock::time_point started)
         const int status = Reported([&] { return WithPanelOpen(o, host, bitmaps, panel); });
         if (status >= 0) return status;
     }
+    host.timings.Record(RunTimings::kEnd);
 
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     const int status = ExitStatus(host.outcome, CancelSignal());

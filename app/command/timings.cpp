@@ -5,16 +5,16 @@
 namespace {
 
 // A phase name per mark; null for a mark that only ends the phase before it.
-constexpr const char* kPhaseNames[RunTimings::kMarkCount] = {"load", nullptr, "build",  "rasterize",
-                                                            "rays", "passes", "write", nullptr};
+constexpr const char* kPhaseNames[RunTimings::kMarkCount] = {"plugin", "load",   "panel", "build", "rasterize",
+                                                            "rays",   "passes", "write", "close", nullptr};
 
 }  // namespace
 
-void RunTimings::Record(Mark mark)
+void RunTimings::Record(Mark mark, std::chrono::steady_clock::time_point at)
 {
     for (int later = mark; later < kMarkCount; ++later)
         if (at_[static_cast<size_t>(later)]) return;
-    at_[static_cast<size_t>(mark)] = std::chrono::steady_clock::now();
+    at_[static_cast<size_t>(mark)] = at;
 }
 
 std::string RunTimings::Line() const
@@ -29,7 +29,7 @@ std::string RunTimings::Line() const
         const double seconds =
             std::chrono::duration<double>(*at_[static_cast<size_t>(next)] - *at_[static_cast<size_t>(m)]).count();
         char part[64];
-        std::snprintf(part, sizeof part, "%s%s %.2f s", separator, kPhaseNames[m], seconds);
+        std::snprintf(part, sizeof part, "%s%s %.3f s", separator, kPhaseNames[m], seconds);
         line += part;
         separator = ", ";
     }

@@ -2,12 +2,15 @@
 // plug-in reports no phases of its own, so each phase runs from the first
 // call that marks its start to the next recorded mark.
 //
+//   plugin     finding and loading the plug-in library (the command marks it)
 //   load       reading the mesh files (the command marks it)
+//   panel      opening the panel: the settings file read, the controls set
 //   build      ProgressStart to the first ProgressUpdate: normals, ray scene
 //   rasterize  that update to the first Sleep, the wait loop's start
 //   rays       the first Sleep to the completion (or elapsed-time) message
 //   passes     that message to the start of the write
 //   write      the bitmap or mesh write (the command marks it)
+//   close      closing the panel, which saves the settings file
 //
 // A phase whose start never came is left out and the phase before it runs
 // on to the next mark. User-interface thread only.
@@ -20,13 +23,13 @@
 
 class RunTimings {
 public:
-    enum Mark { kLoad, kLoadEnd, kBuild, kRasterize, kRays, kPasses, kWrite, kWriteEnd, kMarkCount };
+    enum Mark { kPlugin, kLoad, kPanel, kBuild, kRasterize, kRays, kPasses, kWrite, kClose, kEnd, kMarkCount };
 
     // Records MARK now, unless it or a later mark is already recorded:
     // only the first call of each kind counts, and only in phase order.
-    void Record(Mark mark);
+    void Record(Mark mark, std::chrono::steady_clock::time_point at = std::chrono::steady_clock::now());
 
-    // "dunsmere: timings: load 0.12 s, build 0.03 s, ..." with a newline;
+    // "dunsmere: timings: plugin 0.004 s, load 0.120 s, ..." with a newline;
     // the phases that both began and ended.
     std::string Line() const;
 
