@@ -77,12 +77,24 @@ FoundPlugin LoadPlugin(const CommandOptions& o)
     return plugin;
 }
 
+bool LoadCancelled() { return CancelSignal() != 0; }
+
 // One node per mesh file, the selection, and the selected nodes' faces.
-void LoadScene(const CommandOptions& o, StandaloneHost& host)
+// False when a signal cancelled the loading: the run then ends as cancelled.
+bool LoadScene(const CommandOptions& o, StandaloneHost& host)
 {
     host.timings.Record(RunTimings::kLoad);
-    for (const std::string& path : o.meshes)
-        host.nodes.push_back(std::make_unique<SceneNode>(fs::path(path).stem().string(), ReadMeshFile(path)));
+    const MeshReading reading{o.importLimits, &LoadCancelled};
+    for (const std::string& path : o.meshes) {
+        try {
+            MeshFile file = ReadMeshFile(path, reading);
+            for (const std::string& w : file.warnings) std::fprintf(stderr, "dunsmere: warning: %s\n", w.c_str());
+            host.nodes.push_back(std::make_unique<SceneNode>(fs::path(path).stem().string(), std::move(file)));
+        } catch (const MeshReadCancelled&) {
+            return false;
+        }
+        if (LoadCancelled()) return false;
+    }
     host.timings.Record(RunTimings::kLoadEnd);
     if (o.select.empty()) {
         for (auto& node : host.nodes) host.selection.push_back(node.get());
@@ -98,7 +110,7 @@ void LoadScene(const CommandOptions& o, StandaloneHost& host)
             host.selection.push_back(pick);
         }
     }
-    if (o.selectFaces.empty()) return;
+    if (o.selectFaces.empty()) return true;
     const std::vector<int> faces = *ParseFaceRanges(o.selectFaces);
     for (SceneNode* node : host.selection) {
         Mesh& mesh = node->CurrentMesh();
@@ -108,6 +120,7 @@ void LoadScene(const CommandOptions& o, StandaloneHost& host)
         mesh.faceSel.ClearAll();
         for (int f : faces) mesh.faceSel.Set(f);
     }
+    return true;
 }
 
 // The command's bitmap manager, noting when the map's write begins: the
@@ -277,7 +290,7 @@ int Bake(const CommandOptions& o, std::chrono::steady_clock::time_point started)
     const FoundPlugin plugin = LoadPlugin(o);
     const RunConfigDir config(o);
     StandaloneHost host(config.path(), o.quiet, o.savePartial);
-    LoadScene(o, host);
+    if (!LoadScene(o, host)) return ExitStatus(host.outcome, CancelSignal());
 
     TimedBitmapManager bitmaps(o.output, host.timings);
     {

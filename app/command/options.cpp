@@ -116,6 +116,11 @@ ParseResult ParseCommandLine(int argc, const char* const* argv)
     app.add_option("--save-partial", savePartial, "after a cancel, save the partial map: yes | no")
         ->check(CLI::IsMember({"yes", "no"}));
 
+    std::optional<double> importLimits;
+    app.add_option("--import-limits", importLimits,
+                   "multiply the mesh importer's limits on memory, CPU time and stack by F (at least 1)")
+        ->type_name("F");
+
     ParseResult result;
     try {
         app.parse(argc, argv);
@@ -164,6 +169,11 @@ ParseResult ParseCommandLine(int argc, const char* const* argv)
                   {"--map-channel", o.mapChannel, 1, 99}, {"--material-id", o.materialId, 1, 100}};
     for (const auto& r : ranges)
         if (r.value && (*r.value < r.lo || *r.value > r.hi)) return fail(RangeError(r.name, *r.value, r.lo, r.hi));
+    if (importLimits) {
+        if (!std::isfinite(*importLimits) || *importLimits < 1.0)
+            return fail("dunsmere: --import-limits wants a number of at least 1\n");
+        o.importLimits = *importLimits;
+    }
     if (!o.selectFaces.empty() && !ParseFaceRanges(o.selectFaces))
         return fail("dunsmere: --select-faces wants ranges such as 0-99,250\n");
 

@@ -16,7 +16,10 @@
 
 #include "app/mesh/mesh_file.h"
 
-MeshFile ReadMeshFile(const std::string& path);
+// Throws MeshFileError "PATH: not a regular file" at once for a FIFO, a
+// device or a directory, symbolic links followed; MeshReadCancelled when
+// READING's cancel is answered yes.
+MeshFile ReadMeshFile(const std::string& path, const MeshReading& reading = {});
 
 // Writes CHANGED, read from ORIGINAL and normally differing from it only in
 // its vertex colours, to PATH in the format PATH's extension names (the
