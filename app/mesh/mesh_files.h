@@ -3,7 +3,8 @@
 //
 // Wavefront OBJ (.obj, any letter case) goes through our own line reader,
 // which refuses what it cannot read exactly; every other extension goes to
-// assimp, whose scene is flattened into one mesh. Writing serves the vertex
+// assimp, run in a child process under limits, whose scene is flattened into
+// one mesh. Writing serves the vertex
 // colour output: .obj, .ply, .glb and .gltf (whose buffer goes to a .bin
 // file of the same stem beside it), the format chosen by the extension. A
 // write goes to a fresh temporary beside the target and is renamed over it at
