@@ -78,12 +78,24 @@ FoundPlugin LoadPlugin(const CommandOptions& o)
     return plugin;
 }
 
+bool LoadCancelled() { return CancelSignal() != 0; }
+
 // One node per mesh file, the selection, and the selected nodes' faces.
-void LoadScene(const CommandOptions& o, StandaloneHost& host)
+// False when a signal cancelled the loading: the run then ends as cancelled.
+bool LoadScene(const CommandOptions& o, StandaloneHost& host)
 {
     host.timings.Record(RunTimings::kLoad);
-    for (const std::string& path : o.meshes)
-        host.nodes.push_back(std::make_unique<SceneNode>(fs::path(path).stem().string(), ReadMeshFile(path)));
+    const MeshReading reading{o.importLimits, &LoadCancelled};
+    for (const std::string& path : o.meshes) {
+        try {
+            MeshFile file = ReadMeshFile(path, reading);
+            for (const std::string& w : file.warnings) std::fprintf(stderr, "dunsmere: warning: %s\n", w.c_str());
+            host.nodes.push_back(std::make_unique<SceneNode>(fs::path(path).stem().string(), std::move(file)));
+        } catch (const MeshReadCancelled&) {
+            return false;
+        }
+        if (LoadCancelled()) return false;
+    }
     host.timings.Record(RunTimings::kPanel);
     if (o.select.empty()) {
         for (auto& node : host.nodes) host.selection.push_back(node.get());
@@ -99,7 +111,7 @@ void LoadScene(const CommandOptions& o, StandaloneHost& host)
             host.selection.push_back(pick);
         }
     }
-    if (o.selectFaces.empty()) return;
+    if (o.selectFaces.empty()) return true;
     const std::vector<int> faces = *ParseFaceRanges(o.selectFaces);
     for (SceneNode* node : host.selection) {
         Mesh& mesh = node->CurrentMesh();
@@ -109,6 +121,7 @@ void LoadScene(const CommandOptions& o, StandaloneHost& host)
         mesh.faceSel.ClearAll();
         for (int f : faces) mesh.faceSel.Set(f);
     }
+    return true;
 }
 
 // The command's bitmap manager, noting when the map's write begins: the
@@ -281,7 +294,7 @@ int Bake(const CommandOptions& o, std::chrono::steady_clock::time_point started)
     StandaloneHost host(config.path(), o.quiet, o.savePartial);
     host.timings.Record(RunTimings::kPlugin, pluginStart);
     host.workerThreads = o.threads > 0 ? o.threads : ProcessorsAvailable();
-    LoadScene(o, host);
+    if (!LoadScene(o, host)) return ExitStatus(host.outcome, CancelSignal());
 
     TimedBitmapManager bitmaps(o.output, host.timings);
     {

@@ -119,6 +119,11 @@ ParseResult ParseCommandLine(int argc, const char* const* argv)
     app.add_option("--save-partial", savePartial, "after a cancel, save the partial map: yes | no")
         ->check(CLI::IsMember({"yes", "no"}));
 
+    std::optional<double> importLimits;
+    app.add_option("--import-limits", importLimits,
+                   "multiply the mesh importer's limits on memory, CPU time and stack by F (at least 1)")
+        ->type_name("F");
+
     ParseResult result;
     try {
         app.parse(argc, argv);
@@ -174,6 +179,11 @@ ParseResult ParseCommandLine(int argc, const char* const* argv)
         if (error != std::errc() || at != end || n < 1 || n > 256)
             return fail("dunsmere: --threads wants a number from 1 to 256, or all\n");
         o.threads = n;
+    }
+    if (importLimits) {
+        if (!std::isfinite(*importLimits) || *importLimits < 1.0)
+            return fail("dunsmere: --import-limits wants a number of at least 1\n");
+        o.importLimits = *importLimits;
     }
     if (!o.selectFaces.empty() && !ParseFaceRanges(o.selectFaces))
         return fail("dunsmere: --select-faces wants ranges such as 0-99,250\n");

@@ -31,6 +31,7 @@ struct CommandOptions {
     bool plain = false;    // hidden: every ray against every face, the reference
     bool timings = false;  // hidden: the run's phases on stderr at the end
     std::optional<bool> savePartial;
+    double importLimits = 1.0;  // multiplies the mesh importer's limits; at least 1
 };
 
 // The result of parsing: options to run with, or an exit (help, version,

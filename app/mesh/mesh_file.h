@@ -29,6 +29,22 @@ inline MeshFileError::MeshFileError(const std::string& file, const std::string& 
 {
 }
 
+// What a read of a mesh file is thrown out with when the user cancels it:
+// not an input error, the run ends as cancelled.
+class MeshReadCancelled : public std::exception {
+public:
+    const char* what() const noexcept override { return "reading cancelled"; }
+};
+
+// How a mesh file is read. Files read through assimp are imported in a child
+// process whose limits (app/mesh/import_child.h) LIMIT_FACTOR multiplies;
+// CANCELLED, when given, is asked while the child runs and a true answer
+// ends the read with MeshReadCancelled.
+struct MeshReading {
+    double limitFactor = 1.0;
+    bool (*cancelled)() = nullptr;
+};
+
 enum class MeshFormat { kObj, kAssimp };
 
 // An OBJ line kept for writing back (mtllib, usemtl, s, g or o): its text as
@@ -55,6 +71,8 @@ struct MeshFile {
     std::vector<std::string> materialNames;
     // Whether the file gave vertex colours (channel 0 then exists).
     bool hadColors = false;
+    // What the user should hear of the reading, each "FILE: WHAT".
+    std::vector<std::string> warnings;
 
     // OBJ input only.
     std::vector<ObjLine> objLines;     // in file order

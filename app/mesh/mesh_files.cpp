@@ -1,5 +1,7 @@
 #include "app/mesh/mesh_files.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <bit>
 #include <cstdint>
@@ -20,15 +22,28 @@ bool SameBits(const VertColor& a, const VertColor& b)
 
 size_t Index(DWORD i) { return static_cast<size_t>(i); }
 
+// A FIFO, a device or a directory, behind any number of symbolic links, is
+// refused before a reader can block on it or read it without end. Told by
+// stat(), which opens nothing: opening a FIFO can block and opening a device
+// can act. A path stat() cannot follow is left to the reader's own message.
+void RefuseIfNotRegular(const std::string& path)
+{
+    struct stat info {};
+    if (stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) throw MeshFileError(path, "not a regular file");
+}
+
 }  // namespace
 
-MeshFile ReadMeshFile(const std::string& path)
+MeshFile ReadMeshFile(const std::string& path, const MeshReading& reading)
 {
+    RefuseIfNotRegular(path);
     try {
-        MeshFile file = LowerExtension(path) == "obj" ? ReadObjFile(path) : ReadAssimpFile(path);
+        MeshFile file = LowerExtension(path) == "obj" ? ReadObjFile(path) : ReadAssimpFile(path, reading);
         file.path = path;
         return file;
     } catch (const MeshFileError&) {
+        throw;
+    } catch (const MeshReadCancelled&) {
         throw;
     } catch (const std::exception& e) {
         // What a library throws becomes ours, so that it names the file.

@@ -3,7 +3,8 @@
 //
 // Wavefront OBJ (.obj, any letter case) goes through our own line reader,
 // which refuses what it cannot read exactly; every other extension goes to
-// assimp, whose scene is flattened into one mesh. Writing serves the vertex
+// assimp, run in a child process under limits, whose scene is flattened into
+// one mesh. Writing serves the vertex
 // colour output: .obj, .ply, .glb and .gltf (whose buffer goes to a .bin
 // file of the same stem beside it), the format chosen by the extension. A
 // write goes to a fresh temporary beside the target and is renamed over it at
@@ -16,7 +17,10 @@
 
 #include "app/mesh/mesh_file.h"
 
-MeshFile ReadMeshFile(const std::string& path);
+// Throws MeshFileError "PATH: not a regular file" at once for a FIFO, a
+// device or a directory, symbolic links followed; MeshReadCancelled when
+// READING's cancel is answered yes.
+MeshFile ReadMeshFile(const std::string& path, const MeshReading& reading = {});
 
 // Writes CHANGED, read from ORIGINAL and normally differing from it only in
 // its vertex colours, to PATH in the format PATH's extension names (the

@@ -10,7 +10,7 @@
 #include "app/mesh/mesh_file.h"
 
 MeshFile ReadObjFile(const std::string& path);
-MeshFile ReadAssimpFile(const std::string& path);
+MeshFile ReadAssimpFile(const std::string& path, const MeshReading& reading);
 bool AssimpReads(const std::string& extension);
 
 void WriteObjFile(const MeshFile& original, const Mesh& changed, const std::string& path);
