@@ -12,8 +12,9 @@
 //   DUNSMERE_TEST_FAULT="alloc N BYTES"
 //     the Nth allocation through operator new of at least BYTES fails.
 //
-// At exit it reports every regular file still open ("fault hook: left open
-// PATH"), so that a test sees a descriptor that was never closed.
+// At exit it reports every regular file the process opened and left open
+// ("fault hook: left open PATH"), so that a test sees a descriptor that was
+// never closed; those it was started with are not its own.
 #include <dirent.h>
 #include <unistd.h>
 
@@ -42,6 +43,7 @@ struct Fault {
 Fault g_fault;
 std::atomic<long> g_seen{0};
 std::atomic<bool> g_allocArmed{false};
+bool g_inherited[1024] = {};
 
 int ErrnoOf(const char* what)
 {
@@ -91,27 +93,39 @@ int OnFileStep(FileStep step, const char* target)
     return ErrnoOf(g_fault.what);
 }
 
-void ReportOpenFiles()
+// Calls FN with every descriptor open now but the directory's own.
+template <class Fn>
+void ForEachOpen(Fn&& fn)
 {
     DIR* d = opendir("/proc/self/fd");
     if (!d) return;
     while (const dirent* entry = readdir(d)) {
         const int fd = std::atoi(entry->d_name);
-        if (fd <= 2 || fd == dirfd(d)) continue;
+        if (fd > 2 && fd != dirfd(d)) fn(fd);
+    }
+    closedir(d);
+}
+
+void ReportOpenFiles()
+{
+    ForEachOpen([](int fd) {
+        if (fd < 1024 && g_inherited[fd]) return;
         struct stat st {};
-        if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) continue;
+        if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return;
         char link[64], path[4096] = {};
         std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
         const ssize_t n = readlink(link, path, sizeof path - 1);
         // The loaded libraries are mapped, not open; anything left is ours.
         std::fprintf(stderr, "fault hook: left open %s\n", n > 0 ? path : "?");
-    }
-    closedir(d);
+    });
 }
 
 struct Install {
     Install()
     {
+        ForEachOpen([](int fd) {
+            if (fd < 1024) g_inherited[fd] = true;
+        });
         std::atexit(&ReportOpenFiles);
         const char* spec = std::getenv("DUNSMERE_TEST_FAULT");
         if (!spec) return;

@@ -179,6 +179,23 @@ TEST_F(OutputSafety, InjectedFailuresEndInOrderAndKeepTheOldFile)
     }
 }
 
+// Permission bits stop nothing for root, as sessions and CI run.
+TEST_F(OutputSafety, ReadOnlyFolderKeepsTheOldFile)
+{
+    if (::geteuid() == 0) GTEST_SKIP() << "root writes anywhere";
+    const std::string out = dir + "/maps/map.png";
+    fs::create_directory(dir + "/maps");
+    ASSERT_EQ(Map(out).status, 0);
+    const std::string before = ReadAll(out);
+    fs::permissions(dir + "/maps", fs::perms::owner_read | fs::perms::owner_exec);
+    const CommandResult r = Map(out, "", "80x80");
+    fs::permissions(dir + "/maps", fs::perms::owner_all);
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_EQ(Count(r.err, "Permission denied"), 1u) << r.err;
+    EXPECT_EQ(ReadAll(out), before);
+    EXPECT_EQ(Temporaries(dir), std::vector<std::string>{});
+}
+
 TEST_F(OutputSafety, FailedSettingsSaveKeepsTheOldSettings)
 {
     ASSERT_EQ(Map(dir + "/a.png").status, 0);
