@@ -243,25 +243,12 @@ std::optional<std::string> ReadValue(const char* section, const char* key, const
     return Lookup(SplitLines(bytes), Trim(section), Trim(key));
 }
 
-bool WriteAll(int fd, std::string_view data)
-{
-    while (!data.empty()) {
-        const ssize_t n = ::write(fd, data.data(), data.size());
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        data.remove_prefix(static_cast<size_t>(n));
-    }
-    return true;
-}
-
 // The caller holds the lock; the temporary's unique name still guards
 // against a leftover from a writer that died mid-save.
 bool ReplaceFile(const std::string& target, const std::string& bytes)
 {
     TemporaryFile temp(target);
-    return temp.fd() >= 0 && WriteAll(temp.fd(), bytes) && temp.Commit();
+    return temp.fd() >= 0 && temp.Write(bytes.data(), bytes.size()) && temp.Commit();
 }
 
 bool WriteLocked(std::string_view section, const ProfileEntries& entries, const std::string& target)

@@ -21,6 +21,10 @@
 inline constexpr std::size_t kTemporaryPathBytes = 4096;
 // How many temporaries may be remembered at once.
 inline constexpr int kTemporarySlots = 8;
+// A target's file name is cut to this many bytes in its temporary's name, so
+// that the temporary's name ("NAME.PID-COUNT.tmp") stays a valid 255-byte
+// file name.
+inline constexpr std::size_t kTemporaryStemBytes = 229;
 
 // Remembers PATH as a temporary in progress. Returns the slot to forget it
 // by, or -1 when the path is too long or every slot is taken (the write then
@@ -34,12 +38,36 @@ DUNSMERE_HOST_API void ForgetTemporaryFile(int slot);
 // writer until that writer forgets it. Async-signal-safe.
 DUNSMERE_HOST_API void RemoveTemporaryFiles();
 
+// Marks every temporary remembered now as abandoned: its Commit fails with
+// ECANCELED and the target keeps its old file. Temporaries made later are
+// not affected. Async-signal-safe; a cancel calls it so that a write under
+// way when the cancel came does not replace its target.
+DUNSMERE_HOST_API void AbandonTemporaryFiles();
+
+// The steps of a replace that a test can make fail.
+enum class FileStep { kWrite, kSync, kRename };
+// Asked before each write, sync and rename of a temporary, with the path of
+// its target; a non-zero answer is that step's errno and the step is not
+// made. For tests, which cannot make a disk fill up or a root-run rename be
+// refused; none is installed otherwise.
+using FileFaultHook = int (*)(FileStep step, const char* target);
+DUNSMERE_HOST_API void SetFileFaultHook(FileFaultHook hook);
+
 // A fresh file beside TARGET, created exclusively so that it is never anyone
 // else's, given the permissions of the file it will replace (a new file gets
 // the umask's), and remembered above while it exists. Commit syncs it and
 // renames it over the target, so the target is at every moment either the
 // old file or the complete new one; otherwise the destructor closes and
 // removes it. No function here throws.
+//
+// A TARGET that is a symbolic link is written through: the temporary goes
+// beside the file the link leads to, which the rename replaces, and the link
+// stays. Before the temporary is made, temporaries of the same target left
+// by processes that no longer exist are removed.
+//
+// Signals are held back while a temporary is created and remembered and
+// while it is renamed and forgotten, so that a handler never finds a file
+// of ours that it cannot see, nor forgets one that is still there.
 class DUNSMERE_HOST_API TemporaryFile {
 public:
     explicit TemporaryFile(const std::string& target);
@@ -51,6 +79,15 @@ public:
     // then holds the errno).
     int fd() const { return fd_; }
     int error() const { return error_; }
+    // The file the rename will replace: TARGET with its links followed.
+    const std::string& target() const { return target_; }
+    // The temporary's path; "" when there is none.
+    const std::string& path() const { return path_; }
+
+    // Writes all of DATA at the file's offset; false with errno set when it
+    // could not. Writers use it rather than write(2) on fd(), so that a test
+    // can make a chosen write fail.
+    bool Write(const void* data, std::size_t size);
 
     // Syncs, closes and renames the file over the target, then syncs the
     // directory; false with errno set when it could not.

@@ -17,7 +17,8 @@
 extern char** environ;
 
 struct CommandResult {
-    int status = -1;
+    int status = -1;  // the exit status, or 128 + the signal that ended it
+    int signal = 0;   // the signal that ended it, 0 when it exited
     std::string out, err;
 };
 
@@ -75,5 +76,6 @@ inline CommandResult RunProgram(const std::string& program, const std::vector<st
     int status = 0;
     waitpid(pid, &status, 0);
     r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    r.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
     return r;
 }

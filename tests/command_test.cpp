@@ -313,6 +313,7 @@ TEST_F(Command, CtrlCCancelsAndSavesNothingUnlessAsked)
     CommandResult r = Run(args, cancelAtFirstProgress(SIGINT));
     EXPECT_TRUE(sent);
     EXPECT_EQ(r.status, 130) << r.err;
+    EXPECT_EQ(r.signal, SIGINT) << "a cancel ends by its signal, so that a shell loop stops";
     EXPECT_NE(r.err.find("Save Partial Bitmap?"), std::string::npos);
     EXPECT_FALSE(fs::exists(out));
 
@@ -321,6 +322,7 @@ TEST_F(Command, CtrlCCancelsAndSavesNothingUnlessAsked)
     args.push_back("yes");
     r = Run(args, cancelAtFirstProgress(SIGTERM));
     EXPECT_EQ(r.status, 143) << r.err;
+    EXPECT_EQ(r.signal, SIGTERM);
     EXPECT_TRUE(fs::exists(out));
     for (const auto& entry : fs::directory_iterator(dir))
         EXPECT_EQ(entry.path().filename().string().find(".tmp"), std::string::npos) << entry.path();

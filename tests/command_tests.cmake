@@ -18,3 +18,13 @@ set_target_properties(old_plugin PROPERTIES PREFIX "" SUFFIX ".dlu" OUTPUT_NAME 
 target_compile_definitions(command_tests PRIVATE
     OLD_PLUGIN="$<TARGET_FILE:old_plugin>" REAL_PLUGIN="$<TARGET_FILE:Dunsmere>")
 add_dependencies(command_tests old_plugin)
+
+# The command with a hook for one failure a test chooses, in the folder of
+# the real one so that it finds the same plug-in.
+add_executable(dunsmere_faulty ${PROJECT_SOURCE_DIR}/app/command/main.cpp fault_hooks.cpp)
+target_link_libraries(dunsmere_faulty PRIVATE dunsmere_command)
+set_target_properties(dunsmere_faulty PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/bin)
+add_dependencies(dunsmere_faulty Dunsmere)
+target_sources(command_tests PRIVATE output_safety_test.cpp)
+target_compile_definitions(command_tests PRIVATE DUNSMERE_FAULTY_COMMAND="$<TARGET_FILE:dunsmere_faulty>")
+add_dependencies(command_tests dunsmere_faulty)

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -34,7 +35,8 @@ void Fail(const std::string& message) { std::fprintf(stderr, "dunsmere: %s\n", m
 
 // The one place where what a step throws becomes its message and the exit
 // status: a CommandError carries its own; a mesh file that cannot be read
-// is an input error.
+// is an input error; memory that cannot be had is a failure like any other,
+// not a bug.
 template <class Steps>
 int Reported(Steps&& steps)
 {
@@ -46,6 +48,9 @@ int Reported(Steps&& steps)
     } catch (const MeshFileError& e) {
         Fail(e.what());
         return kExitUsage;
+    } catch (const std::bad_alloc&) {
+        Fail("out of memory");
+        return kExitFailed;
     }
 }
 
@@ -262,6 +267,8 @@ void RecordOutput(const CommandOptions& o, const std::string& algorithm, Standal
         outcome.written = true;
     } catch (const MeshFileError& e) {
         Fail(e.what());
+    } catch (const std::bad_alloc&) {
+        Fail("cannot write " + o.output + ": out of memory");
     }
 }
 

@@ -1,10 +1,24 @@
-// Ctrl-C, SIGTERM and SIGHUP as the host's cancel request. The first signal
-// is remembered and reaches the plug-in at its next cancel query; a second
-// one removes any temporary file and ends the process at once.
+// Ctrl-C, SIGTERM and SIGHUP as the host's cancel request.
+//
+// The first signal is remembered and reaches the plug-in at its next cancel
+// query; a write under way when it comes is abandoned, so its target keeps
+// the old file. Any of the three arriving within kOneCancelMs of the first
+// belongs to the same cancel (`timeout`, for one, signals both the process
+// and its group). A later one removes any temporary file and ends the
+// process at once, as EndBySignal does with the first signal.
+//
+// SIGPIPE is ignored, so that a closed stderr never ends a run: what the
+// command writes there is advice, and a failure to write it is no failure.
 #pragma once
+
+inline constexpr int kOneCancelMs = 200;
 
 void InstallCancelSignals();
 // The first signal received, or 0.
 int CancelSignal();
-// The exit status a cancel by that signal ends with: 130, 143 or 129.
+// The status a shell shows for a run ended by that signal: 130, 143 or 129.
 int CancelStatus(int signal);
+// Ends the process by SIGNAL with its default action, so that whoever waits
+// for it sees a death by that signal (a shell loop stops). Streams are not
+// flushed. Async-signal-safe.
+[[noreturn]] void EndBySignal(int signal);

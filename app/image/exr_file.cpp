@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <exception>
+#include <new>
 #include <system_error>
 #include <vector>
 
@@ -23,20 +24,11 @@ namespace {
 
 class DescriptorStream : public Imf::OStream {
 public:
-    DescriptorStream(int fd, const char* name) : Imf::OStream(name), fd_(fd) {}
+    DescriptorStream(TemporaryFile& out, const char* name) : Imf::OStream(name), out_(out), fd_(out.fd()) {}
 
     void write(const char c[], int n) override
     {
-        size_t left = static_cast<size_t>(n);
-        while (left > 0) {
-            const ssize_t done = ::write(fd_, c, left);
-            if (done < 0) {
-                if (errno == EINTR) continue;
-                Fail();
-            }
-            c += done;
-            left -= static_cast<size_t>(done);
-        }
+        if (n > 0 && !out_.Write(c, static_cast<size_t>(n))) Fail();
     }
 
     uint64_t tellp() override
@@ -61,13 +53,14 @@ private:
         throw Iex::IoExc(std::generic_category().message(errno_));
     }
 
+    TemporaryFile& out_;
     int fd_;
     int errno_ = 0;
 };
 
 }  // namespace
 
-bool WriteExr(int fd, const char* name, int width, int height, const BMM_Color_64* pixels, std::string& reason)
+bool WriteExr(TemporaryFile& out, const char* name, int width, int height, const BMM_Color_64* pixels, std::string& reason)
 {
     try {
         const size_t count = static_cast<size_t>(width) * static_cast<size_t>(height);
@@ -77,7 +70,7 @@ bool WriteExr(int fd, const char* name, int width, int height, const BMM_Color_6
             halves[i] = Imf::Rgba(half(static_cast<float>(p.r) / 65535.0f), half(static_cast<float>(p.g) / 65535.0f),
                                   half(static_cast<float>(p.b) / 65535.0f), half(static_cast<float>(p.a) / 65535.0f));
         }
-        DescriptorStream stream(fd, name);
+        DescriptorStream stream(out, name);
         {
             Imf::Header header(width, height);  // ZIP compression, increasing y: row 0 first
             Imf::RgbaOutputFile file(stream, header, Imf::WRITE_RGBA);
@@ -89,6 +82,8 @@ bool WriteExr(int fd, const char* name, int width, int height, const BMM_Color_6
             return false;
         }
         return true;
+    } catch (const std::bad_alloc&) {
+        reason = "out of memory";
     } catch (const std::exception& e) {
         reason = e.what();
     } catch (...) {

@@ -1,5 +1,7 @@
 #include "app/image/file_bitmaps.h"
 
+#include <new>
+#include <string>
 #include <utility>
 
 #include "app/image/image_files.h"
@@ -29,6 +31,8 @@ public:
             WriteImageFile(info->Name(), Width(), Height(), Pixels());
         } catch (const ImageFileError& e) {
             return Fail(e.what());
+        } catch (const std::bad_alloc&) {
+            return Fail("cannot write " + info->Name() + ": out of memory");
         }
         manager_.RecordWrite(info->Name());
         return BMMRES_SUCCESS;
@@ -56,7 +60,14 @@ FileBitmapManager::FileBitmapManager(std::string outputPath) : outputPath_(std::
 Bitmap* FileBitmapManager::Create(BitmapInfo* info)
 {
     if (!info || info->Width() == 0 || info->Height() == 0) return nullptr;
-    return new FileOutputBitmap(info->Width(), info->Height(), *this);
+    // A throw would unwind into the plug-in, which takes it for a bug.
+    try {
+        return new FileOutputBitmap(info->Width(), info->Height(), *this);
+    } catch (const std::bad_alloc&) {
+        RecordFailure("cannot make the " + std::to_string(info->Width()) + " x " + std::to_string(info->Height()) +
+                      " map: out of memory");
+        return nullptr;
+    }
 }
 
 int FileBitmapManager::SelectFileOutput(BitmapInfo* info, void*, const char*)

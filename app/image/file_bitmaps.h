@@ -21,8 +21,9 @@ public:
     explicit FileBitmapManager(std::string outputPath);
 
     // A bitmap of the info's width and height (its type is not consulted:
-    // storage is always 16-bit RGBA), or null without an info or when either
-    // size is 0.
+    // storage is always 16-bit RGBA), or null without an info, when either
+    // size is 0, or when its pixels cannot be had (then recorded as the
+    // manager's error).
     Bitmap* Create(BitmapInfo* info) override;
     // Names the output path in the info and returns 1; 0, leaving the info
     // alone, when there is no output path.

@@ -7,14 +7,18 @@
 #include <string>
 
 #include "app/image/image_files.h"
+#include "host/temporary_files.h"
 
 // BMM_Color_64 rows are handed to the libraries as plain 16-bit samples.
 static_assert(sizeof(BMM_Color_64) == 4 * sizeof(WORD));
 
-// NAME is the file the messages of a library may mention.
-bool WritePng(int fd, int width, int height, const BMM_Color_64* pixels, std::string& reason);
-bool WriteTiff(int fd, const char* name, int width, int height, const BMM_Color_64* pixels, std::string& reason);
-bool WriteExr(int fd, const char* name, int width, int height, const BMM_Color_64* pixels, std::string& reason);
+// NAME is the file the messages of a library may mention. PNG and EXR data
+// goes through OUT's Write; libtiff writes to OUT's descriptor itself.
+bool WritePng(TemporaryFile& out, int width, int height, const BMM_Color_64* pixels, std::string& reason);
+bool WriteTiff(TemporaryFile& out, const char* name, int width, int height, const BMM_Color_64* pixels,
+               std::string& reason);
+bool WriteExr(TemporaryFile& out, const char* name, int width, int height, const BMM_Color_64* pixels,
+              std::string& reason);
 
 bool ReadPng(const std::string& path, RgbaImage16& image, std::string& reason);
 bool ReadTiff(const std::string& path, RgbaImage16& image, std::string& reason);

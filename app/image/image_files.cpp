@@ -63,9 +63,9 @@ void WriteImageFile(const std::string& path, int width, int height, std::span<co
     std::string reason;
     bool written = false;
     switch (format) {
-    case ImageFormat::kPng: written = WritePng(temp.fd(), width, height, pixels.data(), reason); break;
-    case ImageFormat::kTiff: written = WriteTiff(temp.fd(), path.c_str(), width, height, pixels.data(), reason); break;
-    case ImageFormat::kExr: written = WriteExr(temp.fd(), path.c_str(), width, height, pixels.data(), reason); break;
+    case ImageFormat::kPng: written = WritePng(temp, width, height, pixels.data(), reason); break;
+    case ImageFormat::kTiff: written = WriteTiff(temp, path.c_str(), width, height, pixels.data(), reason); break;
+    case ImageFormat::kExr: written = WriteExr(temp, path.c_str(), width, height, pixels.data(), reason); break;
     case ImageFormat::kUnknown: break;
     }
     if (!written) throw ImageFileError("write", path, reason);

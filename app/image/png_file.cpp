@@ -21,7 +21,7 @@
 namespace {
 
 struct PngState {
-    int fd = -1;                // writing: the descriptor
+    TemporaryFile* out = nullptr;  // writing: the file
     int writeErrno = 0;         // writing: why the descriptor refused data
     std::FILE* file = nullptr;  // reading
     std::vector<png_byte>* raw = nullptr;   // reading: every row, as libpng delivers them
@@ -43,15 +43,9 @@ void OnWarning(png_structp, png_const_charp) {}
 void OnWrite(png_structp png, png_bytep data, size_t length)
 {
     auto* state = static_cast<PngState*>(png_get_io_ptr(png));
-    while (length > 0) {
-        const ssize_t n = ::write(state->fd, data, length);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            state->writeErrno = errno;
-            png_error(png, "write failed");
-        }
-        data += n;
-        length -= static_cast<size_t>(n);
+    if (!state->out->Write(data, length)) {
+        state->writeErrno = errno;
+        png_error(png, "write failed");
     }
 }
 
@@ -139,10 +133,10 @@ WORD Sample(const png_byte* p, int depth)
 
 }  // namespace
 
-bool WritePng(int fd, int width, int height, const BMM_Color_64* pixels, std::string& reason)
+bool WritePng(TemporaryFile& out, int width, int height, const BMM_Color_64* pixels, std::string& reason)
 {
     PngState state;
-    state.fd = fd;
+    state.out = &out;
     if (EncodePng(&state, width, height, pixels)) return true;
     if (state.writeErrno != 0) reason = std::generic_category().message(state.writeErrno);
     else reason = state.message[0] != '\0' ? state.message : "libpng could not start";

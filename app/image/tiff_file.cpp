@@ -93,11 +93,11 @@ WORD Sample(const unsigned char* row, size_t index, uint16_t bits)
 
 }  // namespace
 
-bool WriteTiff(int fd, const char* name, int width, int height, const BMM_Color_64* pixels, std::string& reason)
+bool WriteTiff(TemporaryFile& out, const char* name, int width, int height, const BMM_Color_64* pixels, std::string& reason)
 {
     // libtiff closes the descriptor it is given; the caller keeps its own
     // for the sync that follows.
-    const int own = ::dup(fd);
+    const int own = ::dup(out.fd());
     if (own < 0) {
         reason = std::generic_category().message(errno);
         return false;

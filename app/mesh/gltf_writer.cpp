@@ -10,8 +10,13 @@
 // glTF counts v from the top, so the exporter stores 1 - v, and a v read
 // back may differ from ours in its last bit. Normals, smoothing groups and
 // channels past 8 are not written.
-// Every file the exporter opens goes to a pending file, and all are renamed
-// into place only when the export has succeeded.
+// The exporter writes into memory; only a complete export reaches the disk.
+// A .gltf's buffer never replaces the one the old .gltf names: it is written
+// as STEM.bin when there is no such file, else as STEM-HASH.bin (the first 8
+// hex digits of its SHA-256), then the .gltf is renamed into place, and only
+// then is the old buffer removed, if the old .gltf named it and it has one
+// of those two forms. At every moment the .gltf on disk and the buffer it
+// names belong together.
 
 #include <assimp/Exporter.hpp>
 #include <assimp/IOStream.hpp>
@@ -19,50 +24,73 @@
 #include <assimp/material.h>
 #include <assimp/scene.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <map>
 #include <memory>
-#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
 
 #include "app/mesh/mesh_formats.h"
 #include "app/mesh/pending_file.h"
+#include "app/mesh/sha256.h"
 
 namespace {
 
-struct Outputs {
-    std::vector<std::unique_ptr<PendingFile>> files;
-    std::optional<MeshFileError> failure;  // the first file that could not be opened
+// One file the exporter wrote, held in memory.
+struct MemoryFile {
+    std::string path;
+    std::string bytes;
 };
 
-class PendingStream : public Assimp::IOStream {
+struct Outputs {
+    std::vector<std::unique_ptr<MemoryFile>> files;
+};
+
+class MemoryStream : public Assimp::IOStream {
 public:
-    explicit PendingStream(PendingFile& file) : file_(file) {}
+    explicit MemoryStream(MemoryFile& file) : file_(file) {}
     size_t Read(void*, size_t, size_t) override { return 0; }
     size_t Write(const void* buffer, size_t size, size_t count) override
     {
-        return size > 0 && count > 0 && file_.TryWrite(buffer, size * count) ? count : 0;
+        if (size == 0 || count == 0 || count > SIZE_MAX / size) return 0;
+        const size_t n = size * count;
+        std::string& bytes = file_.bytes;
+        if (at_ > bytes.size()) bytes.resize(at_, '\0');
+        bytes.replace(at_, std::min(n, bytes.size() - at_), static_cast<const char*>(buffer), n);
+        at_ += n;
+        return count;
     }
     aiReturn Seek(size_t offset, aiOrigin origin) override
     {
-        const int whence = origin == aiOrigin_SET ? SEEK_SET : origin == aiOrigin_CUR ? SEEK_CUR : SEEK_END;
-        return file_.Seek(static_cast<long long>(offset), whence) ? aiReturn_SUCCESS : aiReturn_FAILURE;
+        const size_t base = origin == aiOrigin_SET ? 0 : origin == aiOrigin_CUR ? at_ : file_.bytes.size();
+        if (offset > SIZE_MAX - base) return aiReturn_FAILURE;
+        at_ = base + offset;
+        return aiReturn_SUCCESS;
     }
-    size_t Tell() const override { return file_.Tell(); }
-    size_t FileSize() const override { return file_.Size(); }
+    size_t Tell() const override { return at_; }
+    size_t FileSize() const override { return file_.bytes.size(); }
     void Flush() override {}
 
 private:
-    PendingFile& file_;
+    MemoryFile& file_;
+    size_t at_ = 0;
 };
 
-// The exporter's file system: it may only write, and only pending files.
-// The exporter owns and deletes it; what it opened lives on in OUTPUTS.
-class PendingFileSystem : public Assimp::IOSystem {
+// The exporter's file system: it may only write, and only into memory. The
+// exporter owns and deletes it; what it wrote lives on in OUTPUTS.
+class MemoryFileSystem : public Assimp::IOSystem {
 public:
-    explicit PendingFileSystem(Outputs& outputs) : outputs_(outputs) {}
+    explicit MemoryFileSystem(Outputs& outputs) : outputs_(outputs) {}
     bool Exists(const char* path) const override
     {
         struct stat st {};
@@ -72,13 +100,8 @@ public:
     Assimp::IOStream* Open(const char* path, const char* mode) override
     {
         if (!path || !mode || mode[0] != 'w') return nullptr;
-        try {
-            outputs_.files.push_back(std::make_unique<PendingFile>(path));
-        } catch (const MeshFileError& e) {
-            if (!outputs_.failure) outputs_.failure = e;
-            return nullptr;
-        }
-        return new PendingStream(*outputs_.files.back());
+        outputs_.files.push_back(std::make_unique<MemoryFile>(MemoryFile{path, {}}));
+        return new MemoryStream(*outputs_.files.back());
     }
     void Close(Assimp::IOStream* stream) override { delete stream; }
 
@@ -205,6 +228,113 @@ std::unique_ptr<aiScene> BuildScene(const MeshFile& original, const Mesh& change
     return scene;
 }
 
+// PATH split at its last slash: "DIR/" (or "") and the name.
+std::pair<std::string, std::string> SplitPath(const std::string& path)
+{
+    const size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return {"", path};
+    return {path.substr(0, slash + 1), path.substr(slash + 1)};
+}
+
+bool Exists(const std::string& path)
+{
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0;
+}
+
+// The URIs a glTF file's JSON gives, those written without escapes; others
+// are not ours to remove anyway.
+std::vector<std::string> PlainUris(const std::string& json)
+{
+    std::vector<std::string> uris;
+    static constexpr std::string_view kKey = "\"uri\"";
+    for (size_t at = json.find(kKey); at != std::string::npos; at = json.find(kKey, at + 1)) {
+        size_t i = at + kKey.size();
+        while (i < json.size() && std::isspace(static_cast<unsigned char>(json[i]))) ++i;
+        if (i >= json.size() || json[i] != ':') continue;
+        ++i;
+        while (i < json.size() && std::isspace(static_cast<unsigned char>(json[i]))) ++i;
+        if (i >= json.size() || json[i] != '"') continue;
+        const size_t end = json.find_first_of("\"\\", i + 1);
+        if (end == std::string::npos || json[end] != '"') continue;
+        uris.push_back(json.substr(i + 1, end - i - 1));
+    }
+    return uris;
+}
+
+// Whether NAME is STEM.bin or STEM-XXXXXXXX.bin (8 lower-case hex digits).
+bool IsBufferName(const std::string& name, const std::string& stem)
+{
+    if (name == stem + ".bin") return true;
+    if (name.size() != stem.size() + 13 || name.compare(0, stem.size(), stem) != 0) return false;
+    if (name[stem.size()] != '-' || name.compare(stem.size() + 9, 4, ".bin") != 0) return false;
+    for (size_t i = stem.size() + 1; i < stem.size() + 9; ++i)
+        if (!std::isdigit(static_cast<unsigned char>(name[i])) && (name[i] < 'a' || name[i] > 'f')) return false;
+    return true;
+}
+
+// What the .gltf at PATH holds now; "" when there is none (or it is too
+// large to be one of ours).
+std::string OldMainFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::string bytes;
+    if (!in) return bytes;
+    constexpr std::streamsize kMost = 64 << 20;
+    bytes.resize(static_cast<size_t>(kMost) + 1);
+    in.read(bytes.data(), kMost + 1);
+    bytes.resize(static_cast<size_t>(in.gcount()));
+    if (bytes.size() > static_cast<size_t>(kMost)) bytes.clear();
+    return bytes;
+}
+
+void Replace(const std::string& target, const std::string& bytes)
+{
+    PendingFile file(target);
+    file.Write(bytes);
+    file.Commit();
+}
+
+// A .gltf and its buffers, in the order that keeps the old pair whole.
+void CommitSeparate(const std::string& path, std::string json, const std::vector<const MemoryFile*>& buffers)
+{
+    const auto [dir, name] = SplitPath(path);
+    const std::string stem = std::filesystem::path(name).stem().string();
+    std::vector<std::string> chosen;  // the buffers' names
+    for (const MemoryFile* buffer : buffers) {
+        const std::string given = SplitPath(buffer->path).second;
+        const std::string quoted = "\"" + given + "\"";
+        const size_t at = json.find(quoted);
+        if (given.find_first_of("\"\\") != std::string::npos || at == std::string::npos ||
+            json.find(quoted, at + 1) != std::string::npos)
+            throw MeshFileError(path, "cannot find the buffer " + given + " in what the exporter wrote");
+        std::string use = stem + ".bin";
+        if (Exists(dir + use)) use = stem + "-" + Sha256Hex(buffer->bytes).substr(0, 8) + ".bin";
+        json.replace(at, quoted.size(), "\"" + use + "\"");
+        chosen.push_back(use);
+    }
+    // The .gltf is written first and renamed last: a folder it cannot be
+    // written in is found before any buffer is placed.
+    PendingFile main(path);
+    main.Write(json);
+    const std::string old = OldMainFile(path);
+    std::vector<std::string> created;  // buffers that did not exist before
+    try {
+        for (size_t i = 0; i < buffers.size(); ++i) {
+            if (!Exists(dir + chosen[i])) created.push_back(dir + chosen[i]);
+            Replace(dir + chosen[i], buffers[i]->bytes);
+        }
+        main.Commit();
+    } catch (...) {
+        // The old .gltf still names its old buffer; what it never knew goes.
+        for (const std::string& file : created) (void)::unlink(file.c_str());
+        throw;
+    }
+    for (const std::string& uri : PlainUris(old))
+        if (IsBufferName(uri, stem) && std::find(chosen.begin(), chosen.end(), uri) == chosen.end())
+            (void)::unlink((dir + uri).c_str());
+}
+
 }  // namespace
 
 void WriteGltfFile(const MeshFile& original, const Mesh& changed, const std::string& path, bool binary)
@@ -213,16 +343,17 @@ void WriteGltfFile(const MeshFile& original, const Mesh& changed, const std::str
     Outputs outputs;
     {
         Assimp::Exporter exporter;
-        exporter.SetIOHandler(new PendingFileSystem(outputs));
+        exporter.SetIOHandler(new MemoryFileSystem(outputs));
         const aiReturn done = exporter.Export(scene.get(), binary ? "glb2" : "gltf2", path);
-        if (outputs.failure) throw *outputs.failure;
-        for (const auto& file : outputs.files)
-            if (!file->failure().empty()) throw MeshFileError(file->target(), "cannot write: " + file->failure());
         if (done != aiReturn_SUCCESS) throw MeshFileError(path, exporter.GetErrorString());
     }
-    // The buffers first: the main file appears only once what it names is there.
-    for (const auto& file : outputs.files)
-        if (file->target() != path) file->Commit();
-    for (const auto& file : outputs.files)
-        if (file->target() == path) file->Commit();
+    const MemoryFile* main = nullptr;
+    std::vector<const MemoryFile*> buffers;
+    for (const auto& file : outputs.files) {
+        if (file->path == path) main = file.get();
+        else buffers.push_back(file.get());
+    }
+    if (!main) throw MeshFileError(path, "the exporter wrote nothing");
+    if (binary && buffers.empty()) return Replace(path, main->bytes);
+    CommitSeparate(path, main->bytes, buffers);
 }

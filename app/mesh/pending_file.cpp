@@ -36,18 +36,10 @@ void PendingFile::Fail(const char* what, int error)
 
 bool PendingFile::TryWrite(const void* data, std::size_t size)
 {
-    const char* p = static_cast<const char*>(data);
-    while (size > 0 && fd() >= 0) {
-        const ssize_t n = ::write(fd(), p, size);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            if (failure_.empty()) failure_ = ErrorText(n < 0 ? errno : EIO);
-            return false;
-        }
-        p += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return size == 0;
+    if (size == 0) return true;
+    if (file_ && file_->Write(data, size)) return true;
+    if (failure_.empty()) failure_ = ErrorText(file_ ? errno : EBADF);
+    return false;
 }
 
 void PendingFile::Write(std::string_view bytes)
