@@ -81,8 +81,11 @@ FoundPlugin LoadPlugin(const CommandOptions& o)
 void LoadScene(const CommandOptions& o, StandaloneHost& host)
 {
     host.timings.Record(RunTimings::kLoad);
-    for (const std::string& path : o.meshes)
-        host.nodes.push_back(std::make_unique<SceneNode>(fs::path(path).stem().string(), ReadMeshFile(path)));
+    for (const std::string& path : o.meshes) {
+        MeshFile file = ReadMeshFile(path);
+        for (const std::string& w : file.warnings) std::fprintf(stderr, "dunsmere: warning: %s\n", w.c_str());
+        host.nodes.push_back(std::make_unique<SceneNode>(fs::path(path).stem().string(), std::move(file)));
+    }
     host.timings.Record(RunTimings::kLoadEnd);
     if (o.select.empty()) {
         for (auto& node : host.nodes) host.selection.push_back(node.get());

@@ -55,6 +55,9 @@ struct MeshFile {
     std::vector<std::string> materialNames;
     // Whether the file gave vertex colours (channel 0 then exists).
     bool hadColors = false;
+    // What reading found doubtful but kept, each naming the file; the
+    // command prints them as warnings.
+    std::vector<std::string> warnings;
 
     // OBJ input only.
     std::vector<ObjLine> objLines;     // in file order

@@ -6,6 +6,7 @@
 
 #include "app/file_extension.h"
 #include "app/mesh/mesh_formats.h"
+#include "host/mesh_check.h"
 
 namespace {
 
@@ -20,6 +21,15 @@ bool SameBits(const VertColor& a, const VertColor& b)
 
 size_t Index(DWORD i) { return static_cast<size_t>(i); }
 
+// Every reader's mesh obeys the one rule of host/mesh_check.h before use.
+void CheckReadMesh(MeshFile& file, const std::string& path)
+{
+    const MeshCheck check = CheckMesh(file.mesh);
+    if (!check.ok()) throw MeshFileError(path, MeshFaultText(check));
+    const std::string warning = MeshCheckWarning(check);
+    if (!warning.empty()) file.warnings.push_back(path + ": " + warning);
+}
+
 }  // namespace
 
 MeshFile ReadMeshFile(const std::string& path)
@@ -27,6 +37,7 @@ MeshFile ReadMeshFile(const std::string& path)
     try {
         MeshFile file = LowerExtension(path) == "obj" ? ReadObjFile(path) : ReadAssimpFile(path);
         file.path = path;
+        CheckReadMesh(file, path);
         return file;
     } catch (const MeshFileError&) {
         throw;
