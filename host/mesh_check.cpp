@@ -146,7 +146,8 @@ MeshCheck CheckMesh(const Mesh& mesh)
         for (DWORD v : face.v) sums.Add(v, n, face.smGroup);
     }
     for (std::size_t v = 0; v < nv; ++v)
-        if (!sums.MergedFinite(static_cast<DWORD>(v))) return Fault(MeshFault::kNormalOverflow, -1, static_cast<int>(v));
+        if (!sums.MergedFinite(static_cast<DWORD>(v)))
+            return Fault(MeshFault::kNormalOverflow, -1, static_cast<int>(v));
     return result;
 }
 

@@ -15,3 +15,7 @@ set_target_properties(old_plugin PROPERTIES PREFIX "" SUFFIX ".dlu" OUTPUT_NAME 
 target_compile_definitions(command_tests PRIVATE
     OLD_PLUGIN="$<TARGET_FILE:old_plugin>" REAL_PLUGIN="$<TARGET_FILE:Dunsmere>")
 add_dependencies(command_tests old_plugin)
+
+# The mesh rules through the command, with their bad and tricky files.
+target_sources(command_tests PRIVATE command_rules_test.cpp)
+target_compile_definitions(command_tests PRIVATE DUNSMERE_TEST_DATA="${PROJECT_SOURCE_DIR}/tests/data")
