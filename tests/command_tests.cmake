@@ -28,3 +28,5 @@ add_dependencies(dunsmere_faulty Dunsmere)
 target_sources(command_tests PRIVATE output_safety_test.cpp)
 target_compile_definitions(command_tests PRIVATE DUNSMERE_FAULTY_COMMAND="$<TARGET_FILE:dunsmere_faulty>")
 add_dependencies(command_tests dunsmere_faulty)
+# The mesh rules through the command, with their bad and tricky files.
+target_sources(command_tests PRIVATE command_rules_test.cpp)

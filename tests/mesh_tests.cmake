@@ -1,3 +1,8 @@
 # Mesh files: OBJ reading and writing back, PLY and glTF output, assimp input.
 dunsmere_test(mesh_tests mesh_files_test.cpp mesh_writing_test.cpp mesh_assimp_test.cpp)
 target_link_libraries(mesh_tests PRIVATE dunsmere_meshes)
+
+# The mesh rules, held against geom/'s normals.
+target_sources(mesh_tests PRIVATE mesh_rules_test.cpp)
+target_link_libraries(mesh_tests PRIVATE dunsmere_geom)
+target_compile_definitions(mesh_tests PRIVATE DUNSMERE_EXAMPLES="${PROJECT_SOURCE_DIR}/examples")

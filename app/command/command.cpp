@@ -117,14 +117,15 @@ bool LoadScene(const CommandOptions& o, StandaloneHost& host)
         }
     }
     if (o.selectFaces.empty()) return true;
-    const std::vector<int> faces = *ParseFaceRanges(o.selectFaces);
+    const std::vector<FaceRange> ranges = *ParseFaceRanges(o.selectFaces);
     for (SceneNode* node : host.selection) {
         Mesh& mesh = node->CurrentMesh();
-        if (faces.back() >= mesh.getNumFaces())
+        if (ranges.back().last >= mesh.getNumFaces())
             throw CommandError(kExitUsage, "--select-faces " + o.selectFaces + ": " + node->GetName() + " has " +
                                                std::to_string(mesh.getNumFaces()) + " faces");
         mesh.faceSel.ClearAll();
-        for (int f : faces) mesh.faceSel.Set(f);
+        for (const FaceRange& r : ranges)
+            for (int f = r.first; f <= r.last; ++f) mesh.faceSel.Set(f);
     }
     return true;
 }

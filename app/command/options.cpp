@@ -43,9 +43,9 @@ void AddSwitch(CLI::App& app, const std::string& name, std::optional<bool>& targ
 
 }  // namespace
 
-std::optional<std::vector<int>> ParseFaceRanges(const std::string& text)
+std::optional<std::vector<FaceRange>> ParseFaceRanges(const std::string& text)
 {
-    std::vector<int> faces;
+    std::vector<FaceRange> ranges;
     std::stringstream in(text);
     std::string part;
     auto number = [](const std::string& s, int& out) {
@@ -64,12 +64,20 @@ std::optional<std::vector<int>> ParseFaceRanges(const std::string& text)
             return std::nullopt;
         }
         if (static_cast<long long>(b) - a > 50'000'000) return std::nullopt;
-        for (int f = a; f <= b; ++f) faces.push_back(f);
+        ranges.push_back({a, b});
     }
-    if (faces.empty()) return std::nullopt;
-    std::sort(faces.begin(), faces.end());
-    faces.erase(std::unique(faces.begin(), faces.end()), faces.end());
-    return faces;
+    if (ranges.empty()) return std::nullopt;
+    std::sort(ranges.begin(), ranges.end(), [](const FaceRange& x, const FaceRange& y) { return x.first < y.first; });
+    std::vector<FaceRange> merged{ranges.front()};
+    for (const FaceRange& r : ranges) {
+        FaceRange& last = merged.back();
+        // Ranges that overlap or touch become one.
+        if (static_cast<long long>(r.first) <= static_cast<long long>(last.last) + 1)
+            last.last = std::max(last.last, r.last);
+        else
+            merged.push_back(r);
+    }
+    return merged;
 }
 
 ParseResult ParseCommandLine(int argc, const char* const* argv)

@@ -45,5 +45,13 @@ struct ParseResult {
 
 ParseResult ParseCommandLine(int argc, const char* const* argv);
 
-// "0-99,250" as sorted, distinct face indices; nullopt when malformed.
-std::optional<std::vector<int>> ParseFaceRanges(const std::string& text);
+// Face indices first..last, both included.
+struct FaceRange {
+    int first = 0, last = 0;
+    bool operator==(const FaceRange&) const = default;
+};
+
+// "0-99,250" as ascending ranges that neither overlap nor touch, however many
+// faces they name: a selection is checked against a mesh and applied without
+// ever listing its faces one by one. Nullopt when malformed.
+std::optional<std::vector<FaceRange>> ParseFaceRanges(const std::string& text);

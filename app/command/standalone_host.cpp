@@ -81,6 +81,13 @@ void StandaloneHost::Sleep(int milliseconds)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
 }
 
+// A generation asks just before it starts its workers: the rays begin.
+int StandaloneHost::WorkerThreadCount()
+{
+    timings.Record(RunTimings::kRays);
+    return workerThreads;
+}
+
 void StandaloneHost::SleepUnlessWoken(int milliseconds)
 {
     timings.Record(RunTimings::kRays);

@@ -86,7 +86,7 @@ public:
     int MessageBox(const char* text, const char* title, unsigned type) override;
     void Sleep(int milliseconds) override;
     std::int64_t Time() override;
-    int WorkerThreadCount() override { return workerThreads; }
+    int WorkerThreadCount() override;
     void SleepUnlessWoken(int milliseconds) override;
     void WakeSleeper() override;
     HWND AddRollupPage(HINSTANCE instance, int templateId, DLGPROC proc, const char* title, LPARAM param,

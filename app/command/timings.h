@@ -6,8 +6,9 @@
 //   load       reading the mesh files (the command marks it)
 //   panel      opening the panel: the settings file read, the controls set
 //   build      ProgressStart to the first ProgressUpdate: normals, ray scene
-//   rasterize  that update to the first Sleep, the wait loop's start
-//   rays       the first Sleep to the completion (or elapsed-time) message
+//   rasterize  that update to the workers' start
+//   rays       the worker-count query (or the first Sleep) to the completion
+//              (or elapsed-time) message
 //   passes     that message to the start of the write
 //   write      the bitmap or mesh write (the command marks it)
 //   close      closing the panel, which saves the settings file

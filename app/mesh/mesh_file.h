@@ -71,7 +71,8 @@ struct MeshFile {
     std::vector<std::string> materialNames;
     // Whether the file gave vertex colours (channel 0 then exists).
     bool hadColors = false;
-    // What the user should hear of the reading, each "FILE: WHAT".
+    // What reading found doubtful but kept, each naming the file; the
+    // command prints them as warnings.
     std::vector<std::string> warnings;
 
     // OBJ input only.

@@ -8,6 +8,7 @@
 
 #include "app/file_extension.h"
 #include "app/mesh/mesh_formats.h"
+#include "host/mesh_check.h"
 
 namespace {
 
@@ -32,6 +33,15 @@ void RefuseIfNotRegular(const std::string& path)
     if (stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) throw MeshFileError(path, "not a regular file");
 }
 
+// Every reader's mesh obeys the one rule of host/mesh_check.h before use.
+void CheckReadMesh(MeshFile& file, const std::string& path)
+{
+    const MeshCheck check = CheckMesh(file.mesh);
+    if (!check.ok()) throw MeshFileError(path, MeshFaultText(check));
+    const std::string warning = MeshCheckWarning(check);
+    if (!warning.empty()) file.warnings.push_back(path + ": " + warning);
+}
+
 }  // namespace
 
 MeshFile ReadMeshFile(const std::string& path, const MeshReading& reading)
@@ -40,6 +50,7 @@ MeshFile ReadMeshFile(const std::string& path, const MeshReading& reading)
     try {
         MeshFile file = LowerExtension(path) == "obj" ? ReadObjFile(path) : ReadAssimpFile(path, reading);
         file.path = path;
+        CheckReadMesh(file, path);
         return file;
     } catch (const MeshFileError&) {
         throw;

@@ -17,6 +17,9 @@
 // - Map channel 1 exists exactly when the file has a `vt` line, so the map
 //   face (0, 0, 0) of a face without texture indices always refers to a map
 //   vertex, the file's first.
+// - A polygon keeps its fan from the first corner where that fan covers it
+//   exactly, and is ear-clipped otherwise (app/mesh/polygon.h); one that
+//   cannot be triangulated is an error.
 // - Normals are kept only for writing back; the mesh has no place for them.
 // - `usemtl` takes the rest of its line as the name, blanks inside included.
 
@@ -32,6 +35,8 @@
 #include <unordered_map>
 
 #include "app/mesh/mesh_formats.h"
+#include "app/mesh/polygon.h"
+#include "host/mesh_check.h"
 
 namespace {
 
@@ -111,6 +116,8 @@ private:
     int line_ = 0;
     std::vector<std::string_view> tokens_;
     std::vector<Corner> corners_;
+    std::vector<Point3> positions_;
+    std::vector<std::array<int, 3>> triangles_;
 
     std::vector<Point3> verts_;
     std::vector<VertColor> colors_;  // white where a vertex gave none
@@ -124,6 +131,8 @@ private:
         ObjCorners corners;
     };
     std::vector<Triangle> faces_;
+    std::vector<int> faceLines_;    // the line of each triangle's face
+    std::vector<int> vertexLines_;  // the line of each v
     DWORD smGroup_ = 0;
     bool sawSmoothing_ = false;
     DWORD material_ = 0;
@@ -215,6 +224,7 @@ void ObjParser::Vertex()
     if (tokens_.size() != 4 && tokens_.size() != 7) Fail("v needs x y z, or x y z r g b");
     if (verts_.size() >= INT_MAX) Fail("too many vertices");
     verts_.push_back({Number(tokens_[1]), Number(tokens_[2]), Number(tokens_[3])});
+    vertexLines_.push_back(line_);
     if (tokens_.size() == 7) {
         colors_.resize(verts_.size() - 1, VertColor{1.0f, 1.0f, 1.0f});
         colors_.push_back({Number(tokens_[4]), Number(tokens_[5]), Number(tokens_[6])});
@@ -257,11 +267,19 @@ void ObjParser::Polygon()
         }
     }
     if (faces_.size() + (n - 2) > INT_MAX) Fail("too many faces");
-    // A fan from the first corner, in file order: (0, k, k + 1).
-    for (size_t k = 1; k + 1 < n; ++k) {
-        const Corner& a = corners_[0];
-        const Corner& b = corners_[k];
-        const Corner& c = corners_[k + 1];
+    triangles_.clear();
+    if (n == 3) {
+        triangles_.push_back({0, 1, 2});
+    } else {
+        positions_.clear();
+        for (const Corner& corner : corners_) positions_.push_back(verts_[corner.v]);
+        const PolygonFault fault = TriangulatePolygon(positions_, triangles_);
+        if (fault != PolygonFault::kNone) Fail(PolygonFaultText(fault));
+    }
+    for (const std::array<int, 3>& t : triangles_) {
+        const Corner& a = corners_[static_cast<size_t>(t[0])];
+        const Corner& b = corners_[static_cast<size_t>(t[1])];
+        const Corner& c = corners_[static_cast<size_t>(t[2])];
         Triangle tri{{a.v, b.v, c.v}, {0, 0, 0}, smGroup_, material_, {}};
         if (uv) tri.t = {a.t, b.t, c.t};
         tri.corners.uv = uv;
@@ -269,6 +287,7 @@ void ObjParser::Polygon()
         tri.corners.normal[1] = b.n;
         tri.corners.normal[2] = c.n;
         faces_.push_back(tri);
+        faceLines_.push_back(line_);
     }
 }
 
@@ -339,6 +358,15 @@ MeshFile ObjParser::Finish()
         mesh.setNumVCFaces(nf);
         TVFace* vc = mesh.vcFace();
         for (size_t f = 0; f < faces_.size(); ++f) vc[f].setTVerts(faces_[f].v[0], faces_[f].v[1], faces_[f].v[2]);
+    }
+    // The rule every mesh read obeys, checked here too so that its error
+    // names the line of the face or vertex at fault.
+    const MeshCheck check = CheckMesh(mesh);
+    if (!check.ok()) {
+        const int line = check.face >= 0 ? faceLines_[static_cast<size_t>(check.face)]
+                         : check.fault == MeshFault::kNonFiniteMapVertex ? 0
+                         : vertexLines_[static_cast<size_t>(check.vertex)];
+        throw MeshFileError(path_, MeshFaultText(check), line);
     }
     file.hadColors = anyColor_;
     file.materialNames = std::move(materialNames_);

@@ -12,7 +12,8 @@
 //   made from the faces: a face's lowest smoothing group, and the material's
 //   name, or material_N where the mesh has none for ID N.
 // - `mtllib`, `g`, `o` and `vn` lines and the faces' normal indices are kept
-//   while the mesh has the faces it was read with.
+//   while the mesh has the faces it was read with. A kept line ending in a
+//   backslash is continued onto an empty line, which reads back as it was.
 // - A face that had no texture indices is written without them while its map
 //   face is still (0, 0, 0).
 
@@ -95,8 +96,12 @@ void WriteObjFile(const MeshFile& original, const Mesh& changed, const std::stri
         for (; nextLine < lines.size() && static_cast<size_t>(lines[nextLine].face) <= face; ++nextLine) {
             const std::string_view key = Keyword(lines[nextLine].text);
             if (!keepFaceData && (key == "s" || key == "usemtl")) continue;
-            text += lines[nextLine].text;
-            text.push_back('\n');
+            const std::string& line = lines[nextLine].text;
+            text += line;
+            // A final backslash would continue the line onto the next one; a
+            // second one continues it onto an empty line instead, and the
+            // reader takes the first back as part of the line.
+            text += line.ends_with('\\') ? "\\\n\n" : "\n";
         }
     };
 
