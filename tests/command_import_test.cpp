@@ -221,13 +221,13 @@ TEST(ImportStream, ValuesOutOfRangeAreInputErrors)
     EXPECT_NE(refused(s).find("material index 65536"), std::string::npos);
     s = TwoTriangles();
     s.verts[3].y = std::numeric_limits<float>::quiet_NaN();
-    EXPECT_EQ(refused(s), "in.ply: vertex 3 is not finite");
+    EXPECT_EQ(refused(s), "in.ply: vertex 3 has a coordinate that is not a finite number");
     s = TwoTriangles();
     s.uvs[2][5].x = std::numeric_limits<float>::infinity();
-    EXPECT_EQ(refused(s), "in.ply: map vertex 5 is not finite");
+    EXPECT_EQ(refused(s), "in.ply: map vertex 5 has a component that is not a finite number");
     s = TwoTriangles();
     s.colors[0].z = -std::numeric_limits<float>::infinity();
-    EXPECT_EQ(refused(s), "in.ply: colour vertex 0 is not finite");
+    EXPECT_EQ(refused(s), "in.ply: colour vertex 0 has a component that is not a finite number");
     s = TwoTriangles();
     s.triangles.clear();
     EXPECT_EQ(refused(s), "in.ply: no triangles");

@@ -94,7 +94,8 @@ public:
             p.y = Get<float>();
             p.z = Get<float>();
             if (!std::isfinite(p.x) || !std::isfinite(p.y) || !std::isfinite(p.z))
-                Fail(std::string(what) + " " + std::to_string(i) + " is not finite");
+                Fail(std::string(what) + " " + std::to_string(i) + " has a " +
+                     (std::string(what) == "vertex" ? "coordinate" : "component") + " that is not a finite number");
         }
     }
     size_t Left() const { return rest_.size(); }
