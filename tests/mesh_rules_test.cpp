@@ -248,7 +248,12 @@ TEST(Polygon, KeepsAFanThatCoversIt)
     // facing its notch: both fan.
     const std::vector<Point3> pentagon{{0, 0, 0}, {2, 0, 0.1f}, {3, 1, 0}, {1, 3, -0.1f}, {-1, 1, 0}};
     const std::vector<Point3> l{{0, 0, 0}, {2, 0, 0}, {2, 1, 0}, {1, 1, 0}, {1, 2, 0}, {0, 2, 0}};
-    for (const auto& poly : {pentagon, l}) {
+    // Quads collapsed at a pole, the repeat second, last or closing the loop.
+    const std::vector<Point3> pole1{{0, 0, 0}, {2, 0, 0}, {2, 0, 0}, {1, 2, 0}};
+    const std::vector<Point3> pole2{{0, 0, 0}, {2, 0, 0}, {1, 2, 0}, {1, 2, 0}};
+    const std::vector<Point3> pole3{{0, 0, 0}, {2, 0, 0}, {1, 2, 0}, {0, 0, 0}};
+    const std::vector<Point3> pole4{{0, 0, 0}, {0, 0, 0}, {2, 0, 0}, {1, 2, 0}};
+    for (const auto& poly : {pentagon, l, pole1, pole2, pole3, pole4}) {
         ASSERT_EQ(TriangulatePolygon(poly, t), PolygonFault::kNone);
         EXPECT_EQ(t, Fan(poly.size()));
     }

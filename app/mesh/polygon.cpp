@@ -162,8 +162,16 @@ PolygonFault TriangulatePolygon(const std::vector<Point3>& corners, std::vector<
         p[i] = {u, mirror * v};
     }
 
+    // A corner repeated in place (a quad collapsed at a pole) leaves its fan
+    // triangle without area, yet the fan still covers the polygon exactly:
+    // such files have always been read as fans, so they stay fans.
+    const auto same = [&corners](std::size_t a, std::size_t b) {
+        return corners[a].x == corners[b].x && corners[a].y == corners[b].y && corners[a].z == corners[b].z;
+    };
     bool fan = true;
-    for (std::size_t k = 1; fan && k + 1 < n; ++k) fan = Orient(p[0], p[k], p[k + 1]) > 0;
+    for (std::size_t k = 1; fan && k + 1 < n; ++k)
+        fan = Orient(p[0], p[k], p[k + 1]) > 0 || same(k, k + 1) || (k == 1 && same(0, 1)) ||
+              (k + 2 == n && same(k + 1, 0));
     if (fan) {
         for (int k = 1; k + 1 < static_cast<int>(n); ++k) triangles.push_back({0, k, k + 1});
         return PolygonFault::kNone;

@@ -5,7 +5,8 @@
 // orientation. Its fan from corner 0, (0, k, k + 1), is kept exactly when
 // every fan triangle has that orientation and non-zero area, for then the fan
 // covers the polygon exactly and a file that was always read as a fan stays
-// as it was. Any other polygon is ear-clipped in that plane, always taking the
+// as it was; a corner repeated in place next to its neighbour (a collapsed
+// edge) leaves its fan triangle without area and does not stop the fan. Any other polygon is ear-clipped in that plane, always taking the
 // ear with the lowest corner number, each ear as (previous, tip, next) of the
 // corners still left; the last three corners go out the same way.
 //
