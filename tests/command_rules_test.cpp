@@ -74,6 +74,7 @@ TEST_F(CommandRules, BadNumbersIndicesAndGeometryAreInputErrors)
         {"long_edge.stl", "long_edge.stl: face 0 has an edge longer than 2^30"},
         {"nan_colour.ply", "nan_colour.ply: colour vertex 0 has a component that is not a finite number"},
         {"vertex_index.ply", "vertex_index.ply: "},
+        {"nan_normal.ply", "nan_normal.ply: normal 1 has a component that is not a finite number"},
     };
     for (const auto& c : cases) ExpectRefused(bad + c.file, bad + c.what);
 }

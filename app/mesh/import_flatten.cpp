@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <bit>
 #include <climits>
+#include <cmath>
 #include <unordered_map>
 #include <utility>
 
@@ -76,6 +77,14 @@ void Flattener::AddMesh(const aiMesh& mesh, const aiMatrix4x4& world)
         if (added) out_.verts.push_back(q);
         remap_[i] = at->second;
     }
+    // The file's normals are not baked with, but a file that gives a normal
+    // that is not a number is as broken as one with such a position.
+    if (mesh.mNormals)
+        for (unsigned i = 0; i < nv; ++i) {
+            const aiVector3D& n = mesh.mNormals[i];
+            if (!std::isfinite(n.x) || !std::isfinite(n.y) || !std::isfinite(n.z))
+                Fail("normal " + std::to_string(flat + i) + " has a component that is not a finite number");
+        }
     for (unsigned k = 0; k < kImportUVSets; ++k) {
         if (!mesh.mTextureCoords[k]) continue;
         out_.uvs[k].resize(flat);
