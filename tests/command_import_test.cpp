@@ -4,6 +4,8 @@
 // leave the output as it was.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <assimp/scene.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -402,6 +404,9 @@ protected:
         const CommandResult r = Bake(input, extra);
         EXPECT_EQ(r.status, 2) << r.err;
         EXPECT_NE(r.err.find("dunsmere: " + input + ": " + why), std::string::npos) << r.err;
+        // One message, and nothing the importer itself printed as it failed.
+        EXPECT_EQ(r.err.rfind("dunsmere: ", 0), 0u) << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
         ExpectOutputUntouched();
     }
 

@@ -97,6 +97,13 @@ extern "C" void* RunJob(void* arg)
     // The command decides about signals; it kills the child on a cancel.
     for (int sig : {SIGINT, SIGTERM, SIGHUP}) signal(sig, SIG_IGN);
     for (int sig : {SIGPIPE, SIGXCPU, SIGSEGV, SIGBUS, SIGABRT}) signal(sig, SIG_DFL);
+    // What an importer prints as it fails (its own assertions, a sanitizer's
+    // report) is not for the user: the parent says in one line what became
+    // of the file.
+    if (const int quiet = open("/dev/null", O_WRONLY); quiet >= 0) {
+        dup2(quiet, STDERR_FILENO);
+        close(quiet);
+    }
     sigset_t none;
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);
