@@ -64,24 +64,6 @@ std::string NameOf(const std::string& path)
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-// PATH with its symbolic links followed to the file they lead to (which need
-// not exist yet); PATH itself when a link cannot be read or there are too
-// many.
-std::string FollowLinks(const std::string& path)
-{
-    std::string at = path;
-    for (int hop = 0; hop < 40; ++hop) {
-        struct stat st {};
-        if (::lstat(at.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return at;
-        char buffer[PATH_MAX];
-        const ssize_t n = ::readlink(at.c_str(), buffer, sizeof buffer);
-        if (n <= 0 || static_cast<size_t>(n) >= sizeof buffer) return path;
-        const std::string link(buffer, static_cast<size_t>(n));
-        at = link[0] == '/' ? link : DirectoryOf(at) + "/" + link;
-    }
-    return path;
-}
-
 // The start of every temporary name of a target called NAME: the name cut
 // to a whole UTF-8 character within the stem limit, and a dot.
 std::string TemporaryPrefix(const std::string& name)
@@ -122,6 +104,25 @@ void RemoveStaleTemporaries(const std::string& dir, const std::string& prefix)
 }
 
 }  // namespace
+
+// PATH with its symbolic links followed to the file they lead to (which need
+// not exist yet); PATH itself when a link cannot be read or there are too
+// many.
+std::string FollowLinks(const std::string& path)
+{
+    std::string at = path;
+    for (int hop = 0; hop < 40; ++hop) {
+        struct stat st {};
+        if (::lstat(at.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return at;
+        char buffer[PATH_MAX];
+        const ssize_t n = ::readlink(at.c_str(), buffer, sizeof buffer);
+        if (n <= 0 || static_cast<size_t>(n) >= sizeof buffer) return path;
+        const std::string link(buffer, static_cast<size_t>(n));
+        at = link[0] == '/' ? link : DirectoryOf(at) + "/" + link;
+    }
+    return path;
+}
+
 
 int RememberTemporaryFile(const char* path)
 {

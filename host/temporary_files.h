@@ -53,6 +53,11 @@ enum class FileStep { kWrite, kSync, kRename };
 using FileFaultHook = int (*)(FileStep step, const char* target);
 DUNSMERE_HOST_API void SetFileFaultHook(FileFaultHook hook);
 
+// PATH with its symbolic links followed to the file they lead to (which need
+// not exist yet); PATH itself when a link cannot be read or there are too
+// many. For a writer whose file names others beside it.
+DUNSMERE_HOST_API std::string FollowLinks(const std::string& path);
+
 // A fresh file beside TARGET, created exclusively so that it is never anyone
 // else's, given the permissions of the file it will replace (a new file gets
 // the umask's), and remembered above while it exists. Commit syncs it and

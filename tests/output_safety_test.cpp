@@ -130,6 +130,20 @@ TEST_F(OutputSafety, GltfBufferNeverReplacesTheOneTheOldFileNames)
     EXPECT_TRUE(fs::exists(dir + "/out.bin"));
 }
 
+// Through a link, the buffer lies beside the file the link leads to, where
+// the name inside it is looked up.
+TEST_F(OutputSafety, GltfThroughALinkKeepsItsBufferBesideIt)
+{
+    fs::create_directories(dir + "/real");
+    fs::create_symlink("real/asset.gltf", dir + "/link.gltf");
+    ASSERT_EQ(Colors(dir + "/link.gltf").status, 0);
+    EXPECT_TRUE(fs::is_symlink(dir + "/link.gltf"));
+    const std::string uri = UriIn(dir + "/real/asset.gltf");
+    EXPECT_EQ(uri, "asset.bin");
+    EXPECT_TRUE(fs::exists(dir + "/real/" + uri));
+    EXPECT_FALSE(fs::exists(dir + "/link.bin"));
+}
+
 TEST_F(OutputSafety, FailedGltfWriteKeepsTheOldPair)
 {
     const std::string gltf = dir + "/out.gltf";

@@ -337,8 +337,11 @@ void CommitSeparate(const std::string& path, std::string json, const std::vector
 
 }  // namespace
 
-void WriteGltfFile(const MeshFile& original, const Mesh& changed, const std::string& path, bool binary)
+void WriteGltfFile(const MeshFile& original, const Mesh& changed, const std::string& requested, bool binary)
 {
+    // A .gltf names its buffer relative to itself: through a link, both go
+    // where the link leads, so that the name still finds the buffer.
+    const std::string path = binary ? requested : FollowLinks(requested);
     const std::unique_ptr<aiScene> scene = BuildScene(original, changed, path);
     Outputs outputs;
     {
