@@ -150,21 +150,5 @@ void* Allocate(std::size_t size) noexcept
 
 }  // namespace
 
-void* operator new(std::size_t size)
-{
-    if (void* p = Allocate(size)) return p;
-    throw std::bad_alloc();
-}
-void* operator new[](std::size_t size)
-{
-    if (void* p = Allocate(size)) return p;
-    throw std::bad_alloc();
-}
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return Allocate(size); }
-void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return Allocate(size); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
-void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
-void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
+void* TestAllocate(std::size_t size) noexcept { return Allocate(size); }
+#include "replaced_new.h"
