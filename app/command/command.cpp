@@ -363,10 +363,9 @@ int Bake(const CommandOptions& given)
     CommandOptions o = given;
     if (!config.StartedFrom().empty()) ApplyCommandSection(config.File(), config.StartedFrom(), o);
     if (!o.showSettings && !o.about && o.output.empty())
-        throw CommandError(kExitUsage, "--output PATH is required (" +
-                                           (config.StartedFrom().empty() ? std::string("no settings file")
-                                                                         : config.StartedFrom()) +
-                                           " names none)");
+        throw CommandError(kExitUsage, "--output PATH is required: " + (config.StartedFrom().empty()
+                                                                           ? std::string("no last bake's file names one")
+                                                                           : config.StartedFrom() + " names none"));
     StandaloneHost host(config.path(), o.quiet, o.savePartial);
     host.timings.Record(RunTimings::kPlugin, pluginStart);
     host.workerThreads = o.threads > 0 ? o.threads : ProcessorsAvailable();
