@@ -68,6 +68,7 @@ TEST(CommandConfigDir, AShowingRunWorksOnACopyItThrowsAway)
     CommandOptions o;
     o.configDir = real;
     o.showSettings = true;
+    o.last = true;
     std::string copy;
     {
         const RunConfigDir run(o);
@@ -83,17 +84,21 @@ TEST(CommandConfigDir, AShowingRunWorksOnACopyItThrowsAway)
     EXPECT_TRUE(fs::exists(real + "/Dunsmere.ini"));
 
     o.showSettings = false;
+    o.last = false;
     o.defaults = true;
     const RunConfigDir run(o);
-    EXPECT_EQ(run.path(), real);
-    EXPECT_FALSE(fs::exists(real + "/Dunsmere.ini"));  // --defaults starts afresh
+    EXPECT_NE(run.path(), real);
+    EXPECT_FALSE(fs::exists(run.path() + "/Dunsmere.ini"));  // --defaults starts afresh
+    EXPECT_TRUE(fs::exists(real + "/Dunsmere.ini"));         // and removes nothing
 }
 
-TEST(CommandConfigDir, NoDirectoryToSaveInIsAUsageError)
+TEST(CommandConfigDir, NoDirectoryToSaveInIsAUsageErrorOnlyForLast)
 {
     const ScopedEnv xdg("XDG_CONFIG_HOME", nullptr);
     const ScopedEnv home("HOME", nullptr);
     CommandOptions o;
+    EXPECT_FALSE(RunConfigDir(o).path().empty());  // a bake from the defaults goes on
+    o.last = true;
     try {
         const RunConfigDir run(o);
         FAIL() << "no directory, yet " << run.path();

@@ -385,7 +385,7 @@ protected:
                        const std::function<void(pid_t, const std::string&)>& onErrLine = {})
     {
         std::vector<std::string> args{"--config-dir", scratch / "config", "--algorithm", "vertex-colors",
-                                      "--horizontal", "2", "--vertical", "1", "--quiet", input, "-o", output};
+                                      "--horizontal", "2", "--vertical", "1", input, "-o", output};
         args.insert(args.end(), extra.begin(), extra.end());
         return RunProgram(DUNSMERE_COMMAND, args, onErrLine);
     }

@@ -31,7 +31,7 @@ class CommandRules : public ::testing::Test {
 protected:
     CommandResult Run(std::vector<std::string> args)
     {
-        args.insert(args.begin(), {"--config-dir", scratch / "config", "--no-save-settings", "--quiet"});
+        args.insert(args.begin(), {"--config-dir", scratch / "config", "--no-save-settings"});
         return RunProgram(DUNSMERE_COMMAND, args);
     }
     // An input error naming `what`, with an old output left as it was and a

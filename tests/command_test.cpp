@@ -131,7 +131,7 @@ TEST_F(Command, BakesAMapAndSavesTheSettings)
 {
     const std::string out = (dir / "map.png").string();
     const CommandResult r = Run({mesh, "--defaults", "--algorithm", "uv-map", "--size", "64x64", "--horizontal", "6",
-                                 "--distance", "12.5", "-o", out, "--quiet"});
+                                 "--distance", "12.5", "-o", out});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.err.find("elapsed time ="), std::string::npos);
     RgbaImage16 image;
@@ -150,8 +150,8 @@ TEST_F(Command, BakesAMapAndSavesTheSettings)
     EXPECT_NE(ini.find("horizontalSpread=6\n"), std::string::npos);
     EXPECT_NE(ini.find("dist=12.500000\n"), std::string::npos);
 
-    // The next run starts from what this one saved.
-    const CommandResult shown = Run({"--show-settings"});
+    // The next run starts from what this one saved, when asked to.
+    const CommandResult shown = Run({"--last", "--show-settings"});
     EXPECT_EQ(shown.status, 0);
     EXPECT_NE(shown.out.find("12.5"), std::string::npos) << shown.out;
 }
@@ -160,7 +160,7 @@ TEST_F(Command, WarnsOfFacesAMapRunLeavesOut)
 {
     const CommandResult r = Run({mesh, "--algorithm", "uv-map", "--size", "50x50", "--material-filter",
                                  "--material-id", "2", "--select-faces", "0-9", "--selected-only", "-o",
-                                 (dir / "f.png").string(), "--quiet"});
+                                 (dir / "f.png").string()});
     EXPECT_EQ(r.status, 0) << r.err;
     // 144 faces: 10 selected, of which those on the floor (material 1) are
     // filtered too; everything else is not selected.
@@ -168,7 +168,7 @@ TEST_F(Command, WarnsOfFacesAMapRunLeavesOut)
               std::string::npos)
         << r.err;
     const CommandResult channel = Run({mesh, "--no-selected-only", "--no-material-filter", "--map-channel", "3",
-                                       "-o", (dir / "g.png").string(), "--quiet"});
+                                       "-o", (dir / "g.png").string()});
     EXPECT_NE(channel.err.find("144 of 144 faces will not be baked (the mesh has no map channel 3)"),
               std::string::npos)
         << channel.err;
@@ -177,7 +177,7 @@ TEST_F(Command, WarnsOfFacesAMapRunLeavesOut)
 TEST_F(Command, BakesVertexColoursIntoAMeshThatReadsBack)
 {
     const std::string out = (dir / "dirty.obj").string();
-    const CommandResult r = Run({mesh, "--algorithm", "vertex-colors", "-o", out, "--quiet"});
+    const CommandResult r = Run({mesh, "--algorithm", "vertex-colors", "-o", out});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.err.find("Smurl calculation complete"), std::string::npos);
     const MeshFile back = ReadMeshFile(out);

@@ -30,3 +30,5 @@ target_compile_definitions(command_tests PRIVATE DUNSMERE_FAULTY_COMMAND="$<TARG
 add_dependencies(command_tests dunsmere_faulty)
 # The mesh rules through the command, with their bad and tricky files.
 target_sources(command_tests PRIVATE command_rules_test.cpp)
+# Stateless runs, presets and the command's manners in a pipeline.
+target_sources(command_tests PRIVATE command_pipeline_test.cpp)

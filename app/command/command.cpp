@@ -1,5 +1,6 @@
 #include "app/command/command.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -14,6 +15,7 @@
 #include "app/command/outcome.h"
 #include "app/command/panel.h"
 #include "app/command/plugins.h"
+#include "app/command/presets.h"
 #include "app/command/signals.h"
 #include "app/command/standalone_host.h"
 #include "app/image/file_bitmaps.h"
@@ -32,6 +34,12 @@ namespace fs = std::filesystem;
 namespace {
 
 void Fail(const std::string& message) { std::fprintf(stderr, "dunsmere: %s\n", message.c_str()); }
+
+// A warning is advice: -q drops it.
+void Warn(const CommandOptions& o, const std::string& message)
+{
+    if (!o.quiet) std::fprintf(stderr, "dunsmere: warning: %s\n", message.c_str());
+}
 
 // The one place where what a step throws becomes its message and the exit
 // status: a CommandError carries its own; a mesh file that cannot be read
@@ -78,7 +86,7 @@ FoundPlugin LoadPlugin(const CommandOptions& o)
 {
     const std::string pluginDir = o.pluginDir.empty() ? DefaultPluginFolder() : o.pluginDir;
     FoundPlugin plugin = FindUtilityPlugin(pluginDir, "Dunsmere");
-    for (const std::string& w : plugin.warnings) std::fprintf(stderr, "dunsmere: warning: %s\n", w.c_str());
+    for (const std::string& w : plugin.warnings) Warn(o, w);
     if (!plugin.desc) throw CommandError(kExitUsage, "no plug-in library in " + pluginDir + " offers \"Dunsmere\"");
     return plugin;
 }
@@ -94,7 +102,7 @@ bool LoadScene(const CommandOptions& o, StandaloneHost& host)
     for (const std::string& path : o.meshes) {
         try {
             MeshFile file = ReadMeshFile(path, reading);
-            for (const std::string& w : file.warnings) std::fprintf(stderr, "dunsmere: warning: %s\n", w.c_str());
+            for (const std::string& w : file.warnings) Warn(o, w);
             host.nodes.push_back(std::make_unique<SceneNode>(fs::path(path).stem().string(), std::move(file)));
         } catch (const MeshReadCancelled&) {
             return false;
@@ -238,9 +246,9 @@ std::string FacesLeftOut(const Mesh& mesh, const MapFaceFilter& filter, int& cou
     return text;
 }
 
-void WarnOfFacesLeftOut(StandaloneHost& host, const Panel& panel)
+void WarnOfFacesLeftOut(const CommandOptions& o, StandaloneHost& host, const Panel& panel)
 {
-    if (host.selection.size() != 1) return;
+    if (o.quiet || host.selection.size() != 1) return;
     int left = 0;
     const Mesh& mesh = host.selection[0]->CurrentMesh();
     const std::string why = FacesLeftOut(mesh, panel.MapFilter(), left);
@@ -274,7 +282,9 @@ void RecordOutput(const CommandOptions& o, const std::string& algorithm, Standal
 }
 
 // What the run does with the panel open; the session closes it after.
-int WithPanelOpen(const CommandOptions& o, StandaloneHost& host, const FileBitmapManager& bitmaps, const Panel& panel)
+// GENERATED tells whether "Generate" was pressed.
+int WithPanelOpen(const CommandOptions& o, StandaloneHost& host, const FileBitmapManager& bitmaps, const Panel& panel,
+                  bool& generated)
 {
     if (o.about) {
         panel.Press("about");
@@ -287,38 +297,100 @@ int WithPanelOpen(const CommandOptions& o, StandaloneHost& host, const FileBitma
     }
     const std::string algorithm = panel.Algorithm();
     CheckOutputKind(o, algorithm);
-    if (algorithm == "uv-map") WarnOfFacesLeftOut(host, panel);
+    if (algorithm == "uv-map") WarnOfFacesLeftOut(o, host, panel);
+    generated = true;
     panel.Press("generate");
     RecordOutput(o, algorithm, host, bitmaps);
     host.timings.Record(RunTimings::kClose);
     return -1;  // a bake: the outcome decides once the panel is closed
 }
 
-int Bake(const CommandOptions& o, std::chrono::steady_clock::time_point started)
+// The plug-in's name and version as its About box's first line that names
+// one gives them ("Dunsmere V0.25b [BETA]": "Dunsmere V0.25b"); "" for none.
+std::string PluginVersion(const std::vector<std::string>& lines)
+{
+    for (const std::string& line : lines) {
+        const size_t space = line.find(' ');
+        if (space == std::string::npos || line.size() < space + 3 || line[space + 1] != 'V' ||
+            line[space + 2] < '0' || line[space + 2] > '9')
+            continue;
+        return line.substr(0, line.find(' ', space + 1));
+    }
+    return "";
+}
+
+// --version: the plug-in is loaded and its About box read unseen, since the
+// plug-in states its version nowhere else. No settings file is read or
+// written: the plug-in is told of no configuration directory.
+int PrintVersion(const CommandOptions& o)
+{
+    const FoundPlugin plugin = LoadPlugin(o);
+    StandaloneHost host("", true, std::nullopt);
+    host.printDialogs = false;
+    TimedBitmapManager bitmaps("", host.timings);
+    {
+        const HostInstalls installs(host, bitmaps);
+        EditSession session(host, plugin);
+        Panel(session.Page()).Press("about");
+    }
+    const std::string version = PluginVersion(host.dialogLines);
+    if (version.empty()) throw CommandError(kExitUsage, plugin.path + ": its About box names no version");
+    std::printf("dunsmere %s (%s)\n", kCommandVersion, version.c_str());
+    return kExitDone;
+}
+
+// After the panel closed, which saved the run's settings in the scratch
+// directory: the command's own values join them, a run that reached
+// "Generate" copies them to the real directory, and --write-preset hands
+// them on. False when the preset asked for could not be written.
+bool KeepSettings(const CommandOptions& o, const RunConfigDir& config, const RunOutcome& outcome, bool generated)
+{
+    std::error_code ec;
+    if (fs::exists(config.File(), ec) && !WriteCommandSection(config.File(), CommandValuesOf(o)))
+        DebugPrint("dunsmere: the command's values not saved to %s\n", config.File().c_str());
+    if (generated && !o.noSaveSettings && !outcome.noCopyBack) config.CopyBack();
+    if (o.writePreset.empty()) return true;
+    const std::string why = config.CopyTo(o.writePreset);
+    if (!why.empty()) Fail("cannot write the preset " + o.writePreset + ": " + why);
+    return why.empty();
+}
+
+int Bake(const CommandOptions& given)
 {
     const auto pluginStart = std::chrono::steady_clock::now();
-    const FoundPlugin plugin = LoadPlugin(o);
-    const RunConfigDir config(o);
+    const FoundPlugin plugin = LoadPlugin(given);
+    const RunConfigDir config(given);
+    CommandOptions o = given;
+    if (!config.StartedFrom().empty()) ApplyCommandSection(config.File(), config.StartedFrom(), o);
+    if (!o.showSettings && !o.about && o.output.empty())
+        throw CommandError(kExitUsage, "--output PATH is required: " + (config.StartedFrom().empty()
+                                                                           ? std::string("no last bake's file names one")
+                                                                           : config.StartedFrom() + " names none"));
     StandaloneHost host(config.path(), o.quiet, o.savePartial);
     host.timings.Record(RunTimings::kPlugin, pluginStart);
     host.workerThreads = o.threads > 0 ? o.threads : ProcessorsAvailable();
     if (!LoadScene(o, host)) return ExitStatus(host.outcome, CancelSignal());
 
     TimedBitmapManager bitmaps(o.output, host.timings);
+    bool generated = false;
+    int status = -1;
     {
         const HostInstalls installs(host, bitmaps);
         EditSession session(host, plugin);
         const Panel panel(session.Page());
         // Reported here, so that a refusal is printed before the panel closes.
-        const int status = Reported([&] { return WithPanelOpen(o, host, bitmaps, panel); });
-        if (status >= 0) return status;
+        status = Reported([&] { return WithPanelOpen(o, host, bitmaps, panel, generated); });
     }
+    // Only a bake, or a look at the settings, has settings to keep.
+    const bool keeps = generated || (o.showSettings && status == kExitDone);
+    const bool kept = !keeps || KeepSettings(o, config, host.outcome, generated);
+    if (status >= 0) return kept ? status : std::max(status, kExitFailed);
     host.timings.Record(RunTimings::kEnd);
 
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    const int status = ExitStatus(host.outcome, CancelSignal());
+    status = ExitStatus(host.outcome, CancelSignal());
+    if (!kept) status = std::max(status, kExitFailed);
     if (host.outcome.written && !host.outcome.cancelReached && !CancelSignal() && !o.quiet)
-        std::fprintf(stderr, "dunsmere: wrote %s (%.1f s)\n", o.output.c_str(), seconds);
+        std::fprintf(stderr, "dunsmere: wrote %s\n", o.output.c_str());
     if (o.timings) std::fputs(host.timings.Line().c_str(), stderr);
     return status;
 }
@@ -335,6 +407,5 @@ int ExitStatus(const RunOutcome& outcome, int cancelSignal)
 int RunCommand(const CommandOptions& o)
 {
     InstallProcessHooks(o);
-    const auto started = std::chrono::steady_clock::now();
-    return Reported([&] { return Bake(o, started); });
+    return Reported([&] { return o.version ? PrintVersion(o) : Bake(o); });
 }

@@ -1,17 +1,28 @@
 #include "app/command/config_dir.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <system_error>
 
 #include "app/command/command.h"
+#include "app/command/signals.h"
+#include "host/runtime.h"
+#include "host/temporary_files.h"
 
 namespace fs = std::filesystem;
 
 namespace {
+
+constexpr const char* kSettingsFile = "Dunsmere.ini";
 
 // Creates DIR and any missing parents; true when DIR is then a directory.
 bool MakeDirectories(const std::string& dir)
@@ -31,51 +42,150 @@ std::string WithoutTrailingSlashes(std::string path)
     return path;
 }
 
+// $XDG_CONFIG_HOME/dunsmere or $HOME/.config/dunsmere; "" when neither is set.
+std::string XdgConfigDir()
+{
+    std::string base;
+    const char* xdg = std::getenv("XDG_CONFIG_HOME");
+    const char* home = std::getenv("HOME");
+    // A relative XDG_CONFIG_HOME is invalid and ignored, as the XDG
+    // base-directory rules require.
+    if (xdg && xdg[0] == '/') base = xdg;
+    else if (home && home[0] != '\0') base = WithoutTrailingSlashes(home) + "/.config";
+    else return "";
+    return WithoutTrailingSlashes(base) + "/dunsmere";
+}
+
+enum class Read { kRead, kMissing, kFailed };
+
+// A regular file's bytes (links followed).
+Read ReadRegularFile(const std::string& path, std::string& bytes, int& error)
+{
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        error = errno;
+        return errno == ENOENT ? Read::kMissing : Read::kFailed;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        error = EISDIR;
+        return Read::kFailed;
+    }
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    if (!in && !in.eof()) {
+        error = EIO;
+        return Read::kFailed;
+    }
+    bytes = s.str();
+    return Read::kRead;
+}
+
+// Replaces TARGET by BYTES under the lock the plug-in's own saves take
+// (TARGET.lock), so that a copy never interleaves with a save.
+bool ReplaceLocked(const std::string& target, const std::string& bytes)
+{
+    const int lock = ::open((target + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    if (lock < 0) return false;
+    bool locked = true;
+    while (::flock(lock, LOCK_EX) != 0)
+        if (errno != EINTR) {
+            locked = false;
+            break;
+        }
+    bool done = false;
+    if (locked) {
+        TemporaryFile temp(target);
+        done = temp.fd() >= 0 && temp.Write(bytes.data(), bytes.size()) && temp.Commit();
+    }
+    const int saved = errno;
+    ::close(lock);
+    errno = saved;
+    return done;
+}
+
 }  // namespace
 
 std::string CommandConfigDir()
 {
     try {
-        std::string base;
-        const char* xdg = std::getenv("XDG_CONFIG_HOME");
-        const char* home = std::getenv("HOME");
-        // A relative XDG_CONFIG_HOME is invalid and ignored, as the XDG
-        // base-directory rules require.
-        if (xdg && xdg[0] == '/') {
-            base = xdg;
-        } else if (home && home[0] != '\0') {
-            base = WithoutTrailingSlashes(home) + "/.config";
-        } else {
-            return "";
-        }
-        const std::string dir = WithoutTrailingSlashes(base) + "/dunsmere";
-        return MakeDirectories(dir) ? dir : "";
+        const std::string dir = XdgConfigDir();
+        return !dir.empty() && MakeDirectories(dir) ? dir : "";
     } catch (...) {
         return "";
     }
 }
 
-RunConfigDir::RunConfigDir(const CommandOptions& o)
+std::string RealConfigDir(const CommandOptions& o)
 {
-    std::string real = o.configDir;
-    std::error_code ec;
-    if (real.empty()) real = CommandConfigDir();
-    else fs::create_directories(real, ec);
-    const bool throwaway = o.noSaveSettings || o.showSettings || o.about;
-    if (!throwaway) {
-        if (real.empty()) throw CommandError(kExitUsage, "no usable configuration directory (set --config-dir)");
-        path_ = real;
-        if (o.defaults) fs::remove(fs::path(real) / "Dunsmere.ini", ec);
-        return;
+    return o.configDir.empty() ? XdgConfigDir() : WithoutTrailingSlashes(o.configDir);
+}
+
+RunConfigDir::RunConfigDir(const CommandOptions& o) : real_(RealConfigDir(o))
+{
+    std::string from;
+    if (!o.preset.empty()) {
+        from = o.preset;
+    } else if (o.last) {
+        if (real_.empty())
+            throw CommandError(kExitUsage, "--last: no configuration directory to start from (set --config-dir)");
+        from = real_ + "/" + kSettingsFile;
     }
-    std::string pattern = (fs::temp_directory_path(ec) / "dunsmere-settings-XXXXXX").string();
-    if (!mkdtemp(pattern.data())) throw CommandError(kExitUsage, "cannot make a temporary settings directory");
-    scratch_ = path_ = pattern;
-    if (!o.defaults && !real.empty()) fs::copy_file(fs::path(real) / "Dunsmere.ini", fs::path(pattern) / "Dunsmere.ini", ec);
+    std::string bytes;
+    int error = 0;
+    const Read read = from.empty() ? Read::kMissing : ReadRegularFile(from, bytes, error);
+    // A preset must be there; the last run's file may not be yet.
+    if (read == Read::kFailed || (read == Read::kMissing && !o.preset.empty()))
+        throw CommandError(kExitUsage, "cannot read " + from + ": " + std::strerror(error));
+    if (read == Read::kRead) startedFrom_ = from;
+
+    std::error_code ec;
+    std::string pattern = (fs::temp_directory_path(ec) / "dunsmere-run-XXXXXX").string();
+    if (!::mkdtemp(pattern.data())) throw CommandError(kExitUsage, "cannot make a scratch settings directory in " +
+                                                                       fs::path(pattern).parent_path().string());
+    path_ = pattern;
+    const std::string file = File(), lock = file + ".lock";
+    RemoveAtSecondSignal({file.c_str(), lock.c_str(), path_.c_str()});
+    if (read != Read::kRead) return;
+    std::ofstream out(File(), std::ios::binary);
+    out << bytes;
+    if (!out.flush()) throw CommandError(kExitUsage, "cannot copy " + from + " to " + File());
 }
 
 RunConfigDir::~RunConfigDir()
 {
     std::error_code ec;
-    if (!scratch_.empty()) fs::remove_all(scratch_, ec);
+    fs::remove_all(path_, ec);
+    RemoveAtSecondSignal({});
+}
+
+std::string RunConfigDir::File() const { return path_ + "/" + kSettingsFile; }
+
+bool RunConfigDir::CopyBack() const
+{
+    if (real_.empty()) {
+        DebugPrint("dunsmere: no configuration directory; settings not saved\n");
+        return false;
+    }
+    std::string bytes;
+    int error = 0;
+    const Read read = ReadRegularFile(File(), bytes, error);
+    if (read == Read::kMissing) return true;
+    const std::string target = real_ + "/" + kSettingsFile;
+    const bool made = read == Read::kRead && MakeDirectories(real_);
+    if (!made || !ReplaceLocked(target, bytes)) {
+        DebugPrint("dunsmere: settings not saved to %s (%s)\n", target.c_str(), std::strerror(errno));
+        return false;
+    }
+    return true;
+}
+
+std::string RunConfigDir::CopyTo(const std::string& target) const
+{
+    std::string bytes;
+    int error = 0;
+    if (ReadRegularFile(File(), bytes, error) != Read::kRead) return "the run saved no settings";
+    TemporaryFile temp(target);
+    if (temp.fd() >= 0 && temp.Write(bytes.data(), bytes.size()) && temp.Commit()) return "";
+    return std::strerror(temp.fd() < 0 ? temp.error() : errno);
 }

@@ -1,6 +1,7 @@
-// The plug-in configuration directory the standalone host gives the plug-in
-// when it asks for one (APP_PLUGCFG_DIR): the user's, or a private copy for
-// runs that must leave the user's settings file alone.
+// The plug-in configuration directories of a run. The plug-in always gets a
+// scratch directory of the run's own (APP_PLUGCFG_DIR), so that what an
+// earlier run left never leaks into this one; the real directory, the
+// user's, only receives what a run that reached "Generate" saved.
 #pragma once
 
 #include <string>
@@ -14,20 +15,43 @@
 // Never throws.
 std::string CommandConfigDir();
 
-// The directory one run answers the plug-in's directory query with. With
-// --no-save-settings (and for runs that only show something) it is a
-// private copy of the user's settings file, removed when this is destroyed.
+// The real directory a run's settings go back to: --config-dir, else the one
+// above, named but not created. "" when there is none.
+std::string RealConfigDir(const CommandOptions& options);
+
+// The scratch directory of one run, made in the temporary directory and
+// removed with everything in it when this is destroyed (and by a second
+// signal, which ends the run at once). It starts empty, so the plug-in
+// loads its own defaults; with --preset it holds a copy of the preset, and
+// with --last one of the real directory's file, as the plug-in's
+// Dunsmere.ini.
 class RunConfigDir {
 public:
-    // Throws CommandError (usage) when there is no directory to use.
+    // Throws CommandError (usage) when the preset cannot be read, or --last
+    // has no real directory to start from.
     explicit RunConfigDir(const CommandOptions& options);
     ~RunConfigDir();
     RunConfigDir(const RunConfigDir&) = delete;
     RunConfigDir& operator=(const RunConfigDir&) = delete;
 
+    // The directory the plug-in is told of, and its settings file there.
     const std::string& path() const { return path_; }
+    std::string File() const;
+    // The file the run started from as the user names it (the preset, or
+    // the real directory's file); "" for a run from the defaults.
+    const std::string& StartedFrom() const { return startedFrom_; }
+
+    // Replaces the real directory's settings file by the scratch one, after
+    // the real directory is created when missing. False, saying why on the
+    // debug channel, when there is no real directory or it cannot be
+    // written; true, changing nothing, when the plug-in saved no file.
+    bool CopyBack() const;
+
+    // Replaces TARGET by the scratch settings file; "" when done, else why not.
+    std::string CopyTo(const std::string& target) const;
 
 private:
     std::string path_;
-    std::string scratch_;  // removed at the end
+    std::string real_;
+    std::string startedFrom_;
 };

@@ -7,20 +7,25 @@
 #include <cmath>
 #include <sstream>
 
+#include "app/command/did_you_mean.h"
+
 namespace {
 
 const char* const kExamples = R"(
 Examples:
   Bake a 1024 x 1024 map from map channel 1 of a mesh:
     dunsmere crate.obj --algorithm uv-map --size 1024x1024 --output crate-smurl.png
+  Bake with the settings of a preset, changing one of them:
+    dunsmere crate.obj --preset studio.ini --horizontal 12 --output crate-smurl.png
   Bake grey vertex colours, multiplying the colours already there:
     dunsmere crate.obj --algorithm vertex-colors --accumulate --output crate-dirty.ply
-  Show the panel as the saved settings leave it, without baking:
-    dunsmere --show-settings
+  Show the panel as the last bake left it, without baking:
+    dunsmere --last --show-settings
 
-Settings persist from run to run in Dunsmere.ini in the configuration
-directory ($XDG_CONFIG_HOME/dunsmere, else ~/.config/dunsmere); an option
-not given leaves its control as the last run left it.
+Every run starts from the plug-in's defaults, or from a preset (--preset), or
+from what the last bake saved (--last); an option not given means that
+value. A bake saves its settings in Dunsmere.ini in the configuration
+directory ($XDG_CONFIG_HOME/dunsmere, else ~/.config/dunsmere).
 
 Exit status: 0 done; 1 refused, failed or nothing written; 2 usage or input
 error; 70 internal check failed; 130 cancelled (143 on SIGTERM, 129 on SIGHUP).
@@ -39,6 +44,32 @@ void AddSwitch(CLI::App& app, const std::string& name, std::optional<bool>& targ
 {
     app.add_flag_callback("--" + name, [&target] { target = true; }, help);
     app.add_flag_callback("--no-" + name, [&target] { target = false; }, "");
+}
+
+// "did you mean" lines for the arguments that look like options and name
+// none: the nearest option --help shows, never a hidden one.
+std::string Suggestions(const CLI::App& app, int argc, const char* const* argv)
+{
+    std::vector<std::string> known, visible;
+    for (const CLI::Option* opt : app.get_options()) {
+        const bool shown = !opt->get_group().empty();
+        for (const std::string& n : opt->get_lnames()) {
+            known.push_back("--" + n);
+            if (shown) visible.push_back("--" + n);
+        }
+        for (const std::string& n : opt->get_snames()) known.push_back("-" + n);
+    }
+    std::string lines;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--") break;
+        if (arg.rfind("--", 0) != 0 || arg.size() < 3) continue;
+        const std::string name = arg.substr(0, arg.find('='));
+        if (std::find(known.begin(), known.end(), name) != known.end()) continue;
+        const std::string nearest = NearestName(name, visible);
+        if (!nearest.empty()) lines += "dunsmere: " + name + ": did you mean " + nearest + "?\n";
+    }
+    return lines;
 }
 
 }  // namespace
@@ -86,7 +117,6 @@ ParseResult ParseCommandLine(int argc, const char* const* argv)
     CLI::App app{"Bakes the smurl occlusion value of a mesh into a 16-bit grey map or grey vertex colours.",
                  "dunsmere"};
     app.footer(kExamples);
-    app.set_version_flag("--version", "dunsmere 0.2.5");
 
     std::string algorithm, size;
     std::optional<float> distance, noiseSize;
@@ -109,12 +139,17 @@ ParseResult ParseCommandLine(int argc, const char* const* argv)
     AddSwitch(app, "accumulate", o.accumulate, "multiply the vertex colours already there (--no-accumulate: replace)");
     app.add_option("--select", o.select, "select only this node, by name or index (repeatable)");
     app.add_option("--select-faces", o.selectFaces, "face selection of the selected node, e.g. 0-99,250");
-    app.add_flag("--defaults", o.defaults, "start from a fresh settings file");
-    app.add_flag("--no-save-settings", o.noSaveSettings, "leave the settings file untouched");
-    app.add_option("--config-dir", o.configDir, "plug-in configuration directory");
+    CLI::Option* preset = app.add_option("--preset", o.preset, "start from this settings file instead of the defaults")
+                              ->type_name("FILE");
+    app.add_flag("--last", o.last, "start from the settings the last bake saved")->excludes(preset);
+    app.add_option("--write-preset", o.writePreset, "write the settings this run used as a preset")->type_name("FILE");
+    app.add_flag("--defaults", o.defaults, "no effect: every run starts from the defaults");
+    app.add_flag("--no-save-settings", o.noSaveSettings, "save nothing in the configuration directory");
+    app.add_option("--config-dir", o.configDir, "configuration directory, where a bake saves its settings");
     app.add_option("--plugins", o.pluginDir, "plug-in folder (default: plugins beside the executable)");
     app.add_flag("--show-settings", o.showSettings, "print the panel and exit without saving");
     app.add_flag("--about", o.about, "print the About box and exit");
+    app.add_flag("--version", o.version, "print the command's and the plug-in's versions and exit");
     std::optional<std::string> threads;
     app.add_option("--threads", threads, "worker threads, 1 to 256, or all (default: every CPU this process may use)");
     app.add_flag("-q,--quiet", o.quiet, "no progress bar");
@@ -141,6 +176,7 @@ ParseResult ParseCommandLine(int argc, const char* const* argv)
         app.exit(e, out, err);
         result.out = out.str();
         result.err = err.str();
+        if (dynamic_cast<const CLI::ExtrasError*>(&e)) result.err += Suggestions(app, argc, argv);
         return result;
     }
 
@@ -196,9 +232,11 @@ ParseResult ParseCommandLine(int argc, const char* const* argv)
     if (!o.selectFaces.empty() && !ParseFaceRanges(o.selectFaces))
         return fail("dunsmere: --select-faces wants ranges such as 0-99,250\n");
 
-    const bool bakes = !o.showSettings && !o.about;
+    const bool bakes = !o.showSettings && !o.about && !o.version;
     if (bakes && o.meshes.empty()) return fail("dunsmere: no mesh file given (see --help)\n");
-    if (bakes && o.output.empty()) return fail("dunsmere: --output PATH is required\n");
+    // A preset or the last run's file may name the output.
+    if (bakes && o.output.empty() && o.preset.empty() && !o.last)
+        return fail("dunsmere: --output PATH is required\n");
 
     result.options = std::move(o);
     return result;

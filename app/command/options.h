@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+inline constexpr const char* kCommandVersion = "0.2.5";
+
 struct CommandOptions {
     std::vector<std::string> meshes;
     std::string output;
@@ -21,10 +23,19 @@ struct CommandOptions {
     std::vector<std::string> select;  // node names or indices
     std::string selectFaces;          // "0-99,250"
 
-    bool defaults = false;
+    // Where the run's settings start from: the plug-in's defaults, a preset
+    // (--preset), or what the last run that baked saved (--last).
+    std::string preset;
+    bool last = false;
+    std::string writePreset;  // --write-preset: the settings the run used, as a preset
+    // --distance-relative: times the diagonal of the mesh's bounding box.
+    std::optional<double> distanceRelative;
+
+    bool defaults = false;  // no effect: every run starts from the defaults
     bool noSaveSettings = false;
     bool showSettings = false;
     bool about = false;
+    bool version = false;  // print both versions: the command's, the plug-in's
     bool quiet = false;
     bool debug = false;
     int threads = 0;       // worker threads; 0: every processor the process may run on

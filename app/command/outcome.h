@@ -18,6 +18,11 @@ struct RunOutcome {
     // vertex colours when the mesh file was written after the completion
     // message of a run that was not cancelled.
     bool written = false;
+
+    // The command's part: the settings this run saved stay out of the real
+    // configuration directory (a run whose distance the host had to scale
+    // saved values no panel could have shown).
+    bool noCopyBack = false;
 };
 
 // The exit status: the cancel's when the run was cancelled (by a cancel

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstring>
 
 #include "host/temporary_files.h"
 
@@ -15,6 +16,17 @@ std::atomic<int> gSignal{0};
 std::atomic<long long> gFirstAt{0};  // monotonic nanoseconds; 0 until set
 
 static_assert(std::atomic<long long>::is_always_lock_free);
+
+// Written only while gRemovals is 0, so that a handler reads whole paths.
+char gRemovalPaths[kEndRemovalPaths][kEndRemovalBytes];
+std::atomic<int> gRemovals{0};
+
+void RemoveListedPaths()
+{
+    const int n = gRemovals.load();
+    for (int i = 0; i < n; ++i)
+        if (unlink(gRemovalPaths[i]) != 0) rmdir(gRemovalPaths[i]);
+}
 
 long long NowNs()
 {
@@ -43,6 +55,7 @@ extern "C" void OnSignal(int sig)
     }
     // A second signal: the user insists.
     RemoveTemporaryFiles();
+    RemoveListedPaths();
     static const char kMessage[] = "\ndunsmere: interrupted\n";
     const ssize_t ignored = write(STDERR_FILENO, kMessage, sizeof kMessage - 1);
     (void)ignored;
@@ -62,6 +75,17 @@ void InstallCancelSignals()
     ignore.sa_handler = SIG_IGN;
     sigemptyset(&ignore.sa_mask);
     sigaction(SIGPIPE, &ignore, nullptr);
+}
+
+void RemoveAtSecondSignal(std::initializer_list<const char*> paths)
+{
+    gRemovals.store(0);
+    int n = 0;
+    for (const char* path : paths) {
+        if (n == kEndRemovalPaths || !path || std::strlen(path) >= kEndRemovalBytes) break;
+        std::memcpy(gRemovalPaths[n++], path, std::strlen(path) + 1);
+    }
+    gRemovals.store(n);
 }
 
 int CancelSignal() { return gSignal.load(); }

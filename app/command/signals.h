@@ -11,6 +11,8 @@
 // command writes there is advice, and a failure to write it is no failure.
 #pragma once
 
+#include <initializer_list>
+
 inline constexpr int kOneCancelMs = 200;
 
 void InstallCancelSignals();
@@ -22,3 +24,13 @@ int CancelStatus(int signal);
 // for it sees a death by that signal (a shell loop stops). Streams are not
 // flushed. Async-signal-safe.
 [[noreturn]] void EndBySignal(int signal);
+
+// Paths a later signal removes before it ends the process, after the
+// temporary files: each unlinked, or removed as an empty directory, in the
+// order given (a scratch directory's files, then the directory). Replaces
+// the paths set before; an empty list forgets them. At most
+// kEndRemovalPaths, each shorter than kEndRemovalBytes; one that is not is
+// left to the normal clean-up.
+inline constexpr int kEndRemovalPaths = 4;
+inline constexpr int kEndRemovalBytes = 4096;
+void RemoveAtSecondSignal(std::initializer_list<const char*> paths);

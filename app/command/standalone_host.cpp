@@ -11,7 +11,7 @@
 #include "app/command/signals.h"
 
 StandaloneHost::StandaloneHost(std::string configDir, bool quiet, std::optional<bool> savePartial)
-    : configDir_(std::move(configDir)), progress_(stderr, isatty(STDERR_FILENO) != 0, quiet),
+    : configDir_(std::move(configDir)), quiet_(quiet), progress_(stderr, isatty(STDERR_FILENO) != 0, quiet),
       savePartial_(savePartial)
 {
 }
@@ -35,6 +35,8 @@ void StandaloneHost::ProgressStart(const char* title, int, ProgressCallback fn, 
 void StandaloneHost::ProgressUpdate(int percent, int, const char*)
 {
     timings.Record(RunTimings::kRasterize);
+    // Updates before the workers start are the map's rasterizing.
+    if (progress_.Active() && progress_.PhaseName().empty()) progress_.Phase("Rasterizing");
     progress_.Update(percent);
 }
 
@@ -49,26 +51,34 @@ void StandaloneHost::ProgressEnd() { progress_.End(); }
 
 int StandaloneHost::MessageBox(const char* text, const char* title, unsigned type)
 {
+    const std::string shown = std::string(title && *title ? title : "Dunsmere") + ": " + (text ? text : "");
+    const bool question = (type & MB_YESNO) != 0;
+    const bool refusal = (type & MB_ICONINFORMATION) != 0;
+    if (refusal) outcome.refused = true;
+    if (!question && !refusal) {
+        // A completion or elapsed-time message: the bar ends on 100 % first.
+        outcome.completed = true;
+        timings.Record(RunTimings::kPasses);
+        progress_.Complete();
+    }
     progress_.Interrupt();
-    std::fprintf(stderr, "%s: %s\n", title && *title ? title : "Dunsmere", text ? text : "");
-    std::fflush(stderr);
-    if (type & MB_ICONINFORMATION) outcome.refused = true;
-    if (!(type & MB_YESNO)) {
-        if (!(type & MB_ICONINFORMATION)) {
-            outcome.completed = true;
-            timings.Record(RunTimings::kPasses);
-        }
+    if (!question) {
+        if (refusal || !quiet_) std::fprintf(stderr, "%s\n", shown.c_str());
+        std::fflush(stderr);
         return IDOK;
     }
-    // The one question: "Save Partial Bitmap?".
+    // The one question: "Save Partial Bitmap?", printed once with its
+    // answer, asked on a terminal.
     bool yes = savePartial_.value_or(false);
     if (!savePartial_ && isatty(STDIN_FILENO) && isatty(STDERR_FILENO)) {
-        std::fprintf(stderr, "%s [y/N] ", text ? text : "");
+        std::fprintf(stderr, "%s [y/N] ", shown.c_str());
         std::fflush(stderr);
         std::string answer;
         if (std::getline(std::cin, answer)) yes = !answer.empty() && (answer[0] == 'y' || answer[0] == 'Y');
+    } else {
+        std::fprintf(stderr, "%s %s\n", shown.c_str(), yes ? "Yes" : "No");
     }
-    std::fprintf(stderr, "Dunsmere: %s\n", yes ? "Yes" : "No");
+    std::fflush(stderr);
     return yes ? IDYES : IDNO;
 }
 
@@ -85,6 +95,7 @@ void StandaloneHost::Sleep(int milliseconds)
 int StandaloneHost::WorkerThreadCount()
 {
     timings.Record(RunTimings::kRays);
+    progress_.Phase("Baking");
     return workerThreads;
 }
 
@@ -119,10 +130,14 @@ void StandaloneHost::DeleteRollupPage(HWND page)
 INT_PTR StandaloneHost::RunModal(DialogWindow& dialog)
 {
     const DialogTemplate& t = dialog.Template();
-    if (t.caption) std::printf("%s\n", t.caption);
+    auto show = [this](const char* line) {
+        dialogLines.emplace_back(line);
+        if (printDialogs) std::printf("%s\n", line);
+    };
+    if (t.caption) show(t.caption);
     for (const DialogControl& c : dialog.Controls()) {
         const ControlKind k = c.tmpl.kind;
-        if ((k == ControlKind::Text || k == ControlKind::CentredText) && c.tmpl.caption) std::printf("%s\n", c.tmpl.caption);
+        if ((k == ControlKind::Text || k == ControlKind::CentredText) && c.tmpl.caption) show(c.tmpl.caption);
     }
     dialog.Send(WM_COMMAND, MAKEWPARAM(IDOK, 0), 0);
     if (!dialog.Ended()) dialog.Send(WM_CLOSE);

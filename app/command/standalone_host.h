@@ -1,6 +1,7 @@
 // The standalone host: a scene of mesh nodes, the core interface the plug-in
 // talks to, the progress bar on stderr, message boxes as "Dunsmere: TEXT"
-// lines, Ctrl-C as the cancel request, and rollup pages as in-memory dialogs.
+// lines (each printed once; quiet drops all but refusals and the question),
+// Ctrl-C as the cancel request, and rollup pages as in-memory dialogs.
 // It also watches what the plug-in does, so that the command can tell its
 // exit status from what it saw.
 #pragma once
@@ -73,6 +74,11 @@ public:
     // The worker threads a generation runs (--threads).
     int workerThreads = 0;
 
+    // The text lines of the modal dialogs shown, caption first; printed on
+    // stdout as they are shown unless printDialogs is off.
+    std::vector<std::string> dialogLines;
+    bool printDialogs = true;
+
     // Interface.
     const char* GetDir(int which) override;
     int GetSelNodeCount() override { return static_cast<int>(selection.size()); }
@@ -100,6 +106,7 @@ public:
 
 private:
     std::string configDir_;
+    bool quiet_;
     ProgressBar progress_;
     std::optional<bool> savePartial_;
     std::unique_ptr<DialogWindow> page_;
