@@ -2,7 +2,7 @@
 PRESET ?= release
 JOBS   ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all test demo bench bootstrap configure build sanitize clean
+.PHONY: all test demo bench bootstrap configure build sanitize fuzz clean
 
 all: build
 
@@ -34,6 +34,16 @@ bench:
 sanitize: bootstrap
 	@cmake --preset asan >/dev/null && cmake --build --preset asan -j $(JOBS) && ctest --preset asan -j $(JOBS)
 	@cmake --preset tsan >/dev/null && cmake --build --preset tsan -j $(JOBS) && ctest --preset tsan -j $(JOBS)
+
+# The libFuzzer targets (fuzz/), each for FUZZ_SECONDS on its kept corpus,
+# which is then merged back, minimised. Findings land in build/fuzz/findings.
+FUZZ_SECONDS ?= 600
+FUZZ_TARGETS ?= obj settings raster flatten
+fuzz:
+	@./scripts/bootstrap fuzz
+	@cmake --preset fuzz >/dev/null
+	@cmake --build --preset fuzz -j $(JOBS) --target $(addprefix fuzz_,$(FUZZ_TARGETS))
+	@./scripts/fuzz build/fuzz $(FUZZ_SECONDS) $(FUZZ_TARGETS)
 
 clean:
 	rm -rf build out

@@ -5,7 +5,8 @@
 #   ...) are included: the rest is the layer's own;
 #   app/ is a host: it includes host/ and itself, and none of the plug-in's
 #   layers.
-# Tests and benchmarks are exempt: they may reach a layer's internals.
+# Tests, benchmarks and fuzz targets are exempt: they may reach a layer's
+# internals.
 #
 # Usage: cmake -DSOURCE_DIR=<tree> -P check_layers.cmake
 cmake_minimum_required(VERSION 3.25)
