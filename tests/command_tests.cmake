@@ -30,3 +30,7 @@ target_compile_definitions(command_tests PRIVATE DUNSMERE_FAULTY_COMMAND="$<TARG
 add_dependencies(command_tests dunsmere_faulty)
 # The mesh rules through the command, with their bad and tricky files.
 target_sources(command_tests PRIVATE command_rules_test.cpp)
+# Distances outside the panel's range and the refusals before work, against
+# the plug-in's own bake through the test host.
+target_sources(command_tests PRIVATE command_distance_test.cpp)
+target_link_libraries(command_tests PRIVATE dunsmere_map)

@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <map>
 #include <memory>
 #include <new>
 #include <string>
@@ -14,6 +13,8 @@
 #include "app/command/outcome.h"
 #include "app/command/panel.h"
 #include "app/command/plugins.h"
+#include "app/command/refusals.h"
+#include "app/command/scaling.h"
 #include "app/command/signals.h"
 #include "app/command/standalone_host.h"
 #include "app/image/file_bitmaps.h"
@@ -208,36 +209,6 @@ void CheckOutputKind(const CommandOptions& o, const std::string& algorithm)
                            "cannot write " + o.output + ": vertex colours are written as " + WritableMeshExtensions());
 }
 
-// Faces a map run will leave out, by reason, as the map generation's own
-// rule decides; COUNT gets how many.
-std::string FacesLeftOut(const Mesh& mesh, const MapFaceFilter& filter, int& count)
-{
-    const int faces = mesh.getNumFaces();
-    count = 0;
-    if (faces == 0) return "";
-    if (MapFaceExclusion(mesh, filter, 0) == FaceExclusion::kNoMapChannel) {
-        count = faces;
-        return "the mesh has no map channel " + std::to_string(filter.mapChannel);
-    }
-    std::map<std::string, int> reasons;  // in the order of their names
-    for (int f = 0; f < faces; ++f) {
-        const char* why = nullptr;
-        switch (MapFaceExclusion(mesh, filter, f)) {
-        case FaceExclusion::kBaked: continue;
-        case FaceExclusion::kNoMapChannel: why = "the mesh has no map channel"; break;
-        case FaceExclusion::kNotSelected: why = "not selected"; break;
-        case FaceExclusion::kOtherMaterial: why = "other material IDs"; break;
-        case FaceExclusion::kMapIndexOutOfRange:
-        case FaceExclusion::kOutsideUnitSquare: why = "map coordinates outside 0..1"; break;
-        }
-        ++reasons[why];
-        ++count;
-    }
-    std::string text;
-    for (const auto& [why, n] : reasons) text += (text.empty() ? "" : ", ") + std::to_string(n) + " " + why;
-    return text;
-}
-
 void WarnOfFacesLeftOut(StandaloneHost& host, const Panel& panel)
 {
     if (host.selection.size() != 1) return;
@@ -280,15 +251,17 @@ int WithPanelOpen(const CommandOptions& o, StandaloneHost& host, const FileBitma
         panel.Press("about");
         return kExitDone;
     }
-    panel.Apply(o);
+    ScaledNode scaled = ApplyWithDistance(o, host, panel);
     if (o.showSettings) {
         panel.Print(stdout);
         return kExitDone;
     }
     const std::string algorithm = panel.Algorithm();
     CheckOutputKind(o, algorithm);
+    if (algorithm == "uv-map" && host.selection.size() == 1) RefuseUselessMap(*host.selection[0], panel.MapFilter());
     if (algorithm == "uv-map") WarnOfFacesLeftOut(host, panel);
     panel.Press("generate");
+    scaled.Restore();
     RecordOutput(o, algorithm, host, bitmaps);
     host.timings.Record(RunTimings::kClose);
     return -1;  // a bake: the outcome decides once the panel is closed
@@ -302,6 +275,7 @@ int Bake(const CommandOptions& o, std::chrono::steady_clock::time_point started)
     StandaloneHost host(config.path(), o.quiet, o.savePartial);
     host.timings.Record(RunTimings::kPlugin, pluginStart);
     host.workerThreads = o.threads > 0 ? o.threads : ProcessorsAvailable();
+    if (!o.showSettings && !o.about) RefuseUnwritableOutput(o);
     if (!LoadScene(o, host)) return ExitStatus(host.outcome, CancelSignal());
 
     TimedBitmapManager bitmaps(o.output, host.timings);

@@ -15,6 +15,8 @@ struct CommandOptions {
     // Panel controls; unset leaves the control as loaded from the settings.
     std::optional<std::string> algorithm;  // the radio button's name: uv-map, vertex-colors, spatial
     std::optional<float> distance, noiseSize;
+    // The distance as a fraction of the mesh's size (--distance-relative).
+    std::optional<double> distanceRelative;
     std::optional<int> horizontal, vertical, width, height, mapChannel, materialId;
     std::optional<bool> selectedOnly, noise, materialFilter, accumulate;
 

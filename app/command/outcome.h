@@ -18,6 +18,11 @@ struct RunOutcome {
     // vertex colours when the mesh file was written after the completion
     // message of a run that was not cancelled.
     bool written = false;
+
+    // The distance lay outside the panel's range, so the mesh, the distance
+    // and the noise size reached the plug-in scaled by a power of two: the
+    // settings the plug-in saves hold the scaled values, not the user's.
+    bool distanceScaled = false;
 };
 
 // The exit status: the cancel's when the run was cancelled (by a cancel
