@@ -88,7 +88,7 @@ std::string SliverObj()
 
 // The plug-in's own map of MESH at DIST, through the test host, with the
 // panel's load defaults the command starts from.
-std::vector<BMM_Color_64> TestHostMap(const Mesh& mesh, float dist)
+std::vector<BMM_Color_64> TestHostMap(const Mesh& mesh, float dist, float noiseSize)
 {
     ScriptedHost host;
     ScriptedMeshObject object;
@@ -103,6 +103,8 @@ std::vector<BMM_Color_64> TestHostMap(const Mesh& mesh, float dist)
     settings.verticalSpread = 1;
     settings.mapChannel = 1;
     settings.dist = dist;
+    settings.noiseOn = noiseSize > 0.0f;
+    if (noiseSize > 0.0f) settings.noiseSize = noiseSize;
     RunTables tables;
     MapRunState state;
     GenerateSmurlMap(host, settings, tables, state, DefaultThreadStarter());
@@ -149,6 +151,7 @@ struct ScaledCase {
     std::string obj;
     float distance;
     int k;  // the run's own scale, worked out by hand
+    float noiseSize = 0.0f;  // 0: no noise
 };
 
 // The bake at a distance outside the range is byte for byte the bake of
@@ -160,6 +163,7 @@ TEST_F(CommandDistance, ScaledBakesEqualHandScaledAndTestHostBakes)
     const ScaledCase cases[] = {
         // 0.1 * 2^4 = 1.6 is the first power to reach 1.
         {"crate", crate, 0.1f, 4},
+        {"crate with noise", crate, 0.1f, 4, 0.5f},
         {"far", Transformed(crate, 0, {3000.0f, -5000.0f, 12000.0f}), 0.1f, 4},
         {"slivers", SliverObj(), 0.02f, 6},
         // 300000 / 4 = 75000 is the first to come under 100000.
@@ -175,13 +179,21 @@ TEST_F(CommandDistance, ScaledBakesEqualHandScaledAndTestHostBakes)
         const std::string scaled = scratch / (std::string(c.name) + ".png");
         const std::string handMap = scratch / (std::string(c.name) + "-by-hand.png");
 
-        const CommandResult run = Map(mesh, scaled, {"--distance", Text(c.distance)});
+        auto noise = [&](int k) -> std::vector<std::string> {
+            if (c.noiseSize == 0.0f) return {"--no-noise"};
+            return {"--noise", "--noise-size", Text(std::ldexp(c.noiseSize, k))};
+        };
+        std::vector<std::string> options = noise(0);
+        options.insert(options.end(), {"--distance", Text(c.distance)});
+        const CommandResult run = Map(mesh, scaled, options);
         ASSERT_EQ(run.status, 0) << run.err;
         EXPECT_EQ(run.err.find("warning"), std::string::npos) << run.err;
         const float handDistance = std::ldexp(c.distance, hand);
         ASSERT_GE(handDistance, 1.0f);
         ASSERT_LE(handDistance, 100000.0f);
-        ASSERT_EQ(Map(byHand, handMap, {"--distance", Text(handDistance)}).status, 0);
+        options = noise(hand);
+        options.insert(options.end(), {"--distance", Text(handDistance)});
+        ASSERT_EQ(Map(byHand, handMap, options).status, 0);
         EXPECT_EQ(FileText(scaled), FileText(handMap));
 
         // The mesh read by hand is the one the command was given, and its
@@ -189,7 +201,7 @@ TEST_F(CommandDistance, ScaledBakesEqualHandScaledAndTestHostBakes)
         const MeshFile original = ReadMeshFile(mesh), scaledByHand = ReadMeshFile(byHand);
         for (std::size_t v = 0; v < original.mesh.verts.size(); ++v)
             ASSERT_EQ(std::ldexp(original.mesh.verts[v].x, hand), scaledByHand.mesh.verts[v].x);
-        const std::vector<BMM_Color_64> own = TestHostMap(original.mesh, c.distance);
+        const std::vector<BMM_Color_64> own = TestHostMap(original.mesh, c.distance, c.noiseSize);
         ASSERT_EQ(own.size(), static_cast<std::size_t>(kMapSize * kMapSize));
         EXPECT_TRUE(own == MapPixels(scaled));
         // A bake that is all one level would pass for the wrong reason.

@@ -96,7 +96,7 @@ void RefuseUselessMap(SceneNode& node, const MapFaceFilter& filter)
                                            " has no coordinates; the mesh has " + ChannelsOf(mesh));
     int left = 0;
     const std::string why = FacesLeftOut(mesh, filter, left);
-    if (left == faces)
-        throw CommandError(kExitUsage, file + (faces == 1 ? ": its one face" : ": all " + std::to_string(faces) + " faces") +
-                                           " would be left out of the map (" + why + ")");
+    if (left < faces) return;
+    const std::string which = faces == 1 ? "its one face" : "all " + std::to_string(faces) + " faces";
+    throw CommandError(kExitUsage, file + ": " + which + " would be left out of the map (" + why + ")");
 }

@@ -71,7 +71,7 @@ float RelativeDistance(const Mesh& mesh, double fraction)
     for (const Face& face : mesh.faces)
         for (DWORD v : face.v) {
             const Point3& p = mesh.verts[v];
-            const double c[3] = {p.x, p.y, p.z};
+            const double c[3] = {static_cast<double>(p.x), static_cast<double>(p.y), static_cast<double>(p.z)};
             for (int i = 0; i < 3; ++i) {
                 lo[i] = std::min(lo[i], c[i]);
                 hi[i] = std::max(hi[i], c[i]);
