@@ -175,6 +175,10 @@ TemporaryFile::TemporaryFile(const std::string& target) : target_(FollowLinks(ta
     const size_t slash = target_.rfind('/');
     const std::string head = slash == std::string::npos ? "" : target_.substr(0, slash + 1);
     const std::string stem = head + prefix + std::to_string(::getpid()) + "-";
+    if (const int fault = Fault(FileStep::kCreate, target_)) {
+        error_ = fault;
+        return;
+    }
     {
         const SignalsHeld held;
         for (int attempt = 0; attempt < 100 && fd_ < 0; ++attempt) {

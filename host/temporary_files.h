@@ -45,11 +45,11 @@ DUNSMERE_HOST_API void RemoveTemporaryFiles();
 DUNSMERE_HOST_API void AbandonTemporaryFiles();
 
 // The steps of a replace that a test can make fail.
-enum class FileStep { kWrite, kSync, kRename };
-// Asked before each write, sync and rename of a temporary, with the path of
-// its target; a non-zero answer is that step's errno and the step is not
-// made. For tests, which cannot make a disk fill up or a root-run rename be
-// refused; none is installed otherwise.
+enum class FileStep { kWrite, kSync, kRename, kCreate };
+// Asked before each creation, write, sync and rename of a temporary, with
+// the path of its target; a non-zero answer is that step's errno and the
+// step is not made. For tests, which cannot make a disk fill up or a
+// root-run rename or creation be refused; none is installed otherwise.
 using FileFaultHook = int (*)(FileStep step, const char* target);
 DUNSMERE_HOST_API void SetFileFaultHook(FileFaultHook hook);
 

@@ -89,9 +89,9 @@ TEST_F(Command, HelpVersionAndUsageErrors)
     EXPECT_EQ(noOutput.status, 2);
     EXPECT_NE(noOutput.err.find("--output"), std::string::npos);
 
-    const CommandResult range = Run({mesh, "-o", (dir / "m.png").string(), "--distance", "0.5"});
+    const CommandResult range = Run({mesh, "-o", (dir / "m.png").string(), "--distance", "0"});
     EXPECT_EQ(range.status, 2);
-    EXPECT_NE(range.err.find("1 to 100000"), std::string::npos);
+    EXPECT_NE(range.err.find("--distance wants a finite number above 0"), std::string::npos);
 
     for (const char* threads : {"0", "257", "2x", "-1", "", "some"}) {
         const CommandResult count = Run({mesh, "-o", (dir / "m.png").string(), "--threads", threads});
@@ -158,20 +158,29 @@ TEST_F(Command, BakesAMapAndSavesTheSettings)
 
 TEST_F(Command, WarnsOfFacesAMapRunLeavesOut)
 {
+    // 144 faces: 20 selected, of which the ten on the floor (material 1)
+    // are filtered too; everything else is not selected.
     const CommandResult r = Run({mesh, "--algorithm", "uv-map", "--size", "50x50", "--material-filter",
-                                 "--material-id", "2", "--select-faces", "0-9", "--selected-only", "-o",
+                                 "--material-id", "2", "--select-faces", "0-9,100-109", "--selected-only", "-o",
                                  (dir / "f.png").string()});
     EXPECT_EQ(r.status, 0) << r.err;
-    // 144 faces: 10 selected, of which those on the floor (material 1) are
-    // filtered too; everything else is not selected.
-    EXPECT_NE(r.err.find("Dunsmere: 144 of 144 faces will not be baked (134 not selected, 10 other material IDs)"),
+    EXPECT_NE(r.err.find("Dunsmere: 134 of 144 faces will not be baked (124 not selected, 10 other material IDs)"),
               std::string::npos)
         << r.err;
-    const CommandResult channel = Run({mesh, "--no-selected-only", "--no-material-filter", "--map-channel", "3",
-                                       "-o", (dir / "g.png").string()});
-    EXPECT_NE(channel.err.find("144 of 144 faces will not be baked (the mesh has no map channel 3)"),
+    // With every face left out the map would be black: the run is refused
+    // with the same counts and reasons.
+    const CommandResult all = Run({mesh, "--algorithm", "uv-map", "--size", "50x50", "--material-filter",
+                                   "--material-id", "2", "--select-faces", "0-9", "--selected-only", "-o",
+                                   (dir / "g.png").string(), "--quiet"});
+    EXPECT_EQ(all.status, 2);
+    EXPECT_NE(all.err.find("all 144 faces would be left out of the map (134 not selected, 10 other material IDs)"),
               std::string::npos)
-        << channel.err;
+        << all.err;
+    const CommandResult channel = Run({mesh, "--no-selected-only", "--no-material-filter", "--map-channel", "3",
+                                       "-o", (dir / "g.png").string(), "--quiet"});
+    EXPECT_EQ(channel.status, 2);
+    EXPECT_NE(channel.err.find("map channel 3 has no coordinates"), std::string::npos) << channel.err;
+    EXPECT_FALSE(fs::exists(dir / "g.png"));
 }
 
 TEST_F(Command, BakesVertexColoursIntoAMeshThatReadsBack)

@@ -32,3 +32,7 @@ add_dependencies(command_tests dunsmere_faulty)
 target_sources(command_tests PRIVATE command_rules_test.cpp)
 # Stateless runs, presets and the command's manners in a pipeline.
 target_sources(command_tests PRIVATE command_pipeline_test.cpp)
+# Distances outside the panel's range and the refusals before work, against
+# the plug-in's own bake through the test host.
+target_sources(command_tests PRIVATE command_distance_test.cpp)
+target_link_libraries(command_tests PRIVATE dunsmere_map)

@@ -2,7 +2,7 @@
 // environment, that a real disk or a root-run process cannot be made to
 // give on cue.
 //
-//   DUNSMERE_TEST_FAULT="write|sync|rename N WHAT [SUFFIX]"
+//   DUNSMERE_TEST_FAULT="create|write|sync|rename N WHAT [SUFFIX]"
 //     the Nth such step (every one for N = *) of a temporary whose target
 //     ends with SUFFIX gets WHAT: ENOSPC, EIO or EACCES fails it; SIGINT,
 //     SIGTERM or SIGHUP is raised in the writing thread and the step then
@@ -67,6 +67,7 @@ const char* StepName(FileStep step)
     case FileStep::kWrite: return "write";
     case FileStep::kSync: return "sync";
     case FileStep::kRename: return "rename";
+    case FileStep::kCreate: return "create";
     }
     return "";
 }

@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <map>
 #include <memory>
 #include <new>
 #include <string>
@@ -16,6 +15,8 @@
 #include "app/command/panel.h"
 #include "app/command/plugins.h"
 #include "app/command/presets.h"
+#include "app/command/refusals.h"
+#include "app/command/scaling.h"
 #include "app/command/signals.h"
 #include "app/command/standalone_host.h"
 #include "app/image/file_bitmaps.h"
@@ -216,36 +217,6 @@ void CheckOutputKind(const CommandOptions& o, const std::string& algorithm)
                            "cannot write " + o.output + ": vertex colours are written as " + WritableMeshExtensions());
 }
 
-// Faces a map run will leave out, by reason, as the map generation's own
-// rule decides; COUNT gets how many.
-std::string FacesLeftOut(const Mesh& mesh, const MapFaceFilter& filter, int& count)
-{
-    const int faces = mesh.getNumFaces();
-    count = 0;
-    if (faces == 0) return "";
-    if (MapFaceExclusion(mesh, filter, 0) == FaceExclusion::kNoMapChannel) {
-        count = faces;
-        return "the mesh has no map channel " + std::to_string(filter.mapChannel);
-    }
-    std::map<std::string, int> reasons;  // in the order of their names
-    for (int f = 0; f < faces; ++f) {
-        const char* why = nullptr;
-        switch (MapFaceExclusion(mesh, filter, f)) {
-        case FaceExclusion::kBaked: continue;
-        case FaceExclusion::kNoMapChannel: why = "the mesh has no map channel"; break;
-        case FaceExclusion::kNotSelected: why = "not selected"; break;
-        case FaceExclusion::kOtherMaterial: why = "other material IDs"; break;
-        case FaceExclusion::kMapIndexOutOfRange:
-        case FaceExclusion::kOutsideUnitSquare: why = "map coordinates outside 0..1"; break;
-        }
-        ++reasons[why];
-        ++count;
-    }
-    std::string text;
-    for (const auto& [why, n] : reasons) text += (text.empty() ? "" : ", ") + std::to_string(n) + " " + why;
-    return text;
-}
-
 void WarnOfFacesLeftOut(const CommandOptions& o, StandaloneHost& host, const Panel& panel)
 {
     if (o.quiet || host.selection.size() != 1) return;
@@ -290,16 +261,18 @@ int WithPanelOpen(const CommandOptions& o, StandaloneHost& host, const FileBitma
         panel.Press("about");
         return kExitDone;
     }
-    panel.Apply(o);
+    ScaledNode scaled = ApplyWithDistance(o, host, panel);
     if (o.showSettings) {
         panel.Print(stdout);
         return kExitDone;
     }
     const std::string algorithm = panel.Algorithm();
     CheckOutputKind(o, algorithm);
+    if (algorithm == "uv-map" && host.selection.size() == 1) RefuseUselessMap(*host.selection[0], panel.MapFilter());
     if (algorithm == "uv-map") WarnOfFacesLeftOut(o, host, panel);
     generated = true;
     panel.Press("generate");
+    scaled.Restore();
     RecordOutput(o, algorithm, host, bitmaps);
     host.timings.Record(RunTimings::kClose);
     return -1;  // a bake: the outcome decides once the panel is closed
@@ -348,7 +321,7 @@ bool KeepSettings(const CommandOptions& o, const RunConfigDir& config, const Run
     std::error_code ec;
     if (fs::exists(config.File(), ec) && !WriteCommandSection(config.File(), CommandValuesOf(o)))
         DebugPrint("dunsmere: the command's values not saved to %s\n", config.File().c_str());
-    if (generated && !o.noSaveSettings && !outcome.noCopyBack) config.CopyBack();
+    if (generated && !o.noSaveSettings && !outcome.distanceScaled) config.CopyBack();
     if (o.writePreset.empty()) return true;
     const std::string why = config.CopyTo(o.writePreset);
     if (!why.empty()) Fail("cannot write the preset " + o.writePreset + ": " + why);
@@ -369,6 +342,7 @@ int Bake(const CommandOptions& given)
     StandaloneHost host(config.path(), o.quiet, o.savePartial);
     host.timings.Record(RunTimings::kPlugin, pluginStart);
     host.workerThreads = o.threads > 0 ? o.threads : ProcessorsAvailable();
+    if (!o.showSettings && !o.about) RefuseUnwritableOutput(o);
     if (!LoadScene(o, host)) return ExitStatus(host.outcome, CancelSignal());
 
     TimedBitmapManager bitmaps(o.output, host.timings);

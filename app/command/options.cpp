@@ -124,7 +124,13 @@ ParseResult ParseCommandLine(int argc, const char* const* argv)
     app.add_option("-o,--output", o.output, "output: an image (.png, .tif, .tiff, .exr) or a mesh (.obj, .ply, .glb, .gltf)");
     app.add_option("--algorithm", algorithm, "uv-map | vertex-colors | spatial")
         ->check(CLI::IsMember({"uv-map", "vertex-colors", "spatial"}));
-    app.add_option("--distance", distance, "maximum ray distance, 1 to 100000");
+    auto* distanceOption = app.add_option(
+        "--distance", distance,
+        "maximum ray distance, any positive number (outside 1 to 100000 the mesh is scaled by a power of two)");
+    app.add_option("--distance-relative", o.distanceRelative,
+                   "the distance as F times the diagonal of the mesh's bounding box")
+        ->type_name("F")
+        ->excludes(distanceOption);
     app.add_option("--horizontal", o.horizontal, "rays per ring, 0 to 24");
     app.add_option("--vertical", o.vertical, "rings of rays, 0 to 10");
     app.add_option("--size", size, "map size WxH, each 50 to 4096");
@@ -198,10 +204,12 @@ ParseResult ParseCommandLine(int argc, const char* const* argv)
         o.height = h;
     }
     if (distance) {
-        if (!std::isfinite(*distance) || *distance < 1.0f || *distance > 100000.0f)
-            return fail(RangeError("--distance", *distance, 1.0f, 100000.0f));
+        if (!std::isfinite(*distance) || !(*distance > 0.0f))
+            return fail("dunsmere: --distance wants a finite number above 0\n");
         o.distance = distance;
     }
+    if (o.distanceRelative && (!std::isfinite(*o.distanceRelative) || !(*o.distanceRelative > 0.0)))
+        return fail("dunsmere: --distance-relative wants a finite number above 0\n");
     if (noiseSize) {
         if (!std::isfinite(*noiseSize) || *noiseSize < 0.0f || *noiseSize > 100000.0f)
             return fail(RangeError("--noise-size", *noiseSize, 0.0f, 100000.0f));
@@ -237,6 +245,12 @@ ParseResult ParseCommandLine(int argc, const char* const* argv)
     // A preset or the last run's file may name the output.
     if (bakes && o.output.empty() && o.preset.empty() && !o.last)
         return fail("dunsmere: --output PATH is required\n");
+
+    // A face selection means nothing unless the bake keeps to it.
+    if (!o.selectFaces.empty() && !o.selectedOnly) {
+        o.selectedOnly = true;
+        if (!o.quiet) result.err = "dunsmere: --select-faces implies --selected-only\n";
+    }
 
     result.options = std::move(o);
     return result;

@@ -17,6 +17,8 @@ struct CommandOptions {
     // Panel controls; unset leaves the control as loaded from the settings.
     std::optional<std::string> algorithm;  // the radio button's name: uv-map, vertex-colors, spatial
     std::optional<float> distance, noiseSize;
+    // The distance as a fraction of the mesh's size (--distance-relative).
+    std::optional<double> distanceRelative;
     std::optional<int> horizontal, vertical, width, height, mapChannel, materialId;
     std::optional<bool> selectedOnly, noise, materialFilter, accumulate;
 
@@ -28,8 +30,6 @@ struct CommandOptions {
     std::string preset;
     bool last = false;
     std::string writePreset;  // --write-preset: the settings the run used, as a preset
-    // --distance-relative: times the diagonal of the mesh's bounding box.
-    std::optional<double> distanceRelative;
 
     bool defaults = false;  // no effect: every run starts from the defaults
     bool noSaveSettings = false;

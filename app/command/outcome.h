@@ -19,10 +19,10 @@ struct RunOutcome {
     // message of a run that was not cancelled.
     bool written = false;
 
-    // The command's part: the settings this run saved stay out of the real
-    // configuration directory (a run whose distance the host had to scale
-    // saved values no panel could have shown).
-    bool noCopyBack = false;
+    // The distance lay outside the panel's range, so the mesh, the distance
+    // and the noise size reached the plug-in scaled by a power of two: the
+    // settings the plug-in saves hold the scaled values, not the user's.
+    bool distanceScaled = false;
 };
 
 // The exit status: the cancel's when the run was cancelled (by a cancel

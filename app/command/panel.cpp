@@ -127,6 +127,21 @@ int Panel::ReadInt(std::string_view option) const
     return c ? EditTextToInt(c->text, nullptr) : 0;
 }
 
+float Panel::ReadFloat(std::string_view option) const
+{
+    const DialogControl* c = Control(option);
+    return c ? EditTextToFloat(c->text, nullptr) : 0.0f;
+}
+
+std::optional<Panel::Limits> Panel::SpinnerLimits(std::string_view option) const
+{
+    const Named* n = Find(option);
+    if (!n) return std::nullopt;
+    for (const DialogControl& c : page_->Controls())
+        if (c.tmpl.kind == ControlKind::Spinner && c.linkedEdit == n->id && c.isFloat) return Limits{c.fmin, c.fmax};
+    return std::nullopt;
+}
+
 void Panel::Tick(std::string_view option, bool on) const
 {
     if (const Named* n = Find(option)) CheckDlgButton(page_, n->id, on ? BST_CHECKED : BST_UNCHECKED);

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -40,6 +41,18 @@ public:
     // The panel's title, then every button, check box and edit with its
     // group and name, its value and whether it is enabled.
     void Print(std::FILE* out) const;
+
+    // Whether a check box is ticked, and an edit's text read as a float as
+    // the panel reads it (0 for an option the panel has no control for).
+    bool IsTicked(std::string_view option) const { return Ticked(option); }
+    float ReadFloat(std::string_view option) const;
+
+    // The limits of the float spinner linked to an edit, as the plug-in set
+    // them up; nullopt when the edit has no float spinner.
+    struct Limits {
+        float min = 0.0f, max = 0.0f;
+    };
+    std::optional<Limits> SpinnerLimits(std::string_view option) const;
 
 private:
     // One control, as the user names it.

@@ -1,0 +1,29 @@
+// Refusals before work: runs the command can tell will be useless before it
+// bakes, refused with status 2 and nothing written. The plug-in itself would
+// go on (a mesh without map coordinates still gets its black map); these are
+// the standalone host's own policy. Each throws CommandError.
+#pragma once
+
+#include <string>
+
+#include "app/command/options.h"
+#include "app/command/standalone_host.h"
+#include "host/face_rule.h"
+#include "host/mesh.h"
+
+// Refuses an output path that cannot be written: its folder is missing, it
+// is a folder, it is one of the input files (the same device and inode,
+// links followed), or no file can be made beside it, which is found by
+// making and removing a temporary there as the write itself will.
+void RefuseUnwritableOutput(const CommandOptions& options);
+
+// The faces a map run will leave out, by reason, as the map generation's
+// own rule decides ("12 not selected, 3 other material IDs"); COUNT gets
+// how many.
+std::string FacesLeftOut(const Mesh& mesh, const MapFaceFilter& filter, int& count);
+
+// Refuses a map of NODE that would bake no face: its mesh has no
+// coordinates in the filter's channel (the message names the channels it
+// has), or every face is left out (the counts and reasons). A mesh without
+// faces is left to the plug-in.
+void RefuseUselessMap(SceneNode& node, const MapFaceFilter& filter);
