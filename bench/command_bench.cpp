@@ -108,7 +108,9 @@ double UvCoverage(const std::string& path)
     double area = 0.0;
     for (int f = 0; f < m.getNumFaces(); ++f) {
         const UVVert a = tv[tf[f].t[0]], b = tv[tf[f].t[1]], c = tv[tf[f].t[2]];
-        const double ax = a.x, ay = a.y, bx = b.x, by = b.y, cx = c.x, cy = c.y;
+        const double ax = static_cast<double>(a.x), ay = static_cast<double>(a.y);
+        const double bx = static_cast<double>(b.x), by = static_cast<double>(b.y);
+        const double cx = static_cast<double>(c.x), cy = static_cast<double>(c.y);
         area += 0.5 * std::fabs((bx - ax) * (cy - ay) - (cx - ax) * (by - ay));
     }
     return area;

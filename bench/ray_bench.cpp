@@ -318,7 +318,7 @@ MeshRow MeasureMesh(const std::string& name, const std::string& path, bool sized
 
     const std::vector<Ray> rays = VertexColourRays(mesh, normals);
     for (const float dist : {0.25f * BoxDiagonal(mesh), 30.0f}) {
-        Log("bench:   rays at dist %s%.2f\n", "", dist);
+        Log("bench:   rays at dist %s%.2f\n", "", static_cast<double>(dist));
         row.dists.push_back(MeasureRays(mesh, normals, rays, dist, best, embree));
     }
 
@@ -411,7 +411,7 @@ std::string Report(const std::vector<MeshRow>& rows, const std::string& commandB
       << "|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n";
     for (const MeshRow& m : rows)
         for (const DistRow& d : m.dists)
-            s << "| " << m.name << " | " << Format("%.2f", d.dist) << " | " << d.rays << " | "
+            s << "| " << m.name << " | " << Format("%.2f", static_cast<double>(d.dist)) << " | " << d.rays << " | "
               << Format("%.0f%%", 100.0 * d.hitShare) << " | " << Mrays(d.ours1) << " | " << Mrays(d.ours2) << " | "
               << Mrays(d.embree) << " | " << Ratio(d.ours1, d.embree) << " | " << Ratio(d.ours2, d.ours1) << " | "
               << Format("%.4f", d.plain / 1e6) << " (" << d.plainRays << ") | "
@@ -428,7 +428,7 @@ std::string Report(const std::vector<MeshRow>& rows, const std::string& commandB
     s << "\n";
     for (const MeshRow& m : rows)
         for (const DistRow& d : m.dists) {
-            s << "| " << m.name << " | " << Format("%.2f", d.dist) << " |";
+            s << "| " << m.name << " | " << Format("%.2f", static_cast<double>(d.dist)) << " |";
             for (const auto& [route, rate] : d.routes) s << " " << Mrays(rate) << " |";
             s << "\n";
         }

@@ -196,8 +196,10 @@ TEST(MeshCheck, CountsFacesWithAnEdgeShorterThan1e9)
 // Twice the signed area of a 2-D triangle.
 double Cross(const Point3& a, const Point3& b, const Point3& c)
 {
-    const double ax = a.x, ay = a.y;
-    return (double{b.x} - ax) * (double{c.y} - ay) - (double{c.x} - ax) * (double{b.y} - ay);
+    const double ax = static_cast<double>(a.x), ay = static_cast<double>(a.y);
+    const double bx = static_cast<double>(b.x), by = static_cast<double>(b.y);
+    const double cx = static_cast<double>(c.x), cy = static_cast<double>(c.y);
+    return (bx - ax) * (cy - ay) - (cx - ax) * (by - ay);
 }
 
 // Even-odd test: whether p lies inside the polygon in the xy-plane.
@@ -205,7 +207,8 @@ bool Inside(const std::vector<Point3>& poly, double px, double py)
 {
     bool in = false;
     for (size_t i = 0, j = poly.size() - 1; i < poly.size(); j = i++) {
-        const double xi = poly[i].x, yi = poly[i].y, xj = poly[j].x, yj = poly[j].y;
+        const double xi = static_cast<double>(poly[i].x), yi = static_cast<double>(poly[i].y);
+        const double xj = static_cast<double>(poly[j].x), yj = static_cast<double>(poly[j].y);
         if ((yi > py) != (yj > py) && px < (xj - xi) * (py - yi) / (yj - yi) + xi) in = !in;
     }
     return in;
@@ -225,8 +228,8 @@ void ExpectCovers(const std::vector<Point3>& poly, const std::vector<std::array<
         const double twice = Cross(a, b, c);
         EXPECT_GT(twice, 0);
         sum += twice;
-        const double cx = (double{a.x} + double{b.x} + double{c.x}) / 3;
-        const double cy = (double{a.y} + double{b.y} + double{c.y}) / 3;
+        const double cx = (static_cast<double>(a.x) + static_cast<double>(b.x) + static_cast<double>(c.x)) / 3;
+        const double cy = (static_cast<double>(a.y) + static_cast<double>(b.y) + static_cast<double>(c.y)) / 3;
         EXPECT_TRUE(Inside(poly, cx, cy));
     }
     EXPECT_NEAR(sum, area, 1e-9 * std::fabs(area));

@@ -135,13 +135,14 @@ PolygonFault TriangulatePolygon(const std::vector<Point3>& corners, std::vector<
     triangles.clear();
     const std::size_t n = corners.size();
     // Newell's normal, about corner 0 so that distant polygons keep their digits.
-    const double ox = corners[0].x, oy = corners[0].y, oz = corners[0].z;
+    const double ox = static_cast<double>(corners[0].x), oy = static_cast<double>(corners[0].y),
+                 oz = static_cast<double>(corners[0].z);
     double nx = 0, ny = 0, nz = 0;
     for (std::size_t i = 0; i < n; ++i) {
         const Point3& a = corners[i];
         const Point3& b = corners[(i + 1) % n];
-        const double ax = double{a.x} - ox, ay = double{a.y} - oy, az = double{a.z} - oz;
-        const double bx = double{b.x} - ox, by = double{b.y} - oy, bz = double{b.z} - oz;
+        const double ax = static_cast<double>(a.x) - ox, ay = static_cast<double>(a.y) - oy, az = static_cast<double>(a.z) - oz;
+        const double bx = static_cast<double>(b.x) - ox, by = static_cast<double>(b.y) - oy, bz = static_cast<double>(b.z) - oz;
         nx += (ay - by) * (az + bz);
         ny += (az - bz) * (ax + bx);
         nz += (ax - bx) * (ay + by);
@@ -157,8 +158,8 @@ PolygonFault TriangulatePolygon(const std::vector<Point3>& corners, std::vector<
     std::vector<P2> p(n);
     for (std::size_t i = 0; i < n; ++i) {
         const Point3& c = corners[i];
-        const double u = axis == 0 ? c.y : (axis == 1 ? c.z : c.x);
-        const double v = axis == 0 ? c.z : (axis == 1 ? c.x : c.y);
+        const double u = static_cast<double>(axis == 0 ? c.y : (axis == 1 ? c.z : c.x));
+        const double v = static_cast<double>(axis == 0 ? c.z : (axis == 1 ? c.x : c.y));
         p[i] = {u, mirror * v};
     }
 
