@@ -1,5 +1,6 @@
 // Loading and saving the settings record, row by row of the settings table.
 #include <charconv>
+#include <optional>
 #include <string>
 
 #include "host/core.h"
@@ -35,6 +36,16 @@ float ReadFloat(const char* key, const char* defaultText, const char* path)
     return ParseFloatC(buffer);
 }
 
+// The reads of one load, all from one snapshot of the file: a save that
+// runs meanwhile cannot give it keys of two files.
+class LoadSnapshot {
+public:
+    explicit LoadSnapshot(const char* path) { Platform().OpenSnapshot(path); }
+    ~LoadSnapshot() { Platform().CloseSnapshot(); }
+    LoadSnapshot(const LoadSnapshot&) = delete;
+    LoadSnapshot& operator=(const LoadSnapshot&) = delete;
+};
+
 bool AtLoadDefault(const SettingField& f, const UtilitySettings& s)
 {
     return f.kind == SettingKind::Float ? s.*f.real == ParseFloatC(f.loadText) : s.*f.integer == f.loadInt;
@@ -62,6 +73,8 @@ void DunsmereUtility::LoadSettings()
     const char* path = file.data();
     const bool known = file.Length() > 0;
     if (!known) DebugPrint("Dunsmere: no plug-in configuration directory; settings not loaded\n");
+    std::optional<LoadSnapshot> snapshot;
+    if (known) snapshot.emplace(path);
     for (const int i : kLoadSteps) {
         const SettingField& f = kSettingFields[i];
         if (f.kind == SettingKind::Float)
