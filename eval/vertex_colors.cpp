@@ -157,8 +157,11 @@ void GenerateVertexColors(Interface& ip, const UtilitySettings& settings, RunTab
     const int faceCount = mesh.getNumFaces();
     // Accumulating into a channel with fewer colour vertices than vertices
     // would multiply freshly reset black; such a run writes the levels as a
-    // replacing run does.
-    const bool prepare = !settings.addVertexColors || mesh.getNumVertCol() < vertCount;
+    // replacing run does. So does one into a channel with fewer colour faces
+    // than faces (a mesh from another host): the faces past its end name no
+    // colour vertices to multiply.
+    const bool prepare =
+        !settings.addVertexColors || mesh.getNumVertCol() < vertCount || mesh.getNumVCFaces() < faceCount;
     if (prepare) {
         mesh.setNumVertCol(vertCount, false);
         mesh.setNumVCFaces(faceCount, false, 0);

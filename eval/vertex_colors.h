@@ -16,6 +16,8 @@ class Interface;
 
 inline constexpr const char* kVertexProgressTitle = "Building Vertex Smurl";
 
+// In accumulate mode a channel with fewer colour vertices than vertices, or
+// fewer colour faces than faces, is reset and written as in replace mode.
 // `starter` starts the two workers; tests replace it to make a start fail.
 void GenerateVertexColors(Interface& ip, const UtilitySettings& settings, RunTables& tables,
                           ThreadStarter& starter = DefaultThreadStarter());

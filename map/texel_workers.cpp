@@ -62,7 +62,13 @@ int RowProgress(int y, int W, int H)
     return static_cast<int>(static_cast<double>(y) * static_cast<double>(W) * 100.0 / texels);
 }
 
-float ModulateByNoise(float value, float noise) { return value * (noise + 1.0f); }
+// noise3 reaches about -1.018, where the product turns negative: the
+// speckle pass would take the sign for its own mark and flip it bright.
+float ModulateByNoise(float value, float noise)
+{
+    const float modulated = value * (noise + 1.0f);
+    return modulated < 0.0f ? 0.0f : modulated;
+}
 
 // > and not >=: an evaluation never returns 1 (it caps at 0.99 itself), so
 // only the noise brings a texel to 1, and exactly 1 is kept as it came.

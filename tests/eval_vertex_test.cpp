@@ -216,6 +216,25 @@ TEST(VertexColors, AccumulateIntoShortChannelWritesLevels)
     EXPECT_EQ(accumulate.Colours(), replace.Colours());
 }
 
+TEST(VertexColors, AccumulateIntoFewerColourFacesThanFacesWritesLevels)
+{
+    VertexBake replace, accumulate;
+    replace.Run();
+    accumulate.settings.addVertexColors = 1;
+    Mesh& m = accumulate.mesh();
+    const int faces = m.getNumFaces();
+    m.setNumVertCol(m.getNumVerts());
+    for (int i = 0; i < m.getNumVerts(); ++i) m.vertCol()[i] = {0.5f, 0.5f, 0.5f};
+    m.setNumVCFaces(faces - 5);  // a channel from another host, short of faces
+    for (int f = 0; f < faces - 5; ++f) {
+        const DWORD* c = m.faces[static_cast<size_t>(f)].v;
+        m.vcFace()[f].setTVerts(c[0], c[1], c[2]);
+    }
+    accumulate.Run();
+    EXPECT_EQ(m.getNumVCFaces(), faces);
+    EXPECT_EQ(accumulate.Colours(), replace.Colours());
+}
+
 TEST(VertexColors, SharedColourVertexIsScaledOncePerVertexInVertexOrder)
 {
     // Two faces whose corners all map to colour vertex 0, in accumulate mode.

@@ -107,6 +107,7 @@ TEST(TexelWorkers, ValuesMatchEvaluateSampleOnTheRecords)
     EXPECT_TRUE(checks.Take().empty());
 
     EXPECT_EQ(CapTexelValue(ModulateByNoise(0.7f, -1.0f)), 0.0f);
+    EXPECT_EQ(ModulateByNoise(0.5f, -1.018f), 0.0f);  // noise3's low end: never below 0
     EXPECT_EQ(CapTexelValue(ModulateByNoise(0.6f, 1.0f)), 0.99f);  // 1.2
     EXPECT_EQ(CapTexelValue(ModulateByNoise(0.5f, 1.0f)), 1.0f);   // exactly 1 stays
 }
