@@ -1,7 +1,6 @@
 #include "map/detail/texel_workers.h"
 
 #include <atomic>
-#include <climits>
 #include <cmath>
 #include <cstdint>
 #include <memory>
@@ -26,16 +25,6 @@ void SetProgress(MapRunState& state, int percent)
 {
     state.progressPercent = percent;
     if (state.progressWrites) state.progressWrites->push_back(percent);
-}
-
-// The rays the worker's buffer holds: what EvaluateSample writes, at least
-// the normal ray. 0 when the count does not fit the evaluation's int
-// arithmetic, which no buffer could serve.
-std::int64_t ScratchRayCount(const UtilitySettings& settings)
-{
-    const std::int64_t count = std::int64_t{settings.horizontalSpread} * settings.verticalSpread + 1;
-    if (count > INT_MAX) return 0;
-    return count < 1 ? 1 : count;
 }
 
 std::uint32_t Columns(const MapRunState& state) { return state.TexelGrid.OuterCount(); }
@@ -99,7 +88,7 @@ struct TexelScratch {
 
     TexelScratch(const UtilitySettings& settings, std::uint32_t W)
     {
-        const std::int64_t count = ScratchRayCount(settings);
+        const std::int64_t count = RayScratchCount(settings);
         if (count > 0) rays.reset(new (std::nothrow) Ray[static_cast<std::size_t>(count)]);
         row.reset(new (std::nothrow) float[W > 0 ? W : 1u]);
     }

@@ -1,8 +1,8 @@
 // Loading and saving the settings record, row by row of the settings table.
-#include <charconv>
 #include <optional>
 #include <string>
 
+#include "eval/eval.h"
 #include "host/core.h"
 #include "host/numbers.h"
 #include "host/runtime.h"
@@ -12,22 +12,6 @@
 using detail::Platform;
 
 namespace {
-
-std::string FormatInt(int v)
-{
-    char buf[256];
-    const auto end = std::to_chars(buf, buf + sizeof buf, v).ptr;
-    return {buf, end};
-}
-
-// "%f" of the value widened to double, in the C locale: six decimals.
-std::string FormatFloat(float v)
-{
-    char buf[256];
-    const auto r = std::to_chars(buf, buf + sizeof buf, static_cast<double>(v), std::chars_format::fixed, 6);
-    if (r.ec != std::errc{}) return "0.000000";
-    return {buf, r.ptr};
-}
 
 float ReadFloat(const char* key, const char* defaultText, const char* path)
 {
@@ -95,8 +79,8 @@ void DunsmereUtility::SaveSettings() const
     for (const int i : kSaveSteps) {
         const SettingField& f = kSettingFields[i];
         if (f.savedOnlyWhenNotDefault && AtLoadDefault(f, settings)) continue;
-        entries.emplace_back(f.key, f.kind == SettingKind::Float ? FormatFloat(settings.*f.real)
-                                                                 : FormatInt(settings.*f.integer));
+        entries.emplace_back(f.key, f.kind == SettingKind::Float ? SettingText(settings.*f.real)
+                                                                 : SettingText(settings.*f.integer));
     }
     if (!Platform().WriteKeys(kSettingsSection, entries, file.data()))
         DebugPrint("Dunsmere: settings not saved to %s\n", file.data());
