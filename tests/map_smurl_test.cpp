@@ -1,11 +1,51 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
+#include <cstdlib>
+#include <new>
 
 #include "check_recorder.h"
 #include "map_support.h"
 #include "scripted_bitmaps.h"
 #include "scripted_host.h"
+
+// While a test sets it, every nothrow allocation of at least this many
+// bytes fails: the way a worker's ray buffer is had, and nothing else a run
+// allocates.
+namespace {
+std::atomic<std::size_t> gFailNothrowFrom{0};
+
+void* Allocate(std::size_t n, bool nothrow) noexcept
+{
+    const std::size_t from = gFailNothrowFrom.load();
+    if (nothrow && from > 0 && n >= from) return nullptr;
+    return std::malloc(n ? n : 1);
+}
+}  // namespace
+
+// The replacements pair malloc with free themselves; the compiler cannot see that.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+#endif
+void* operator new(std::size_t n)
+{
+    if (void* p = Allocate(n, false)) return p;
+    throw std::bad_alloc();
+}
+void* operator new[](std::size_t n)
+{
+    if (void* p = Allocate(n, false)) return p;
+    throw std::bad_alloc();
+}
+void* operator new(std::size_t n, const std::nothrow_t&) noexcept { return Allocate(n, true); }
+void* operator new[](std::size_t n, const std::nothrow_t&) noexcept { return Allocate(n, true); }
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
+void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
 
 namespace {
 
@@ -390,10 +430,12 @@ TEST(SmurlMap, FailuresEndTheRunInOrder)
     EXPECT_TRUE(declined.bitmaps.outputCalls.empty());
     EXPECT_EQ(declined.bitmaps.deleted, 1);
 
-    MapBake starved;  // 2147395601 rays of 24 bytes: the most that 32 bits count
-    starved.settings.horizontalSpread = starved.settings.verticalSpread = 46340;
+    MapBake starved;  // no worker can have its 10001 rays
+    starved.settings.horizontalSpread = starved.settings.verticalSpread = 100;
     starved.object.convertsToCopy = true;
+    gFailNothrowFrom.store(10001 * sizeof(Ray));
     starved.Run();
+    gFailNothrowFrom.store(0);
     EXPECT_EQ(starved.Texts(), std::vector<std::string>{"Not enough memory for the smurl calculation"});
     EXPECT_TRUE(starved.bitmaps.created.empty());
     EXPECT_EQ(starved.object.copiesDeleted, 1);
