@@ -7,6 +7,8 @@
 //   workers.h        kWorkerStackBytes, ThreadStartError
 //   run_engine.h     RunWorkers: a run's item sequences on the host's threads
 //   messages.h       the generations' message texts, ShowInfo
+//   settings_range.h RefuseUnservableSettings: the values no run can serve
+//   setting_text.h   SettingText: a value as the settings file writes it
 //   vertex_colors.h  GenerateVertexColors
 //
 // The engine's bookkeeping (ThreadTracker, WaitForWorkers) is the layer's
@@ -19,5 +21,7 @@
 #include "eval/run_tables.h"
 #include "eval/sample.h"
 #include "eval/settings.h"
+#include "eval/settings_range.h"
+#include "eval/setting_text.h"
 #include "eval/vertex_colors.h"
 #include "eval/workers.h"

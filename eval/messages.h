@@ -9,6 +9,8 @@ inline constexpr const char* kSelectOneNode = "Select exactly one node";
 inline constexpr const char* kNoTriObject = "Could not get TriObject";
 inline constexpr const char* kNotEditableMesh = "Object must be unmodified Editable Mesh";
 inline constexpr const char* kOutOfMemory = "Not enough memory for the smurl calculation";
+// Followed by "KEY = VALUE" (eval/settings_range.h).
+inline constexpr const char* kSettingsOutOfRange = "Settings out of range: ";
 
 // A refusal or failure: a message box titled "Dunsmere" with the
 // information icon. User-interface thread.

@@ -1,6 +1,7 @@
 #include "eval/sample.h"
 
 #include <cmath>
+#include <cstdint>
 
 #include "geom/geom.h"
 #include "host/matrix3.h"
@@ -40,9 +41,16 @@ Matrix3 RotationOntoZ(const Point3& N)
 
 }  // namespace
 
-int RayCount(const UtilitySettings& settings)
+std::int64_t RayCount(const UtilitySettings& settings)
 {
-    return settings.horizontalSpread * settings.verticalSpread + 1;
+    return std::int64_t{settings.horizontalSpread} * settings.verticalSpread + 1;
+}
+
+std::int64_t RayScratchCount(const UtilitySettings& settings)
+{
+    const std::int64_t count = RayCount(settings);
+    if (count > INT32_MAX || count < INT32_MIN) return 0;
+    return count < 1 ? 1 : count;
 }
 
 float EvaluateSample(const UtilitySettings& settings, const SampleTables& tables, const Mesh& mesh, int face,

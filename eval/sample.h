@@ -6,6 +6,8 @@
 // value. The value is 0 for an open point and stays below 1.
 #pragma once
 
+#include <cstdint>
+
 #include "eval/rng.h"
 #include "eval/settings.h"
 #include "geom/geom.h"
@@ -23,8 +25,15 @@ struct SampleTables {
     const RayScene* scene = nullptr;
 };
 
-// Rays one sample casts: horizontalSpread * verticalSpread + 1.
-int RayCount(const UtilitySettings& settings);
+// Rays one sample casts: horizontalSpread * verticalSpread + 1, computed
+// without overflow. The generations refuse a count beyond 32 bits before
+// any sample is evaluated (eval/settings_range.h).
+std::int64_t RayCount(const UtilitySettings& settings);
+
+// The rays a worker's rayScratch is allocated for: RayCount, and at least
+// the normal ray, which every sample writes. 0 when the count is beyond
+// 32 bits: no buffer serves the evaluation's int arithmetic.
+std::int64_t RayScratchCount(const UtilitySettings& settings);
 
 // Evaluates the sample at `weights` (x, y, z for corners 0, 1, 2) on face
 // `face`. `rayScratch` holds RayCount(settings) rays and is overwritten:

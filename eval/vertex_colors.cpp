@@ -10,6 +10,7 @@
 #include "eval/workers.h"
 #include "eval/messages.h"
 #include "eval/sample.h"
+#include "eval/settings_range.h"
 #include "geom/geom.h"
 #include "host/core.h"
 
@@ -47,7 +48,8 @@ public:
 
     void Work(WorkerSeat& seat) override
     {
-        const std::unique_ptr<Ray[]> rayScratch(new (std::nothrow) Ray[static_cast<size_t>(RayCount(run_.settings))]);
+        const std::int64_t rays = RayScratchCount(run_.settings);
+        const std::unique_ptr<Ray[]> rayScratch(rays > 0 ? new (std::nothrow) Ray[static_cast<size_t>(rays)] : nullptr);
         if (!rayScratch) {
             run_.outOfMemory.store(true);
             seat.Cancel();
@@ -125,6 +127,7 @@ void NotifyChanged(INode& node)
 
 void GenerateVertexColors(Interface& ip, const UtilitySettings& settings, RunTables& tables, ThreadStarter& starter)
 {
+    if (RefuseUnservableSettings(ip, settings, SettingsUse::kVertexColors)) return;
     if (ip.GetSelNodeCount() != 1) {
         ShowInfo(ip, kSelectOneNode);
         return;
@@ -157,8 +160,11 @@ void GenerateVertexColors(Interface& ip, const UtilitySettings& settings, RunTab
     const int faceCount = mesh.getNumFaces();
     // Accumulating into a channel with fewer colour vertices than vertices
     // would multiply freshly reset black; such a run writes the levels as a
-    // replacing run does.
-    const bool prepare = !settings.addVertexColors || mesh.getNumVertCol() < vertCount;
+    // replacing run does. So does one into a channel with fewer colour faces
+    // than faces (a mesh from another host): the faces past its end name no
+    // colour vertices to multiply.
+    const bool prepare =
+        !settings.addVertexColors || mesh.getNumVertCol() < vertCount || mesh.getNumVCFaces() < faceCount;
     if (prepare) {
         mesh.setNumVertCol(vertCount, false);
         mesh.setNumVCFaces(faceCount, false, 0);

@@ -16,6 +16,10 @@ class Interface;
 
 inline constexpr const char* kVertexProgressTitle = "Building Vertex Smurl";
 
-// `starter` starts the two workers; tests replace it to make a start fail.
+// A record it cannot serve (eval/settings_range.h) is refused before
+// anything else: the selection is not even looked at. In accumulate mode a
+// channel with fewer colour vertices than vertices, or fewer colour faces
+// than faces, is reset and written as in replace mode. `starter` starts the
+// two workers; tests replace it to make a start fail.
 void GenerateVertexColors(Interface& ip, const UtilitySettings& settings, RunTables& tables,
                           ThreadStarter& starter = DefaultThreadStarter());

@@ -235,12 +235,18 @@ ReadResult ReadFile(const std::string& path, std::string& bytes)
     }
 }
 
-std::optional<std::string> ReadValue(const char* section, const char* key, const char* path)
+// The whole file, read while no writer holds the lock. The lock file is
+// not created here: without one no writer has saved yet, and a writer's
+// replace is a rename, which a reader sees whole or not at all.
+std::string ReadSnapshot(const std::string& target)
 {
-    if (!section || !key || !path) return std::nullopt;
+    Fd lock(::open((target + ".lock").c_str(), O_RDONLY | O_CLOEXEC));
+    if (lock.get() >= 0)
+        while (::flock(lock.get(), LOCK_SH) != 0)
+            if (errno != EINTR) break;
     std::string bytes;
-    if (ReadFile(HostPath(path), bytes) != ReadResult::kRead) return std::nullopt;
-    return Lookup(SplitLines(bytes), Trim(section), Trim(key));
+    if (ReadFile(target, bytes) != ReadResult::kRead) bytes.clear();
+    return bytes;
 }
 
 // The caller holds the lock; the temporary's unique name still guards
@@ -283,23 +289,34 @@ std::string HostPath(const char* path)
     return p;
 }
 
-int GetPrivateProfileInt(const char* section, const char* key, int defaultValue, const char* path)
+ProfileSnapshot::ProfileSnapshot(const char* path)
 {
     try {
-        const auto value = ReadValue(section, key, path);
+        path_ = path ? path : "";
+        if (path) bytes_ = ReadSnapshot(HostPath(path));
+    } catch (...) {
+        bytes_.clear();
+    }
+}
+
+int ProfileSnapshot::GetInt(const char* section, const char* key, int defaultValue) const
+{
+    if (!section || !key) return defaultValue;
+    try {
+        const auto value = Lookup(SplitLines(bytes_), Trim(section), Trim(key));
         return value ? ParseInt(*value) : defaultValue;
     } catch (...) {
         return defaultValue;
     }
 }
 
-int GetPrivateProfileString(const char* section, const char* key, const char* defaultValue,
-                            char* buffer, int bufferSize, const char* path)
+int ProfileSnapshot::GetString(const char* section, const char* key, const char* defaultValue, char* buffer,
+                               int bufferSize) const
 {
     if (!buffer || bufferSize < 1) return 0;
     std::optional<std::string> value;
     try {
-        value = ReadValue(section, key, path);
+        if (section && key) value = Lookup(SplitLines(bytes_), Trim(section), Trim(key));
     } catch (...) {
         value.reset();
     }
@@ -309,6 +326,17 @@ int GetPrivateProfileString(const char* section, const char* key, const char* de
     std::memcpy(buffer, text.data(), n);
     buffer[n] = '\0';
     return static_cast<int>(n);
+}
+
+int GetPrivateProfileInt(const char* section, const char* key, int defaultValue, const char* path)
+{
+    return ProfileSnapshot(path).GetInt(section, key, defaultValue);
+}
+
+int GetPrivateProfileString(const char* section, const char* key, const char* defaultValue,
+                            char* buffer, int bufferSize, const char* path)
+{
+    return ProfileSnapshot(path).GetString(section, key, defaultValue, buffer, bufferSize);
 }
 
 bool WritePrivateProfileString(const char* section, const char* key, const char* value,

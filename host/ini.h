@@ -12,8 +12,10 @@
 //
 // Writers serialise on an exclusive lock on PATH.lock (left beside the file)
 // and replace the file by renaming a complete, synced copy over it, so a
-// reader, which takes no lock, sees either the old or the new file, never a
-// mix, and two writers never interleave their keys.
+// reader sees either the old or the new file, never a mix, and two writers
+// never interleave their keys. Each read takes one snapshot of the whole
+// file; a reader of several keys takes one ProfileSnapshot for them all, so
+// that a save between two of its reads cannot give it keys of two files.
 //
 // Paths are given as the host builds them, a directory plus "\Dunsmere.ini":
 // every backslash is taken as '/'. No function here throws.
@@ -23,9 +25,32 @@
 #include <utility>
 #include <vector>
 
+// One reading of a whole settings file, taken under a shared lock on
+// PATH.lock when that file exists, so that a save is wholly in it or wholly
+// out. A file that is missing or cannot be read reads as empty. The lookups
+// answer as GetPrivateProfileInt and GetPrivateProfileString below would
+// have at the moment it was taken. Never throws.
+class ProfileSnapshot {
+public:
+    explicit ProfileSnapshot(const char* path);
+
+    // The path as given; "" for nullptr.
+    const std::string& Path() const { return path_; }
+    int GetInt(const char* section, const char* key, int defaultValue) const;
+    int GetString(const char* section, const char* key, const char* defaultValue, char* buffer,
+                  int bufferSize) const;
+
+private:
+    std::string path_;
+    std::string bytes_;
+};
+
 // PATH with every backslash turned into '/'; "" for nullptr.
 std::string HostPath(const char* path);
 
+// A snapshot of PATH taken for the one key: ProfileSnapshot(path).GetInt and
+// .GetString.
+//
 // The key's value read as an integer: an optional sign and the leading
 // decimal digits (0 when there are none), saturated to the int range.
 // DEFAULT_VALUE when the file, the section or the key is missing.

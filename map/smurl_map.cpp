@@ -126,6 +126,7 @@ WORD GreyLevel(float value)
 void GenerateSmurlMap(Interface& ip, const UtilitySettings& settings, RunTables& tables, MapRunState& state,
                       ThreadStarter& starter)
 {
+    if (RefuseUnservableSettings(ip, settings, SettingsUse::kMap)) return;
     if (!ResetGrids(state, settings)) {
         ShowInfo(ip, kOutOfMemory);
         return;

@@ -23,8 +23,10 @@ inline constexpr const char* kNoBitmap = "Could not create the smurl map bitmap"
 // values at or below 0 (and not-a-number) and 65535 at or above 1.
 WORD GreyLevel(float value);
 
-// Sizes and clears state's grids to XSiz x YSiz before anything else, then
-// needs exactly one selected node whose object converts to a triangle mesh.
+// A record it cannot serve (eval/settings_range.h) is refused before
+// anything else, the grids untouched. Otherwise it sizes and clears state's
+// grids to XSiz x YSiz before any other check, then needs exactly one
+// selected node whose object converts to a triangle mesh.
 // Faces are filtered by settings.selectedOnly and, with mtlIDOn, by mtlID;
 // a face whose map face names a map vertex outside the channel is left out.
 // A cancel during the evaluation still runs the passes and then asks whether

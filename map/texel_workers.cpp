@@ -1,7 +1,6 @@
 #include "map/detail/texel_workers.h"
 
 #include <atomic>
-#include <climits>
 #include <cmath>
 #include <cstdint>
 #include <memory>
@@ -28,16 +27,6 @@ void SetProgress(MapRunState& state, int percent)
     if (state.progressWrites) state.progressWrites->push_back(percent);
 }
 
-// The rays the worker's buffer holds: what EvaluateSample writes, at least
-// the normal ray. 0 when the count does not fit the evaluation's int
-// arithmetic, which no buffer could serve.
-std::int64_t ScratchRayCount(const UtilitySettings& settings)
-{
-    const std::int64_t count = std::int64_t{settings.horizontalSpread} * settings.verticalSpread + 1;
-    if (count > INT_MAX) return 0;
-    return count < 1 ? 1 : count;
-}
-
 std::uint32_t Columns(const MapRunState& state) { return state.TexelGrid.OuterCount(); }
 std::uint32_t Rows(const MapRunState& state)
 {
@@ -62,7 +51,13 @@ int RowProgress(int y, int W, int H)
     return static_cast<int>(static_cast<double>(y) * static_cast<double>(W) * 100.0 / texels);
 }
 
-float ModulateByNoise(float value, float noise) { return value * (noise + 1.0f); }
+// noise3 reaches about -1.018, where the product turns negative: the
+// speckle pass would take the sign for its own mark and flip it bright.
+float ModulateByNoise(float value, float noise)
+{
+    const float modulated = value * (noise + 1.0f);
+    return modulated < 0.0f ? 0.0f : modulated;
+}
 
 // > and not >=: an evaluation never returns 1 (it caps at 0.99 itself), so
 // only the noise brings a texel to 1, and exactly 1 is kept as it came.
@@ -93,7 +88,7 @@ struct TexelScratch {
 
     TexelScratch(const UtilitySettings& settings, std::uint32_t W)
     {
-        const std::int64_t count = ScratchRayCount(settings);
+        const std::int64_t count = RayScratchCount(settings);
         if (count > 0) rays.reset(new (std::nothrow) Ray[static_cast<std::size_t>(count)]);
         row.reset(new (std::nothrow) float[W > 0 ? W : 1u]);
     }

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cmath>
+#include <cstdint>
 #include <thread>
 #include <vector>
 
@@ -214,6 +216,96 @@ TEST(VertexColors, AccumulateIntoShortChannelWritesLevels)
     accumulate.mesh().setNumVertCol(3);  // fewer colour vertices than vertices
     accumulate.Run();
     EXPECT_EQ(accumulate.Colours(), replace.Colours());
+}
+
+TEST(VertexColors, AccumulateIntoFewerColourFacesThanFacesWritesLevels)
+{
+    VertexBake replace, accumulate;
+    replace.Run();
+    accumulate.settings.addVertexColors = 1;
+    Mesh& m = accumulate.mesh();
+    const int faces = m.getNumFaces();
+    m.setNumVertCol(m.getNumVerts());
+    for (int i = 0; i < m.getNumVerts(); ++i) m.vertCol()[i] = {0.5f, 0.5f, 0.5f};
+    m.setNumVCFaces(faces - 5);  // a channel from another host, short of faces
+    for (int f = 0; f < faces - 5; ++f) {
+        const DWORD* c = m.faces[static_cast<size_t>(f)].v;
+        m.vcFace()[f].setTVerts(c[0], c[1], c[2]);
+    }
+    accumulate.Run();
+    EXPECT_EQ(m.getNumVCFaces(), faces);
+    EXPECT_EQ(accumulate.Colours(), replace.Colours());
+}
+
+TEST(VertexColors, AMeshWithoutFacesRunsThrough)
+{
+    for (int verts : {0, 3}) {
+        Mesh points;
+        points.setNumVerts(verts);
+        VertexBake bake(points);
+        bake.Run();
+        ASSERT_EQ(bake.host.messages.size(), 1u);
+        EXPECT_EQ(bake.host.messages[0].text, "Smurl calculation complete\nelapsed time = 3 secs");
+        EXPECT_EQ(bake.host.progressEnds, 1);
+        EXPECT_EQ(bake.node.notifications.size(), 2u);
+        EXPECT_EQ(bake.mesh().getNumVCFaces(), 0);
+        EXPECT_EQ(bake.Colours(), std::vector<Point3>(static_cast<size_t>(verts)));  // used by no face: black
+    }
+}
+
+// Values the record may hold but no vertex run can serve are refused before
+// the selection is looked at; the map's own values are not its concern.
+TEST(VertexColors, SettingsNoRunCanServeAreRefusedFirst)
+{
+    const auto refused = [](auto edit) {
+        VertexBake bake;
+        bake.host.selection.clear();  // would be refused next
+        edit(bake.settings);
+        bake.Run();
+        EXPECT_EQ(bake.host.progressStarts, 0);
+        EXPECT_TRUE(bake.node.notifications.empty());
+        EXPECT_EQ(bake.host.messages.size(), 1u);
+        return bake.host.messages.empty() ? MessageRecord{} : bake.host.messages[0];
+    };
+    const MessageRecord spread = refused([](UtilitySettings& s) { s.horizontalSpread = s.verticalSpread = 50000; });
+    EXPECT_EQ(spread.text, "Settings out of range: verticalSpread = 50000");
+    EXPECT_EQ(spread.title, "Dunsmere");
+    EXPECT_EQ(spread.type, MB_OK | MB_ICONINFORMATION);
+    EXPECT_EQ(refused([](UtilitySettings& s) { s.dist = 0.0f; }).text, "Settings out of range: dist = 0.000000");
+    EXPECT_EQ(refused([](UtilitySettings& s) { s.dist = -2.5f; }).text, "Settings out of range: dist = -2.500000");
+    EXPECT_EQ(refused([](UtilitySettings& s) { s.dist = INFINITY; }).text, "Settings out of range: dist = inf");
+    EXPECT_EQ(refused([](UtilitySettings& s) { s.dist = NAN; }).text.rfind("Settings out of range: dist = ", 0), 0u);
+
+    VertexBake mapValues;
+    mapValues.settings.XSiz = 0;
+    mapValues.settings.YSiz = -3;
+    mapValues.settings.mapChannel = 500;
+    mapValues.settings.noiseOn = 1;
+    mapValues.settings.noiseSize = -1.0f;
+    mapValues.Run();
+    ASSERT_EQ(mapValues.host.messages.size(), 1u);
+    EXPECT_EQ(mapValues.host.messages[0].text.rfind("Smurl calculation complete", 0), 0u);
+}
+
+// The count is exact on both sides of 32 bits; only beyond them is it refused.
+TEST(VertexColors, RayCountIsExactAndRefusedOnlyBeyond32Bits)
+{
+    UtilitySettings s;
+    s.dist = 1.0f;
+    s.horizontalSpread = s.verticalSpread = 50000;
+    EXPECT_EQ(RayCount(s), 2500000001LL);
+    EXPECT_EQ(RayScratchCount(s), 0);
+    const auto verdict = [&](std::int32_t h, std::int32_t v) {
+        s.horizontalSpread = h;
+        s.verticalSpread = v;
+        return UnservableSetting(s, SettingsUse::kVertexColors);
+    };
+    EXPECT_EQ(verdict(INT32_MAX - 1, 1), "");                        // 2^31 - 1 rays
+    EXPECT_EQ(verdict(INT32_MAX, 1), "verticalSpread = 1");          // 2^31
+    EXPECT_EQ(verdict(-65536, 32768), "");                           // -2^31 + 1
+    EXPECT_EQ(verdict(-65536, 32769), "verticalSpread = 32769");
+    EXPECT_EQ(verdict(-1, 1), "");
+    EXPECT_EQ(RayScratchCount(s), 1);  // no rays but the normal one's record
 }
 
 TEST(VertexColors, SharedColourVertexIsScaledOncePerVertexInVertexOrder)

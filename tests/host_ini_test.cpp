@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -197,6 +200,27 @@ TEST_F(HostIni, FailedWritesChangeNothing)
     EXPECT_FALSE(WritePrivateProfileString("Ba]ke", "Rays", "2", path_.c_str()));
     EXPECT_FALSE(WritePrivateProfileString("Bake", " ", "2", path_.c_str()));
     EXPECT_EQ(Slurp(), "[Bake]\nRays=1\n");
+}
+
+TEST_F(HostIni, ASnapshotWaitsForTheWriterHoldingTheLock)
+{
+    Spit("[Bake]\nRays=1\n");
+    const int lock = ::open((file_ + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    ASSERT_GE(lock, 0);
+    ASSERT_EQ(::flock(lock, LOCK_EX), 0);
+    std::atomic<bool> taken{false};
+    int rays = 0;
+    std::thread reader([&] {
+        rays = ProfileSnapshot(path_.c_str()).GetInt("Bake", "Rays", 0);
+        taken.store(true);
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_FALSE(taken.load());
+    Spit("[Bake]\nRays=2\n");  // written in place: only the lock keeps a reader out
+    ::flock(lock, LOCK_UN);
+    ::close(lock);
+    reader.join();
+    EXPECT_EQ(rays, 2);
 }
 
 TEST_F(HostIni, OnlyTheFileAndItsLockAreLeftBehind)

@@ -1,11 +1,51 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
+#include <cstdlib>
+#include <new>
 
 #include "check_recorder.h"
 #include "map_support.h"
 #include "scripted_bitmaps.h"
 #include "scripted_host.h"
+
+// While a test sets it, every nothrow allocation of at least this many
+// bytes fails: the way a worker's ray buffer is had, and nothing else a run
+// allocates.
+namespace {
+std::atomic<std::size_t> gFailNothrowFrom{0};
+
+void* Allocate(std::size_t n, bool nothrow) noexcept
+{
+    const std::size_t from = gFailNothrowFrom.load();
+    if (nothrow && from > 0 && n >= from) return nullptr;
+    return std::malloc(n ? n : 1);
+}
+}  // namespace
+
+// The replacements pair malloc with free themselves; the compiler cannot see that.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+#endif
+void* operator new(std::size_t n)
+{
+    if (void* p = Allocate(n, false)) return p;
+    throw std::bad_alloc();
+}
+void* operator new[](std::size_t n)
+{
+    if (void* p = Allocate(n, false)) return p;
+    throw std::bad_alloc();
+}
+void* operator new(std::size_t n, const std::nothrow_t&) noexcept { return Allocate(n, true); }
+void* operator new[](std::size_t n, const std::nothrow_t&) noexcept { return Allocate(n, true); }
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
+void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
 
 namespace {
 
@@ -219,13 +259,115 @@ TEST(SmurlMap, FaceFiltersAndUnusableMapFaces)
     for (const std::string& l : lines) EXPECT_TRUE(l.rfind("TRIANGLE 4:", 0) && l.rfind("TRIANGLE 9:", 0)) << l;
     EXPECT_TRUE(checks.Take().empty());
 
-    MapBake empty;  // a map of no texels runs through
+    MapBake empty;  // a map of no texels is refused
     empty.settings.XSiz = 0;
     empty.settings.YSiz = -5;
     empty.Run();
     EXPECT_TRUE(checks.Take().empty());
-    EXPECT_EQ(empty.bitmaps.deleted, 1);
+    EXPECT_EQ(empty.Texts(), std::vector<std::string>{"Settings out of range: XSiz = 0"});
+    EXPECT_TRUE(empty.bitmaps.created.empty());
     EXPECT_TRUE(empty.bitmaps.pixels.empty());
+}
+
+TEST(SmurlMap, EveryFaceOfAnotherMaterialGivesABlackMap)
+{
+    DebugCapture debug;
+    MapBake bake;  // every face has ID 0, shown as 1
+    bake.settings.mtlIDOn = 1;
+    bake.settings.mtlID = 2;
+    bake.Run();
+    const std::vector<std::string> lines = debug.Take();
+    EXPECT_EQ(lines.size(), static_cast<size_t>(bake.object.mesh.getNumFaces()));
+    for (size_t i = 0; i < lines.size(); ++i) EXPECT_EQ(lines[i], "Face " + std::to_string(i) + " not included - mtlID 1\n");
+    EXPECT_EQ(bake.Texts(), std::vector<std::string>{"elapsed time = 3 secs"});
+    EXPECT_TRUE(bake.AllBlack());
+    EXPECT_EQ(bake.bitmaps.outputCalls.size(), 3u);  // and saved
+}
+
+TEST(SmurlMap, TheBarMovesForEveryFaceSkippedOrNot)
+{
+    DebugCapture debug;
+    MapBake bake;
+    Mesh& m = bake.object.mesh;
+    const int faces = m.getNumFaces();
+    bake.settings.selectedOnly = 1;
+    bake.settings.mtlIDOn = 1;
+    bake.settings.mtlID = 1;
+    for (int f = 0; f < faces; f += 2) m.faceSel.Set(f);  // the odd faces are not selected
+    m.faces[4].setMatID(3);                                // a selected face of another material
+    bake.Run();
+    EXPECT_EQ(debug.Take().size(), static_cast<size_t>(1 + 4 * ((faces + 1) / 2 - 1)));
+    ASSERT_GE(bake.host.progress.size(), static_cast<size_t>(faces));
+    for (int i = 0; i < faces; ++i) EXPECT_EQ(bake.host.progress[static_cast<size_t>(i)], 100 * i / faces) << i;
+}
+
+TEST(SmurlMap, ARunAfterACancelledOneRunsToItsEnd)
+{
+    MapBake bake;
+    GateStarter gate;  // held until the first poll, which cancels
+    bake.host.cancelAtQuery = 1;
+    bake.host.onCancelQuery = [&] { gate.open.store(true); };
+    bake.Run(gate);
+    ASSERT_EQ(bake.Texts(), (std::vector<std::string>{"elapsed time = 3 secs", "Save Partial Bitmap?"}));
+    bake.host.cancelAtQuery = -1;  // the user no longer asks
+    bake.host.messages.clear();
+    bake.Run();
+    EXPECT_EQ(bake.Texts(), std::vector<std::string>{"elapsed time = 3 secs"});
+    EXPECT_EQ(bake.bitmaps.pixels, bake.Expected());
+}
+
+// Values the record may hold but no map run can serve are refused before
+// anything else, the grids untouched.
+TEST(SmurlMap, SettingsNoRunCanServeAreRefusedFirst)
+{
+    struct Case {
+        void (*edit)(UtilitySettings&);
+        const char* quoted;
+    };
+    const Case refused[] = {
+        {[](UtilitySettings& s) { s.XSiz = 0; }, "XSiz = 0"},
+        {[](UtilitySettings& s) { s.YSiz = -3; }, "YSiz = -3"},  // would be a 65533-row bitmap
+        {[](UtilitySettings& s) { s.XSiz = 65536; }, "XSiz = 65536"},
+        {[](UtilitySettings& s) { s.horizontalSpread = s.verticalSpread = 50000; }, "verticalSpread = 50000"},
+        {[](UtilitySettings& s) { s.mapChannel = 100; }, "mapChannel = 100"},
+        {[](UtilitySettings& s) { s.mapChannel = -1; }, "mapChannel = -1"},
+        {[](UtilitySettings& s) { s.dist = NAN; s.mapChannel = -1; }, "mapChannel = -1"},  // the first in record order
+        {[](UtilitySettings& s) { s.dist = 0.0f; }, "dist = 0.000000"},
+        {[](UtilitySettings& s) { s.noiseOn = 1; s.noiseSize = -0.5f; }, "noiseSize = -0.500000"},
+        {[](UtilitySettings& s) { s.noiseOn = 1; s.noiseSize = INFINITY; }, "noiseSize = inf"},
+    };
+    for (const Case& c : refused) {
+        MapBake bake;
+        bake.state.TexelGrid.Resize(3, 40, kEmptyTexel);
+        c.edit(bake.settings);
+        bake.Run();
+        ASSERT_EQ(bake.Texts(), std::vector<std::string>{std::string("Settings out of range: ") + c.quoted});
+        EXPECT_EQ(bake.host.messages[0].title, "Dunsmere");
+        EXPECT_EQ(bake.host.messages[0].type, MB_OK | MB_ICONINFORMATION);
+        EXPECT_EQ(bake.host.progressStarts, 0);
+        EXPECT_TRUE(bake.node.stopAtWSM.empty());
+        EXPECT_TRUE(bake.bitmaps.created.empty());
+        EXPECT_EQ(bake.state.TexelGrid.OuterCount(), 3u);
+    }
+
+    // The edges of the ranges, and a noise size that noise off never reads.
+    const Case served[] = {
+        {[](UtilitySettings& s) { s.XSiz = s.YSiz = 1; }, nullptr},
+        {[](UtilitySettings& s) { s.mapChannel = 0; }, nullptr},
+        {[](UtilitySettings& s) { s.noiseSize = -1.0f; }, nullptr},
+        {[](UtilitySettings& s) { s.noiseOn = 1; s.noiseSize = 0.0f; }, nullptr},
+    };
+    for (const Case& c : served) {
+        MapBake bake;
+        c.edit(bake.settings);
+        bake.Run();
+        EXPECT_EQ(bake.Texts(), std::vector<std::string>{"elapsed time = 3 secs"});
+        EXPECT_EQ(bake.bitmaps.created.size(), 1u);
+    }
+    UtilitySettings widest;
+    widest.XSiz = widest.YSiz = 65535;
+    widest.dist = 1.0f;
+    EXPECT_EQ(UnservableSetting(widest, SettingsUse::kMap), "");
 }
 
 TEST(SmurlMap, CancelAsksAboutThePartialMap)
@@ -288,10 +430,12 @@ TEST(SmurlMap, FailuresEndTheRunInOrder)
     EXPECT_TRUE(declined.bitmaps.outputCalls.empty());
     EXPECT_EQ(declined.bitmaps.deleted, 1);
 
-    MapBake starved;
-    starved.settings.horizontalSpread = starved.settings.verticalSpread = 50000;
+    MapBake starved;  // no worker can have its 10001 rays
+    starved.settings.horizontalSpread = starved.settings.verticalSpread = 100;
     starved.object.convertsToCopy = true;
+    gFailNothrowFrom.store(10001 * sizeof(Ray));
     starved.Run();
+    gFailNothrowFrom.store(0);
     EXPECT_EQ(starved.Texts(), std::vector<std::string>{"Not enough memory for the smurl calculation"});
     EXPECT_TRUE(starved.bitmaps.created.empty());
     EXPECT_EQ(starved.object.copiesDeleted, 1);

@@ -94,6 +94,7 @@ inline std::vector<std::vector<float>> ExpectedValues(const Mesh& mesh, const Ut
                     Point3 P;
                     for (int k = 0; k < 3; ++k) P += mesh.verts[mesh.faces[static_cast<size_t>(r.face)].v[k]] * r.rawBary[k];
                     v = v * (noise3(P / settings.noiseSize) + 1.0f);
+                    if (v < 0.0f) v = 0.0f;
                 }
                 values[x][y] = v > 1.0f ? 0.99f : v;
             }

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <thread>
@@ -32,6 +33,31 @@ private:
     int sequence_;
     std::int64_t length_;
     std::atomic<bool>& cancel_;
+    bool given_ = false;
+};
+
+// One sequence whole, cancelled from its `at`-th poll on.
+class CancelAtPollSeat final : public WorkerSeat {
+public:
+    CancelAtPollSeat(int sequence, std::int64_t length, int at) : sequence_(sequence), length_(length), at_(at) {}
+    bool NextChunk(WorkChunk& chunk) override
+    {
+        if (given_) return false;
+        given_ = true;
+        chunk = {sequence_, 0, length_};
+        return true;
+    }
+    bool Chunked() const override { return false; }
+    bool Cancelled() const override { return ++polls >= at_; }
+    void Cancel() override {}
+    void AddDone(int) override {}
+
+    mutable int polls = 0;
+
+private:
+    int sequence_;
+    std::int64_t length_;
+    int at_;
     bool given_ = false;
 };
 
@@ -107,6 +133,7 @@ TEST(TexelWorkers, ValuesMatchEvaluateSampleOnTheRecords)
     EXPECT_TRUE(checks.Take().empty());
 
     EXPECT_EQ(CapTexelValue(ModulateByNoise(0.7f, -1.0f)), 0.0f);
+    EXPECT_EQ(ModulateByNoise(0.5f, -1.018f), 0.0f);  // noise3's low end: never below 0
     EXPECT_EQ(CapTexelValue(ModulateByNoise(0.6f, 1.0f)), 0.99f);  // 1.2
     EXPECT_EQ(CapTexelValue(ModulateByNoise(0.5f, 1.0f)), 1.0f);   // exactly 1 stays
 }
@@ -128,6 +155,38 @@ TEST(TexelWorkers, CancelAndAMissingRayBufferStopBeforeAnyTexel)
     EXPECT_TRUE(starved.cancel.load());
     for (const auto& column : starved.Values())
         for (float v : column) EXPECT_EQ(v, 0.0f);
+}
+
+TEST(TexelWorkers, ACancelMidRowIsNoticedAtTheNextTexel)
+{
+    TexelBench bench;
+    const auto expected = bench.Expected();
+    constexpr std::uint32_t W = 18, H = 12;
+    // An even row below the first with evaluated texels on both sides of the
+    // cut: the last of them is the texel the cancel lands before.
+    std::uint32_t row = 0, cut = 0;
+    for (std::uint32_t y = 2; y < H && !row; y += 2) {
+        std::uint32_t first = W, last = 0;
+        for (std::uint32_t x = 0; x < W; ++x)
+            if (expected[x][y] != 0.0f) {
+                first = std::min(first, x);
+                last = x;
+            }
+        if (first < last) {
+            row = y;
+            cut = last;
+        }
+    }
+    ASSERT_NE(row, 0u);
+    CancelAtPollSeat seat(kEvenRowSequence, H / 2, static_cast<int>((row / 2) * W + cut + 1));
+    EXPECT_EQ(TexelWorker(bench.job, seat), 0);
+    EXPECT_EQ(seat.polls, static_cast<int>((row / 2) * W + cut + 1));  // none after the cancel was seen
+    const auto values = bench.Values();
+    for (std::uint32_t x = 0; x < W; ++x)
+        for (std::uint32_t y = 0; y < H; ++y) {
+            const bool reached = y % 2 == 0 && (y < row || (y == row && x < cut));
+            EXPECT_EQ(values[x][y], reached ? expected[x][y] : 0.0f) << x << ", " << y;
+        }
 }
 
 TEST(TexelWorkers, RowsSplitByParityAndOnlyTheEvenWorkerReports)

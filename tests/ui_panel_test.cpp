@@ -479,6 +479,24 @@ TEST_F(PanelTest, GenerateVertexColorsRunsWithTheSavedSettings)
     EXPECT_EQ(U().settings.dist, 20.0f);
 }
 
+TEST_F(PanelTest, GenerateSavesEvenWhenTheRunIsThenCancelled)
+{
+    ScriptedMeshObject object;
+    object.mesh = CreaseMesh(4);
+    ScriptedNode node(&object);
+    host.selection = {&node};
+    std::string onFileDuringTheRun;
+    host.cancelAtQuery = 1;  // the wait's first poll, or else the write phase's first vertex
+    host.onCancelQuery = [&] { onFileDuringTheRun = Saved()["horizontalSpread"]; };
+    Open();
+    Page().Click(kIdVertexColors);
+    Type(kEditHorizontal, "5");
+    Command(kIdGenerate);
+    EXPECT_TRUE(host.messages.empty());  // cancelled: no completion message
+    EXPECT_EQ(onFileDuringTheRun, "5");
+    EXPECT_EQ(Saved()["horizontalSpread"], "5");
+}
+
 TEST_F(PanelTest, UVMapGenerateSavesFirst)
 {
     Open();

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -13,6 +14,7 @@
 #include "scratch_dir.h"
 #include "host/runtime.h"
 #include "scripted_host.h"
+#include "ui/detail/platform.h"
 #include "ui/utility.h"
 
 namespace {
@@ -59,6 +61,42 @@ const char* const kFreshFile =
     "mtlID=1\n"
     "mtlIDOn=0\n"
     "addVertexColors=0\n";
+
+// The platform under the load, with a save of other values landing right
+// after the load's first read.
+class SaveAfterFirstRead : public detail::SettingsPlatform {
+public:
+    explicit SaveAfterFirstRead(std::function<void()> save) : save_(std::move(save)), previous_(detail::SetPlatform(this)) {}
+    ~SaveAfterFirstRead() override { detail::SetPlatform(previous_); }
+    SaveAfterFirstRead(const SaveAfterFirstRead&) = delete;
+    SaveAfterFirstRead& operator=(const SaveAfterFirstRead&) = delete;
+
+    int ReadInt(const char* section, const char* key, int defaultValue, const char* path) override
+    {
+        const int v = SettingsPlatform::ReadInt(section, key, defaultValue, path);
+        if (save_) std::exchange(save_, nullptr)();
+        return v;
+    }
+
+private:
+    std::function<void()> save_;
+    detail::SettingsPlatform* previous_;
+};
+
+TEST_F(SettingsFile, ALoadReadsOneFileThoughASaveLandsAmidItsReads)
+{
+    Write(kFreshFile);
+    utility.LoadSettings();
+    const UtilitySettings before = utility.settings;
+    DunsmereUtility other;
+    other.ip = &host;
+    other.settings = {640, 480, kAlgorithmVertexColors, 12, 3, 2, 12.5f, 1, 1, 7.25f, 1, 5, 1};
+    SaveAfterFirstRead platform([&] { other.SaveSettings(); });
+    utility.LoadSettings();
+    EXPECT_EQ(utility.settings, before);  // every key of the file as the load found it
+    utility.LoadSettings();
+    EXPECT_EQ(utility.settings, other.settings);  // the save did land
+}
 
 TEST_F(SettingsFile, PathIsTheConfigDirectoryPlusTheFileName)
 {

@@ -1,7 +1,8 @@
 // Loading and saving the settings record, row by row of the settings table.
-#include <charconv>
+#include <optional>
 #include <string>
 
+#include "eval/eval.h"
 #include "host/core.h"
 #include "host/numbers.h"
 #include "host/runtime.h"
@@ -12,28 +13,22 @@ using detail::Platform;
 
 namespace {
 
-std::string FormatInt(int v)
-{
-    char buf[256];
-    const auto end = std::to_chars(buf, buf + sizeof buf, v).ptr;
-    return {buf, end};
-}
-
-// "%f" of the value widened to double, in the C locale: six decimals.
-std::string FormatFloat(float v)
-{
-    char buf[256];
-    const auto r = std::to_chars(buf, buf + sizeof buf, static_cast<double>(v), std::chars_format::fixed, 6);
-    if (r.ec != std::errc{}) return "0.000000";
-    return {buf, r.ptr};
-}
-
 float ReadFloat(const char* key, const char* defaultText, const char* path)
 {
     char buffer[80];
     Platform().ReadText(kSettingsSection, key, defaultText, buffer, sizeof buffer, path);
     return ParseFloatC(buffer);
 }
+
+// The reads of one load, all from one snapshot of the file: a save that
+// runs meanwhile cannot give it keys of two files.
+class LoadSnapshot {
+public:
+    explicit LoadSnapshot(const char* path) { Platform().OpenSnapshot(path); }
+    ~LoadSnapshot() { Platform().CloseSnapshot(); }
+    LoadSnapshot(const LoadSnapshot&) = delete;
+    LoadSnapshot& operator=(const LoadSnapshot&) = delete;
+};
 
 bool AtLoadDefault(const SettingField& f, const UtilitySettings& s)
 {
@@ -62,6 +57,8 @@ void DunsmereUtility::LoadSettings()
     const char* path = file.data();
     const bool known = file.Length() > 0;
     if (!known) DebugPrint("Dunsmere: no plug-in configuration directory; settings not loaded\n");
+    std::optional<LoadSnapshot> snapshot;
+    if (known) snapshot.emplace(path);
     for (const int i : kLoadSteps) {
         const SettingField& f = kSettingFields[i];
         if (f.kind == SettingKind::Float)
@@ -82,8 +79,8 @@ void DunsmereUtility::SaveSettings() const
     for (const int i : kSaveSteps) {
         const SettingField& f = kSettingFields[i];
         if (f.savedOnlyWhenNotDefault && AtLoadDefault(f, settings)) continue;
-        entries.emplace_back(f.key, f.kind == SettingKind::Float ? FormatFloat(settings.*f.real)
-                                                                 : FormatInt(settings.*f.integer));
+        entries.emplace_back(f.key, f.kind == SettingKind::Float ? SettingText(settings.*f.real)
+                                                                 : SettingText(settings.*f.integer));
     }
     if (!Platform().WriteKeys(kSettingsSection, entries, file.data()))
         DebugPrint("Dunsmere: settings not saved to %s\n", file.data());

@@ -36,7 +36,8 @@ public:
     // Empty when the host gives no directory: no core interface, a null
     // directory or an empty one.
     CStr SettingsFilePath() const;
-    // Reads the thirteen keys; a missing key takes its load default. Without
+    // Reads the thirteen keys from one snapshot of the file, taken under the
+    // writers' lock; a missing key takes its load default. Without
     // a settings file path every field takes its load default, no file is
     // read, and one debug line says so.
     void LoadSettings();

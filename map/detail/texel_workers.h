@@ -83,7 +83,8 @@ private:
 // share of all texels in the rows above it, truncated. Never 100.
 int RowProgress(int y, int W, int H);
 
-// A smurl value scaled by a noise value in about -1..1: value * (noise + 1).
+// A smurl value scaled by a noise value in about -1..1: value * (noise + 1),
+// and 0 where that falls below 0.
 float ModulateByNoise(float value, float noise);
 // A value above 1 becomes 0.99; exactly 1 stays.
 float CapTexelValue(float value);

@@ -2,16 +2,28 @@
 
 namespace detail {
 
+const ProfileSnapshot* SettingsPlatform::SnapshotOf(const char* path) const
+{
+    return snapshot_ && path && snapshot_->Path() == path ? &*snapshot_ : nullptr;
+}
+
 int SettingsPlatform::ReadInt(const char* section, const char* key, int defaultValue, const char* path)
 {
+    if (const ProfileSnapshot* file = SnapshotOf(path)) return file->GetInt(section, key, defaultValue);
     return GetPrivateProfileInt(section, key, defaultValue, path);
 }
 
 void SettingsPlatform::ReadText(const char* section, const char* key, const char* defaultText, char* buffer,
                                 int size, const char* path)
 {
-    GetPrivateProfileString(section, key, defaultText, buffer, size, path);
+    if (const ProfileSnapshot* file = SnapshotOf(path))
+        file->GetString(section, key, defaultText, buffer, size);
+    else
+        GetPrivateProfileString(section, key, defaultText, buffer, size, path);
 }
+
+void SettingsPlatform::OpenSnapshot(const char* path) { snapshot_.emplace(path); }
+void SettingsPlatform::CloseSnapshot() { snapshot_.reset(); }
 
 bool SettingsPlatform::WriteKeys(const char* section, const ProfileEntries& entries, const char* path)
 {

@@ -10,6 +10,8 @@
 #include "host/dialog.h"
 #include "host/ini.h"
 
+#include <optional>
+
 namespace detail {
 
 class SettingsPlatform {
@@ -17,10 +19,14 @@ public:
     virtual ~SettingsPlatform() = default;
 
     // GetPrivateProfileInt, GetPrivateProfileString, WritePrivateProfileStrings.
+    // While a snapshot is open, the two reads of its path answer from it.
     virtual int ReadInt(const char* section, const char* key, int defaultValue, const char* path);
     virtual void ReadText(const char* section, const char* key, const char* defaultText, char* buffer, int size,
                           const char* path);
     virtual bool WriteKeys(const char* section, const ProfileEntries& entries, const char* path);
+    // ProfileSnapshot of PATH, for the reads of one load; closing drops it.
+    virtual void OpenSnapshot(const char* path);
+    virtual void CloseSnapshot();
 
     // GetICustEdit of GetDlgItem, SetupIntSpinner, SetupFloatSpinner,
     // ReleaseICustEdit, ReleaseISpinner.
@@ -44,6 +50,10 @@ public:
     virtual void CheckButton(HWND page, int id, UINT state);
     virtual UINT ButtonState(HWND page, int id);
     virtual void Enable(HWND page, int id, BOOL on);
+
+private:
+    std::optional<ProfileSnapshot> snapshot_;
+    const ProfileSnapshot* SnapshotOf(const char* path) const;
 };
 
 // The platform in use: the default unless a test has installed another.

@@ -1,0 +1,39 @@
+#include "eval/settings_range.h"
+
+#include <cmath>
+#include <cstdint>
+
+#include "eval/messages.h"
+#include "eval/sample.h"
+#include "eval/setting_text.h"
+#include "host/mesh.h"
+
+namespace {
+
+std::string Quote(const char* key, const std::string& value) { return std::string(key) + " = " + value; }
+
+bool MapSide(std::int32_t side) { return side >= 1 && side <= kMaxMapSide; }
+
+}  // namespace
+
+std::string UnservableSetting(const UtilitySettings& s, SettingsUse use)
+{
+    const bool map = use == SettingsUse::kMap;
+    if (map && !MapSide(s.XSiz)) return Quote("XSiz", SettingText(s.XSiz));
+    if (map && !MapSide(s.YSiz)) return Quote("YSiz", SettingText(s.YSiz));
+    if (RayScratchCount(s) == 0) return Quote("verticalSpread", SettingText(s.verticalSpread));
+    if (map && (s.mapChannel < 0 || s.mapChannel >= kMaxMapChannels))
+        return Quote("mapChannel", SettingText(s.mapChannel));
+    if (!(s.dist > 0.0f) || !std::isfinite(s.dist)) return Quote("dist", SettingText(s.dist));
+    if (map && s.noiseOn && (!(s.noiseSize >= 0.0f) || !std::isfinite(s.noiseSize)))
+        return Quote("noiseSize", SettingText(s.noiseSize));
+    return {};
+}
+
+bool RefuseUnservableSettings(Interface& ip, const UtilitySettings& settings, SettingsUse use)
+{
+    const std::string value = UnservableSetting(settings, use);
+    if (value.empty()) return false;
+    ShowInfo(ip, (kSettingsOutOfRange + value).c_str());
+    return true;
+}
