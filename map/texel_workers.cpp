@@ -139,9 +139,12 @@ bool WorkRow(TexelJob& job, std::uint32_t y, TexelScratch& scratch, CrtRand& rng
         job.rowFinished[y] = 1;
         const std::uint32_t before = job.lowestOpenEvenRow;
         while (job.lowestOpenEvenRow < H && job.rowFinished[job.lowestOpenEvenRow]) job.lowestOpenEvenRow += 2;
-        if (job.lowestOpenEvenRow != before && job.lowestOpenEvenRow < H)
-            SetProgress(state, RowProgress(static_cast<int>(job.lowestOpenEvenRow), static_cast<int>(W),
-                                           static_cast<int>(H)));
+        // Once every even row is done the bar stays on the last one's share,
+        // where the two-thread split's even-row worker leaves it: never 100.
+        const std::uint32_t lastEven = (H - 1) & ~1u;
+        const std::uint32_t shown = job.lowestOpenEvenRow < H ? job.lowestOpenEvenRow : lastEven;
+        if (job.lowestOpenEvenRow != before)
+            SetProgress(state, RowProgress(static_cast<int>(shown), static_cast<int>(W), static_cast<int>(H)));
     }
     return true;
 }

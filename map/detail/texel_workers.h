@@ -62,7 +62,8 @@ void PrepareChunkedRows(TexelJob& job);
 //
 // In the two-thread split it is the specified worker: it sets the bar to 0,
 // and the even-row worker alone moves it before each of its rows. Chunked,
-// the bar shows the lowest even row not yet finished.
+// the bar shows the lowest even row not yet finished, and the last even row
+// once all are.
 //
 // A buffer it cannot allocate stops it at once: it raises the state's
 // scratchFailed, cancels the run and returns 0.
