@@ -1,4 +1,4 @@
-dunsmere_test(command_tests command_test.cpp pins_test.cpp command_config_dir_test.cpp command_panel_test.cpp
+dunsmere_test(command_tests THREADS command_test.cpp pins_test.cpp command_config_dir_test.cpp command_panel_test.cpp
     command_import_test.cpp)
 # The import tests build assimp scenes by hand.
 find_package(assimp CONFIG REQUIRED)

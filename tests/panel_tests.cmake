@@ -1,12 +1,12 @@
 # The rollup panel and the plug-in library.
 
 # The panel and the library's internals, with the plug-in's code linked in.
-dunsmere_test(panel_tests ui_panel_test.cpp)
+dunsmere_test(panel_tests THREADS ui_panel_test.cpp)
 target_link_libraries(panel_tests PRIVATE dunsmere_plugin)
 
 # The library's entry, descriptor and strings through the linked-in code,
 # and the built Dunsmere.dlu through its exports.
-dunsmere_test(plugin_tests plugin_test.cpp)
+dunsmere_test(plugin_tests THREADS plugin_test.cpp)
 target_link_libraries(plugin_tests PRIVATE dunsmere_plugin ${CMAKE_DL_LIBS})
 target_compile_definitions(plugin_tests PRIVATE
     DUNSMERE_PLUGIN_FILE="$<TARGET_FILE:Dunsmere>"
