@@ -54,13 +54,17 @@ ImportLimits Small()
     return limits;
 }
 
-// Each frame keeps a kilobyte live across the call, so the depth costs stack.
-int Deep(int depth)
+// Each frame keeps a kilobyte live across the call, so the depth costs stack:
+// the callee reads its caller's frame, so no optimiser can fold the frames
+// into a loop.
+__attribute__((noinline)) int Deep(int depth, const volatile char* caller = nullptr)
 {
     volatile char frame[1024];
     frame[0] = static_cast<char>(depth);
+    frame[1023] = caller ? caller[0] : 0;
     if (depth == 0) return frame[0];
-    return Deep(depth - 1) + frame[0];
+    const int below = Deep(depth - 1, frame);
+    return below + frame[0] + frame[1023];
 }
 
 TEST(ImportChild, LimitsGrowWithTheFileAndTheFactor)
