@@ -2,7 +2,7 @@
 PRESET ?= release
 JOBS   ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all test demo bench bootstrap configure build sanitize fuzz clean
+.PHONY: all test test-sanitized demo bench bootstrap configure build sanitize fuzz clean
 
 all: build
 
@@ -15,8 +15,16 @@ configure: bootstrap
 build: configure
 	@cmake --build --preset $(PRESET) -j $(JOBS)
 
+# The suite in the release build, then what CI keeps green besides: Clang at
+# -O1 with AddressSanitizer and UndefinedBehaviorSanitizer over the suite but
+# the heavy tests, and ThreadSanitizer over the tests labelled threads.
 test: build
 	@ctest --preset $(PRESET) -j $(JOBS)
+	@$(MAKE) --no-print-directory test-sanitized
+
+test-sanitized: bootstrap
+	@cmake --preset ci-asan >/dev/null && cmake --build --preset ci-asan -j $(JOBS) && ctest --preset ci-asan -j $(JOBS)
+	@cmake --preset ci-tsan >/dev/null && cmake --build --preset ci-tsan -j $(JOBS) && ctest --preset ci-tsan -j $(JOBS)
 
 demo: build
 	@./scripts/demo build/$(PRESET)/bin/dunsmere

@@ -151,5 +151,5 @@ void* Allocate(std::size_t size) noexcept
 
 }  // namespace
 
-void* TestAllocate(std::size_t size) noexcept { return Allocate(size); }
+void* TestAllocate(std::size_t size, bool) noexcept { return Allocate(size); }
 #include "replaced_new.h"
