@@ -10,11 +10,12 @@
 
 namespace {
 
-// One worker's whole sequence, as the two-thread split hands it out.
+// One worker's whole sequence, as the two-thread split hands it out. It is
+// cancelled through `cancel`, or from its `cancelAtPoll`-th poll on.
 class SequenceSeat final : public WorkerSeat {
 public:
-    SequenceSeat(int sequence, std::int64_t length, std::atomic<bool>& cancel)
-        : sequence_(sequence), length_(length), cancel_(cancel)
+    SequenceSeat(int sequence, std::int64_t length, std::atomic<bool>& cancel, int cancelAtPoll = 0)
+        : sequence_(sequence), length_(length), cancel_(cancel), cancelAtPoll_(cancelAtPoll)
     {
     }
     bool NextChunk(WorkChunk& chunk) override
@@ -25,31 +26,12 @@ public:
         return true;
     }
     bool Chunked() const override { return false; }
-    bool Cancelled() const override { return cancel_.load(); }
+    bool Cancelled() const override
+    {
+        ++polls;
+        return cancel_.load() || (cancelAtPoll_ > 0 && polls >= cancelAtPoll_);
+    }
     void Cancel() override { cancel_.store(true); }
-    void AddDone(int) override {}
-
-private:
-    int sequence_;
-    std::int64_t length_;
-    std::atomic<bool>& cancel_;
-    bool given_ = false;
-};
-
-// One sequence whole, cancelled from its `at`-th poll on.
-class CancelAtPollSeat final : public WorkerSeat {
-public:
-    CancelAtPollSeat(int sequence, std::int64_t length, int at) : sequence_(sequence), length_(length), at_(at) {}
-    bool NextChunk(WorkChunk& chunk) override
-    {
-        if (given_) return false;
-        given_ = true;
-        chunk = {sequence_, 0, length_};
-        return true;
-    }
-    bool Chunked() const override { return false; }
-    bool Cancelled() const override { return ++polls >= at_; }
-    void Cancel() override {}
     void AddDone(int) override {}
 
     mutable int polls = 0;
@@ -57,7 +39,8 @@ public:
 private:
     int sequence_;
     std::int64_t length_;
-    int at_;
+    std::atomic<bool>& cancel_;
+    int cancelAtPoll_;
     bool given_ = false;
 };
 
@@ -178,7 +161,8 @@ TEST(TexelWorkers, ACancelMidRowIsNoticedAtTheNextTexel)
         }
     }
     ASSERT_NE(row, 0u);
-    CancelAtPollSeat seat(kEvenRowSequence, H / 2, static_cast<int>((row / 2) * W + cut + 1));
+    std::atomic<bool> never{false};
+    SequenceSeat seat(kEvenRowSequence, H / 2, never, static_cast<int>((row / 2) * W + cut + 1));
     EXPECT_EQ(TexelWorker(bench.job, seat), 0);
     EXPECT_EQ(seat.polls, static_cast<int>((row / 2) * W + cut + 1));  // none after the cancel was seen
     const auto values = bench.Values();
