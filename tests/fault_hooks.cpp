@@ -128,14 +128,14 @@ struct Install {
             if (fd < 1024) g_inherited[fd] = true;
         });
         std::atexit(&ReportOpenFiles);
-        const char* spec = std::getenv("DUNSMERE_TEST_FAULT");
-        if (!spec) return;
-        if (std::sscanf(spec, "alloc %ld %ld", &g_fault.n, &g_fault.bytes) == 2) {
+        const char* faultText = std::getenv("DUNSMERE_TEST_FAULT");
+        if (!faultText) return;
+        if (std::sscanf(faultText, "alloc %ld %ld", &g_fault.n, &g_fault.bytes) == 2) {
             g_allocArmed.store(true);
             return;
         }
         char n[16] = {};
-        if (std::sscanf(spec, "%15s %15s %31s %255s", g_fault.step, n, g_fault.what, g_fault.suffix) < 3) return;
+        if (std::sscanf(faultText, "%15s %15s %31s %255s", g_fault.step, n, g_fault.what, g_fault.suffix) < 3) return;
         g_fault.n = std::strcmp(n, "*") == 0 ? 0 : std::atol(n);
         SetFileFaultHook(&OnFileStep);
     }

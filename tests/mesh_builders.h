@@ -78,6 +78,18 @@ inline void AddGrid(Mesh& mesh, int n, const Point3& origin, const Point3& du, c
         }
 }
 
+// The unit square in z = 0 as two triangles, (0, 1, 2) and (0, 2, 3).
+inline Mesh UnitSquare()
+{
+    Mesh m;
+    m.setNumVerts(4);
+    m.verts = {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}};
+    m.setNumFaces(2);
+    m.faces[0].setVerts(0, 1, 2);
+    m.faces[1].setVerts(0, 2, 3);
+    return m;
+}
+
 // A floor facing up with a wall facing it along x = 0: a crease whose
 // samples near the wall are enclosed and far ones open.
 inline Mesh CreaseMesh(int n = 8, float size = 10.0f)

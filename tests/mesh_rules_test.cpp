@@ -18,6 +18,7 @@
 #include "geom/intersect.h"
 #include "geom/vertex_normals.h"
 #include "host/mesh_check.h"
+#include "mesh_builders.h"
 #include "mesh_test_files.h"
 
 namespace {
@@ -127,12 +128,7 @@ TEST(MeshCheckLimits, SummedFaceVectorsOverflowWhereTheNormalsDo)
 TEST(MeshCheck, NamesTheFirstBadIndexOrNumber)
 {
     const auto square = [] {
-        Mesh m;
-        m.setNumVerts(4);
-        m.verts = {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}};
-        m.setNumFaces(2);
-        m.faces[0].setVerts(0, 1, 2);
-        m.faces[1].setVerts(0, 2, 3);
+        Mesh m = UnitSquare();
         m.setNumMapVerts(2, 4);
         m.setNumVertCol(4);
         m.setNumVCFaces(2);

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <limits>
 
+#include "mesh_builders.h"
 #include "mesh_test_files.h"
 
 namespace {
@@ -100,12 +101,7 @@ TEST(MeshObjWrite, ChangedGroupsAndMaterialsAreWrittenFromTheFaces)
 // Vertex 0 gets two colours, vertex 2 two colour vertices of one colour.
 Mesh TwoColouredSquare()
 {
-    Mesh m;
-    m.setNumVerts(4);
-    m.verts = {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}};
-    m.setNumFaces(2);
-    m.faces[0].setVerts(0, 1, 2);
-    m.faces[1].setVerts(0, 2, 3);
+    Mesh m = UnitSquare();
     m.setNumVertCol(6);
     const VertColor colours[] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}, {1, 1, 1}, {0, 0, 0}, {0, 0, 1}};
     std::copy(std::begin(colours), std::end(colours), m.vertCol());
