@@ -211,9 +211,9 @@ TEST_F(Pipeline, QuietSaysOnlyWhatAFailingRunMustSay)
     EXPECT_NE(Map(scratch / "c.png", some).err.find("will not be baked"), std::string::npos);
 
     // A refusal and a usage error are still said.
-    const CommandResult two = Run({kCrate, kCrate, "-o", scratch / "d.png", "-q"});
-    EXPECT_EQ(two.status, 1);
-    EXPECT_EQ(two.err, "Dunsmere: Select exactly one node\n");
+    const CommandResult spatial = Run({kCrate, "--algorithm", "spatial", "-o", scratch / "d.png", "-q"});
+    EXPECT_EQ(spatial.status, 1);
+    EXPECT_EQ(spatial.err, "Dunsmere: This Smurl type is not implemented yet\n");
     EXPECT_NE(Run({kCrate, "-q"}).err.find("--output"), std::string::npos);
 }
 

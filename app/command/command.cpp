@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "app/command/bake_report.h"
+#include "app/command/batch.h"
 #include "app/command/config_dir.h"
 #include "app/command/outcome.h"
 #include "app/command/panel.h"
@@ -104,7 +106,7 @@ bool LoadScene(const CommandOptions& o, StandaloneHost& host)
         try {
             MeshFile file = ReadMeshFile(path, reading);
             for (const std::string& w : file.warnings) Warn(o, w);
-            host.nodes.push_back(std::make_unique<SceneNode>(fs::path(path).stem().string(), std::move(file)));
+            host.nodes.push_back(std::make_unique<SceneNode>(NodeName(path), std::move(file)));
         } catch (const MeshReadCancelled&) {
             return false;
         }
@@ -114,16 +116,15 @@ bool LoadScene(const CommandOptions& o, StandaloneHost& host)
     if (o.select.empty()) {
         for (auto& node : host.nodes) host.selection.push_back(node.get());
     } else {
-        for (const std::string& which : o.select) {
-            SceneNode* pick = nullptr;
-            for (auto& node : host.nodes)
-                if (which == node->GetName()) pick = node.get();
-            if (!pick && !which.empty() && which.find_first_not_of("0123456789") == std::string::npos &&
-                which.size() < 9 && std::stoul(which) < host.nodes.size())
-                pick = host.nodes[std::stoul(which)].get();
-            if (!pick) throw CommandError(kExitUsage, "--select " + which + ": no such node");
-            host.selection.push_back(pick);
-        }
+        const std::string& which = o.select;
+        SceneNode* pick = nullptr;
+        for (auto& node : host.nodes)
+            if (which == node->GetName()) pick = node.get();
+        if (!pick && which.find_first_not_of("0123456789") == std::string::npos && which.size() < 9 &&
+            std::stoul(which) < host.nodes.size())
+            pick = host.nodes[std::stoul(which)].get();
+        if (!pick) throw CommandError(kExitUsage, "--select " + which + ": no such node");
+        host.selection.push_back(pick);
     }
     if (o.selectFaces.empty()) return true;
     const std::vector<FaceRange> ranges = *ParseFaceRanges(o.selectFaces);
@@ -254,8 +255,9 @@ void RecordOutput(const CommandOptions& o, const std::string& algorithm, Standal
 
 // What the run does with the panel open; the session closes it after.
 // GENERATED tells whether "Generate" was pressed.
+template <class BeforeGenerate>
 int WithPanelOpen(const CommandOptions& o, StandaloneHost& host, const FileBitmapManager& bitmaps, const Panel& panel,
-                  bool& generated)
+                  bool& generated, BeforeGenerate&& beforeGenerate)
 {
     if (o.about) {
         panel.Press("about");
@@ -270,6 +272,7 @@ int WithPanelOpen(const CommandOptions& o, StandaloneHost& host, const FileBitma
     CheckOutputKind(o, algorithm);
     if (algorithm == "uv-map" && host.selection.size() == 1) RefuseUselessMap(*host.selection[0], panel.MapFilter());
     if (algorithm == "uv-map") WarnOfFacesLeftOut(o, host, panel);
+    beforeGenerate(algorithm);
     generated = true;
     panel.Press("generate");
     scaled.Restore();
@@ -316,16 +319,115 @@ int PrintVersion(const CommandOptions& o)
 // directory: the command's own values join them, a run that reached
 // "Generate" copies them to the real directory, and --write-preset hands
 // them on. False when the preset asked for could not be written.
-bool KeepSettings(const CommandOptions& o, const RunConfigDir& config, const RunOutcome& outcome, bool generated)
+bool KeepSettings(const CommandOptions& o, const std::string& outputGiven, const RunConfigDir& config,
+                  const RunOutcome& outcome, bool generated)
 {
     std::error_code ec;
-    if (fs::exists(config.File(), ec) && !WriteCommandSection(config.File(), CommandValuesOf(o)))
+    CommandValues values = CommandValuesOf(o);
+    if (values.output) values.output = outputGiven;
+    if (fs::exists(config.File(), ec) && !WriteCommandSection(config.File(), values))
         DebugPrint("dunsmere: the command's values not saved to %s\n", config.File().c_str());
     if (generated && !o.noSaveSettings && !outcome.distanceScaled) config.CopyBack();
     if (o.writePreset.empty()) return true;
     const std::string why = config.CopyTo(o.writePreset);
     if (!why.empty()) Fail("cannot write the preset " + o.writePreset + ": " + why);
     return why.empty();
+}
+
+// What a bake's report takes from the open panel, before "Generate".
+void NoteFaces(const StandaloneHost& host, const Panel& panel, const std::string& algorithm, BakeReport* report)
+{
+    if (!report || host.selection.size() != 1) return;
+    report->faces = CountFaces(host.selection[0]->CurrentMesh(), panel.MapFilter(), algorithm == "uv-map");
+}
+
+// What the report takes from a run once its panel has closed.
+void NoteRun(const CommandOptions& o, const StandaloneHost& host, const FileBitmapManager& bitmaps,
+             const RunConfigDir& config, bool selectedOnly, BakeReport& report)
+{
+    report.settings = SettingsKeys(config.File());
+    report.seconds = {host.timings.Seconds(RunTimings::kLoad, RunTimings::kPanel),
+                      host.timings.Seconds(RunTimings::kBuild, RunTimings::kWrite),
+                      host.timings.Seconds(RunTimings::kWrite, RunTimings::kClose)};
+    if (!host.outcome.written) return;
+    report.outputs.push_back(o.output);
+    const fs::path output(o.output);
+    if (output.extension() == ".gltf") report.outputs.push_back(fs::path(output).replace_extension(".bin").string());
+    if (bitmaps.Written()) {
+        const FileBitmapManager::Levels& levels = bitmaps.WrittenLevels();
+        report.value = {true, levels.min / 65535.0, levels.max / 65535.0, levels.mean / 65535.0};
+    } else if (host.selection.size() == 1) {
+        report.value = CornerValues(host.selection[0]->CurrentMesh(), selectedOnly);
+    }
+}
+
+// What the runs of one command share.
+struct Batch {
+    const FoundPlugin& plugin;
+    const RunConfigDir& config;
+    std::chrono::steady_clock::time_point pluginStart;
+    std::string output;  // as the user gave it, a pattern perhaps: what the settings keep
+};
+
+// One run of the plug-in: its own host, scene and panel session, from the
+// settings the batch started with. O names this run's meshes and output.
+int BakeOne(const CommandOptions& o, const Batch& batch, BakeReport* report)
+{
+    const RunConfigDir& config = batch.config;
+    StandaloneHost host(config.path(), o.quiet, o.savePartial);
+    host.timings.Record(RunTimings::kPlugin, batch.pluginStart);
+    host.workerThreads = o.threads > 0 ? o.threads : ProcessorsAvailable();
+    if (report) report->inputs = o.meshes;
+    if (!LoadScene(o, host)) return ExitStatus(host.outcome, CancelSignal());
+
+    TimedBitmapManager bitmaps(o.output, host.timings);
+    bool generated = false;
+    int status = -1;
+    bool selectedOnly = false;
+    {
+        const HostInstalls installs(host, bitmaps);
+        EditSession session(host, batch.plugin);
+        const Panel panel(session.Page());
+        // Reported here, so that a refusal is printed before the panel closes.
+        status = Reported([&] {
+            return WithPanelOpen(o, host, bitmaps, panel, generated, [&](const std::string& algorithm) {
+                NoteFaces(host, panel, algorithm, report);
+                selectedOnly = panel.IsTicked("selected-only");
+            });
+        });
+    }
+    // Only a bake, or a look at the settings, has settings to keep.
+    const bool keeps = generated || (o.showSettings && status == kExitDone);
+    const bool kept = !keeps || KeepSettings(o, batch.output, config, host.outcome, generated);
+    if (report) NoteRun(o, host, bitmaps, config, selectedOnly, *report);
+    if (status >= 0) return kept ? status : std::max(status, kExitFailed);
+    host.timings.Record(RunTimings::kEnd);
+
+    status = ExitStatus(host.outcome, CancelSignal());
+    if (!kept) status = std::max(status, kExitFailed);
+    if (host.outcome.written && !host.outcome.cancelReached && !CancelSignal() && !o.quiet)
+        std::fprintf(stderr, "dunsmere: wrote %s\n", o.output.c_str());
+    if (o.timings) std::fputs(host.timings.Line().c_str(), stderr);
+    return status;
+}
+
+// The map channel a run of O would bake, as the panel shows it once O's
+// options are typed in: a look with no mesh, whose save is undone.
+int MapChannelOf(const CommandOptions& o, const FoundPlugin& plugin, const RunConfigDir& config)
+{
+    StandaloneHost host(config.path(), true, std::nullopt);
+    host.printDialogs = false;
+    TimedBitmapManager bitmaps("", host.timings);
+    int channel = 1;
+    {
+        const HostInstalls installs(host, bitmaps);
+        EditSession session(host, plugin);
+        const Panel panel(session.Page());
+        panel.Apply(o);
+        channel = panel.MapFilter().mapChannel;
+    }
+    config.Restart();
+    return channel;
 }
 
 int Bake(const CommandOptions& given)
@@ -335,37 +437,40 @@ int Bake(const CommandOptions& given)
     const RunConfigDir config(given);
     CommandOptions o = given;
     if (!config.StartedFrom().empty()) ApplyCommandSection(config.File(), config.StartedFrom(), o);
-    if (!o.showSettings && !o.about && o.output.empty())
+    const bool looks = o.showSettings || o.about;
+    if (!looks && o.output.empty())
         throw CommandError(kExitUsage, "--output PATH is required: " + (config.StartedFrom().empty()
                                                                            ? std::string("no last bake's file names one")
                                                                            : config.StartedFrom() + " names none"));
-    StandaloneHost host(config.path(), o.quiet, o.savePartial);
-    host.timings.Record(RunTimings::kPlugin, pluginStart);
-    host.workerThreads = o.threads > 0 ? o.threads : ProcessorsAvailable();
-    if (!o.showSettings && !o.about) RefuseUnwritableOutput(o);
-    if (!LoadScene(o, host)) return ExitStatus(host.outcome, CancelSignal());
+    const Batch batch{plugin, config, pluginStart, o.output};
+    if (looks) return BakeOne(o, batch, nullptr);
 
-    TimedBitmapManager bitmaps(o.output, host.timings);
-    bool generated = false;
-    int status = -1;
-    {
-        const HostInstalls installs(host, bitmaps);
-        EditSession session(host, plugin);
-        const Panel panel(session.Page());
-        // Reported here, so that a refusal is printed before the panel closes.
-        status = Reported([&] { return WithPanelOpen(o, host, bitmaps, panel, generated); });
+    // The whole batch is planned, and refused, before any mesh is read.
+    const std::vector<std::string> outputs =
+        PlanOutputs(o, NamesChannel(o.output) ? MapChannelOf(o, plugin, config) : 1);
+    for (const std::string& output : outputs) {
+        CommandOptions each = o;
+        each.output = output;
+        RefuseUnwritableOutput(each);
     }
-    // Only a bake, or a look at the settings, has settings to keep.
-    const bool keeps = generated || (o.showSettings && status == kExitDone);
-    const bool kept = !keeps || KeepSettings(o, config, host.outcome, generated);
-    if (status >= 0) return kept ? status : std::max(status, kExitFailed);
-    host.timings.Record(RunTimings::kEnd);
-
-    status = ExitStatus(host.outcome, CancelSignal());
-    if (!kept) status = std::max(status, kExitFailed);
-    if (host.outcome.written && !host.outcome.cancelReached && !CancelSignal() && !o.quiet)
-        std::fprintf(stderr, "dunsmere: wrote %s\n", o.output.c_str());
-    if (o.timings) std::fputs(host.timings.Line().c_str(), stderr);
+    std::vector<BakeReport> reports;
+    int status = kExitDone;
+    for (std::size_t i = 0; i < o.meshes.size(); ++i) {
+        CommandOptions each = o;
+        each.meshes = {o.meshes[i]};
+        each.output = outputs[i];
+        if (i > 0) config.Restart();
+        BakeReport& report = reports.emplace_back();
+        report.status = Reported([&] { return BakeOne(each, batch, &report); });
+        // A cancel ends the batch: the mesh in hand ended as a single run's
+        // cancel, and no later one starts.
+        if (CancelSignal()) {
+            status = report.status;
+            break;
+        }
+        status = WorseStatus(status, report.status);
+    }
+    if (o.json) std::fputs(BakeReportsJson(reports).c_str(), stdout);
     return status;
 }
 

@@ -146,10 +146,18 @@ RunConfigDir::RunConfigDir(const CommandOptions& o) : real_(RealConfigDir(o))
     path_ = pattern;
     const std::string file = File(), lock = file + ".lock";
     RemoveAtSecondSignal({file.c_str(), lock.c_str(), path_.c_str()});
-    if (read != Read::kRead) return;
-    std::ofstream out(File(), std::ios::binary);
-    out << bytes;
-    if (!out.flush()) throw CommandError(kExitUsage, "cannot copy " + from + " to " + File());
+    if (read == Read::kRead) start_ = std::move(bytes);
+    Restart();
+}
+
+void RunConfigDir::Restart() const
+{
+    std::error_code ec;
+    fs::remove(File(), ec);
+    if (startedFrom_.empty()) return;
+    std::ofstream out(File(), std::ios::binary | std::ios::trunc);
+    out << start_;
+    if (!out.flush()) throw CommandError(kExitUsage, "cannot copy " + startedFrom_ + " to " + File());
 }
 
 RunConfigDir::~RunConfigDir()

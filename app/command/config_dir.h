@@ -41,6 +41,11 @@ public:
     // the real directory's file); "" for a run from the defaults.
     const std::string& StartedFrom() const { return startedFrom_; }
 
+    // Puts the scratch directory's settings file back as the run started:
+    // the preset's or last run's bytes, or no file. Each mesh of a batch
+    // starts from there, whatever the one before it saved.
+    void Restart() const;
+
     // Replaces the real directory's settings file by the scratch one, after
     // the real directory is created when missing. False, saying why on the
     // debug channel, when there is no real directory or it cannot be
@@ -54,4 +59,5 @@ private:
     std::string path_;
     std::string real_;
     std::string startedFrom_;
+    std::string start_;  // the file's bytes as the run started
 };

@@ -120,8 +120,11 @@ ParseResult ParseCommandLine(int argc, const char* const* argv)
 
     std::string algorithm, size;
     std::optional<float> distance, noiseSize;
-    app.add_option("meshes", o.meshes, "mesh files (OBJ, PLY, STL, glTF/GLB, FBX, 3DS, Collada, ...); one node each");
-    app.add_option("-o,--output", o.output, "output: an image (.png, .tif, .tiff, .exr) or a mesh (.obj, .ply, .glb, .gltf)");
+    app.add_option("meshes", o.meshes,
+                   "mesh files (OBJ, PLY, STL, glTF/GLB, FBX, 3DS, Collada, ...), baked in turn, each on its own");
+    app.add_option("-o,--output", o.output,
+                   "output: an image (.png, .tif, .tiff, .exr) or a mesh (.obj, .ply, .glb, .gltf); {stem}, {name}, "
+                   "{ext}, {channel} and {index} name each input's");
     app.add_option("--algorithm", algorithm, "uv-map | vertex-colors | spatial")
         ->check(CLI::IsMember({"uv-map", "vertex-colors", "spatial"}));
     auto* distanceOption = app.add_option(
@@ -143,7 +146,7 @@ ParseResult ParseCommandLine(int argc, const char* const* argv)
     AddSwitch(app, "material-filter", o.materialFilter, "bake only faces of --material-id (--no-material-filter: all)");
     app.add_option("--material-id", o.materialId, "material ID the filter keeps, 1 to 100");
     AddSwitch(app, "accumulate", o.accumulate, "multiply the vertex colours already there (--no-accumulate: replace)");
-    app.add_option("--select", o.select, "select only this node, by name or index (repeatable)");
+    app.add_option("--select", o.select, "select only this node, by name or index (one input only)");
     app.add_option("--select-faces", o.selectFaces, "face selection of the selected node, e.g. 0-99,250");
     CLI::Option* preset = app.add_option("--preset", o.preset, "start from this settings file instead of the defaults")
                               ->type_name("FILE");
@@ -159,6 +162,7 @@ ParseResult ParseCommandLine(int argc, const char* const* argv)
     std::optional<std::string> threads;
     app.add_option("--threads", threads, "worker threads, 1 to 256, or all (default: every CPU this process may use)");
     app.add_flag("-q,--quiet", o.quiet, "no progress bar");
+    app.add_flag("--json", o.json, "print the results as JSON on stdout");
     app.add_flag("--debug", o.debug, "print debug lines to stderr");
     // Not in --help: the reference route, for checking and timing the fast one.
     app.add_flag("--plain", o.plain, "")->group("");
@@ -237,6 +241,9 @@ ParseResult ParseCommandLine(int argc, const char* const* argv)
             return fail("dunsmere: --import-limits wants a number of at least 1\n");
         o.importLimits = *importLimits;
     }
+    if (!o.select.empty() && o.meshes.size() > 1)
+        return fail("dunsmere: --select picks a node of one input; " + std::to_string(o.meshes.size()) +
+                    " inputs are baked each on its own\n");
     if (!o.selectFaces.empty() && !ParseFaceRanges(o.selectFaces))
         return fail("dunsmere: --select-faces wants ranges such as 0-99,250\n");
 

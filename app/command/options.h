@@ -22,7 +22,7 @@ struct CommandOptions {
     std::optional<int> horizontal, vertical, width, height, mapChannel, materialId;
     std::optional<bool> selectedOnly, noise, materialFilter, accumulate;
 
-    std::vector<std::string> select;  // node names or indices
+    std::string select;               // a node name or index; one input only
     std::string selectFaces;          // "0-99,250"
 
     // Where the run's settings start from: the plug-in's defaults, a preset
@@ -37,6 +37,7 @@ struct CommandOptions {
     bool about = false;
     bool version = false;  // print both versions: the command's, the plug-in's
     bool quiet = false;
+    bool json = false;  // the results as JSON on stdout
     bool debug = false;
     int threads = 0;       // worker threads; 0: every processor the process may run on
     bool plain = false;    // hidden: every ray against every face, the reference

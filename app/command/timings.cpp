@@ -35,3 +35,12 @@ std::string RunTimings::Line() const
     }
     return line + "\n";
 }
+
+double RunTimings::Seconds(Mark from, Mark to) const
+{
+    if (!at_[static_cast<size_t>(from)]) return 0.0;
+    int end = to;
+    while (end < kMarkCount && !at_[static_cast<size_t>(end)]) ++end;
+    if (end == kMarkCount) return 0.0;
+    return std::chrono::duration<double>(*at_[static_cast<size_t>(end)] - *at_[static_cast<size_t>(from)]).count();
+}

@@ -34,6 +34,10 @@ public:
     // the phases that both began and ended.
     std::string Line() const;
 
+    // Seconds from FROM to the first mark recorded at or after TO; 0 when
+    // FROM was never recorded or nothing came after it.
+    double Seconds(Mark from, Mark to) const;
+
 private:
     std::array<std::optional<std::chrono::steady_clock::time_point>, kMarkCount> at_;
 };

@@ -1,5 +1,6 @@
 #include "app/image/file_bitmaps.h"
 
+#include <algorithm>
 #include <new>
 #include <string>
 #include <utility>
@@ -34,7 +35,7 @@ public:
         } catch (const std::bad_alloc&) {
             return Fail("cannot write " + info->Name() + ": out of memory");
         }
-        manager_.RecordWrite(info->Name());
+        manager_.RecordWrite(info->Name(), Pixels());
         return BMMRES_SUCCESS;
     }
 
@@ -83,8 +84,17 @@ void FileBitmapManager::RecordFailure(std::string message)
     error_ = std::move(message);
 }
 
-void FileBitmapManager::RecordWrite(const std::string& path)
+void FileBitmapManager::RecordWrite(const std::string& path, const std::vector<BMM_Color_64>& pixels)
 {
+    levels_ = {};
+    if (!pixels.empty()) levels_.min = pixels[0].r;
+    double sum = 0.0;
+    for (const BMM_Color_64& p : pixels) {
+        levels_.min = std::min(levels_.min, p.r);
+        levels_.max = std::max(levels_.max, p.r);
+        sum += p.r;
+    }
+    if (!pixels.empty()) levels_.mean = sum / static_cast<double>(pixels.size());
     written_ = true;
     writtenPath_ = path;
     error_.clear();

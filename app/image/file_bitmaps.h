@@ -10,6 +10,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "host/bitmap.h"
 
@@ -38,14 +39,22 @@ public:
     // latest of them succeeded or none was made.
     const std::string& Error() const { return error_; }
 
+    // The grey levels of the latest successful write, every texel counted.
+    struct Levels {
+        WORD min = 0, max = 0;
+        double mean = 0.0;
+    };
+    const Levels& WrittenLevels() const { return levels_; }
+
 private:
     friend class FileOutputBitmap;
     void RecordFailure(std::string message);
-    void RecordWrite(const std::string& path);
+    void RecordWrite(const std::string& path, const std::vector<BMM_Color_64>& pixels);
     void RecordOpen() { error_.clear(); }
 
     std::string outputPath_;
     bool written_ = false;
     std::string writtenPath_;
     std::string error_;
+    Levels levels_;
 };

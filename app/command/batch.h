@@ -1,0 +1,38 @@
+// Batches: several mesh files baked in turn with one set of options, each
+// file its own selection, and the output named by a pattern. The plan is
+// made, and refused, before any mesh is read.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "app/command/options.h"
+
+// What a pattern's placeholders stand for, for one input.
+struct OutputNames {
+    std::string input;  // the mesh file as given
+    std::string node;   // the node the file becomes
+    int index = 1;      // 1-based position among the inputs
+    int channel = 1;    // the map channel
+};
+
+// The node a mesh file becomes: its name without folder or extension.
+std::string NodeName(const std::string& input);
+
+// Whether PATTERN holds a placeholder: {stem}, {name}, {ext}, {channel} or
+// {index}. Other braces are part of the name.
+bool HasPlaceholder(const std::string& pattern);
+bool NamesChannel(const std::string& pattern);
+
+// PATTERN with each placeholder replaced: {stem} the file name without
+// folder or extension, {name} the node name, {ext} the extension without
+// its dot, {channel} and {index} in decimal.
+std::string ExpandOutput(const std::string& pattern, const OutputNames& names);
+
+// The outputs of a batch, one per input, in input order; CHANNEL fills
+// {channel}. Throws CommandError (usage) when several inputs share a
+// pattern without a placeholder, or two inputs come to the same output.
+std::vector<std::string> PlanOutputs(const CommandOptions& options, int channel);
+
+// The worse of two exit statuses, by 70 > 2 > 1 > 0.
+int WorseStatus(int a, int b);
