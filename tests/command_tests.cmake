@@ -1,5 +1,5 @@
 dunsmere_test(command_tests THREADS command_test.cpp pins_test.cpp command_config_dir_test.cpp command_panel_test.cpp
-    command_import_test.cpp)
+    command_import_test.cpp command_batch_test.cpp)
 # The import tests build assimp scenes by hand.
 find_package(assimp CONFIG REQUIRED)
 target_link_libraries(command_tests PRIVATE dunsmere_command assimp::assimp)
