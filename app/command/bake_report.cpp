@@ -54,7 +54,7 @@ BakeReport::Values CornerValues(const Mesh& mesh, bool selectedOnly)
         if (selectedOnly && !mesh.faceSel[f]) continue;
         for (const DWORD c : faces[f].t) {
             if (c >= static_cast<DWORD>(mesh.getNumVertCol())) continue;
-            const double grey = colours[c].x;
+            const double grey = static_cast<double>(colours[c].x);
             v.min = n == 0 ? grey : std::min(v.min, grey);
             v.max = n == 0 ? grey : std::max(v.max, grey);
             sum += grey;
