@@ -52,7 +52,8 @@ bool StrictlyInside(const UvTriangle& t, double x, double y)
     for (int k = 0; k < 3; ++k) {
         const Uv& a = t[static_cast<size_t>(k)];
         const Uv& b = t[static_cast<size_t>((k + 1) % 3)];
-        const double ax = a[0], ay = a[1], bx = b[0], by = b[1];
+        const double ax = static_cast<double>(a[0]), ay = static_cast<double>(a[1]);
+        const double bx = static_cast<double>(b[0]), by = static_cast<double>(b[1]);
         const double e = (bx - ax) * (y - ay) - (by - ay) * (x - ax);
         if (e > 0) ++positive;
         if (e < 0) ++negative;
