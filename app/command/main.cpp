@@ -1,13 +1,16 @@
 // dunsmere: the standalone host's command line.
 #include <cstdio>
+#include <cstring>
 #include <new>
 
 #include "app/command/command.h"
+#include "app/command/info.h"
 #include "app/command/options.h"
 #include "app/command/signals.h"
 
 int main(int argc, char** argv)
 {
+    if (argc > 1 && std::strcmp(argv[1], "info") == 0) return RunInfo(argc, argv);
     const ParseResult parsed = ParseCommandLine(argc, argv);
     std::fputs(parsed.out.c_str(), stdout);
     std::fputs(parsed.err.c_str(), stderr);

@@ -1,0 +1,49 @@
+// `dunsmere info MESH...`: what a bake would see of each mesh, before one
+// runs: its size, its map channels and how well their UVs cover the map,
+// its materials by the IDs --material-id takes, and its smoothing groups.
+// It loads no plug-in and writes nothing.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "app/mesh/mesh_file.h"
+
+// The map size the overlap is measured at: the panel's default map size,
+// so that the figure is the one a bake at the default size warns of. The
+// panel's own definition lies in the plug-in, which the command cannot
+// include; a command test holds the two together.
+inline constexpr int kInfoMapWidth = 200;
+inline constexpr int kInfoMapHeight = 200;
+
+struct ChannelReport {
+    int channel = 0;
+    double coverage = 0.0;  // host/uv_cover.h's UvCoverage
+    int facesOutOfRange = 0;
+    int overlapFaces = 0;
+    double overlapShare = 0.0;  // at kInfoMapWidth x kInfoMapHeight
+};
+
+struct MaterialReport {
+    int id = 0;        // one-based, as --material-id takes it
+    std::string name;  // "" where the file named none
+    int faces = 0;
+};
+
+struct MeshReport {
+    std::string file;
+    int faces = 0, vertices = 0;
+    double diagonal = 0.0;  // of the bounding box of the vertices faces use
+    std::vector<ChannelReport> channels;  // the supported map channels, 1..99
+    // Every ID some face uses or the file names, ascending.
+    std::vector<MaterialReport> materials;
+    std::vector<int> smoothingBits;  // the bits (0..31) some face's group sets
+    int facesWithoutGroup = 0;
+};
+
+MeshReport ReportMesh(const MeshFile& file);
+
+// ARGV[1] is "info". Reports each mesh in turn, on stdout; a mesh that
+// cannot be read is named on stderr and the others still reported. The exit
+// status: 0 when every mesh was read, 2 otherwise or for a bad command line.
+int RunInfo(int argc, const char* const* argv);
