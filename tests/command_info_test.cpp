@@ -140,6 +140,24 @@ TEST_F(Info, MaterialIdsAndFacesOutOfRangeAreThoseABakeUses)
     EXPECT_NE(all.err.find("1 of 5 faces will not be baked"), std::string::npos) << all.err;
 }
 
+TEST_F(Info, ABakeWarnsOfTheOverlapInfoMeasures)
+{
+    // At the default map size the warning gives info's figure; all five faces
+    // overlap another.
+    const CommandResult info = Run({"--json", doubled});
+    ASSERT_EQ(info.status, 0) << info.err;
+    const double share = nlohmann::json::parse(info.out)[0]["channels"][0]["overlapShare"];
+    const std::string twice = CoveredTwice(5, share);
+    std::vector<std::string> args{"--config-dir", scratch / "config", "-o", scratch / "map.png", doubled};
+    const CommandResult bake = RunProgram(DUNSMERE_COMMAND, args);
+    EXPECT_NE(bake.err.find("warning: " + doubled + ": map channel 1: " + twice + " at 200x200\n"), std::string::npos)
+        << bake.err;
+    args.push_back("-q");
+    EXPECT_EQ(RunProgram(DUNSMERE_COMMAND, args).err.find("covered twice"), std::string::npos);
+    // Faces that only share edges overlap nowhere.
+    EXPECT_EQ(Bake({kCrate}).err.find("covered twice"), std::string::npos);
+}
+
 TEST_F(Info, OverlapIsMeasuredAtThePanelsDefaultMapSize)
 {
     const CommandResult shown =

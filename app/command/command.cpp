@@ -13,6 +13,7 @@
 #include "app/command/bake_report.h"
 #include "app/command/batch.h"
 #include "app/command/config_dir.h"
+#include "app/command/info.h"
 #include "app/command/outcome.h"
 #include "app/command/panel.h"
 #include "app/command/plugins.h"
@@ -31,6 +32,7 @@
 #include "host/plugin_api.h"
 #include "host/runtime.h"
 #include "host/temporary_files.h"
+#include "host/uv_cover.h"
 
 namespace fs = std::filesystem;
 
@@ -228,6 +230,21 @@ void WarnOfFacesLeftOut(const CommandOptions& o, StandaloneHost& host, const Pan
         std::fprintf(stderr, "Dunsmere: %d of %d faces will not be baked (%s)\n", left, mesh.getNumFaces(), why.c_str());
 }
 
+// UV faces that overlap by area bake one texel for two surfaces: said
+// before the bake, at the map's own size.
+void WarnOfOverlap(const CommandOptions& o, StandaloneHost& host, const Panel& panel)
+{
+    if (o.quiet || host.selection.size() != 1) return;
+    SceneNode& node = *host.selection[0];
+    const int channel = panel.MapFilter().mapChannel;
+    const int width = static_cast<int>(panel.ReadFloat("width")), height = static_cast<int>(panel.ReadFloat("height"));
+    const UvOverlap overlap = MeasureUvOverlap(node.CurrentMesh(), channel, width, height);
+    if (overlap.faces > 0)
+        Warn(o, node.File().path + ": map channel " + std::to_string(channel) + ": " +
+                    CoveredTwice(overlap.faces, overlap.share) + " at " + std::to_string(width) + "x" +
+                    std::to_string(height));
+}
+
 // After "Generate": the map is what the bitmap manager wrote; vertex
 // colours are written into the output mesh once the run has completed.
 void RecordOutput(const CommandOptions& o, const std::string& algorithm, StandaloneHost& host,
@@ -272,6 +289,7 @@ int WithPanelOpen(const CommandOptions& o, StandaloneHost& host, const FileBitma
     CheckOutputKind(o, algorithm);
     if (algorithm == "uv-map" && host.selection.size() == 1) RefuseUselessMap(*host.selection[0], panel.MapFilter());
     if (algorithm == "uv-map") WarnOfFacesLeftOut(o, host, panel);
+    if (algorithm == "uv-map") WarnOfOverlap(o, host, panel);
     beforeGenerate(algorithm);
     generated = true;
     panel.Press("generate");

@@ -36,15 +36,15 @@ double DiagonalValue(float diagonal)
     return std::stod(ShortestFloatText(diagonal));
 }
 
-nlohmann::json Json(const MeshReport& r)
+nlohmann::ordered_json Json(const MeshReport& r)
 {
-    nlohmann::json channels = nlohmann::json::array();
+    nlohmann::ordered_json channels = nlohmann::ordered_json::array();
     for (const ChannelReport& c : r.channels)
         channels.push_back({{"channel", c.channel},
                             {"coverage", c.coverage},
                             {"facesOutOfRange", c.facesOutOfRange},
                             {"overlapShare", c.overlapShare}});
-    nlohmann::json materials = nlohmann::json::array();
+    nlohmann::ordered_json materials = nlohmann::ordered_json::array();
     for (const MaterialReport& m : r.materials) materials.push_back({{"id", m.id}, {"name", m.name}, {"faces", m.faces}});
     return {{"file", r.file},
             {"faces", r.faces},
@@ -82,9 +82,7 @@ std::string Text(const MeshReport& r)
     if (r.channels.empty()) line("map channels", "none");
     const std::string mapSize = std::to_string(kInfoMapWidth) + "x" + std::to_string(kInfoMapHeight);
     for (const ChannelReport& c : r.channels) {
-        const std::string twice =
-            c.overlapFaces == 0 ? std::string("nothing covered twice")
-                                : Percent(c.overlapShare) + " covered twice (" + Plural(c.overlapFaces, "face", "faces") + ")";
+        const std::string twice = CoveredTwice(c.overlapFaces, c.overlapShare);
         line("map channel " + std::to_string(c.channel), "coverage " + Percent(c.coverage) + ", " +
                                                              Plural(c.facesOutOfRange, "face", "faces") +
                                                              " out of range, " + twice + " at " + mapSize);
@@ -134,6 +132,12 @@ Parsed Parse(int argc, const char* const* argv, InfoOptions& o)
 
 }  // namespace
 
+std::string CoveredTwice(int faces, double share)
+{
+    if (faces == 0) return "nothing covered twice";
+    return Percent(share) + " covered twice (" + Plural(faces, "face", "faces") + ")";
+}
+
 MeshReport ReportMesh(const MeshFile& file)
 {
     const Mesh& mesh = file.mesh;
@@ -173,7 +177,7 @@ int RunInfo(int argc, const char* const* argv)
     if (!parsed.run) return parsed.status;
     const MeshReading reading{o.importLimits, nullptr};
     int status = kExitDone;
-    nlohmann::json all = nlohmann::json::array();
+    nlohmann::ordered_json all = nlohmann::ordered_json::array();
     bool first = true;
     for (const std::string& path : o.meshes) {
         try {

@@ -16,6 +16,11 @@
 inline constexpr int kInfoMapWidth = 200;
 inline constexpr int kInfoMapHeight = 200;
 
+// How much of a map overlapping UV faces cover twice, as info shows it and
+// a map bake warns of it: "nothing covered twice", "3.20% covered twice
+// (14 faces)".
+std::string CoveredTwice(int faces, double share);
+
 struct ChannelReport {
     int channel = 0;
     double coverage = 0.0;  // host/uv_cover.h's UvCoverage

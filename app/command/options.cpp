@@ -19,8 +19,12 @@ Examples:
     dunsmere crate.obj --preset studio.ini --horizontal 12 --output crate-smurl.png
   Bake grey vertex colours, multiplying the colours already there:
     dunsmere crate.obj --algorithm vertex-colors --accumulate --output crate-dirty.ply
+  Bake every mesh of a folder in turn, each to its own map:
+    dunsmere props/*.obj --output 'maps/{stem}_smurl.png'
   Show the panel as the last bake left it, without baking:
     dunsmere --last --show-settings
+  List a mesh's map channels, materials and smoothing groups (see info --help):
+    dunsmere info crate.obj
 
 Every run starts from the plug-in's defaults, or from a preset (--preset), or
 from what the last bake saved (--last); an option not given means that
