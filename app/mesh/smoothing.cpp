@@ -176,7 +176,9 @@ void SmoothMeshFile(MeshFile& file, const std::string& path, const std::vector<P
 {
     const Smoothing smoothing = FindSmoothing(file.mesh, cornerNormals, angle);
     for (size_t f = 0; f < file.mesh.faces.size(); ++f) file.mesh.faces[f].smGroup = smoothing.group[f];
-    if (smoothing.ungroupedFaces > 0)
-        file.warnings.push_back(path + ": " + std::to_string(smoothing.ungroupedFaces) +
-                                " faces got no smoothing group: their clusters found no free bit");
+    const int n = smoothing.ungroupedFaces;
+    if (n > 0)
+        file.warnings.push_back(path + ": " + std::to_string(n) +
+                                (n == 1 ? " face got no smoothing group: its cluster found no free bit"
+                                        : " faces got no smoothing group: their clusters found no free bit"));
 }
