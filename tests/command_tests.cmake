@@ -36,3 +36,5 @@ target_sources(command_tests PRIVATE command_pipeline_test.cpp)
 # the plug-in's own bake through the test host.
 target_sources(command_tests PRIVATE command_distance_test.cpp)
 target_link_libraries(command_tests PRIVATE dunsmere_map)
+# Hard edges from mesh files, --smooth-angle and the normals and UVs written.
+target_sources(command_tests PRIVATE command_smoothing_test.cpp)

@@ -163,7 +163,8 @@ TEST(MeshSmoothing, AnObjKeepsItsGroupsUnlessAnAngleIsGiven)
     // The same hard edges from the angle as from the s lines, in other bits.
     const MeshFile angled = Read("box_on_ground.obj", 60.0);
     const MeshFile ply = Read("box_on_ground.ply");
-    for (size_t f = 0; f < ply.mesh.faces.size(); ++f) EXPECT_EQ(angled.mesh.faces[f].smGroup, ply.mesh.faces[f].smGroup);
+    for (size_t f = 0; f < ply.mesh.faces.size(); ++f)
+        EXPECT_EQ(angled.mesh.faces[f].smGroup, ply.mesh.faces[f].smGroup) << f;
 }
 
 TEST(MeshSmoothing, TheImportersNormalsCrossItsStream)
