@@ -75,7 +75,8 @@ private:
     // dot product does not, and gives 0 for a zero vector.
     static double AngleBetween(const Point3& p, const Point3& q)
     {
-        const double px = p.x, py = p.y, pz = p.z, qx = q.x, qy = q.y, qz = q.z;
+        const double px = static_cast<double>(p.x), py = static_cast<double>(p.y), pz = static_cast<double>(p.z);
+        const double qx = static_cast<double>(q.x), qy = static_cast<double>(q.y), qz = static_cast<double>(q.z);
         const double cx = py * qz - pz * qy, cy = pz * qx - px * qz, cz = px * qy - py * qx;
         const double dot = (px * qx + py * qy) + pz * qz;
         return std::atan2(std::sqrt((cx * cx + cy * cy) + cz * cz), dot) * (180.0 / std::numbers::pi);
