@@ -25,14 +25,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!scene) return 0;
     ImportedScene flat;
     try {
-        flat = FlattenScene(*scene, "input");
+        flat = FlattenScene(*scene, "input", FileNormals::kKeep);
     } catch (const MeshFileError&) {
         return 0;
     }
     const std::string bytes = EncodeImportedScene(flat);
     try {
         const ImportedScene back = DecodeImportAnswer(bytes, "input");
-        if (back.verts.size() != flat.verts.size() || back.triangles.size() != flat.triangles.size())
+        if (back.verts.size() != flat.verts.size() || back.triangles.size() != flat.triangles.size() ||
+            back.normals.size() != flat.normals.size())
             FuzzFinding("the answer's stream changed the scene");
     } catch (const MeshFileError& e) {
         // Values the stream refuses (a non-finite number, say) are input

@@ -38,3 +38,5 @@ target_sources(command_tests PRIVATE command_distance_test.cpp)
 target_link_libraries(command_tests PRIVATE dunsmere_map)
 # `dunsmere info`, against the mesh as read and a bake's own counts.
 target_sources(command_tests PRIVATE command_info_test.cpp)
+# Hard edges from mesh files, --smooth-angle and the normals and UVs written.
+target_sources(command_tests PRIVATE command_smoothing_test.cpp)

@@ -6,3 +6,7 @@ target_link_libraries(mesh_tests PRIVATE dunsmere_meshes)
 target_sources(mesh_tests PRIVATE mesh_rules_test.cpp)
 target_link_libraries(mesh_tests PRIVATE dunsmere_geom)
 target_compile_definitions(mesh_tests PRIVATE DUNSMERE_EXAMPLES="${PROJECT_SOURCE_DIR}/examples")
+
+# Hard edges for files without smoothing groups, with their fixtures.
+target_sources(mesh_tests PRIVATE mesh_smoothing_test.cpp)
+target_compile_definitions(mesh_tests PRIVATE DUNSMERE_TEST_DATA="${CMAKE_CURRENT_SOURCE_DIR}/data")

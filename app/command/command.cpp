@@ -103,7 +103,7 @@ bool LoadCancelled() { return CancelSignal() != 0; }
 bool LoadScene(const CommandOptions& o, StandaloneHost& host)
 {
     host.timings.Record(RunTimings::kLoad);
-    const MeshReading reading{o.importLimits, &LoadCancelled};
+    const MeshReading reading{o.importLimits, &LoadCancelled, o.smoothAngle};
     for (const std::string& path : o.meshes) {
         try {
             MeshFile file = ReadMeshFile(path, reading);

@@ -15,6 +15,7 @@
 #include "app/command/command.h"
 #include "app/command/scaling.h"
 #include "app/mesh/mesh_files.h"
+#include "app/mesh/smoothing.h"
 #include "host/dialog.h"
 #include "host/face_rule.h"
 #include "host/uv_cover.h"
@@ -26,6 +27,7 @@ struct InfoOptions {
     bool json = false;
     bool quiet = false;
     double importLimits = 1.0;
+    std::optional<double> smoothAngle;  // as a bake takes it
 };
 
 // The diagonal as the shortest text that reads back as its float, so that
@@ -113,6 +115,9 @@ Parsed Parse(int argc, const char* const* argv, InfoOptions& o)
     app.add_option("--import-limits", importLimits,
                    "multiply the mesh importer's limits on memory, CPU time and stack by F (at least 1)")
         ->type_name("F");
+    app.add_option("--smooth-angle", o.smoothAngle,
+                   "the smoothing groups a bake with this --smooth-angle would use")
+        ->type_name("DEG");
     app.add_flag("-q,--quiet", o.quiet, "no warnings about what reading found doubtful");
     try {
         // The program name is "info": CLI11 passes over it.
@@ -126,6 +131,10 @@ Parsed Parse(int argc, const char* const* argv, InfoOptions& o)
             return {false, kExitUsage};
         }
         o.importLimits = *importLimits;
+    }
+    if (o.smoothAngle && !(*o.smoothAngle >= 0.0 && *o.smoothAngle <= kMaxSmoothAngle)) {
+        std::fprintf(stderr, "dunsmere: --smooth-angle wants degrees from 0 to %g\n", kMaxSmoothAngle);
+        return {false, kExitUsage};
     }
     return {true, kExitDone};
 }
@@ -175,7 +184,7 @@ int RunInfo(int argc, const char* const* argv)
     InfoOptions o;
     const Parsed parsed = Parse(argc, argv, o);
     if (!parsed.run) return parsed.status;
-    const MeshReading reading{o.importLimits, nullptr};
+    const MeshReading reading{o.importLimits, nullptr, o.smoothAngle};
     int status = kExitDone;
     nlohmann::ordered_json all = nlohmann::ordered_json::array();
     bool first = true;

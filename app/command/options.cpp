@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "app/command/did_you_mean.h"
+#include "app/mesh/smoothing.h"
 
 namespace {
 
@@ -181,6 +182,12 @@ ParseResult ParseCommandLine(int argc, const char* const* argv)
                    "multiply the mesh importer's limits on memory, CPU time and stack by F (at least 1)")
         ->type_name("F");
 
+    app.add_option("--smooth-angle", o.smoothAngle,
+                   "faces meeting at up to DEG degrees are smooth where a mesh file gives no normals, 0 to " +
+                       std::to_string(static_cast<int>(kMaxSmoothAngle)) + " (default " +
+                       std::to_string(static_cast<int>(kDefaultSmoothAngle)) + "; OBJ keeps its s groups)")
+        ->type_name("DEG");
+
     ParseResult result;
     try {
         app.parse(argc, argv);
@@ -248,6 +255,9 @@ ParseResult ParseCommandLine(int argc, const char* const* argv)
     if (!o.select.empty() && o.meshes.size() > 1)
         return fail("dunsmere: --select picks a node of one input; " + std::to_string(o.meshes.size()) +
                     " inputs are baked each on its own\n");
+    if (o.smoothAngle &&
+        (!std::isfinite(*o.smoothAngle) || *o.smoothAngle < 0.0 || *o.smoothAngle > kMaxSmoothAngle))
+        return fail(RangeError("--smooth-angle", *o.smoothAngle, 0.0, kMaxSmoothAngle));
     if (!o.selectFaces.empty() && !ParseFaceRanges(o.selectFaces))
         return fail("dunsmere: --select-faces wants ranges such as 0-99,250\n");
 

@@ -44,6 +44,9 @@ struct CommandOptions {
     bool timings = false;  // hidden: the run's phases on stderr at the end
     std::optional<bool> savePartial;
     double importLimits = 1.0;  // multiplies the mesh importer's limits; at least 1
+    // Degrees, 0 to 180: the sharpest edge between faces that is still smooth
+    // where a mesh file gives no normals; unset keeps the readers' own rules.
+    std::optional<double> smoothAngle;
 };
 
 // The result of parsing: options to run with, or an exit (help, version,

@@ -18,6 +18,7 @@ constexpr Key kDistance{"distance", "--distance"};
 constexpr Key kNoiseSize{"noiseSize", "--noise-size"};
 constexpr Key kDistanceRelative{"distanceRelative", "--distance-relative"};
 constexpr Key kOutput{"output", "--output"};
+constexpr Key kSmoothAngle{"smoothAngle", "--smooth-angle"};
 
 // Room for the longest path a file system takes.
 constexpr int kValueBytes = 4097;
@@ -65,6 +66,7 @@ CommandValues CommandValuesOf(const CommandOptions& o)
     v.distance = o.distance;
     v.noiseSize = o.noiseSize;
     v.distanceRelative = o.distanceRelative;
+    v.smoothAngle = o.smoothAngle;
     if (!o.output.empty()) v.output = o.output;
     return v;
 }
@@ -85,6 +87,7 @@ void ApplyCommandSection(const std::string& file, const std::string& shown, Comm
     }
     if (!o.noiseSize) take(kNoiseSize);
     if (o.output.empty()) take(kOutput);
+    if (!o.smoothAngle) take(kSmoothAngle);
     if (args.size() == 2) return;
 
     std::vector<const char*> argv;
@@ -97,6 +100,7 @@ void ApplyCommandSection(const std::string& file, const std::string& shown, Comm
     if (from.distanceRelative) o.distanceRelative = from.distanceRelative;
     if (from.noiseSize) o.noiseSize = from.noiseSize;
     if (!from.output.empty()) o.output = from.output;
+    if (from.smoothAngle) o.smoothAngle = from.smoothAngle;
 }
 
 bool WriteCommandSection(const std::string& file, const CommandValues& v)
@@ -106,6 +110,7 @@ bool WriteCommandSection(const std::string& file, const CommandValues& v)
         {&kNoiseSize, v.noiseSize ? ShortestDecimal(*v.noiseSize) : ""},
         {&kDistanceRelative, v.distanceRelative ? ShortestDecimal(*v.distanceRelative) : ""},
         {&kOutput, v.output.value_or("")},
+        {&kSmoothAngle, v.smoothAngle ? ShortestDecimal(*v.smoothAngle) : ""},
     };
     // A key not set is only written, empty, over a value an earlier run left.
     ProfileEntries entries;

@@ -16,7 +16,7 @@ inline constexpr const char* kCommandSection = "dunsmere-command";
 // panel rounded or the host scaled them).
 struct CommandValues {
     std::optional<float> distance, noiseSize;
-    std::optional<double> distanceRelative;
+    std::optional<double> distanceRelative, smoothAngle;
     std::optional<std::string> output;
 };
 

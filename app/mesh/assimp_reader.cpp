@@ -9,10 +9,12 @@
 //
 // Only triangulation and assimp's own check of its data structure run on
 // the imported scene: any other post-processing would change the geometry
-// the bake sees. Every face is in smoothing group 1; assimp's material index
-// is the material ID, and the scene's material names are kept by index. A
-// vertex without UV set k maps to (0, 0, 0); one without colour set 0 is
-// white.
+// the bake sees. The smoothing groups come from the file's normals or the
+// smooth angle (app/mesh/smoothing.h); normals that assimp made up, and
+// STL's facet normals, say nothing about which edges are meant smooth.
+// Assimp's material index is the material ID, and the scene's material
+// names are kept by index. A vertex without UV set k maps to (0, 0, 0); one
+// without colour set 0 is white.
 
 #include <assimp/Importer.hpp>
 #include <assimp/config.h>
@@ -22,12 +24,22 @@
 
 #include <algorithm>
 
+#include "app/file_extension.h"
 #include "app/mesh/import_child.h"
 #include "app/mesh/import_flatten.h"
 #include "app/mesh/import_stream.h"
 #include "app/mesh/mesh_formats.h"
+#include "app/mesh/smoothing.h"
 
 namespace {
+
+constexpr unsigned kImportSteps = aiProcess_Triangulate | aiProcess_ValidateDataStructure;
+
+FileNormals NormalsOf(const std::string& path)
+{
+    constexpr bool made = (kImportSteps & (aiProcess_GenNormals | aiProcess_GenSmoothNormals)) != 0;
+    return made || LowerExtension(path) == "stl" ? FileNormals::kIgnore : FileNormals::kKeep;
+}
 
 // Runs in the import child: the whole answer, an error included.
 std::string ImportAnswer(const std::string& path)
@@ -36,9 +48,9 @@ std::string ImportAnswer(const std::string& path)
         Assimp::Importer importer;
         // A file of bones alone must not turn into made-up geometry.
         importer.SetPropertyBool(AI_CONFIG_IMPORT_NO_SKELETON_MESHES, true);
-        const aiScene* scene = importer.ReadFile(path, aiProcess_Triangulate | aiProcess_ValidateDataStructure);
+        const aiScene* scene = importer.ReadFile(path, kImportSteps);
         if (!scene) return EncodeImportError(importer.GetErrorString());
-        return EncodeImportedScene(FlattenScene(*scene, path));
+        return EncodeImportedScene(FlattenScene(*scene, path, NormalsOf(path)));
     } catch (const MeshFileError& e) {
         // The path is the parent's to add.
         return EncodeImportError(std::string(e.what()).substr(path.size() + 2));
@@ -58,7 +70,7 @@ const char* Why(ChildEnd end)
     }
 }
 
-MeshFile ToMeshFile(ImportedScene&& scene, const std::string& path)
+MeshFile ToMeshFile(ImportedScene&& scene, const std::string& path, double smoothAngle)
 {
     MeshFile file;
     file.format = MeshFormat::kAssimp;
@@ -70,9 +82,15 @@ MeshFile ToMeshFile(ImportedScene&& scene, const std::string& path)
     for (int f = 0; f < faces; ++f) {
         const ImportedTriangle& tri = scene.triangles[static_cast<size_t>(f)];
         out.faces[f].setVerts(tri.v[0], tri.v[1], tri.v[2]);
-        out.faces[f].smGroup = 1;
         out.faces[f].flags = tri.material << 16;
     }
+    std::vector<Point3> cornerNormals;
+    if (!scene.normals.empty()) {
+        cornerNormals.reserve(scene.triangles.size() * 3);
+        for (const ImportedTriangle& tri : scene.triangles)
+            for (std::uint32_t corner : tri.flat) cornerNormals.push_back(scene.normals[corner]);
+    }
+    SmoothMeshFile(file, path, cornerNormals, smoothAngle);
     const int flat = static_cast<int>(scene.flatCount);
     auto cornerFaces = [&](TVFace* tf) {
         for (int f = 0; f < faces; ++f) {
@@ -116,5 +134,6 @@ MeshFile ReadAssimpFile(const std::string& path, const MeshReading& reading)
         RunInChild(ImportLimitsFor(size, reading.limitFactor), reading.cancelled, [&] { return ImportAnswer(path); });
     if (child.end == ChildEnd::kCancelled) throw MeshReadCancelled();
     if (child.end != ChildEnd::kAnswered) throw MeshFileError(path, Why(child.end));
-    return ToMeshFile(DecodeImportAnswer(child.answer, path), path);
+    return ToMeshFile(DecodeImportAnswer(child.answer, path), path,
+                      reading.smoothAngle.value_or(kDefaultSmoothAngle));
 }

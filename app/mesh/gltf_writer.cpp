@@ -8,8 +8,10 @@
 // in each mesh one vertex per distinct (vertex, colour, texture vertices)
 // over its corners. Map channels 1..8 become UV sets 0..7 (u and v only);
 // glTF counts v from the top, so the exporter stores 1 - v, and a v read
-// back may differ from ours in its last bit. Normals, smoothing groups and
-// channels past 8 are not written.
+// back may differ from ours in its last bit. Each corner's normal is the one
+// the bake samples with there: the face's own where it has no smoothing
+// group, else the normal of its groups at that vertex (geom/vertex_normals.h),
+// so vertices split along hard edges. Channels past 8 are not written.
 // The exporter writes into memory; only a complete export reaches the disk.
 // A .gltf's buffer never replaces the one the old .gltf names: it is written
 // as STEM.bin when there is no such file, else as STEM-HASH.bin (the first 8
@@ -27,6 +29,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <bit>
 #include <cctype>
 #include <cmath>
 #include <cstdint>
@@ -43,6 +46,7 @@
 #include "app/mesh/mesh_formats.h"
 #include "app/mesh/pending_file.h"
 #include "app/mesh/sha256.h"
+#include "geom/geom.h"
 
 namespace {
 
@@ -140,22 +144,53 @@ std::vector<int> UVChannels(const Mesh& mesh, const std::string& path)
     return channels;
 }
 
-// One assimp mesh: the faces of material ID, over their own vertices.
-aiMesh* BuildMesh(const Mesh& mesh, const ColoredVertices& out, const std::vector<int>& channels, int id,
-                  unsigned materialIndex)
+// Face f's corner k at 3f + k. The face indices must be in range.
+std::vector<Point3> CornerNormals(const Mesh& mesh, const std::string& path)
 {
-    // A corner's key: its output vertex, then its texture vertex per channel.
+    Tab<Point3> faceNormals;
+    BuildFaceNormals(mesh, faceNormals);
+    VertexNormals vertexNormals;
+    vertexNormals.BuildVertexNormals(mesh);
+    std::vector<Point3> normals;
+    normals.reserve(mesh.faces.size() * 3);
+    for (size_t f = 0; f < mesh.faces.size(); ++f) {
+        const Face& face = mesh.faces[f];
+        for (int k = 0; k < 3; ++k)
+            normals.push_back(face.smGroup == 0
+                                  ? faceNormals[static_cast<int>(f)]
+                                  : Normalize(vertexNormals.InterpolatedNormal(face, k == 0 ? 1.0f : 0.0f,
+                                                                               k == 1 ? 1.0f : 0.0f,
+                                                                               k == 2 ? 1.0f : 0.0f)));
+    }
+    for (const Point3& n : normals) CheckFinite(n, path, "a normal");
+    return normals;
+}
+
+// One assimp mesh: the faces of material ID, over their own vertices.
+aiMesh* BuildMesh(const Mesh& mesh, const ColoredVertices& out, const std::vector<Point3>& normals,
+                  const std::vector<int>& channels, int id, unsigned materialIndex)
+{
+    // A corner's key: its output vertex, its normal's bits, then its texture
+    // vertex per channel.
     std::map<std::vector<DWORD>, unsigned> index;
     std::vector<const std::vector<DWORD>*> keys;  // by new vertex
     std::vector<unsigned> corners;
-    std::vector<DWORD> key(1 + channels.size());
+    std::vector<Point3> cornerNormal;  // by new vertex
+    std::vector<DWORD> key(4 + channels.size());
     for (size_t f = 0; f < mesh.faces.size(); ++f) {
         if (mesh.faces[f].getMatID() != id) continue;
         for (size_t k = 0; k < 3; ++k) {
+            const Point3& n = normals[3 * f + k];
             key[0] = out.faces[f][k];
-            for (size_t c = 0; c < channels.size(); ++c) key[c + 1] = mesh.mapFaces(channels[c])[f].t[k];
+            key[1] = std::bit_cast<DWORD>(n.x);
+            key[2] = std::bit_cast<DWORD>(n.y);
+            key[3] = std::bit_cast<DWORD>(n.z);
+            for (size_t c = 0; c < channels.size(); ++c) key[c + 4] = mesh.mapFaces(channels[c])[f].t[k];
             const auto [at, added] = index.try_emplace(key, static_cast<unsigned>(keys.size()));
-            if (added) keys.push_back(&at->first);
+            if (added) {
+                keys.push_back(&at->first);
+                cornerNormal.push_back(n);
+            }
             corners.push_back(at->second);
         }
     }
@@ -167,6 +202,7 @@ aiMesh* BuildMesh(const Mesh& mesh, const ColoredVertices& out, const std::vecto
     am->mMaterialIndex = materialIndex;
     am->mNumVertices = nv;
     am->mVertices = new aiVector3D[nv];
+    am->mNormals = new aiVector3D[nv];
     if (out.colored) am->mColors[0] = new aiColor4D[nv];
     for (size_t c = 0; c < channels.size(); ++c) {
         am->mTextureCoords[c] = new aiVector3D[nv];
@@ -176,12 +212,13 @@ aiMesh* BuildMesh(const Mesh& mesh, const ColoredVertices& out, const std::vecto
         const std::vector<DWORD>& k = *keys[i];
         const Point3& p = mesh.verts[out.vertex[k[0]]];
         am->mVertices[i] = aiVector3D(p.x, p.y, p.z);
+        am->mNormals[i] = aiVector3D(cornerNormal[i].x, cornerNormal[i].y, cornerNormal[i].z);
         if (out.colored) {
             const VertColor& c = out.color[k[0]];
             am->mColors[0][i] = aiColor4D(c.x, c.y, c.z, 1.0f);
         }
         for (size_t c = 0; c < channels.size(); ++c) {
-            const UVVert& uv = mesh.mapVerts(channels[c])[k[c + 1]];
+            const UVVert& uv = mesh.mapVerts(channels[c])[k[c + 4]];
             am->mTextureCoords[c][i] = aiVector3D(uv.x, uv.y, 0.0f);
         }
     }
@@ -204,6 +241,7 @@ std::unique_ptr<aiScene> BuildScene(const MeshFile& original, const Mesh& change
         if (out.colored) CheckFinite(out.color[o], path, "a vertex colour");
     }
     const std::vector<int> channels = UVChannels(changed, path);
+    const std::vector<Point3> normals = CornerNormals(changed, path);
     std::vector<int> ids;
     for (const Face& face : changed.faces) ids.push_back(face.getMatID());
     std::sort(ids.begin(), ids.end());
@@ -220,7 +258,7 @@ std::unique_ptr<aiScene> BuildScene(const MeshFile& original, const Mesh& change
         scene->mNumMaterials = i + 1;
         const aiString name(MaterialName(original.materialNames, ids[i]));
         scene->mMaterials[i]->AddProperty(&name, AI_MATKEY_NAME);
-        scene->mMeshes[i] = BuildMesh(changed, out, channels, ids[i], i);
+        scene->mMeshes[i] = BuildMesh(changed, out, normals, channels, ids[i], i);
         scene->mNumMeshes = i + 1;
         scene->mRootNode->mMeshes[i] = i;
         scene->mRootNode->mNumMeshes = i + 1;

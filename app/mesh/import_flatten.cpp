@@ -42,13 +42,16 @@ WeldKey KeyOf(const Point3& p)
 // The scene's meshes gathered as they are met.
 class Flattener {
 public:
-    explicit Flattener(const std::string& path) : path_(path) {}
+    Flattener(const std::string& path, FileNormals normals) : path_(path), keepNormals_(normals == FileNormals::kKeep)
+    {
+    }
     void AddMesh(const aiMesh& mesh, const aiMatrix4x4& world);
     ImportedScene Finish();
     [[noreturn]] void Fail(const std::string& message) const { throw MeshFileError(path_, message); }
 
 private:
     const std::string& path_;
+    bool keepNormals_;
     ImportedScene out_;
     std::unordered_map<WeldKey, std::uint32_t, WeldHash> welded_;
     std::vector<std::uint32_t> remap_;  // scratch: the current mesh's vertices welded
@@ -77,14 +80,21 @@ void Flattener::AddMesh(const aiMesh& mesh, const aiMatrix4x4& world)
         if (added) out_.verts.push_back(q);
         remap_[i] = at->second;
     }
-    // The file's normals are not baked with, but a file that gives a normal
-    // that is not a number is as broken as one with such a position.
+    // Even where the file's normals do not count, a normal that is not a
+    // number makes the file as broken as such a position would.
     if (mesh.mNormals)
         for (unsigned i = 0; i < nv; ++i) {
             const aiVector3D& n = mesh.mNormals[i];
             if (!std::isfinite(n.x) || !std::isfinite(n.y) || !std::isfinite(n.z))
                 Fail("normal " + std::to_string(flat + i) + " has a component that is not a finite number");
         }
+    if (keepNormals_ && mesh.mNormals) {
+        out_.normals.resize(flat);
+        for (unsigned i = 0; i < nv; ++i) {
+            const aiVector3D& n = mesh.mNormals[i];
+            out_.normals.push_back({n.x, n.y, n.z});
+        }
+    }
     for (unsigned k = 0; k < kImportUVSets; ++k) {
         if (!mesh.mTextureCoords[k]) continue;
         out_.uvs[k].resize(flat);
@@ -122,14 +132,15 @@ ImportedScene Flattener::Finish()
     for (std::vector<UVVert>& set : out_.uvs)
         if (!set.empty()) set.resize(out_.flatCount);
     if (!out_.colors.empty()) out_.colors.resize(out_.flatCount, VertColor{1.0f, 1.0f, 1.0f});
+    if (!out_.normals.empty()) out_.normals.resize(out_.flatCount);
     return std::move(out_);
 }
 
 }  // namespace
 
-ImportedScene FlattenScene(const aiScene& scene, const std::string& path)
+ImportedScene FlattenScene(const aiScene& scene, const std::string& path, FileNormals normals)
 {
-    Flattener flattener(path);
+    Flattener flattener(path, normals);
     if (!scene.mRootNode) flattener.Fail("no scene");
 
     // Each node's number in the order first met, to name it if met again.

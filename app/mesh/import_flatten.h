@@ -10,7 +10,8 @@
 //
 // Vertices with exactly the same position are welded into one; assimp gives
 // each face corner of most formats its own vertex. Texture coordinates and
-// colours stay with the corners (ImportedScene::flatCount). Points and lines
+// colours stay with the corners (ImportedScene::flatCount), and so do the
+// normals, where the caller says the file's normals count. Points and lines
 // are left out and counted.
 #pragma once
 
@@ -20,7 +21,12 @@
 
 struct aiScene;
 
+// Whether the normals in a scene are the file's own word on its surface.
+enum class FileNormals { kIgnore, kKeep };
+
 // Throws MeshFileError naming PATH for what the scene cannot give: a node
 // with more than one parent, a mesh index out of range, a mesh without
-// positions, a face index out of range, no triangles at all.
-ImportedScene FlattenScene(const aiScene& scene, const std::string& path);
+// positions, a normal that is not a number, a face index out of range, no
+// triangles at all.
+ImportedScene FlattenScene(const aiScene& scene, const std::string& path,
+                           FileNormals normals = FileNormals::kIgnore);

@@ -31,6 +31,10 @@ struct ImportedScene {
     // Empty when no mesh had colour set 0, else flatCount entries (white
     // where a mesh had none).
     std::vector<VertColor> colors;
+    // Empty when the file's normals do not count (none given, or made up by
+    // the importer rather than read), else flatCount entries, normalised or
+    // not as the file gave them; (0, 0, 0) for a vertex without one.
+    std::vector<Point3> normals;
     std::vector<std::string> materialNames;  // by assimp material index; "" for unnamed
     std::uint64_t ignoredPrimitives = 0;     // points and lines left out
 };

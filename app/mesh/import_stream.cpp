@@ -9,7 +9,7 @@
 namespace {
 
 constexpr char kMagic[4] = {'D', 'S', 'M', 'I'};
-constexpr std::uint32_t kVersion = 1;
+constexpr std::uint32_t kVersion = 2;
 constexpr std::uint32_t kScene = 1, kError = 2;
 constexpr size_t kHeaderBytes = 4 + 4 + 4 + 8;
 // The Mesh counts in int.
@@ -126,6 +126,8 @@ std::string EncodeImportedScene(const ImportedScene& scene)
     for (unsigned k = 0; k < kImportUVSets; ++k) w.PutPoints(scene.uvs[k]);
     w.Put(static_cast<std::uint32_t>(scene.colors.empty() ? 0 : 1));
     w.PutPoints(scene.colors);
+    w.Put(static_cast<std::uint32_t>(scene.normals.empty() ? 0 : 1));
+    w.PutPoints(scene.normals);
     w.PutCount(scene.materialNames.size());
     for (const std::string& name : scene.materialNames) {
         w.PutCount(name.size());
@@ -185,6 +187,9 @@ ImportedScene DecodeImportAnswer(std::string_view bytes, const std::string& path
     const auto colored = in.Get<std::uint32_t>();
     if (colored > 1) in.Malformed("has a colour flag of " + std::to_string(colored));
     if (colored) in.Points(scene.colors, scene.flatCount, "colour vertex");
+    const auto normaled = in.Get<std::uint32_t>();
+    if (normaled > 1) in.Malformed("has a normal flag of " + std::to_string(normaled));
+    if (normaled) in.Points(scene.normals, scene.flatCount, "normal");
     scene.materialNames.resize(in.Count(4));
     for (std::string& name : scene.materialNames) name = in.Take(in.Count(1));
     scene.ignoredPrimitives = in.Get<std::uint64_t>();

@@ -3,6 +3,7 @@
 // dispatch and the command all build on it.
 #pragma once
 
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -39,10 +40,14 @@ public:
 // How a mesh file is read. Files read through assimp are imported in a child
 // process whose limits (app/mesh/import_child.h) LIMIT_FACTOR multiplies;
 // CANCELLED, when given, is asked while the child runs and a true answer
-// ends the read with MeshReadCancelled.
+// ends the read with MeshReadCancelled. SMOOTH_ANGLE, in degrees, decides
+// the hard edges (app/mesh/smoothing.h) where the file gives no normals;
+// unset, a file read through assimp takes the default and an OBJ keeps the
+// groups of its s lines.
 struct MeshReading {
     double limitFactor = 1.0;
     bool (*cancelled)() = nullptr;
+    std::optional<double> smoothAngle;
 };
 
 enum class MeshFormat { kObj, kAssimp };

@@ -8,6 +8,7 @@
 
 #include "app/file_extension.h"
 #include "app/mesh/mesh_formats.h"
+#include "app/mesh/smoothing.h"
 #include "host/mesh_check.h"
 
 namespace {
@@ -48,7 +49,11 @@ MeshFile ReadMeshFile(const std::string& path, const MeshReading& reading)
 {
     RefuseIfNotRegular(path);
     try {
-        MeshFile file = LowerExtension(path) == "obj" ? ReadObjFile(path) : ReadAssimpFile(path, reading);
+        const bool obj = LowerExtension(path) == "obj";
+        MeshFile file = obj ? ReadObjFile(path) : ReadAssimpFile(path, reading);
+        // An OBJ's s lines are its own word on its edges, unless told
+        // otherwise; the check below sees the groups the bake will use.
+        if (obj && reading.smoothAngle) SmoothMeshFile(file, path, {}, *reading.smoothAngle);
         file.path = path;
         CheckReadMesh(file, path);
         return file;

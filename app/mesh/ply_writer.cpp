@@ -1,15 +1,18 @@
 // PLY written for the vertex colour output: binary little-endian, float
-// positions, 8-bit colours round(L * 255) clamped to 0..255, and the faces as
-// lists of three int indices.
+// positions, 8-bit colours round(L * 255) clamped to 0..255, the texture
+// coordinates of map channel 1 as float u and v (w is left out), and the
+// faces as lists of three int indices.
 //
-// Texture coordinates are left out: PLY keeps them per vertex, so every seam
-// in the map would split vertices further than the colours do, and readers
-// disagree on their property names. Smoothing groups and material IDs have no
-// place in PLY either.
+// PLY keeps one set of attributes per vertex, so a vertex is written once per
+// distinct (colour, u, v) over its corners: a seam in the map splits vertices
+// as a change of colour does. A vertex no face uses has u = v = 0.
+// Smoothing groups and material IDs have no place in PLY.
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstdint>
+#include <vector>
 
 #include "app/mesh/mesh_formats.h"
 #include "app/mesh/pending_file.h"
@@ -31,18 +34,77 @@ unsigned char Level8(float level)
     return scaled >= 255.0f ? 255 : static_cast<unsigned char>(scaled);
 }
 
+// The colour split's vertices split again by channel 1's u, v, bit for bit:
+// each output vertex's distinct pairs in the order its corners first use
+// them, the copies side by side.
+struct MappedVertices {
+    std::vector<DWORD> from;  // written vertex -> colour-split vertex
+    std::vector<UVVert> uv;   // written vertex -> its u, v
+    std::vector<std::array<DWORD, 3>> faces;
+};
+
+MappedVertices SplitByMap(const Mesh& mesh, const ColoredVertices& out, const std::string& path)
+{
+    const TVFace* tf = mesh.mapFaces(1);
+    const UVVert* tv = mesh.mapVerts(1);
+    const size_t ntv = static_cast<size_t>(mesh.getNumMapVerts(1));
+    auto same = [](const UVVert& a, const UVVert& b) {
+        return std::bit_cast<std::uint32_t>(a.x) == std::bit_cast<std::uint32_t>(b.x) &&
+               std::bit_cast<std::uint32_t>(a.y) == std::bit_cast<std::uint32_t>(b.y);
+    };
+    std::vector<std::vector<UVVert>> seen(out.vertex.size());
+    for (size_t f = 0; f < out.faces.size(); ++f)
+        for (size_t k = 0; k < 3; ++k) {
+            const DWORD t = tf[f].t[k];
+            if (t >= ntv)
+                throw MeshFileError(path, "channel 1 map face " + std::to_string(f) + " uses map vertex " +
+                                    std::to_string(t) + " of " + std::to_string(ntv));
+            std::vector<UVVert>& list = seen[out.faces[f][k]];
+            if (std::none_of(list.begin(), list.end(), [&](const UVVert& s) { return same(s, tv[t]); }))
+                list.push_back(tv[t]);
+        }
+    MappedVertices mapped;
+    std::vector<DWORD> first(out.vertex.size());
+    for (size_t o = 0; o < out.vertex.size(); ++o) {
+        first[o] = static_cast<DWORD>(mapped.from.size());
+        if (seen[o].empty()) seen[o].push_back(UVVert{});
+        for (const UVVert& uv : seen[o]) {
+            mapped.from.push_back(static_cast<DWORD>(o));
+            mapped.uv.push_back(uv);
+        }
+    }
+    mapped.faces.resize(out.faces.size());
+    for (size_t f = 0; f < out.faces.size(); ++f)
+        for (size_t k = 0; k < 3; ++k) {
+            const std::vector<UVVert>& list = seen[out.faces[f][k]];
+            const UVVert& uv = tv[tf[f].t[k]];
+            const auto at = std::find_if(list.begin(), list.end(), [&](const UVVert& s) { return same(s, uv); });
+            mapped.faces[f][k] = first[out.faces[f][k]] + static_cast<DWORD>(at - list.begin());
+        }
+    return mapped;
+}
+
 }  // namespace
 
 void WritePlyFile(const Mesh& changed, const std::string& path)
 {
     const ColoredVertices out = SplitVerticesByColor(changed, path);
-    if (out.vertex.size() > INT32_MAX) throw MeshFileError(path, "too many vertices for PLY");
+    const bool mapped = changed.getNumMapVerts(1) > 0;
+    MappedVertices split;
+    if (mapped) {
+        split = SplitByMap(changed, out, path);
+    } else {
+        split.from.resize(out.vertex.size());
+        for (size_t o = 0; o < out.vertex.size(); ++o) split.from[o] = static_cast<DWORD>(o);
+        split.faces = out.faces;
+    }
+    if (split.from.size() > INT32_MAX) throw MeshFileError(path, "too many vertices for PLY");
 
     std::string data =
         "ply\n"
         "format binary_little_endian 1.0\n"
         "comment written by dunsmere\n"
-        "element vertex " + std::to_string(out.vertex.size()) + "\n"
+        "element vertex " + std::to_string(split.from.size()) + "\n"
         "property float x\n"
         "property float y\n"
         "property float z\n";
@@ -51,12 +113,17 @@ void WritePlyFile(const Mesh& changed, const std::string& path)
             "property uchar red\n"
             "property uchar green\n"
             "property uchar blue\n";
-    data += "element face " + std::to_string(out.faces.size()) + "\n"
+    if (mapped)
+        data +=
+            "property float u\n"
+            "property float v\n";
+    data += "element face " + std::to_string(split.faces.size()) + "\n"
             "property list uchar int vertex_indices\n"
             "end_header\n";
 
-    data.reserve(data.size() + out.vertex.size() * 15 + out.faces.size() * 13);
-    for (size_t o = 0; o < out.vertex.size(); ++o) {
+    data.reserve(data.size() + split.from.size() * 23 + split.faces.size() * 13);
+    for (size_t w = 0; w < split.from.size(); ++w) {
+        const size_t o = split.from[w];
         const Point3& p = changed.verts[out.vertex[o]];
         PutFloat(data, p.x);
         PutFloat(data, p.y);
@@ -66,8 +133,12 @@ void WritePlyFile(const Mesh& changed, const std::string& path)
             data.push_back(static_cast<char>(Level8(out.color[o].y)));
             data.push_back(static_cast<char>(Level8(out.color[o].z)));
         }
+        if (mapped) {
+            PutFloat(data, split.uv[w].x);
+            PutFloat(data, split.uv[w].y);
+        }
     }
-    for (const auto& face : out.faces) {
+    for (const auto& face : split.faces) {
         data.push_back(3);
         for (DWORD v : face) PutU32(data, v);
     }
