@@ -15,20 +15,13 @@
 
 #include "command_runner.h"
 #include "scratch_dir.h"
+#include "file_bytes.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
 const std::string kCrate = std::string(DUNSMERE_EXAMPLES) + "/crate.obj";
-
-std::string ReadAll(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 // The crate with every position times FACTOR, a power of two, so that the
 // positions stay exact.

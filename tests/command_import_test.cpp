@@ -29,18 +29,11 @@
 #include "app/mesh/mesh_file.h"
 #include "command_runner.h"
 #include "scratch_dir.h"
+#include "file_bytes.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string ReadAll(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 // --- The child and its limits ----------------------------------------------
 

@@ -18,20 +18,13 @@
 #include "app/mesh/mesh_files.h"
 #include "command_runner.h"
 #include "scratch_dir.h"
+#include "file_bytes.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
 const std::string kData = std::string(DUNSMERE_TEST_DATA) + "/smoothing/";
-
-std::string ReadAll(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 class Smoothing : public ::testing::Test {
 protected:

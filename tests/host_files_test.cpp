@@ -19,18 +19,11 @@
 #include "app/mesh/sha256.h"
 #include "host/temporary_files.h"
 #include "scratch_dir.h"
+#include "file_bytes.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string ReadAll(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
 
 void WriteAll(const std::string& path, const std::string& bytes) { std::ofstream(path, std::ios::binary) << bytes; }
 

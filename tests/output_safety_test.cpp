@@ -18,6 +18,7 @@
 #include "allocation_replaceable.h"
 #include "command_runner.h"
 #include "scratch_dir.h"
+#include "file_bytes.h"
 
 namespace {
 
@@ -26,14 +27,6 @@ namespace fs = std::filesystem;
 // Two triangles over the unit square, mapped onto the whole map.
 constexpr const char* kQuad = "v 0 0 0\nv 1 0 0\nv 1 1 0\nv 0 1 0\nvt 0 0\nvt 1 0\nvt 1 1\nvt 0 1\n"
                               "f 1/1 2/2 3/3\nf 1/1 3/3 4/4\n";
-
-std::string ReadAll(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
 
 size_t Count(const std::string& text, const std::string& what)
 {
