@@ -479,7 +479,8 @@ int Bake(const CommandOptions& given)
         each.output = outputs[i];
         if (i > 0) config.Restart();
         BakeReport& report = reports.emplace_back();
-        report.status = Reported([&] { return BakeOne(each, batch, &report); });
+        // Only --json reads the report: without it no face is counted twice.
+        report.status = Reported([&] { return BakeOne(each, batch, o.json ? &report : nullptr); });
         // A cancel ends the batch: the mesh in hand ended as a single run's
         // cancel, and no later one starts.
         if (CancelSignal()) {
