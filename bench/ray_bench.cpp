@@ -280,7 +280,7 @@ BakeRow Bake(const std::string& dunsmere, const std::string& what, std::vector<s
 }
 
 MeshRow MeasureMesh(const std::string& name, const std::string& path, bool sized, const std::string& dunsmere,
-                    const fs::path& work)
+                    const fs::path& work, bool raysOnly)
 {
     MeshRow row;
     row.name = name;
@@ -321,6 +321,7 @@ MeshRow MeasureMesh(const std::string& name, const std::string& path, bool sized
         Log("bench:   rays at dist %s%.2f\n", "", static_cast<double>(dist));
         row.dists.push_back(MeasureRays(mesh, normals, rays, dist, best, embree));
     }
+    if (raysOnly) return row;
 
     const std::string config = (work / "config").string();
     const std::vector<std::string> common{path, "--config-dir", config, "--defaults", "--no-save-settings", "--quiet"};
@@ -490,6 +491,7 @@ std::string Report(const std::vector<MeshRow>& rows, const std::string& commandB
 struct Args {
     std::string dunsmere, crate, work, results;
     std::vector<int> sizes{1000, 10000, 100000, 1000000};
+    bool raysOnly = false;  // --rays-only 1: the scene and Embree alone, no bakes
 };
 
 Args Parse(int argc, char** argv)
@@ -506,6 +508,7 @@ Args Parse(int argc, char** argv)
             std::stringstream list(v);
             for (std::string n; std::getline(list, n, ',');) a.sizes.push_back(std::stoi(n));
         }
+        else if (k == "--rays-only") a.raysOnly = v == "1";
         else throw std::runtime_error("unknown option " + k);
     }
     if (a.dunsmere.empty() || a.crate.empty() || a.work.empty() || a.results.empty())
@@ -529,10 +532,12 @@ int main(int argc, char** argv)
             const std::string path = (work / ("sphere-" + name + ".obj")).string();
             WriteSphereObj(path, SphereSubdivision(triangles));
             if (triangles == 100000) mesh100k = path;
-            rows.push_back(MeasureMesh(name, path, true, args.dunsmere, work));
+            rows.push_back(MeasureMesh(name, path, true, args.dunsmere, work, args.raysOnly));
         }
-        rows.push_back(MeasureMesh("crate", args.crate, false, args.dunsmere, work));
-        const std::string commandBakes = mesh100k.empty() ? std::string() : MeasureCommandBakes(args.dunsmere, mesh100k, work.string());
+        rows.push_back(MeasureMesh("crate", args.crate, false, args.dunsmere, work, args.raysOnly));
+        const std::string commandBakes = mesh100k.empty() || args.raysOnly
+                                             ? std::string()
+                                             : MeasureCommandBakes(args.dunsmere, mesh100k, work.string());
         const std::string report = Report(rows, commandBakes, Since(start));
         std::fputs(report.c_str(), stdout);
         std::ofstream(args.results) << report;

@@ -21,8 +21,10 @@ constexpr std::uint32_t kMinSplit = 4;
 // Past this depth ranges are split at their middle, so the tree stays
 // within the traversal's stack.
 constexpr int kSahDepth = 48;
-// Cost of visiting a node against testing one face.
+// Cost of visiting a node against testing one quad of a leaf: a leaf's
+// faces are tested four at a time, so its cost is its quads.
 constexpr float kTraversalCost = 1.0f;
+float Quads(std::uint32_t faces) { return static_cast<float>((faces + 3) / 4); }
 
 // Four lanes, the fourth unused, so that a bound grows in one vector step.
 struct Bounds {
@@ -191,8 +193,7 @@ private:
                     lacc.Grow(bins[a][k].b);
                     ln += bins[a][k].n;
                     if (ln == 0 || rightCount[k + 1] == 0) continue;
-                    const float cost = lacc.HalfArea() * static_cast<float>(ln) +
-                                       rightArea[k + 1] * static_cast<float>(rightCount[k + 1]);
+                    const float cost = lacc.HalfArea() * Quads(ln) + rightArea[k + 1] * Quads(rightCount[k + 1]);
                     if (cost < best) {
                         best = cost;
                         axis = a;
@@ -206,7 +207,7 @@ private:
         std::uint32_t mid;
         if (axis >= 0) {
             const float parentArea = node.bounds.HalfArea();
-            const float leafCost = static_cast<float>(count);
+            const float leafCost = Quads(count);
             const float splitCost = parentArea > 0.0f ? kTraversalCost + best / parentArea : leafCost;
             if (count <= static_cast<std::uint32_t>(kMaxLeafFaces) && leafCost <= splitCost) return false;
             // The children's boxes are the unions of their bins.

@@ -30,5 +30,16 @@ unsigned TestNodeScalar(const BvhNode& node, const PreparedRay& ray, float limit
 
 void TraverseScalar(const TreeView& tree, const Point3& O, const Point3& D, float maxDistance, HitState& hit)
 {
-    Walk(tree, O, D, maxDistance, hit, TestNodeScalar);
+    const float o[3] = {O.x, O.y, O.z}, d[3] = {D.x, D.y, D.z};
+    auto quadTest = [&o, &d](const FaceQuad& q, float maxDistance_, float bound, float* ts) {
+        unsigned lanes = 0;
+        for (int j = 0; j < 4; ++j)
+            if (QuadLaneTest(q, j, o, d, maxDistance_, bound, ts[j])) lanes |= 1u << j;
+        return lanes;
+    };
+    // Lambdas, not a function's address, so that both tests are inlined.
+    auto nodeTest = [](const BvhNode& node, const PreparedRay& ray, float limitUp, float* entries) {
+        return TestNodeScalar(node, ray, limitUp, entries);
+    };
+    Walk(tree, O, D, maxDistance, hit, nodeTest, quadTest);
 }

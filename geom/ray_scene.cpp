@@ -211,6 +211,17 @@ void TestEach(const std::vector<FaceRecord>& faces, const Point3& O, const Point
     }
 }
 
+// The same over the tree's quads, lane by lane.
+void TestEach(const std::vector<FaceQuad>& quads, const Point3& O, const Point3& D, float maxDistance, HitState& hit)
+{
+    const float o[3] = {O.x, O.y, O.z}, d[3] = {D.x, D.y, D.z};
+    for (const FaceQuad& q : quads)
+        for (int j = 0; j < 4; ++j) {
+            float t;
+            if (QuadLaneTest(q, j, o, d, maxDistance, hit.found ? hit.t : INFINITY, t)) Offer(hit, t, q.index[j]);
+        }
+}
+
 }  // namespace
 
 bool RouteSupported(RayRoute route)
@@ -249,9 +260,11 @@ const char* RouteName(RayRoute route)
 
 struct RayScene::Data {
     RayRoute route = RayRoute::kPlain;
-    std::vector<FaceRecord> faces;   // tree order; face order on the plain route
+    std::vector<FaceRecord> faces;   // the plain route's, in face order
     std::vector<FaceRecord> always;  // tested for every ray
     std::vector<BvhNode> nodes;
+    std::vector<FaceQuad> quads;     // the tree's faces, leaf by leaf
+    int treeFaces = 0;
     // Rays from outside this box (the scene's grown by its diagonal) take
     // the plain loop: the padding is only sound for origins within it.
     float originLo[3] = {0, 0, 0}, originHi[3] = {-1, -1, -1};
@@ -275,12 +288,12 @@ SceneStats RayScene::Stats() const
     SceneStats s;
     if (!data_) return s;
     const Data& d = *data_;
-    s.treeFaces = d.nodes.empty() ? 0 : static_cast<int>(d.faces.size());
-    s.alwaysFaces = static_cast<int>(d.always.size()) + (d.nodes.empty() ? static_cast<int>(d.faces.size()) : 0);
+    s.treeFaces = d.treeFaces;
+    s.alwaysFaces = static_cast<int>(d.always.size() + d.faces.size());
     s.faces = s.treeFaces + s.alwaysFaces;
     s.nodes = static_cast<int>(d.nodes.size());
     s.bytes = sizeof(Data) + d.faces.capacity() * sizeof(FaceRecord) + d.always.capacity() * sizeof(FaceRecord) +
-              d.nodes.capacity() * sizeof(BvhNode);
+              d.nodes.capacity() * sizeof(BvhNode) + d.quads.capacity() * sizeof(FaceQuad);
     return s;
 }
 
@@ -369,8 +382,9 @@ std::unique_ptr<RayScene::Data> RayScene::MakeData(std::span<const SceneInput> i
         std::vector<std::uint32_t> order;
         BuildBvh(boxes, d->nodes, order);
         d->nodes.shrink_to_fit();
-        d->faces.reserve(tree.size());
-        for (std::uint32_t i : order) d->faces.push_back(tree[i]);
+        PackLeaves(d->nodes, order, tree, d->quads);
+        d->quads.shrink_to_fit();
+        d->treeFaces = static_cast<int>(tree.size());
     }
     d->always.shrink_to_fit();
     switch (d->route) {
@@ -413,9 +427,10 @@ int RayScene::Intersect(const Ray& ray, float& hitDistance, float maxDistance) c
         }
         TestEach(d.always, O, D, maxDistance, hit);
         if (tree) {
-            d.traverse({d.nodes.data(), d.faces.data()}, O, D, maxDistance, hit);
+            d.traverse({d.nodes.data(), d.quads.data()}, O, D, maxDistance, hit);
         } else {
             TestEach(d.faces, O, D, maxDistance, hit);
+            TestEach(d.quads, O, D, maxDistance, hit);
         }
     }
     if (!hit.found) return 0;

@@ -215,7 +215,9 @@ TEST(RayScene, WalksVisitABoxThatTouchesTheHit)
                 }
             for (std::uint32_t& child : node.child) child = kEmptyChild;
             node.child[3] = LeafRef(0, 1);
-            const TreeView tree{&node, &r};
+            FaceQuad quad;
+            SetQuadLane(quad, 2, r);
+            const TreeView tree{&node, &quad};
             using Walk = void (*)(const TreeView&, const Point3&, const Point3&, float, HitState&);
             std::vector<std::pair<RayRoute, Walk>> walks{{RayRoute::kScalar, &TraverseScalar}};
             if (RouteSupported(RayRoute::kSse2)) walks.push_back({RayRoute::kSse2, &TraverseSse2});

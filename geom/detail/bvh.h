@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "geom/detail/face_test.h"
+#include "geom/detail/face_quad.h"
 
 // Eight children per node, their boxes laid out by axis so that one vector
 // load brings one bound of every child. lo[a][c] and hi[a][c] bound child c
@@ -19,8 +19,9 @@ static_assert(sizeof(BvhNode) == 224, "a node is six bounds and a reference for 
 
 // Internal linkage: the traversal files, built for other instruction sets,
 // must not lend their copies to the rest of the program.
-// A child reference: a node index, or a leaf of 1..16 consecutive faces of
-// the tree-ordered face array.
+// A child reference: a node index, or a leaf. As the build writes it, a
+// leaf is a run of 1..16 faces of the tree-ordered face array; once packed,
+// a run of 1..4 quads.
 inline constexpr std::uint32_t kLeafBit = 0x80000000u;
 inline constexpr std::uint32_t kEmptyChild = 0xFFFFFFFFu;
 inline constexpr int kMaxLeafFaces = 16;
@@ -59,16 +60,36 @@ bool PaddedFaceBox(const FaceRecord& r, const Point3& c1, const Point3& c2, doub
 // references index. At most kMaxTreeFaces boxes.
 void BuildBvh(const std::vector<FaceBox>& boxes, std::vector<BvhNode>& nodes, std::vector<std::uint32_t>& order);
 
+// Repacks the leaves: each leaf of `nodes` references a run of `order`, the
+// indices of `faces` in tree order, as BuildBvh leaves them; on return it
+// references its faces packed four to a quad in `quads`, in the same order,
+// by quad index and count. A leaf's faces share quads only with each other.
+void PackLeaves(std::vector<BvhNode>& nodes, const std::vector<std::uint32_t>& order,
+                const std::vector<FaceRecord>& faces, std::vector<FaceQuad>& quads);
+
 // What a traversal reads, and the best hit so far, which it updates.
 struct TreeView {
     const BvhNode* nodes;
-    const FaceRecord* faces;
+    const FaceQuad* quads;
 };
 struct HitState {
     bool found = false;
     float t = 0.0f;
     int index = -1;
 };
+
+// Offers an accepted hit to the state: nearer wins, and on equal distances
+// the higher face index, as the face order of the plain loop has it. A quad
+// is tested against the bound the state held before its first lane was
+// taken, so a farther t is refused here too. Internal linkage, as the
+// traversals need.
+static inline void Offer(HitState& hit, float t, int index)
+{
+    if (hit.found && (t > hit.t || (!(t < hit.t) && index < hit.index))) return;
+    hit.found = true;
+    hit.t = t;
+    hit.index = index;
+}
 
 // Walks the tree for ray (O, D): every face the walk reaches goes through
 // FaceTest, and a hit replaces the state's when it is nearer, or equally

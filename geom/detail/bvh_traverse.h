@@ -27,7 +27,6 @@
 #include <cstdint>
 
 #include "geom/detail/bvh.h"
-#include "geom/detail/face_test.h"
 
 namespace {
 
@@ -68,17 +67,18 @@ struct StackEntry {
 };
 
 // NodeTest(node, ray, limitUp, entries) returns the mask of the children to
-// visit and writes their entry distances.
-template <class NodeTest>
+// visit and writes their entry distances; QuadTest(quad, maxDistance, bound,
+// ts) returns the mask of the quad's lanes that accept the ray (as
+// QuadLaneTest does) and writes their t.
+template <class NodeTest, class QuadTest>
 inline void Walk(const TreeView& tree, const Point3& O, const Point3& D, float maxDistance, HitState& hit,
-                 NodeTest test)
+                 NodeTest test, QuadTest quadTest)
 {
     // With no hit yet, a negative maximum rejects every t >= 0; -0 does not.
     if (!hit.found && maxDistance < 0.0f) return;
     float limit = hit.found ? hit.t : (__builtin_isnan(maxDistance) ? INFINITY : maxDistance);
     float limitUp = Up(limit);
     const PreparedRay ray = Prepare(O, D);
-    const float d[3] = {D.x, D.y, D.z};
 
     StackEntry stack[kStackEntries];
     int sp = 0;
@@ -89,16 +89,16 @@ inline void Walk(const TreeView& tree, const Point3& O, const Point3& D, float m
         if (ref & kLeafBit) {
             const std::uint32_t first = LeafFirst(ref), end = first + LeafCount(ref);
             for (std::uint32_t i = first; i < end; ++i) {
-                const FaceRecord& f = tree.faces[i];
-                float t;
-                if (!FaceTest(f, ray.o, d, maxDistance, hit.found ? hit.t : INFINITY, t)) continue;
-                // Equal distances: the higher face index wins, as the face
-                // order of the plain loop has it.
-                if (hit.found && !(t < hit.t) && f.index < hit.index) continue;
-                hit.found = true;
-                hit.t = t;
-                hit.index = f.index;
-                limit = t;
+                const FaceQuad& q = tree.quads[i];
+                float ts[4];
+                unsigned lanes = quadTest(q, maxDistance, hit.found ? hit.t : INFINITY, ts);
+                for (; lanes; lanes &= lanes - 1) {
+                    const int j = __builtin_ctz(lanes);
+                    Offer(hit, ts[j], q.index[j]);
+                }
+            }
+            if (hit.found) {
+                limit = hit.t;
                 limitUp = Up(limit);
             }
         } else {
