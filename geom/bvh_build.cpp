@@ -75,6 +75,19 @@ struct Prim {
     float hi[4];
     std::uint32_t face;
     float Centre(int a) const { return 0.5f * (lo[a] + hi[a]); }
+    // Grows `b` by the box's centre (lanes as Centre computes them). One
+    // vector store feeds one vector load: filling the lanes one by one and
+    // loading them whole would stall on the store forwarding.
+    void GrowByCentre(Bounds& b) const
+    {
+#if defined(__SSE2__)
+        alignas(16) float c[4];
+        _mm_store_ps(c, _mm_mul_ps(_mm_add_ps(_mm_loadu_ps(lo), _mm_loadu_ps(hi)), _mm_set1_ps(0.5f)));
+#else
+        const float c[4] = {Centre(0), Centre(1), Centre(2), 0.0f};
+#endif
+        b.Grow(c, c);
+    }
 };
 
 class Builder {
@@ -100,8 +113,7 @@ public:
         BinaryNode& root = nodes_[0];
         for (const Prim& p : prims_) {
             root.bounds.Grow(p.lo, p.hi);
-            const float c[4] = {p.Centre(0), p.Centre(1), p.Centre(2), 0.0f};
-            root.centres.Grow(c, c);
+            p.GrowByCentre(root.centres);
         }
         root.count = static_cast<std::uint32_t>(prims_.size());
         struct Job {
@@ -215,12 +227,11 @@ private:
             const float lo = centres.lo[axis], s = scale[axis];
             mid = first;
             for (std::uint32_t i = first; i < end; ++i) {
-                const float c[4] = {prims_[i].Centre(0), prims_[i].Centre(1), prims_[i].Centre(2), 0.0f};
-                if (BinOf(c[axis], lo, s, nb) <= bin) {
-                    left.centres.Grow(c, c);
+                if (BinOf(prims_[i].Centre(axis), lo, s, nb) <= bin) {
+                    prims_[i].GrowByCentre(left.centres);
                     std::swap(prims_[i], prims_[mid++]);
                 } else {
-                    right.centres.Grow(c, c);
+                    prims_[i].GrowByCentre(right.centres);
                 }
             }
         } else {
@@ -228,9 +239,8 @@ private:
             mid = first + count / 2;
             for (std::uint32_t i = first; i < end; ++i) {
                 BinaryNode& side = i < mid ? left : right;
-                const float c[4] = {prims_[i].Centre(0), prims_[i].Centre(1), prims_[i].Centre(2), 0.0f};
                 side.bounds.Grow(prims_[i].lo, prims_[i].hi);
-                side.centres.Grow(c, c);
+                prims_[i].GrowByCentre(side.centres);
             }
         }
         left.first = first;
