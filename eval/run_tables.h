@@ -25,11 +25,12 @@ struct RunTables {
     RunTables& operator=(const RunTables&) = delete;
     ~RunTables() { zfree(faceNormals); }
 
-    // faceNormals of `mesh`, then the scene over the two.
-    void BuildRayTables(const Mesh& mesh)
+    // faceNormals of `mesh`, then the scene over the two, built with the
+    // threads `helpers` lends.
+    void BuildRayTables(const Mesh& mesh, const BuildHelpers& helpers = {})
     {
         BuildFaceNormals(mesh, faceNormals);
         const SceneInput input{&mesh, &faceNormals};
-        scene.Build({&input, 1});
+        scene.Build({&input, 1}, DefaultRayRoute(), helpers);
     }
 };

@@ -153,7 +153,8 @@ void GenerateVertexColors(Interface& ip, const UtilitySettings& settings, RunTab
     Mesh& mesh = tri->GetMesh();
     tables.currentMesh = &mesh;
     ip.ProgressStart(kVertexProgressTitle, 1, &NoProgress, nullptr);
-    tables.BuildRayTables(mesh);
+    // The build may use as many threads as the run will.
+    tables.BuildRayTables(mesh, {&starter, WorkerThreadsFor(ip)});
     tables.vertexNormals.BuildVertexNormals(mesh);
 
     const int vertCount = mesh.getNumVerts();

@@ -1,6 +1,8 @@
 // A binned surface-area-heuristic build of a binary tree over the face
 // boxes, collapsed into eight-wide nodes.
 #include <algorithm>
+#include <atomic>
+#include <new>
 #include <cmath>
 #include <cstdint>
 #include <utility>
@@ -21,6 +23,10 @@ constexpr std::uint32_t kMinSplit = 4;
 // Past this depth ranges are split at their middle, so the tree stays
 // within the traversal's stack.
 constexpr int kSahDepth = 48;
+// Below this many faces a build runs on the calling thread alone.
+constexpr std::size_t kParallelFaces = 16384;
+constexpr int kMaxBuildThreads = 64;
+constexpr std::size_t kBuildStackBytes = std::size_t{256} << 10;
 // Cost of visiting a node against testing one quad of a leaf: a leaf's
 // faces are tested four at a time, so its cost is its quads.
 constexpr float kTraversalCost = 1.0f;
@@ -106,7 +112,7 @@ public:
         }
     }
 
-    void BuildBinary()
+    void BuildBinary(const BuildHelpers& helpers)
     {
         nodes_.reserve(prims_.size() / 2 + 1);
         nodes_.push_back({});
@@ -116,23 +122,77 @@ public:
             p.GrowByCentre(root.centres);
         }
         root.count = static_cast<std::uint32_t>(prims_.size());
-        struct Job {
-            std::uint32_t node;
-            int depth;
-        };
-        std::vector<Job> jobs{{0, 0}};
-        while (!jobs.empty()) {
-            const Job job = jobs.back();
-            jobs.pop_back();
-            BinaryNode ln, rn;
-            if (!Split(nodes_[job.node], job.depth, ln, rn)) continue;
-            const std::uint32_t l = static_cast<std::uint32_t>(nodes_.size());
-            nodes_.push_back(ln);
-            nodes_.push_back(rn);
-            nodes_[job.node].left = l;
-            nodes_[job.node].right = l + 1;
-            jobs.push_back({l + 1, job.depth + 1});
-            jobs.push_back({l, job.depth + 1});
+        const int threads = helpers.starter ? std::min(helpers.threads, kMaxBuildThreads) : 1;
+        if (threads < 2 || prims_.size() < kParallelFaces) {
+            Grow(nodes_, {0, 0}, bins_);
+            return;
+        }
+        // Every node is split by the same rule whichever thread splits it and
+        // whenever, so the tree does not depend on the thread count. The
+        // largest open node is split here until there is work for each
+        // thread; each open node's subtree then grows in a list of its own,
+        // and the lists are appended after.
+        std::vector<Job> open{{0, 0}};
+        while (static_cast<int>(open.size()) < 2 * threads) {
+            auto largest = std::max_element(open.begin(), open.end(), [this](const Job& a, const Job& b) {
+                return nodes_[a.node].count < nodes_[b.node].count;
+            });
+            if (nodes_[largest->node].count < kParallelFaces / 4) break;
+            const Job job = *largest;
+            open.erase(largest);
+            const std::uint32_t l = SplitInto(nodes_, job, bins_);
+            if (l == 0) continue;
+            open.push_back({l, job.depth + 1});
+            open.push_back({l + 1, job.depth + 1});
+        }
+        std::vector<std::vector<BinaryNode>> parts(open.size());
+        std::atomic<std::size_t> next{0};
+        std::atomic<bool> outOfMemory{false};
+        struct Crew {
+            Builder* self;
+            const std::vector<Job>* open;
+            std::vector<std::vector<BinaryNode>>* parts;
+            std::atomic<std::size_t>* next;
+            std::atomic<bool>* outOfMemory;
+            static void Run(void* arg)
+            {
+                Crew& c = *static_cast<Crew*>(arg);
+                Bin bins[3][kBins];
+                try {
+                    for (std::size_t i; (i = c.next->fetch_add(1)) < c.open->size();) {
+                        const Job job = (*c.open)[i];
+                        std::vector<BinaryNode>& part = (*c.parts)[i];
+                        part.push_back(c.self->nodes_[job.node]);
+                        c.self->Grow(part, {0, job.depth}, bins);
+                    }
+                } catch (const std::bad_alloc&) {
+                    c.outOfMemory->store(true);
+                }
+            }
+        } crew{this, &open, &parts, &next, &outOfMemory};
+        std::vector<ThreadHandle> started;
+        for (int t = 1; t < threads; ++t) {
+            ThreadHandle h;
+            if (!helpers.starter->Start(&Crew::Run, &crew, kBuildStackBytes, h)) break;
+            started.push_back(h);
+        }
+        Crew::Run(&crew);  // this thread works too, and alone when no helper started
+        for (ThreadHandle h : started) helpers.starter->Join(h);
+        if (outOfMemory.load()) throw std::bad_alloc();
+        for (std::size_t i = 0; i < open.size(); ++i) {
+            // A part's node 0 is its open node, already in the tree; its
+            // node p > 0 goes to base + p - 1.
+            const std::vector<BinaryNode>& part = parts[i];
+            const std::uint32_t base = static_cast<std::uint32_t>(nodes_.size());
+            auto place = [base](std::uint32_t p) { return p == 0 ? 0u : base + p - 1; };
+            for (std::size_t p = 1; p < part.size(); ++p) {
+                BinaryNode n = part[p];
+                n.left = place(n.left);
+                n.right = place(n.right);
+                nodes_.push_back(n);
+            }
+            nodes_[open[i].node].left = place(part[0].left);
+            nodes_[open[i].node].right = place(part[0].right);
         }
     }
 
@@ -152,9 +212,47 @@ public:
     }
 
 private:
+    struct Bin {
+        Bounds b;
+        std::uint32_t n = 0;
+    };
+    using BinSet = Bin[3][kBins];  // the split in hand's, cleared as far as it uses them
+    struct Job {
+        std::uint32_t node;
+        int depth;
+    };
+
+    // Splits nodes[job.node], appending its two children; returns the left
+    // child's index, or 0 when the node stays a leaf.
+    std::uint32_t SplitInto(std::vector<BinaryNode>& nodes, Job job, BinSet& bins)
+    {
+        BinaryNode ln, rn;
+        if (!Split(nodes[job.node], job.depth, ln, rn, bins)) return 0;
+        const std::uint32_t l = static_cast<std::uint32_t>(nodes.size());
+        nodes.push_back(ln);
+        nodes.push_back(rn);
+        nodes[job.node].left = l;
+        nodes[job.node].right = l + 1;
+        return l;
+    }
+
+    // Splits nodes[root.node] and everything below it as far as they go.
+    void Grow(std::vector<BinaryNode>& nodes, Job root, BinSet& bins)
+    {
+        std::vector<Job> jobs{root};
+        while (!jobs.empty()) {
+            const Job job = jobs.back();
+            jobs.pop_back();
+            const std::uint32_t l = SplitInto(nodes, job, bins);
+            if (l == 0) continue;
+            jobs.push_back({l + 1, job.depth + 1});
+            jobs.push_back({l, job.depth + 1});
+        }
+    }
+
     // Splits the node's range in place into two children, each with its
     // bounds and its centres' bounds. False makes the node a leaf.
-    bool Split(const BinaryNode& node, int depth, BinaryNode& left, BinaryNode& right)
+    bool Split(const BinaryNode& node, int depth, BinaryNode& left, BinaryNode& right, BinSet& bins)
     {
         const std::uint32_t first = node.first, count = node.count, end = first + count;
         if (count <= kMinSplit) return false;
@@ -163,7 +261,6 @@ private:
         float best = INFINITY;
         float scale[4] = {0.0f, 0.0f, 0.0f, 0.0f};
         const int nb = BinsFor(count);
-        auto& bins = bins_;
         if (depth < kSahDepth) {
             for (int a = 0; a < 3; ++a) {
                 const float extent = centres.hi[a] - centres.lo[a];
@@ -292,24 +389,21 @@ private:
         return index;
     }
 
-    struct Bin {
-        Bounds b;
-        std::uint32_t n = 0;
-    };
-    Bin bins_[3][kBins];  // the split in hand's, cleared as far as it uses them
+    BinSet bins_;
     std::vector<Prim> prims_;
     std::vector<BinaryNode> nodes_;
 };
 
 }  // namespace
 
-void BuildBvh(const std::vector<FaceBox>& boxes, std::vector<BvhNode>& nodes, std::vector<std::uint32_t>& order)
+void BuildBvh(const std::vector<FaceBox>& boxes, std::vector<BvhNode>& nodes, std::vector<std::uint32_t>& order,
+              const BuildHelpers& helpers)
 {
     nodes.clear();
     order.clear();
     if (boxes.empty()) return;
     Builder builder(boxes);
-    builder.BuildBinary();
+    builder.BuildBinary(helpers);
     builder.Collapse(nodes);
     order = builder.Order();
 }

@@ -297,20 +297,21 @@ SceneStats RayScene::Stats() const
     return s;
 }
 
-void RayScene::Build(std::span<const SceneInput> inputs, RayRoute route)
+void RayScene::Build(std::span<const SceneInput> inputs, RayRoute route, const BuildHelpers& helpers)
 {
     Clear();
     inputs_.assign(inputs.begin(), inputs.end());
     for (const SceneInput& in : inputs)
         if (in.faceNormals->Count() != in.mesh->getNumFaces()) return;  // IntersectRay reports it
     try {
-        data_ = MakeData(inputs, RouteSupported(route) ? route : BestRoute());
+        data_ = MakeData(inputs, RouteSupported(route) ? route : BestRoute(), helpers);
     } catch (const std::bad_alloc&) {
         data_.reset();  // slower, never wrong
     }
 }
 
-std::unique_ptr<RayScene::Data> RayScene::MakeData(std::span<const SceneInput> inputs, RayRoute route)
+std::unique_ptr<RayScene::Data> RayScene::MakeData(std::span<const SceneInput> inputs, RayRoute route,
+                                                   const BuildHelpers& helpers)
 {
     auto d = std::make_unique<Data>();
     d->route = route;
@@ -380,7 +381,7 @@ std::unique_ptr<RayScene::Data> RayScene::MakeData(std::span<const SceneInput> i
     records.shrink_to_fit();
     if (!tree.empty()) {
         std::vector<std::uint32_t> order;
-        BuildBvh(boxes, d->nodes, order);
+        BuildBvh(boxes, d->nodes, order, helpers);
         d->nodes.shrink_to_fit();
         PackLeaves(d->nodes, order, tree, d->quads);
         d->quads.shrink_to_fit();

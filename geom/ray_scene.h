@@ -20,6 +20,7 @@
 #include "host/mesh.h"
 #include "host/ray.h"
 #include "host/tab.h"
+#include "host/threads.h"
 
 // One mesh of a scene with its face normals (one per face, as
 // BuildFaceNormals makes them). Both must outlive the scene's use.
@@ -40,6 +41,14 @@ RayRoute DefaultRayRoute();
 // Whether this build and processor can run `route`.
 bool RouteSupported(RayRoute route);
 const char* RouteName(RayRoute route);
+
+// Threads a build may start beside the calling one, through `starter`:
+// `threads` in all, the caller's included. They are not worker threads;
+// none is left running when Build returns.
+struct BuildHelpers {
+    ThreadStarter* starter = nullptr;
+    int threads = 1;
+};
 
 struct SceneStats {
     int faces = 0;        // faces kept (those that can be hit)
@@ -62,7 +71,7 @@ public:
     // are cast. When memory for the tree runs out, or an input's normal
     // table does not match its faces, the scene answers through IntersectRay
     // itself, input by input.
-    void Build(std::span<const SceneInput> inputs, RayRoute route = DefaultRayRoute());
+    void Build(std::span<const SceneInput> inputs, RayRoute route = DefaultRayRoute(), const BuildHelpers& helpers = {});
     // Frees everything; Intersect then finds nothing.
     void Clear();
 
@@ -76,7 +85,8 @@ public:
     struct Data;
 
 private:
-    static std::unique_ptr<Data> MakeData(std::span<const SceneInput> inputs, RayRoute route);
+    static std::unique_ptr<Data> MakeData(std::span<const SceneInput> inputs, RayRoute route,
+                                          const BuildHelpers& helpers);
 
     std::vector<SceneInput> inputs_;
     std::unique_ptr<Data> data_;

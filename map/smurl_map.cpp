@@ -149,7 +149,8 @@ void GenerateSmurlMap(Interface& ip, const UtilitySettings& settings, RunTables&
 
     Mesh& mesh = tri->GetMesh();
     ip.ProgressStart(kMapProgressTitle, 1, &NoProgress, nullptr);
-    tables.BuildRayTables(mesh);
+    // The build may use as many threads as the run will.
+    tables.BuildRayTables(mesh, {&starter, WorkerThreadsFor(ip)});
     RasterizeFaces(ip, mesh, settings, state.TexelGrid);
     tables.vertexNormals.BuildVertexNormals(mesh);
 

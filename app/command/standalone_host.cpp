@@ -84,24 +84,27 @@ int StandaloneHost::MessageBox(const char* text, const char* title, unsigned typ
 
 void StandaloneHost::Sleep(int milliseconds)
 {
-    timings.Record(RunTimings::kRays);
+    BeginRays();
     // Wake early when the user cancels, so that Ctrl-C feels immediate.
     const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
     while (std::chrono::steady_clock::now() < until && CancelSignal() == 0)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
 }
 
-// A generation asks just before it starts its workers: the rays begin.
-int StandaloneHost::WorkerThreadCount()
+// A generation asks before it builds its ray scene, which may use as many
+// threads as its workers.
+int StandaloneHost::WorkerThreadCount() { return workerThreads; }
+
+// The user-interface thread's first sleep comes just after the workers start.
+void StandaloneHost::BeginRays()
 {
     timings.Record(RunTimings::kRays);
-    progress_.Phase("Baking");
-    return workerThreads;
+    if (progress_.PhaseName() != "Baking") progress_.Phase("Baking");
 }
 
 void StandaloneHost::SleepUnlessWoken(int milliseconds)
 {
-    timings.Record(RunTimings::kRays);
+    BeginRays();
     // Ctrl-C cannot wake the sleep from its handler: it is polled.
     wake_.Sleep(milliseconds, [] { return CancelSignal() != 0; });
 }

@@ -105,6 +105,8 @@ public:
     HWND Page() const { return page_.get(); }
 
 private:
+    void BeginRays();
+
     std::string configDir_;
     bool quiet_;
     ProgressBar progress_;

@@ -7,7 +7,7 @@
 //   panel      opening the panel: the settings file read, the controls set
 //   build      ProgressStart to the first ProgressUpdate: normals, ray scene
 //   rasterize  that update to the workers' start
-//   rays       the worker-count query (or the first Sleep) to the completion
+//   rays       the first Sleep (just after the workers start) to the completion
 //              (or elapsed-time) message
 //   passes     that message to the start of the write
 //   write      the bitmap or mesh write (the command marks it)

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "geom/detail/face_quad.h"
+#include "geom/ray_scene.h"
 
 // Eight children per node, their boxes laid out by axis so that one vector
 // load brings one bound of every child. lo[a][c] and hi[a][c] bound child c
@@ -57,8 +58,10 @@ bool PaddedFaceBox(const FaceRecord& r, const Point3& c1, const Point3& c2, doub
 
 // Builds the tree over `boxes` (one per face, finite): fills `nodes` (the
 // root is node 0) and `order`, the faces' indices in tree order, which leaf
-// references index. At most kMaxTreeFaces boxes.
-void BuildBvh(const std::vector<FaceBox>& boxes, std::vector<BvhNode>& nodes, std::vector<std::uint32_t>& order);
+// references index. At most kMaxTreeFaces boxes. The tree is the same
+// whatever threads `helpers` lends; throws std::bad_alloc.
+void BuildBvh(const std::vector<FaceBox>& boxes, std::vector<BvhNode>& nodes, std::vector<std::uint32_t>& order,
+              const BuildHelpers& helpers = {});
 
 // Repacks the leaves: each leaf of `nodes` references a run of `order`, the
 // indices of `faces` in tree order, as BuildBvh leaves them; on return it
