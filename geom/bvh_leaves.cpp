@@ -17,7 +17,7 @@ void PackLeaves(std::vector<BvhNode>& nodes, const std::vector<std::uint32_t>& o
             const std::uint32_t first = LeafFirst(ref), count = LeafCount(ref);
             const std::uint32_t quadFirst = static_cast<std::uint32_t>(quads.size());
             for (std::uint32_t i = 0; i < count; ++i) {
-                if (i % 4 == 0) quads.emplace_back();
+                if (i % 4 == 0) quads.push_back(FaceQuad{});  // lanes left empty are zero
                 SetQuadLane(quads.back(), static_cast<int>(i % 4), faces[order[first + i]]);
             }
             ref = LeafRef(quadFirst, (count + 3) / 4);

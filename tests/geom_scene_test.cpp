@@ -215,7 +215,7 @@ TEST(RayScene, WalksVisitABoxThatTouchesTheHit)
                 }
             for (std::uint32_t& child : node.child) child = kEmptyChild;
             node.child[3] = LeafRef(0, 1);
-            FaceQuad quad;
+            FaceQuad quad{};  // the other lanes empty
             SetQuadLane(quad, 2, r);
             const TreeView tree{&node, &quad};
             using Walk = void (*)(const TreeView&, const Point3&, const Point3&, float, HitState&);
