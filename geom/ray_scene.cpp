@@ -422,9 +422,11 @@ int RayScene::Intersect(const Ray& ray, float& hitDistance, float maxDistance) c
         for (int a = 0; a < 3 && tree; ++a) {
             // The padding bounds origins within the grown box only, and a
             // direction component whose reciprocal overflows would make the
-            // box tests lose the ray.
+            // box tests lose the ray: below 2^-126 in magnitude, short of
+            // zero, it might (either route gives the same answer, so erring
+            // towards the plain loop costs only time).
             if (!(o[a] >= d.originLo[a] && o[a] <= d.originHi[a])) tree = false;
-            if (dir[a] != 0.0f && !std::isfinite(1.0f / dir[a])) tree = false;
+            if (dir[a] != 0.0f && std::fabs(dir[a]) < 0x1p-126f) tree = false;
         }
         TestEach(d.always, O, D, maxDistance, hit);
         if (tree) {

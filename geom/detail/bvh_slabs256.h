@@ -22,8 +22,9 @@ inline void Slabs(const BvhNode& node, const PreparedRay& ray, __m256& entry, __
     entry = _mm256_set1_ps(-INFINITY);
     exit = _mm256_set1_ps(INFINITY);
     for (int a = 0; a < 3; ++a) {
-        const float* nearBound = ray.nearHi[a] ? node.hi[a] : node.lo[a];
-        const float* farBound = ray.nearHi[a] ? node.lo[a] : node.hi[a];
+        const char* base = reinterpret_cast<const char*>(&node);
+        const float* nearBound = reinterpret_cast<const float*>(base + ray.nearOffset[a]);
+        const float* farBound = reinterpret_cast<const float*>(base + ray.farOffset[a]);
         const __m256 o = _mm256_set1_ps(ray.o[a]), inv = _mm256_set1_ps(ray.inv[a]);
         const __m256 tn = _mm256_mul_ps(_mm256_sub_ps(_mm256_load_ps(nearBound), o), inv);
         const __m256 tf = _mm256_mul_ps(_mm256_sub_ps(_mm256_load_ps(farBound), o), inv);

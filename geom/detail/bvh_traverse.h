@@ -24,6 +24,7 @@
 // interval.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "geom/detail/bvh.h"
@@ -41,11 +42,14 @@ constexpr int kStackEntries = 1024;
 inline float Up(float x) { return x + __builtin_fabsf(x) * kLimitSlack + kTiny; }
 
 // The ray as every node test wants it: origin, reciprocal direction, and
-// for each axis which bound the ray meets first (0: lo, 1: hi).
+// for each axis which bound the ray meets first (0: lo, 1: hi), also as the
+// byte offsets in a node of the bounds it meets first and last, so that the
+// vector tests load them without choosing.
 struct PreparedRay {
     float o[3];
     float inv[3];
     int nearHi[3];
+    unsigned nearOffset[3], farOffset[3];
 };
 
 inline PreparedRay Prepare(const Point3& O, const Point3& D)
@@ -57,6 +61,10 @@ inline PreparedRay Prepare(const Point3& O, const Point3& D)
         // 1 / -0 is -inf: a zero of either sign picks its side consistently.
         r.inv[a] = 1.0f / d[a];
         r.nearHi[a] = __builtin_signbit(d[a]) ? 1 : 0;
+        const unsigned lo = static_cast<unsigned>(offsetof(BvhNode, lo)) + 32u * static_cast<unsigned>(a);
+        const unsigned hi = static_cast<unsigned>(offsetof(BvhNode, hi)) + 32u * static_cast<unsigned>(a);
+        r.nearOffset[a] = r.nearHi[a] ? hi : lo;
+        r.farOffset[a] = r.nearHi[a] ? lo : hi;
     }
     return r;
 }
