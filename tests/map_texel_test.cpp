@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <random>
 #include <thread>
 
 #include "check_recorder.h"
@@ -253,6 +254,83 @@ TEST(NeighbourhoodPasses, DilateGrowsCoverageByOneTexel)
     EXPECT_EQ(m.At(1, 2), 0.3f);  // covered texels keep their value
     EXPECT_EQ(m.At(5, 4), 0.0f);  // two away, though (4, 4) was just filled
     EXPECT_EQ(m.At(5, 2), 0.0f);
+}
+
+// Several rounds against a plain sweep per round, reading a copy of the map
+// as it stood before the round; and each texel is reached in round k
+// exactly when its Chebyshev distance to the nearest covered texel is k.
+TEST(NeighbourhoodPasses, DilateRoundsReachTexelsAtTheirDistanceFromCoverage)
+{
+    constexpr std::uint32_t W = 37, H = 29;
+    std::mt19937 rng(3u);
+    struct Cell {
+        std::uint32_t x, y;
+        int face;
+        float value;
+    };
+    std::vector<Cell> cells;
+    for (int blob = 0; blob < 6; ++blob) {
+        const std::uint32_t cx = rng() % W, cy = rng() % H, r = 1 + rng() % 3;
+        for (std::uint32_t x = cx >= r ? cx - r : 0; x <= std::min(cx + r, W - 1); ++x)
+            for (std::uint32_t y = cy >= r ? cy - r : 0; y <= std::min(cy + r, H - 1); ++y)
+                cells.push_back({x, y, blob, static_cast<float>(rng() % 1000) / 1000.0f});
+    }
+    auto fill = [&cells](MapRunState& state) {
+        state.TexelGrid.Resize(W, H, kEmptyTexel);
+        state.TexelValues.Resize(W, H, 0.0f);
+        for (const Cell& c : cells) {
+            state.TexelGrid.Set(c.x, c.y, {c.face, {0.2f, 0.3f, 0.5f}, {0.2f, 0.3f, 0.5f}});
+            state.TexelValues.Set(c.x, c.y, c.value);
+        }
+    };
+    MapRunState state;
+    fill(state);
+    for (const int rounds : {1, 2, 5, 40}) {
+        MapRunState fast;
+        fill(fast);
+        DilateCoverage(fast, rounds);
+        // The reference: whole-map sweeps over a snapshot.
+        std::vector<std::vector<int>> setIn(W, std::vector<int>(H, -1));
+        std::vector<std::vector<float>> v(W, std::vector<float>(H));
+        for (std::uint32_t x = 0; x < W; ++x)
+            for (std::uint32_t y = 0; y < H; ++y) {
+                v[x][y] = state.TexelValues.Get(x, y);
+                if (state.TexelGrid.Get(x, y).face != -1) setIn[x][y] = 0;
+            }
+        for (int k = 1; k <= rounds; ++k) {
+            const auto before = setIn;
+            const auto was = v;
+            for (std::uint32_t x = 0; x < W; ++x)
+                for (std::uint32_t y = 0; y < H; ++y) {
+                    if (before[x][y] != -1) continue;
+                    bool any = false;
+                    float best = 0.0f;
+                    for (std::uint32_t xx = x > 0 ? x - 1 : 0; xx <= std::min(x + 1, W - 1); ++xx)
+                        for (std::uint32_t yy = y > 0 ? y - 1 : 0; yy <= std::min(y + 1, H - 1); ++yy)
+                            if (before[xx][yy] != -1) {
+                                any = true;
+                                best = std::max(best, was[xx][yy]);
+                            }
+                    if (!any) continue;
+                    v[x][y] = best;
+                    setIn[x][y] = k;
+                }
+        }
+        int reached = 0;
+        for (std::uint32_t x = 0; x < W; ++x)
+            for (std::uint32_t y = 0; y < H; ++y) {
+                ASSERT_EQ(fast.TexelValues.Get(x, y), v[x][y]) << rounds << " rounds, texel " << x << ", " << y;
+                int distance = 1 << 20;
+                for (const Cell& c : cells)
+                    distance = std::min(distance, std::max(std::abs(static_cast<int>(x) - static_cast<int>(c.x)),
+                                                           std::abs(static_cast<int>(y) - static_cast<int>(c.y))));
+                EXPECT_EQ(setIn[x][y], distance <= rounds ? distance : -1) << x << ", " << y;
+                if (setIn[x][y] == rounds) ++reached;
+            }
+        if (rounds <= 5) {  // forty fill the map sooner
+            EXPECT_GT(reached, 0) << rounds << " rounds";
+        }
+    }
 }
 
 }  // namespace

@@ -97,6 +97,11 @@ float CapTexelValue(float value);
 // least 0.8 among its 3 x 3 neighbours of the same face. A lifted texel never
 // serves as a bright neighbour in the same pass.
 void RepairSpeckles(MapRunState& state);
-// Gives each uncovered texel the brightest value among the covered texels of
-// its 3 x 3 block; one texel wide, it never spreads further.
-void DilateCoverage(MapRunState& state);
+// Grows the map's values past its coverage in `rounds` rounds (none for 0).
+// A texel is set when a face covers it or an earlier round gave it a value.
+// In round k each texel not yet set takes the brightest value (at least 0)
+// among the texels of its clipped 3 x 3 block set before round k, if there
+// are any; so round k reaches the texels k away from coverage. One round is
+// the map's specified one-texel edge.
+inline constexpr int kMaxDilateRounds = 65534;
+void DilateCoverage(MapRunState& state, int rounds = 1);
