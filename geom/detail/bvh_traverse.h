@@ -56,10 +56,14 @@ inline PreparedRay Prepare(const Point3& O, const Point3& D)
 {
     PreparedRay r;
     const float o[3] = {O.x, O.y, O.z}, d[3] = {D.x, D.y, D.z};
+    // The three reciprocals in one vector division (each lane an IEEE
+    // division, as a scalar one). 1 / -0 is -inf: a zero of either sign
+    // picks its side consistently.
+    typedef float Lanes __attribute__((vector_size(16)));
+    const Lanes inv = Lanes{1.0f, 1.0f, 1.0f, 1.0f} / Lanes{d[0], d[1], d[2], 1.0f};
     for (int a = 0; a < 3; ++a) {
         r.o[a] = o[a];
-        // 1 / -0 is -inf: a zero of either sign picks its side consistently.
-        r.inv[a] = 1.0f / d[a];
+        r.inv[a] = inv[a];
         r.nearHi[a] = __builtin_signbit(d[a]) ? 1 : 0;
         const unsigned lo = static_cast<unsigned>(offsetof(BvhNode, lo)) + 32u * static_cast<unsigned>(a);
         const unsigned hi = static_cast<unsigned>(offsetof(BvhNode, hi)) + 32u * static_cast<unsigned>(a);
