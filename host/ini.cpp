@@ -151,6 +151,26 @@ void InsertAfter(std::vector<Line>& lines, size_t after, std::string text, const
     lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(after) + 1, Line{std::move(text), eol});
 }
 
+// Removes every line of KEY from SECTION (the first of that name, the one
+// reads look in); the section's header stays, as does a file left empty.
+void DeleteKey(std::vector<Line>& lines, std::string_view section, std::string_view key)
+{
+    const auto span = FindSection(lines, section);
+    if (!span) return;
+    size_t end = span->end;
+    for (size_t i = span->header + 1; i < end;) {
+        const auto k = ParseKeyLine(lines[i].text);
+        if (!k || !SameName(k->key, key)) {
+            ++i;
+            continue;
+        }
+        // The line before takes over an unterminated last line's missing end.
+        if (lines[i].end.empty() && i > 0) lines[i - 1].end.clear();
+        lines.erase(lines.begin() + static_cast<std::ptrdiff_t>(i));
+        --end;
+    }
+}
+
 void SetValue(std::vector<Line>& lines, std::string_view section, std::string_view key,
               std::string_view value, const std::string& eol)
 {
@@ -272,7 +292,10 @@ bool WriteLocked(std::string_view section, const ProfileEntries& entries, const 
     if (read == ReadResult::kFailed) return false;
     std::vector<Line> lines = SplitLines(original);
     const std::string eol = LineEndOf(lines);
-    for (const auto& [key, value] : entries) SetValue(lines, section, Trim(key), Trim(value), eol);
+    for (const auto& [key, value] : entries) {
+        if (value) SetValue(lines, section, Trim(key), Trim(*value), eol);
+        else DeleteKey(lines, section, Trim(key));
+    }
     const std::string updated = JoinLines(lines);
     if (updated == original) return true;  // nothing to save: the file stays untouched
 
@@ -342,9 +365,10 @@ int GetPrivateProfileString(const char* section, const char* key, const char* de
 bool WritePrivateProfileString(const char* section, const char* key, const char* value,
                                const char* path)
 {
-    if (!key || !value) return false;
+    if (!key) return false;
     try {
-        return WritePrivateProfileStrings(section, {{key, value}}, path);
+        return WritePrivateProfileStrings(section, {{key, value ? std::optional<std::string>(value) : std::nullopt}},
+                                          path);
     } catch (...) {
         return false;
     }
@@ -357,7 +381,7 @@ bool WritePrivateProfileStrings(const char* section, const ProfileEntries& entri
     try {
         const std::string_view name = Trim(section);
         for (const auto& [key, value] : entries)
-            if (!Writable(name, Trim(key), value)) return false;
+            if (!Writable(name, Trim(key), value ? std::string_view(*value) : std::string_view())) return false;
         return WriteLocked(name, entries, HostPath(path));
     } catch (...) {
         return false;

@@ -21,6 +21,7 @@
 // every backslash is taken as '/'. No function here throws.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -70,14 +71,16 @@ int GetPrivateProfileString(const char* section, const char* key, const char* de
 // as it was, when the file cannot be written, an argument is nullptr, or a
 // name or the value would not read back as written (an empty name, '=' in a
 // key or a key starting '[', ';' or '#', ']' in a section, a line break
-// anywhere).
+// anywhere). A null VALUE deletes the key: every line of it in the section
+// reads look in; the file is untouched when it has none.
 bool WritePrivateProfileString(const char* section, const char* key, const char* value,
                                const char* path);
 
-using ProfileEntries = std::vector<std::pair<std::string, std::string>>;
+// Key and value; no value deletes the key.
+using ProfileEntries = std::vector<std::pair<std::string, std::optional<std::string>>>;
 
-// The ENTRIES' key=value writes into SECTION, applied in order under one lock
-// and saved with one replace: the resulting bytes are those of the same
+// The ENTRIES' writes and deletes in SECTION, applied in order under one
+// lock and saved with one replace: the resulting bytes are those of the same
 // single writes in turn. All or nothing: one bad entry fails the batch.
 bool WritePrivateProfileStrings(const char* section, const ProfileEntries& entries,
                                 const char* path);

@@ -136,6 +136,27 @@ TEST_F(HostIni, NewKeysFollowTheSectionsLastKey)
     EXPECT_EQ(Slurp(), "[A]\nx=1\ny=2\n\n; about B\n[B]\nb=1\n\n[C]\nz=3\nw=4\n");
 }
 
+// A null value deletes the key: every line of it in the first section of
+// that name (the one reads look in), the rest byte for byte; a key that is
+// not there leaves the file, or its absence, as it was.
+TEST_F(HostIni, ANullValueDeletesTheKey)
+{
+    ASSERT_TRUE(WritePrivateProfileString("A", "gone", nullptr, path_.c_str()));
+    EXPECT_FALSE(std::filesystem::exists(HostPath(path_.c_str())));
+    Spit("[A]\nx=1\nGone = 2 ; note\ny=3\ngone=4\n[B]\ngone=5\n[A]\ngone=6\n[C]\nz=1\ngone=7");
+    ASSERT_TRUE(WritePrivateProfileString("a", "gone", nullptr, path_.c_str()));
+    EXPECT_EQ(Slurp(), "[A]\nx=1\ny=3\n[B]\ngone=5\n[A]\ngone=6\n[C]\nz=1\ngone=7");
+    char buffer[16];
+    GetPrivateProfileString("A", "gone", "none", buffer, sizeof buffer, path_.c_str());
+    EXPECT_STREQ(buffer, "none");
+    // An unterminated last line goes, and the file still ends without a
+    // line end; in a batch, deletes and writes apply in turn.
+    ASSERT_TRUE(WritePrivateProfileStrings("C", {{"gone", std::nullopt}}, path_.c_str()));
+    EXPECT_EQ(Slurp(), "[A]\nx=1\ny=3\n[B]\ngone=5\n[A]\ngone=6\n[C]\nz=1");
+    ASSERT_TRUE(WritePrivateProfileStrings("C", {{"x", "1"}, {"z", std::nullopt}}, path_.c_str()));
+    EXPECT_EQ(Slurp(), "[A]\nx=1\ny=3\n[B]\ngone=5\n[A]\ngone=6\n[C]\nx=1\n");
+}
+
 TEST_F(HostIni, ReplacingAValueKeepsEveryOtherByte)
 {
     Spit("; Dunsmere\n[Other]\nRays=1\n[ Bake ]\n  RAYS =  12  ; not a comment\n#Rays=3\nSpread=2");
@@ -168,7 +189,7 @@ TEST_F(HostIni, ABatchWritesWhatItsSingleWritesWould)
         fs::remove(file_);
         if (start) Spit(start);
         for (const auto& [key, value] : batch)
-            ASSERT_TRUE(WritePrivateProfileString("Bake", key.c_str(), value.c_str(), path_.c_str()));
+            ASSERT_TRUE(WritePrivateProfileString("Bake", key.c_str(), value->c_str(), path_.c_str()));
         const std::string singles = Slurp();
         fs::remove(file_);
         if (start) Spit(start);
@@ -247,7 +268,7 @@ ProfileEntries Batch(int saver, int round)
 std::string Saved(int saver, int round)
 {
     std::string bytes = "[Bake]\n";
-    for (const auto& [key, value] : Batch(saver, round)) bytes += key + "=" + value + "\n";
+    for (const auto& [key, value] : Batch(saver, round)) bytes += key + "=" + *value + "\n";
     return bytes;
 }
 

@@ -621,7 +621,7 @@ public:
     bool WriteKeys(const char* section, const ProfileEntries& entries, const char* path) override
     {
         paths.push_back(path);
-        for (const auto& [key, value] : entries) Log("Write", section, key, value);
+        for (const auto& [key, value] : entries) Log("Write", section, key, value ? *value : std::string("(deleted)"));
         return SettingsPlatform::WriteKeys(section, entries, path);
     }
     ICustEdit* GetEdit(HWND page, int id) override
