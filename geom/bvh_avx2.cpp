@@ -20,13 +20,5 @@ unsigned TestNodeAvx2(const BvhNode& node, const PreparedRay& ray, float limitUp
 
 void TraverseAvx2(const TreeView& tree, const Point3& O, const Point3& D, float maxDistance, HitState& hit)
 {
-    const QuadRay quadRay = PrepareQuadRay(O, D);
-    auto quadTest = [&quadRay](const FaceQuad& q, float maxDistance_, float bound, float* ts) {
-        return TestQuadSse(q, quadRay, maxDistance_, bound, ts);
-    };
-    // Lambdas, not a function's address, so that both tests are inlined.
-    auto nodeTest = [](const BvhNode& node, const PreparedRay& ray, float limitUp, float* entries) {
-        return TestNodeAvx2(node, ray, limitUp, entries);
-    };
-    Walk(tree, O, D, maxDistance, hit, nodeTest, quadTest);
+    WalkWithQuadLanes<TestNodeAvx2>(tree, O, D, maxDistance, hit);
 }

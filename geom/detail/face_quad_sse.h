@@ -6,6 +6,7 @@
 
 #include <emmintrin.h>
 
+#include "geom/detail/bvh_traverse.h"
 #include "geom/detail/face_quad.h"
 
 namespace {
@@ -60,6 +61,23 @@ inline unsigned TestQuadSse(const FaceQuad& q, const QuadRay& r, float maxDistan
     ok = _mm_and_ps(ok, _mm_and_ps(_mm_cmpge_ps(w1, zero), _mm_and_ps(_mm_cmpge_ps(w2, zero), _mm_cmpge_ps(w0, zero))));
     _mm_storeu_ps(ts, tf);
     return static_cast<unsigned>(_mm_movemask_ps(ok));
+}
+
+// The walk with NodeTest for the nodes and the leaves' quads in 128-bit
+// lanes. NodeTest is a template argument, not a function's address held at
+// run time, so that both tests are inlined into the walk.
+template <unsigned (*NodeTest)(const BvhNode&, const PreparedRay&, float, float*)>
+inline void WalkWithQuadLanes(const TreeView& tree, const Point3& O, const Point3& D, float maxDistance,
+                              HitState& hit)
+{
+    const QuadRay quadRay = PrepareQuadRay(O, D);
+    auto quadTest = [&quadRay](const FaceQuad& q, float maxDistance_, float bound, float* ts) {
+        return TestQuadSse(q, quadRay, maxDistance_, bound, ts);
+    };
+    auto nodeTest = [](const BvhNode& node, const PreparedRay& ray, float limitUp, float* entries) {
+        return NodeTest(node, ray, limitUp, entries);
+    };
+    Walk(tree, O, D, maxDistance, hit, nodeTest, quadTest);
 }
 
 }  // namespace
