@@ -443,8 +443,9 @@ std::string Report(const std::vector<MeshRow>& rows, const std::string& commandB
 
     s << "\n## Whole bakes through the command (defaults, start to exit)\n\n"
       << "The plain 10k map is baked at 256 x 256 beside a fast one of that size: at 1024 x 1024 it alone takes "
-         "over five minutes on two cores. The rays phase of every bake ends on the host's 500 ms wait loop, so "
-         "it never shows less than 0.5 s.\n\n| mesh | bake | wall, s | phases |\n"
+         "over five minutes on two cores. The build phase holds the face normals, the ray scene (on as many "
+         "threads as the bake) and the vertex normals; the rays phase runs from the workers' start to the "
+         "completion message.\n\n| mesh | bake | wall, s | phases |\n"
       << "|---|---|---:|---|\n";
     for (const MeshRow& m : rows)
         for (const BakeRow& b : m.bakes)
