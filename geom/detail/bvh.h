@@ -95,9 +95,9 @@ static inline void Offer(HitState& hit, float t, int index)
 }
 
 // Walks the tree for ray (O, D): every face the walk reaches goes through
-// FaceTest, and a hit replaces the state's when it is nearer, or equally
-// near with a higher face index. One entry point per instruction set; each
-// is compiled on its own with that set's flags.
+// the face test, lane by lane of its quad, and is offered to the state. One
+// entry point per instruction set; each is compiled on its own with that
+// set's flags.
 void TraverseScalar(const TreeView& tree, const Point3& O, const Point3& D, float maxDistance, HitState& hit);
 void TraverseSse2(const TreeView& tree, const Point3& O, const Point3& D, float maxDistance, HitState& hit);
 void TraverseAvx2(const TreeView& tree, const Point3& O, const Point3& D, float maxDistance, HitState& hit);
