@@ -44,9 +44,12 @@ int TexelIndex(double scaled, int count)
     return static_cast<int>(t);
 }
 
-void Mark(BArray<TexelRecord>& grid, int x, int y, const TexelRecord& marker)
+// Marks map texel (x, y) when the grid holds its row.
+void Mark(BArray<TexelRecord>& grid, const MapRows& rows, int x, int y, const TexelRecord& marker)
 {
-    grid.Set(static_cast<std::uint32_t>(x), static_cast<std::uint32_t>(y), marker);
+    const int r = y - rows.first;
+    if (r < 0 || r >= static_cast<int>(rows.count)) return;
+    grid.Set(static_cast<std::uint32_t>(x), static_cast<std::uint32_t>(r), marker);
 }
 
 float Floored(float w) { return (w < kWeightFloor || std::isnan(w)) ? kWeightFloor : w; }
@@ -95,17 +98,21 @@ void WrapToUnit(Point3& p)
     p.y = WrapCoordinate(p.y);
 }
 
-void DrawLine(int x0, int y0, int x1, int y1, BArray<TexelRecord>& grid, const TexelRecord& marker)
+namespace {
+
+// DrawLine's texels, marked where the grid holds their rows.
+void DrawLineInRows(int x0, int y0, int x1, int y1, BArray<TexelRecord>& grid, const MapRows& rows,
+                    const TexelRecord& marker, bool trace)
 {
-    DebugPrint("DRAWLINE : %d, %d  -> %d, %d\n", x0, y0, x1, y1);
+    if (trace) DebugPrint("DRAWLINE : %d, %d  -> %d, %d\n", x0, y0, x1, y1);
     if (x0 == x1) {
         const int step = y0 <= y1 ? 1 : -1;
-        for (int y = y0; y != y1; y += step) Mark(grid, x0, y, marker);
+        for (int y = y0; y != y1; y += step) Mark(grid, rows, x0, y, marker);
         return;
     }
     if (y0 == y1) {
         const int step = x0 <= x1 ? 1 : -1;
-        for (int x = x0; x != x1; x += step) Mark(grid, x, y0, marker);
+        for (int x = x0; x != x1; x += step) Mark(grid, rows, x, y0, marker);
         return;
     }
 
@@ -120,8 +127,8 @@ void DrawLine(int x0, int y0, int x1, int y1, BArray<TexelRecord>& grid, const T
     const int dm = std::abs(minor1 - minor0);
     const int minorStep = minor1 > minor0 ? 1 : -1;
     const auto mark = [&](int major, int minor) {
-        if (steep) Mark(grid, minor, major, marker);
-        else Mark(grid, major, minor, marker);
+        if (steep) Mark(grid, rows, minor, major, marker);
+        else Mark(grid, rows, major, minor, marker);
     };
 
     int e = 2 * dm - dM;
@@ -138,14 +145,31 @@ void DrawLine(int x0, int y0, int x1, int y1, BArray<TexelRecord>& grid, const T
     }
 }
 
+}  // namespace
+
+void DrawLine(int x0, int y0, int x1, int y1, BArray<TexelRecord>& grid, const TexelRecord& marker)
+{
+    const std::uint32_t H = grid.OuterCount() > 0 ? grid.InnerCount(0) : 0u;
+    DrawLineInRows(x0, y0, x1, y1, grid, {static_cast<int>(H), 0, H}, marker, true);
+}
+
 void RasterizeFace(BArray<TexelRecord>& grid, Point3 p0, Point3 p1, Point3 p2, int face)
+{
+    const std::uint32_t H = grid.OuterCount() > 0 ? grid.InnerCount(0) : 0u;
+    RasterizeFaceInRows(grid, {static_cast<int>(H), 0, H}, p0, p1, p2, face, true);
+}
+
+void RasterizeFaceInRows(BArray<TexelRecord>& grid, const MapRows& rows, Point3 p0, Point3 p1, Point3 p2, int face,
+                         bool trace)
 {
     Point3* const p[3] = {&p0, &p1, &p2};
     for (const Point3* v : p)
         if (!InMapRange(v->x) || !InMapRange(v->y)) return;
     const int W = static_cast<int>(grid.OuterCount());
-    const int H = W > 0 ? static_cast<int>(grid.InnerCount(0)) : 0;
-    if (W <= 0 || H <= 0) return;
+    const int H = rows.mapHeight;
+    if (W <= 0 || H <= 0 || rows.count == 0) return;
+    if (rows.first < 0 || static_cast<std::int64_t>(rows.first) + rows.count > H || grid.InnerCount(0) != rows.count)
+        return;
 
     int xs[3], ys[3];
     for (int k = 0; k < 3; ++k) {
@@ -161,10 +185,13 @@ void RasterizeFace(BArray<TexelRecord>& grid, Point3 p0, Point3 p1, Point3 p2, i
         yMax = std::max(yMax, ys[k]);
     }
 
-    DrawLine(xs[0], ys[0], xs[1], ys[1], grid, kEdgeMarker);
-    DrawLine(xs[0], ys[0], xs[2], ys[2], grid, kEdgeMarker);
-    DrawLine(xs[2], ys[2], xs[1], ys[1], grid, kEdgeMarker);
-    DebugPrint("TRIANGLE %d: (%d, %d), (%d, %d), (%d, %d)\n", face, xs[0], ys[0], xs[1], ys[1], xs[2], ys[2]);
+    // The edges are traced whole, so that their texels are the whole map's,
+    // and marked only in the rows the grid holds.
+    DrawLineInRows(xs[0], ys[0], xs[1], ys[1], grid, rows, kEdgeMarker, trace);
+    DrawLineInRows(xs[0], ys[0], xs[2], ys[2], grid, rows, kEdgeMarker, trace);
+    DrawLineInRows(xs[2], ys[2], xs[1], ys[1], grid, rows, kEdgeMarker, trace);
+    if (trace)
+        DebugPrint("TRIANGLE %d: (%d, %d), (%d, %d), (%d, %d)\n", face, xs[0], ys[0], xs[1], ys[1], xs[2], ys[2]);
 
     // Integer corners keep this exact: zero here is exactly where the
     // weights below would divide by zero.
@@ -173,8 +200,10 @@ void RasterizeFace(BArray<TexelRecord>& grid, Point3 p0, Point3 p1, Point3 p2, i
     const Point2 q1{static_cast<float>(xs[1]), static_cast<float>(ys[1])};
     const Point2 q2{static_cast<float>(xs[2]), static_cast<float>(ys[2])};
 
-    for (int y = yMin; y <= yMax; ++y) {
-        const std::uint32_t row = static_cast<std::uint32_t>(y);
+    const int yFirst = std::max(yMin, rows.first);
+    const int yLast = std::min(yMax, rows.first + static_cast<int>(rows.count) - 1);
+    for (int y = yFirst; y <= yLast; ++y) {
+        const std::uint32_t row = static_cast<std::uint32_t>(y - rows.first);
         int xLeft = xMin;
         while (xLeft <= xMax && !IsEdgeMarker(grid.Get(static_cast<std::uint32_t>(xLeft), row))) ++xLeft;
         if (xLeft > xMax) continue;

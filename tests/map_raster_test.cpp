@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <random>
 #include <set>
 
@@ -224,6 +226,40 @@ TEST(Rasterize, RandomFacesLeaveConsistentRecordsAndTheLastFaceWins)
     }
     EXPECT_GT(flat, 30);
     EXPECT_TRUE(checks.Take().empty());
+}
+
+// A band of rows gets, texel for texel and bit for bit, the records that
+// rasterizing the whole map gives those rows, edges crossing the band and
+// faces overlapping included; no band keeps an edge marker.
+TEST(Rasterize, BandsGetTheWholeMapsRecords)
+{
+    constexpr std::uint32_t W = 61, H = 150;
+    std::mt19937 rng(23);
+    std::uniform_real_distribution<float> coord(-0.0005f, 1.0f);
+    std::vector<std::array<Point3, 3>> faces(400);
+    for (std::size_t f = 0; f < faces.size(); ++f) {
+        for (Point3& q : faces[f]) q = UV(coord(rng), coord(rng));
+        if (f % 5 == 0) faces[f][2] = UV(faces[f][0].x, faces[f][1].y);  // axis-aligned edges
+        if (f % 9 == 0) faces[f][1] = faces[f][2] = UV(faces[f][0].x, 0.5f);  // flat in texels
+    }
+    BArray<TexelRecord> whole = Grid(W, H);
+    for (std::size_t f = 0; f < faces.size(); ++f)
+        RasterizeFace(whole, faces[f][0], faces[f][1], faces[f][2], static_cast<int>(f));
+    for (const std::uint32_t rows : {1u, 7u, 64u}) {
+        for (std::uint32_t first = 0; first < H; first += rows) {
+            const std::uint32_t count = std::min(rows, H - first);
+            BArray<TexelRecord> band = Grid(W, count);
+            for (std::size_t f = 0; f < faces.size(); ++f)
+                RasterizeFaceInRows(band, {static_cast<int>(H), static_cast<int>(first), count}, faces[f][0],
+                                    faces[f][1], faces[f][2], static_cast<int>(f), false);
+            for (std::uint32_t x = 0; x < W; ++x)
+                for (std::uint32_t r = 0; r < count; ++r) {
+                    const TexelRecord a = band.Get(x, r), b = whole.Get(x, first + r);
+                    ASSERT_EQ(std::memcmp(&a, &b, sizeof a), 0) << "bands of " << rows << ", texel " << x << ", "
+                                                                 << first + r;
+                }
+        }
+    }
 }
 
 }  // namespace

@@ -10,6 +10,8 @@
 // User-interface thread only, before any texel worker starts.
 #pragma once
 
+#include <cstdint>
+
 #include "geom/geom.h"
 #include "host/point3.h"
 #include "map/texel.h"
@@ -21,6 +23,21 @@
 // same texel the last one rasterized wins. Writes the debug lines
 // "DRAWLINE : ..." for each edge and "TRIANGLE ..." once.
 void RasterizeFace(BArray<TexelRecord>& grid, Point3 p0, Point3 p1, Point3 p2, int face);
+
+// A band of a map's rows: the map is mapHeight rows tall, and row r of a
+// band's grid is the map's row first + r, for count rows.
+struct MapRows {
+    int mapHeight;
+    int first;
+    std::uint32_t count;
+};
+
+// RasterizeFace into a band: the band's texels get exactly the records the
+// whole map's rows would (its width is the map's). Nothing is written when
+// the band does not fit the map or the grid is not as tall as the band.
+// TRACE writes the debug lines.
+void RasterizeFaceInRows(BArray<TexelRecord>& grid, const MapRows& rows, Point3 p0, Point3 p1, Point3 p2, int face,
+                         bool trace);
 
 // Writes `marker` into the texels of the edge (x0, y0) -> (x1, y1).
 // Axis-aligned edges leave out their end texel (a zero-length edge draws
