@@ -28,6 +28,7 @@ INode* StandaloneHost::GetSelNode(int i)
 void StandaloneHost::ProgressStart(const char* title, int, ProgressCallback fn, void* arg)
 {
     timings.Record(RunTimings::kBuild);
+    workerQueries_ = 0;
     progress_.Start(title);
     if (fn) fn(arg);
 }
@@ -91,11 +92,16 @@ void StandaloneHost::Sleep(int milliseconds)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
 }
 
-// A generation asks before it builds its ray scene, which may use as many
-// threads as its workers.
-int StandaloneHost::WorkerThreadCount() { return workerThreads; }
+// A generation asks twice after its ProgressStart: for the threads of its
+// ray scene's build, then just before it starts its workers, where the rays
+// begin.
+int StandaloneHost::WorkerThreadCount()
+{
+    if (++workerQueries_ == 2) BeginRays();
+    return workerThreads;
+}
 
-// The user-interface thread's first sleep comes just after the workers start.
+// Also at each sleep, for a generation that asks only once.
 void StandaloneHost::BeginRays()
 {
     timings.Record(RunTimings::kRays);

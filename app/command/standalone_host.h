@@ -113,4 +113,5 @@ private:
     std::optional<bool> savePartial_;
     std::unique_ptr<DialogWindow> page_;
     WakeableSleep wake_;
+    int workerQueries_ = 0;  // WorkerThreadCount calls since ProgressStart
 };

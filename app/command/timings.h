@@ -7,8 +7,8 @@
 //   panel      opening the panel: the settings file read, the controls set
 //   build      ProgressStart to the first ProgressUpdate: normals, ray scene
 //   rasterize  that update to the workers' start
-//   rays       the first Sleep (just after the workers start) to the completion
-//              (or elapsed-time) message
+//   rays       the second worker-count query (the first is the build's), or
+//              the first Sleep, to the completion (or elapsed-time) message
 //   passes     that message to the start of the write
 //   write      the bitmap or mesh write (the command marks it)
 //   close      closing the panel, which saves the settings file
