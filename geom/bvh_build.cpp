@@ -1,8 +1,6 @@
 // A binned surface-area-heuristic build of a binary tree over the face
 // boxes, collapsed into eight-wide nodes.
 #include <algorithm>
-#include <atomic>
-#include <new>
 #include <cmath>
 #include <cstdint>
 #include <utility>
@@ -13,6 +11,7 @@
 #endif
 
 #include "geom/detail/bvh.h"
+#include "geom/detail/parallel.h"
 
 namespace {
 
@@ -25,8 +24,6 @@ constexpr std::uint32_t kMinSplit = 4;
 constexpr int kSahDepth = 48;
 // Below this many faces a build runs on the calling thread alone.
 constexpr std::size_t kParallelFaces = 16384;
-constexpr int kMaxBuildThreads = 64;
-constexpr std::size_t kBuildStackBytes = std::size_t{256} << 10;
 // Cost of visiting a node against testing one quad of a leaf: a leaf's
 // faces are tested four at a time, so its cost is its quads.
 constexpr float kTraversalCost = 1.0f;
@@ -146,39 +143,11 @@ public:
             open.push_back({l + 1, job.depth + 1});
         }
         std::vector<std::vector<BinaryNode>> parts(open.size());
-        std::atomic<std::size_t> next{0};
-        std::atomic<bool> outOfMemory{false};
-        struct Crew {
-            Builder* self;
-            const std::vector<Job>* open;
-            std::vector<std::vector<BinaryNode>>* parts;
-            std::atomic<std::size_t>* next;
-            std::atomic<bool>* outOfMemory;
-            static void Run(void* arg)
-            {
-                Crew& c = *static_cast<Crew*>(arg);
-                Bin bins[3][kBins];
-                try {
-                    for (std::size_t i; (i = c.next->fetch_add(1)) < c.open->size();) {
-                        const Job job = (*c.open)[i];
-                        std::vector<BinaryNode>& part = (*c.parts)[i];
-                        part.push_back(c.self->nodes_[job.node]);
-                        c.self->Grow(part, {0, job.depth}, bins);
-                    }
-                } catch (const std::bad_alloc&) {
-                    c.outOfMemory->store(true);
-                }
-            }
-        } crew{this, &open, &parts, &next, &outOfMemory};
-        std::vector<ThreadHandle> started;
-        for (int t = 1; t < threads; ++t) {
-            ThreadHandle h;
-            if (!helpers.starter->Start(&Crew::Run, &crew, kBuildStackBytes, h)) break;
-            started.push_back(h);
-        }
-        Crew::Run(&crew);  // this thread works too, and alone when no helper started
-        for (ThreadHandle h : started) helpers.starter->Join(h);
-        if (outOfMemory.load()) throw std::bad_alloc();
+        ParallelFor(helpers, open.size(), [this, &open, &parts](std::size_t i) {
+            BinSet bins;
+            parts[i].push_back(nodes_[open[i].node]);
+            Grow(parts[i], {0, open[i].depth}, bins);
+        });
         for (std::size_t i = 0; i < open.size(); ++i) {
             // A part's node 0 is its open node, already in the tree; its
             // node p > 0 goes to base + p - 1.

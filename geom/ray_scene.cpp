@@ -3,11 +3,13 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <limits>
 #include <new>
 #include <vector>
 
 #include "geom/detail/bvh.h"
+#include "geom/detail/parallel.h"
 #include "geom/intersect.h"
 #include "host/cpu.h"
 
@@ -54,6 +56,9 @@ constexpr double kEps = 0x1p-24;
 // A face whose padding exceeds its box by more than this many diagonals is
 // tested for every ray instead.
 constexpr double kMaxPadRatio = 1024.0;
+
+// Faces per share of the build's per-face steps.
+constexpr std::size_t kFaceChunk = 8192;
 
 struct Box3 {
     double lo[3] = {HUGE_VAL, HUGE_VAL, HUGE_VAL};
@@ -315,22 +320,41 @@ std::unique_ptr<RayScene::Data> RayScene::MakeData(std::span<const SceneInput> i
 {
     auto d = std::make_unique<Data>();
     d->route = route;
+    // The per-face steps run in chunks over the lent threads, each face's
+    // result in its own slot; what is kept is then gathered in face order.
+    auto chunked = [&helpers](std::size_t n, const std::function<void(std::size_t, std::size_t)>& work) {
+        const std::size_t chunks = (n + kFaceChunk - 1) / kFaceChunk;
+        ParallelFor(helpers, chunks, [&](std::size_t c) { work(c * kFaceChunk, std::min(n, (c + 1) * kFaceChunk)); });
+    };
+
     // Every face that can be hit, in input order.
-    std::vector<FaceRecord> records;
     std::size_t total = 0;
     for (const SceneInput& in : inputs) total += static_cast<std::size_t>(in.mesh->getNumFaces());
-    records.reserve(total);
+    std::vector<FaceRecord> records(total);
+    std::vector<int> firstOf(inputs.size());  // the index of each input's first face
     int base = 0;
-    for (const SceneInput& in : inputs) {
-        const int count = in.mesh->getNumFaces();
-        for (int f = 0; f < count; ++f) {
-            FaceRecord r = MakeFaceRecord(*in.mesh, f, (*in.faceNormals)[f]);
-            if (NeverHit(r)) continue;
-            r.index = base + f;
-            records.push_back(r);
-        }
-        base += count;
+    for (std::size_t k = 0; k < inputs.size(); ++k) {
+        firstOf[k] = base;
+        base += inputs[k].mesh->getNumFaces();
     }
+    // The input and face of index g: the last input starting at or before
+    // it, which is never an empty one.
+    auto locate = [&firstOf](std::size_t g, std::size_t& which, int& f) {
+        which = static_cast<std::size_t>(std::upper_bound(firstOf.begin(), firstOf.end(), static_cast<int>(g)) -
+                                         firstOf.begin()) - 1;
+        f = static_cast<int>(g) - firstOf[which];
+    };
+    chunked(total, [&](std::size_t begin, std::size_t end) {
+        for (std::size_t g = begin; g < end; ++g) {
+            std::size_t which;
+            int f;
+            locate(g, which, f);
+            records[g] = MakeFaceRecord(*inputs[which].mesh, f, (*inputs[which].faceNormals)[f]);
+            records[g].index = static_cast<int>(g);
+        }
+    });
+    records.erase(std::remove_if(records.begin(), records.end(), [](const FaceRecord& r) { return NeverHit(r); }),
+                  records.end());
     if (d->route == RayRoute::kPlain) {
         d->faces = std::move(records);
         d->faces.shrink_to_fit();
@@ -338,24 +362,34 @@ std::unique_ptr<RayScene::Data> RayScene::MakeData(std::span<const SceneInput> i
     }
 
     // The scene's box over finite faces, and the origin box that bounds M.
-    auto corner = [&inputs](const FaceRecord& r, int i) {
-        int f = r.index;
-        std::size_t which = 0;
-        while (f >= inputs[which].mesh->getNumFaces()) f -= inputs[which++].mesh->getNumFaces();
+    auto corner = [&](const FaceRecord& r, int i) {
+        std::size_t which;
+        int f;
+        locate(static_cast<std::size_t>(r.index), which, f);
         const Mesh& m = *inputs[which].mesh;
         return m.verts[m.faces[static_cast<std::size_t>(f)].v[i]];
     };
     std::vector<char> finite(records.size());
-    Box3 scene;
-    for (std::size_t i = 0; i < records.size(); ++i) {
-        const Point3 c[3] = {corner(records[i], 0), corner(records[i], 1), corner(records[i], 2)};
-        finite[i] = Finite(c[0]) && Finite(c[1]) && Finite(c[2]);
-        if (!finite[i]) continue;
-        for (const Point3& p : c) {
-            const double q[3] = {Wide(p.x), Wide(p.y), Wide(p.z)};
-            scene.Add(q);
+    std::vector<Box3> chunkBoxes((records.size() + kFaceChunk - 1) / kFaceChunk);
+    chunked(records.size(), [&](std::size_t begin, std::size_t end) {
+        Box3& box = chunkBoxes[begin / kFaceChunk];
+        for (std::size_t i = begin; i < end; ++i) {
+            const Point3 c[3] = {corner(records[i], 0), corner(records[i], 1), corner(records[i], 2)};
+            finite[i] = Finite(c[0]) && Finite(c[1]) && Finite(c[2]);
+            if (!finite[i]) continue;
+            for (const Point3& p : c) {
+                const double q[3] = {Wide(p.x), Wide(p.y), Wide(p.z)};
+                box.Add(q);
+            }
         }
-    }
+    });
+    // Smallest and largest values, so the order of the chunks cannot matter.
+    Box3 scene;
+    for (const Box3& box : chunkBoxes)
+        if (box.lo[0] <= box.hi[0]) {
+            scene.Add(box.lo);
+            scene.Add(box.hi);
+        }
     const OriginBounds bounds = OriginBoundsOf(scene.lo, scene.hi);
     const double M = bounds.M;
     for (int a = 0; a < 3; ++a) {
@@ -363,20 +397,26 @@ std::unique_ptr<RayScene::Data> RayScene::MakeData(std::span<const SceneInput> i
         d->originHi[a] = bounds.hi[a];
     }
 
+    std::vector<FaceBox> padded(records.size());
+    chunked(records.size(), [&](std::size_t begin, std::size_t end) {
+        for (std::size_t i = begin; i < end; ++i)
+            finite[i] = finite[i] && std::isfinite(M) &&
+                        PaddedFaceBox(records[i], corner(records[i], 1), corner(records[i], 2), M, padded[i]);
+    });
     std::vector<FaceBox> boxes;
     std::vector<FaceRecord> tree;
     boxes.reserve(records.size());
     tree.reserve(records.size());
     for (std::size_t i = 0; i < records.size(); ++i) {
-        FaceBox box;
-        if (finite[i] && std::isfinite(M) && tree.size() < kMaxTreeFaces &&
-            PaddedFaceBox(records[i], corner(records[i], 1), corner(records[i], 2), M, box)) {
-            boxes.push_back(box);
+        if (finite[i] && tree.size() < kMaxTreeFaces) {
+            boxes.push_back(padded[i]);
             tree.push_back(records[i]);
         } else {
             d->always.push_back(records[i]);
         }
     }
+    padded.clear();
+    padded.shrink_to_fit();
     records.clear();
     records.shrink_to_fit();
     if (!tree.empty()) {
