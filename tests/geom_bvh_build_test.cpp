@@ -1,10 +1,13 @@
 // The tree does not depend on how many threads build it: every count, and a
-// platform that starts none, gives the same nodes and the same face order.
+// platform that starts none, gives the same nodes and the same face order;
+// a whole scene built on several threads answers as one built on one.
 #include <cstring>
 #include <random>
 #include <vector>
 
 #include "geom/detail/bvh.h"
+#include "geom/geom.h"
+#include "mesh_builders.h"
 #include "host/threads.h"
 
 #include <gtest/gtest.h>
@@ -48,6 +51,35 @@ TEST(BvhBuild, EveryThreadCountBuildsTheSameTree)
         EXPECT_EQ(std::memcmp(nodes.data(), alone.data(), nodes.size() * sizeof(BvhNode)), 0) << c.threads;
         EXPECT_EQ(order, aloneOrder) << c.threads << " threads";
     }
+}
+
+TEST(BvhBuild, AScenesBuildOnSeveralThreadsAnswersAsOnOne)
+{
+    // Over one share of the per-face steps, with a face whose normal is
+    // zero, which neither scene keeps.
+    Mesh mesh = RandomSoup(9000, 10.0f, 9u);
+    Tab<Point3> normals;
+    BuildFaceNormals(mesh, normals);
+    normals[123] = {0.0f, 0.0f, 0.0f};
+    const SceneInput input{&mesh, &normals};
+    RayScene one, several;
+    one.Build({&input, 1}, DefaultRayRoute());
+    several.Build({&input, 1}, DefaultRayRoute(), {&DefaultThreadStarter(), 3});
+    EXPECT_EQ(one.Stats().faces, 8999);
+    EXPECT_EQ(several.Stats().faces, one.Stats().faces);
+    EXPECT_EQ(several.Stats().nodes, one.Stats().nodes);
+    std::mt19937 rng(4u);
+    std::uniform_real_distribution<float> u(-12.0f, 12.0f);
+    int hits = 0;
+    for (int i = 0; i < 5000; ++i) {
+        const Ray ray{{u(rng), u(rng), u(rng)}, Normalize({u(rng), u(rng), u(rng)})};
+        float a = -1.0f, b = -1.0f;
+        const int hitA = one.Intersect(ray, a, 30.0f), hitB = several.Intersect(ray, b, 30.0f);
+        ASSERT_EQ(hitA, hitB);
+        ASSERT_EQ(std::memcmp(&a, &b, sizeof a), 0);
+        hits += hitA;
+    }
+    EXPECT_GT(hits, 1000);
 }
 
 }  // namespace
