@@ -457,18 +457,20 @@ int RayScene::Intersect(const Ray& ray, float& hitDistance, float maxDistance) c
         const Data& d = *data_;
         const Point3& O = ray.p;
         const Point3& D = ray.dir;
-        bool tree = d.traverse && !d.nodes.empty() && Finite(O) && Finite(D);
+        bool tree = d.traverse && !d.nodes.empty();
         const float o[3] = {O.x, O.y, O.z}, dir[3] = {D.x, D.y, D.z};
-        for (int a = 0; a < 3 && tree; ++a) {
-            // The padding bounds origins within the grown box only, and a
-            // direction component whose reciprocal overflows would make the
-            // box tests lose the ray: below 2^-126 in magnitude, short of
-            // zero, it might (either route gives the same answer, so erring
-            // towards the plain loop costs only time).
-            if (!(o[a] >= d.originLo[a] && o[a] <= d.originHi[a])) tree = false;
-            if (dir[a] != 0.0f && std::fabs(dir[a]) < 0x1p-126f) tree = false;
+        for (int a = 0; a < 3; ++a) {
+            // The padding bounds finite origins within the grown box only. A
+            // direction component must be finite, and one whose reciprocal
+            // overflows would make the box tests lose the ray: below 2^-126
+            // in magnitude, short of zero, it might (either route gives the
+            // same answer, so erring towards the plain loop costs only time).
+            const float m = std::fabs(dir[a]);
+            tree = tree && std::fabs(o[a]) <= std::numeric_limits<float>::max() && o[a] >= d.originLo[a] &&
+                   o[a] <= d.originHi[a] &&
+                   (dir[a] == 0.0f || (m >= 0x1p-126f && m <= std::numeric_limits<float>::max()));
         }
-        TestEach(d.always, O, D, maxDistance, hit);
+        if (!d.always.empty()) TestEach(d.always, O, D, maxDistance, hit);
         if (tree) {
             d.traverse({d.nodes.data(), d.quads.data()}, O, D, maxDistance, hit);
         } else {

@@ -84,6 +84,26 @@ TEST(RayScene, DistancesAtTheEdgesAgree)
     EXPECT_GT(near, 1000);
 }
 
+// Rays the tree must not take: a coordinate or direction that is infinite
+// or not a number, a direction component too small for its reciprocal.
+TEST(RayScene, RaysWithNonFiniteOrTinyComponentsAgree)
+{
+    const Mesh mesh = NastyMesh(1);
+    const SceneCase sc(mesh);
+    std::vector<Ray> rays;
+    for (const Ray& r : sc.MixedRays(300, 61)) {
+        for (const float odd : {NAN, INFINITY, -INFINITY, 1e-40f, -3e-39f, 0x1p-126f}) {
+            for (int which = 0; which < 6; ++which) {
+                Ray v = r;
+                float* c[6] = {&v.p.x, &v.p.y, &v.p.z, &v.dir.x, &v.dir.y, &v.dir.z};
+                *c[which] = odd;
+                rays.push_back(v);
+            }
+        }
+    }
+    EXPECT_GT(sc.CheckAll(rays), 100);
+}
+
 TEST(RayScene, ScenesOfNothingFindNothing)
 {
     Mesh empty;
