@@ -119,7 +119,7 @@ public:
             p.GrowByCentre(root.centres);
         }
         root.count = static_cast<std::uint32_t>(prims_.size());
-        const int threads = helpers.starter ? std::min(helpers.threads, kMaxBuildThreads) : 1;
+        const int threads = ThreadsOf(helpers);
         if (threads < 2 || prims_.size() < kParallelFaces) {
             Grow(nodes_, {0, 0}, bins_);
             return;

@@ -208,11 +208,7 @@ void TestEach(const std::vector<FaceRecord>& faces, const Point3& O, const Point
 {
     for (const FaceRecord& f : faces) {
         float t;
-        if (!FaceTest(f, O, D, maxDistance, hit.found ? hit.t : INFINITY, t)) continue;
-        if (hit.found && !(t < hit.t) && f.index < hit.index) continue;
-        hit.found = true;
-        hit.t = t;
-        hit.index = f.index;
+        if (FaceTest(f, O, D, maxDistance, hit.found ? hit.t : INFINITY, t)) Offer(hit, t, f.index);
     }
 }
 
@@ -362,19 +358,20 @@ std::unique_ptr<RayScene::Data> RayScene::MakeData(std::span<const SceneInput> i
     }
 
     // The scene's box over finite faces, and the origin box that bounds M.
-    auto corner = [&](const FaceRecord& r, int i) {
+    auto corners = [&](const FaceRecord& r, Point3 (&c)[3]) {
         std::size_t which;
         int f;
         locate(static_cast<std::size_t>(r.index), which, f);
         const Mesh& m = *inputs[which].mesh;
-        return m.verts[m.faces[static_cast<std::size_t>(f)].v[i]];
+        for (int i = 0; i < 3; ++i) c[i] = m.verts[m.faces[static_cast<std::size_t>(f)].v[i]];
     };
     std::vector<char> finite(records.size());
     std::vector<Box3> chunkBoxes((records.size() + kFaceChunk - 1) / kFaceChunk);
     chunked(records.size(), [&](std::size_t begin, std::size_t end) {
         Box3& box = chunkBoxes[begin / kFaceChunk];
         for (std::size_t i = begin; i < end; ++i) {
-            const Point3 c[3] = {corner(records[i], 0), corner(records[i], 1), corner(records[i], 2)};
+            Point3 c[3];
+            corners(records[i], c);
             finite[i] = Finite(c[0]) && Finite(c[1]) && Finite(c[2]);
             if (!finite[i]) continue;
             for (const Point3& p : c) {
@@ -399,9 +396,16 @@ std::unique_ptr<RayScene::Data> RayScene::MakeData(std::span<const SceneInput> i
 
     std::vector<FaceBox> padded(records.size());
     chunked(records.size(), [&](std::size_t begin, std::size_t end) {
-        for (std::size_t i = begin; i < end; ++i)
-            finite[i] = finite[i] && std::isfinite(M) &&
-                        PaddedFaceBox(records[i], corner(records[i], 1), corner(records[i], 2), M, padded[i]);
+        // From here on, finite[i] says whether face i has a padded box.
+        for (std::size_t i = begin; i < end; ++i) {
+            if (!finite[i] || !std::isfinite(M)) {
+                finite[i] = 0;
+                continue;
+            }
+            Point3 c[3];
+            corners(records[i], c);
+            finite[i] = PaddedFaceBox(records[i], c[1], c[2], M, padded[i]);
+        }
     });
     std::vector<FaceBox> boxes;
     std::vector<FaceRecord> tree;

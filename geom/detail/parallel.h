@@ -14,6 +14,12 @@
 inline constexpr std::size_t kBuildStackBytes = std::size_t{256} << 10;
 inline constexpr int kMaxBuildThreads = 64;
 
+// How many threads, the caller's included, a build may run on.
+inline int ThreadsOf(const BuildHelpers& helpers)
+{
+    return helpers.starter ? std::clamp(helpers.threads, 1, kMaxBuildThreads) : 1;
+}
+
 // Calls work(item) for every item, on at most helpers.threads threads (the
 // caller's included; it works alone when no helper starts). Returns once
 // every item is done and every helper joined. Throws std::bad_alloc when
@@ -37,7 +43,7 @@ inline void ParallelFor(const BuildHelpers& helpers, std::size_t count, const st
     } crew;
     crew.work = &work;
     crew.count = count;
-    const int threads = helpers.starter ? std::min(helpers.threads, kMaxBuildThreads) : 1;
+    const int threads = ThreadsOf(helpers);
     std::vector<ThreadHandle> started;
     started.reserve(static_cast<std::size_t>(threads > 1 ? threads - 1 : 0));
     for (int t = 1; t < threads && static_cast<std::size_t>(t) < count; ++t) {
