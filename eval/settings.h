@@ -1,5 +1,7 @@
-// The thirteen user settings of the utility, in their record order. Each
-// field's name is its key in the settings file. The panel writes the record;
+// The user settings of the utility, in their record order: the thirteen of
+// the first page, then the options that go beyond the specified map, each at
+// a default that leaves a run as it has always been. Each field's name is
+// its key in the settings file. The panel writes the record;
 // the generations and their workers only read it.
 #pragma once
 
@@ -8,6 +10,12 @@
 inline constexpr int kAlgorithmUVMap = 1008;
 inline constexpr int kAlgorithmVertexColors = 1009;
 inline constexpr int kAlgorithmSpatial = 1010;
+
+// The options' ranges: what a generation serves and the page's spinners show.
+inline constexpr std::int32_t kMaxPadding = 64;
+inline constexpr std::int32_t kMaxSupersample = 8;
+// The most texels a side of a supersampled map's computed grid may have.
+inline constexpr std::int64_t kMaxSupersampledSide = 32768;
 
 struct UtilitySettings {
     std::int32_t XSiz = 200;
@@ -23,6 +31,13 @@ struct UtilitySettings {
     std::int32_t mtlIDOn = 0;
     std::int32_t mtlID = 1;
     std::int32_t addVertexColors = 0;
+
+    std::int32_t padding = 1;         // rounds of the map's edge growth, 0..kMaxPadding
+    std::int32_t supersample = 1;     // S: the map is computed S x S finer and averaged
+    std::int32_t coverageAlpha = 0;   // alpha holds the share of each texel faces cover
+    std::int32_t invertLevels = 0;    // white is open: reached levels become 65535 - level
+    std::int32_t evenRing = 0;        // the ring's H azimuths at 360/H apart, from 0
+    std::int32_t sceneOccluders = 0;  // the host's occluder nodes enter the ray scene
 
     bool operator==(const UtilitySettings&) const = default;
 };

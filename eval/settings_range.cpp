@@ -27,6 +27,12 @@ std::string UnservableSetting(const UtilitySettings& s, SettingsUse use)
     if (!(s.dist > 0.0f) || !std::isfinite(s.dist)) return Quote("dist", SettingText(s.dist));
     if (map && s.noiseOn && (!(s.noiseSize >= 0.0f) || !std::isfinite(s.noiseSize)))
         return Quote("noiseSize", SettingText(s.noiseSize));
+    if (map && (s.padding < 0 || s.padding > kMaxPadding)) return Quote("padding", SettingText(s.padding));
+    // At 1 the map is the specified one, whose sides reach kMaxMapSide.
+    if (map && (s.supersample < 1 || s.supersample > kMaxSupersample ||
+                (s.supersample > 1 && (std::int64_t{s.supersample} * s.XSiz > kMaxSupersampledSide ||
+                                       std::int64_t{s.supersample} * s.YSiz > kMaxSupersampledSide))))
+        return Quote("supersample", SettingText(s.supersample));
     return {};
 }
 

@@ -23,7 +23,10 @@ enum class SettingsUse { kVertexColors, kMap };
 //   horizontalSpread * verticalSpread + 1 beyond 32 bits, quoted as verticalSpread;
 //   mapChannel outside 0..99 (map);
 //   dist not positive and finite;
-//   noiseSize negative or not finite, when noiseOn is set (map).
+//   noiseSize negative or not finite, when noiseOn is set (map);
+//   padding outside 0..kMaxPadding (map);
+//   supersample outside 1..kMaxSupersample, or above 1 with supersample *
+//   XSiz or supersample * YSiz above kMaxSupersampledSide (map).
 // May be called from any thread.
 std::string UnservableSetting(const UtilitySettings& settings, SettingsUse use);
 

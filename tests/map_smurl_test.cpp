@@ -315,6 +315,11 @@ TEST(SmurlMap, SettingsNoRunCanServeAreRefusedFirst)
         {[](UtilitySettings& s) { s.dist = 0.0f; }, "dist = 0.000000"},
         {[](UtilitySettings& s) { s.noiseOn = 1; s.noiseSize = -0.5f; }, "noiseSize = -0.500000"},
         {[](UtilitySettings& s) { s.noiseOn = 1; s.noiseSize = INFINITY; }, "noiseSize = inf"},
+        {[](UtilitySettings& s) { s.padding = 65; }, "padding = 65"},
+        {[](UtilitySettings& s) { s.padding = -1; }, "padding = -1"},
+        {[](UtilitySettings& s) { s.supersample = 9; }, "supersample = 9"},
+        {[](UtilitySettings& s) { s.supersample = 0; }, "supersample = 0"},
+        {[](UtilitySettings& s) { s.supersample = 2; s.YSiz = 16385; }, "supersample = 2"},
     };
     for (const Case& c : refused) {
         MapBake bake;
@@ -336,6 +341,7 @@ TEST(SmurlMap, SettingsNoRunCanServeAreRefusedFirst)
         {[](UtilitySettings& s) { s.mapChannel = 0; }, nullptr},
         {[](UtilitySettings& s) { s.noiseSize = -1.0f; }, nullptr},
         {[](UtilitySettings& s) { s.noiseOn = 1; s.noiseSize = 0.0f; }, nullptr},
+        {[](UtilitySettings& s) { s.padding = 0; s.supersample = 8; }, nullptr},
     };
     for (const Case& c : served) {
         MapBake bake;
@@ -348,6 +354,12 @@ TEST(SmurlMap, SettingsNoRunCanServeAreRefusedFirst)
     widest.XSiz = widest.YSiz = 65535;
     widest.dist = 1.0f;
     EXPECT_EQ(UnservableSetting(widest, SettingsUse::kMap), "");
+    widest.XSiz = widest.YSiz = 16384;
+    widest.supersample = 2;
+    EXPECT_EQ(UnservableSetting(widest, SettingsUse::kMap), "");
+    // The map's options are no concern of a vertex-colour run.
+    widest.padding = 99;
+    EXPECT_EQ(UnservableSetting(widest, SettingsUse::kVertexColors), "");
 }
 
 TEST(SmurlMap, CancelAsksAboutThePartialMap)

@@ -213,6 +213,7 @@ TEST(PluginResources, EveryControlThePanelNamesIsThereOfItsKind)
         EXPECT_EQ(c->kind, kind) << "control " << id;
     };
     for (const SettingField& f : kSettingFields) {
+        if (f.page != kPanelDialog) continue;
         SCOPED_TRACE(f.key);
         switch (f.kind) {
         case SettingKind::Choice:
@@ -225,7 +226,6 @@ TEST(PluginResources, EveryControlThePanelNamesIsThereOfItsKind)
             expect(f.spinner, K::Spinner);
             break;
         }
-        EXPECT_EQ(f.page, kPanelDialog);
     }
     expect(kIdGenerate, K::PushButton);
     expect(kIdAbout, K::PushButton);

@@ -738,7 +738,10 @@ const Calls kLoadCalls = {
     "ReadText Dunsmere dist 30.0 80 -> 30.0",    "ReadInt Dunsmere selectedOnly 0 -> 0",
     "ReadInt Dunsmere noiseOn 0 -> 0",           "ReadText Dunsmere noiseSize 25.0 80 -> 25.0",
     "ReadInt Dunsmere mtlIDOn 0 -> 0",           "ReadInt Dunsmere mtlID 1 -> 1",
-    "ReadInt Dunsmere addVertexColors 0 -> 0",
+    "ReadInt Dunsmere addVertexColors 0 -> 0",   "ReadInt Dunsmere padding 1 -> 1",
+    "ReadInt Dunsmere supersample 1 -> 1",       "ReadInt Dunsmere coverageAlpha 0 -> 0",
+    "ReadInt Dunsmere invertLevels 0 -> 0",      "ReadInt Dunsmere evenRing 0 -> 0",
+    "ReadInt Dunsmere sceneOccluders 0 -> 0",
 };
 // The release an opening makes first, of interfaces it does not hold yet.
 const Calls kReleaseNothing = {
@@ -805,6 +808,10 @@ TEST_F(PanelCallsTest, ClosingReadsBackSavesAndReleasesInItsOrders)
         "Write Dunsmere dist 12.500000",    "Write Dunsmere selectedOnly 1",    "Write Dunsmere noiseOn 1",
         "Write Dunsmere noiseSize 7.250000", "Write Dunsmere mtlID 5",          "Write Dunsmere mtlIDOn 1",
         "Write Dunsmere addVertexColors 1",
+        // The options at their defaults: their keys are removed.
+        "Write Dunsmere padding (deleted)", "Write Dunsmere supersample (deleted)",
+        "Write Dunsmere coverageAlpha (deleted)", "Write Dunsmere invertLevels (deleted)",
+        "Write Dunsmere evenRing (deleted)", "Write Dunsmere sceneOccluders (deleted)",
     };
     EXPECT_EQ(calls.Take(), Join({readBack, save, kReleaseCalls}));
 }

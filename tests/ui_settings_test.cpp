@@ -132,6 +132,30 @@ TEST_F(SettingsFile, FreshSaveHoldsTheThirteenKeysInOrderAndIsStable)
     }
 }
 
+// The options beyond the thirteen live in the same section, under keys
+// that only a value away from its default puts there.
+TEST_F(SettingsFile, AnOptionIsKeptOnlyAwayFromItsDefault)
+{
+    utility.LoadSettings();
+    utility.settings.padding = 8;
+    utility.settings.supersample = 4;
+    utility.settings.evenRing = 1;
+    utility.SaveSettings();
+    EXPECT_EQ(Read(), std::string(kFreshFile) + "padding=8\nsupersample=4\nevenRing=1\n");
+    DunsmereUtility again;
+    again.ip = &host;
+    again.LoadSettings();
+    EXPECT_EQ(again.settings, utility.settings);
+    utility.settings.padding = 1;
+    utility.settings.supersample = 1;
+    utility.settings.evenRing = 0;
+    utility.SaveSettings();
+    EXPECT_EQ(Read(), kFreshFile);
+    Write(std::string(kFreshFile) + "supersample=four\n");
+    utility.LoadSettings();
+    EXPECT_EQ(utility.settings.supersample, 0);  // not a number: 0, which a map run refuses
+}
+
 TEST_F(SettingsFile, StoredValuesRoundTrip)
 {
     Write("[Dunsmere]\ndist=12.5\nalgorithm=7\nXSiz=4096\nnoiseSize=0.1\nmtlIDOn=1\nmtlID=-3\n");

@@ -78,7 +78,12 @@ void DunsmereUtility::SaveSettings() const
     ProfileEntries entries;
     for (const int i : kSaveSteps) {
         const SettingField& f = kSettingFields[i];
-        if (f.savedOnlyWhenNotDefault && AtLoadDefault(f, settings)) continue;
+        // A key at its default is removed, so that the file goes back to
+        // what a file of defaults has always been.
+        if (f.savedOnlyWhenNotDefault && AtLoadDefault(f, settings)) {
+            entries.emplace_back(f.key, std::nullopt);
+            continue;
+        }
         entries.emplace_back(f.key, f.kind == SettingKind::Float ? SettingText(settings.*f.real)
                                                                  : SettingText(settings.*f.integer));
     }

@@ -1,9 +1,12 @@
-// The thirteen settings, one row each: everything the settings file, the
-// rollup page and the command line know of a setting. Each operation on the
-// settings walks these rows in its own order column; the orders differ from
-// one operation to the next, and each is the one the host's users and files
-// have always seen. A setting is added with a field of UtilitySettings, a
-// row here and its controls in the rollup page's template.
+// The settings, one row each: everything the settings file, the rollup pages
+// and the command line know of a setting. Each operation on the settings
+// walks these rows in its own order column; the orders differ from one
+// operation to the next, and each is the one the host's users and files have
+// always seen. A setting is added with a field of UtilitySettings, a row
+// here and its controls in its page's template.
+//
+// Loading and saving walk every row; the control operations walk one page
+// at a time, so their columns number the rows of each page from 0.
 //
 // The record's constructor values are its default member initialisers
 // (eval/settings.h); the rows hold the load defaults, which differ.
@@ -60,8 +63,9 @@ struct SettingField {
     double spinnerScale = 0.0;       // Float only
     int page = kPanelDialog;         // the dialog template of the controls
     const char* option = nullptr;    // the command line's name, without "--"
-    // Left out of the file while it holds the load default (none of the
-    // thirteen: the file has always held every key).
+    // Left out of the file while it holds the load default, and removed from
+    // it when saved so: the options beyond the first page's thirteen, which
+    // a file of defaults has never held.
     bool savedOnlyWhenNotDefault = false;
     // With a disable position: the algorithms that enable the controls again.
     unsigned usedBy = 0;
@@ -131,6 +135,36 @@ inline constexpr SettingField kSettingFields[] = {
      .control = 1011,
      .loadInt = 0, .option = "accumulate", .usedBy = UsedBy(kAlgorithmVertexColors),
      .order = {.load = 12, .save = 12, .show = 4, .readBack = 1, .disable = 7}},
+    // The options page. Its settings are written only when they differ from
+    // their defaults, so a file of defaults is what it has always been.
+    {.key = "padding", .integer = &UtilitySettings::padding, .kind = SettingKind::Integer,
+     .control = 1510, .spinner = 1511, .min = 0, .max = kMaxPadding,
+     .loadInt = 1, .spinnerInitial = 1, .page = kOptionsDialog, .option = "padding",
+     .savedOnlyWhenNotDefault = true, .usedBy = UsedBy(kAlgorithmUVMap),
+     .order = {.load = 13, .save = 13, .lookup = 0, .spinnerSetup = 0, .show = 0, .readBack = 0, .release = 0,
+               .disable = 0}},
+    {.key = "supersample", .integer = &UtilitySettings::supersample, .kind = SettingKind::Integer,
+     .control = 1512, .spinner = 1513, .min = 1, .max = kMaxSupersample,
+     .loadInt = 1, .spinnerInitial = 1, .page = kOptionsDialog, .option = "supersample",
+     .savedOnlyWhenNotDefault = true, .usedBy = UsedBy(kAlgorithmUVMap),
+     .order = {.load = 14, .save = 14, .lookup = 1, .spinnerSetup = 1, .show = 1, .readBack = 1, .release = 1,
+               .disable = 1}},
+    {.key = "coverageAlpha", .integer = &UtilitySettings::coverageAlpha, .kind = SettingKind::Flag,
+     .control = 1514, .loadInt = 0, .page = kOptionsDialog, .option = "coverage-alpha",
+     .savedOnlyWhenNotDefault = true, .usedBy = UsedBy(kAlgorithmUVMap),
+     .order = {.load = 15, .save = 15, .show = 2, .readBack = 2, .disable = 2}},
+    {.key = "invertLevels", .integer = &UtilitySettings::invertLevels, .kind = SettingKind::Flag,
+     .control = 1515, .loadInt = 0, .page = kOptionsDialog, .option = "invert",
+     .savedOnlyWhenNotDefault = true, .usedBy = UsedBy(kAlgorithmUVMap),
+     .order = {.load = 16, .save = 16, .show = 3, .readBack = 3, .disable = 3}},
+    {.key = "evenRing", .integer = &UtilitySettings::evenRing, .kind = SettingKind::Flag,
+     .control = 1516, .loadInt = 0, .page = kOptionsDialog, .option = "even-ring",
+     .savedOnlyWhenNotDefault = true, .usedBy = UsedBy(kAlgorithmUVMap) | UsedBy(kAlgorithmVertexColors),
+     .order = {.load = 17, .save = 17, .show = 4, .readBack = 4, .disable = 4}},
+    {.key = "sceneOccluders", .integer = &UtilitySettings::sceneOccluders, .kind = SettingKind::Flag,
+     .control = 1517, .loadInt = 0, .page = kOptionsDialog, .option = "scene-occluders",
+     .savedOnlyWhenNotDefault = true, .usedBy = UsedBy(kAlgorithmUVMap) | UsedBy(kAlgorithmVertexColors),
+     .order = {.load = 18, .save = 18, .show = 5, .readBack = 5, .disable = 5}},
 };
 
 inline constexpr int kSettingCount = static_cast<int>(std::size(kSettingFields));
@@ -147,24 +181,29 @@ consteval int SettingSpinner(std::string_view key) { return kSettingFields[Setti
 
 namespace detail {
 
-consteval int StepCount(int SettingOrder::*column)
+// The page argument of an operation that walks every page.
+inline constexpr int kEveryPage = 0;
+
+consteval bool OnPage(const SettingField& f, int page) { return page == kEveryPage || f.page == page; }
+
+consteval int StepCount(int SettingOrder::*column, int page)
 {
     int n = 0;
     for (const SettingField& f : kSettingFields)
-        if (f.order.*column != kSkipped) ++n;
+        if (f.order.*column != kSkipped && OnPage(f, page)) ++n;
     return n;
 }
 
-// The rows of one operation, by index, in its order. Two rows at one
-// position, or a gap, fail the build.
-template <int SettingOrder::*Column>
+// The rows of one operation on one page (or every page), by index, in its
+// order. Two rows at one position, or a gap, fail the build.
+template <int SettingOrder::*Column, int Page>
 consteval auto Steps()
 {
-    std::array<int, StepCount(Column)> steps{};
-    std::array<bool, StepCount(Column)> taken{};
+    std::array<int, StepCount(Column, Page)> steps{};
+    std::array<bool, StepCount(Column, Page)> taken{};
     for (int i = 0; i < kSettingCount; ++i) {
         const int at = kSettingFields[i].order.*Column;
-        if (at == kSkipped) continue;
+        if (at == kSkipped || !OnPage(kSettingFields[i], Page)) continue;
         if (at < 0 || at >= static_cast<int>(steps.size()) || taken[static_cast<std::size_t>(at)])
             throw "an order column must number its rows 0, 1, 2, ...";
         taken[static_cast<std::size_t>(at)] = true;
@@ -187,6 +226,9 @@ consteval bool RowsAreConsistent()
         if (o.load < 0 || o.save < 0 || o.show < 0 || o.readBack < 0) return false;
         if (spun != (o.lookup >= 0) || spun != (o.spinnerSetup >= 0) || spun != (o.release >= 0)) return false;
         if ((o.disable >= 0) != (f.usedBy != 0)) return false;
+        if (f.page != kPanelDialog && f.page != kOptionsDialog) return false;
+        // A file has always held the first page's keys, defaults or not.
+        if (f.savedOnlyWhenNotDefault != (f.page == kOptionsDialog)) return false;
     }
     return true;
 }
@@ -194,12 +236,23 @@ static_assert(RowsAreConsistent(), "a setting's row contradicts its kind");
 
 }  // namespace detail
 
-// Each operation's rows, in its order.
-inline constexpr auto kLoadSteps = detail::Steps<&SettingOrder::load>();
-inline constexpr auto kSaveSteps = detail::Steps<&SettingOrder::save>();
-inline constexpr auto kLookupSteps = detail::Steps<&SettingOrder::lookup>();
-inline constexpr auto kSpinnerSetupSteps = detail::Steps<&SettingOrder::spinnerSetup>();
-inline constexpr auto kShowSteps = detail::Steps<&SettingOrder::show>();
-inline constexpr auto kReadBackSteps = detail::Steps<&SettingOrder::readBack>();
-inline constexpr auto kReleaseSteps = detail::Steps<&SettingOrder::release>();
-inline constexpr auto kDisableSteps = detail::Steps<&SettingOrder::disable>();
+// Each operation's rows, in its order: loading and saving over every row.
+inline constexpr auto kLoadSteps = detail::Steps<&SettingOrder::load, detail::kEveryPage>();
+inline constexpr auto kSaveSteps = detail::Steps<&SettingOrder::save, detail::kEveryPage>();
+// The control operations, page by page.
+template <int Page>
+struct PageSteps {
+    static constexpr auto lookup = detail::Steps<&SettingOrder::lookup, Page>();
+    static constexpr auto spinnerSetup = detail::Steps<&SettingOrder::spinnerSetup, Page>();
+    static constexpr auto show = detail::Steps<&SettingOrder::show, Page>();
+    static constexpr auto readBack = detail::Steps<&SettingOrder::readBack, Page>();
+    static constexpr auto release = detail::Steps<&SettingOrder::release, Page>();
+    static constexpr auto disable = detail::Steps<&SettingOrder::disable, Page>();
+};
+// The first page's, by the names its operations have always had.
+inline constexpr auto kLookupSteps = PageSteps<kPanelDialog>::lookup;
+inline constexpr auto kSpinnerSetupSteps = PageSteps<kPanelDialog>::spinnerSetup;
+inline constexpr auto kShowSteps = PageSteps<kPanelDialog>::show;
+inline constexpr auto kReadBackSteps = PageSteps<kPanelDialog>::readBack;
+inline constexpr auto kReleaseSteps = PageSteps<kPanelDialog>::release;
+inline constexpr auto kDisableSteps = PageSteps<kPanelDialog>::disable;
