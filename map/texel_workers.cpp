@@ -13,10 +13,6 @@
 
 namespace {
 
-// A covered texel at or below this is a speckle; a neighbour at or above the
-// other is bright enough to lift it.
-constexpr float kSpeckleMax = 0.1f;
-constexpr float kBrightMin = 0.8f;
 // What a value above 1 becomes: the evaluation's own saturated value.
 constexpr float kSaturated = 0.99f;
 
@@ -32,15 +28,6 @@ std::uint32_t Rows(const MapRunState& state)
 {
     return state.TexelGrid.OuterCount() > 0 ? state.TexelGrid.InnerCount(0) : 0u;
 }
-
-// The clipped 3 x 3 block around (x, y) of a W x H map.
-struct Block {
-    std::uint32_t x0, x1, y0, y1;
-    Block(std::uint32_t x, std::uint32_t y, std::uint32_t W, std::uint32_t H)
-        : x0(x > 0 ? x - 1 : 0), x1(x + 1 < W ? x + 1 : W - 1), y0(y > 0 ? y - 1 : 0), y1(y + 1 < H ? y + 1 : H - 1)
-    {
-    }
-};
 
 }  // namespace
 
@@ -184,104 +171,4 @@ int TexelWorker(TexelJob& job, WorkerSeat& seat)
         }
     }
     return chunked && seat.Cancelled() ? 0 : 1;
-}
-
-// Both passes visit the map column by column, the order its storage runs
-// in. The order cannot change their result: neither pass reads what it
-// writes (a lifted texel is negative, so never bright; a dilation round
-// reads only texels set before it and writes only texels not yet set).
-void RepairSpeckles(MapRunState& state)
-{
-    const std::uint32_t W = Columns(state), H = Rows(state);
-    BArray<TexelRecord>& grid = state.TexelGrid;
-    BArray<float>& values = state.TexelValues;
-    for (std::uint32_t x = 0; x < W; ++x)
-        for (std::uint32_t y = 0; y < H; ++y) {
-            const int face = grid.Get(x, y).face;
-            if (face == -1 || !(values.Get(x, y) <= kSpeckleMax)) continue;
-            int count = 0;
-            float best = 0.0f;
-            const Block b(x, y, W, H);
-            for (std::uint32_t yy = b.y0; yy <= b.y1; ++yy)
-                for (std::uint32_t xx = b.x0; xx <= b.x1; ++xx) {
-                    const float v = values.Get(xx, yy);
-                    if (grid.Get(xx, yy).face != face || !(v >= kBrightMin)) continue;
-                    ++count;
-                    if (v > best) best = v;
-                }
-            // Negative until the second pass, so a lifted texel is not a
-            // bright neighbour of the texels visited after it.
-            if (count > 0) values.Set(x, y, -best);
-        }
-    for (std::uint32_t x = 0; x < values.OuterCount(); ++x) {
-        float* column = values.Inner(x);
-        for (std::uint32_t y = 0; y < values.InnerCount(x); ++y) column[y] = std::fabs(column[y]);
-    }
-}
-
-void DilateCoverage(MapRunState& state, int rounds)
-{
-    const std::uint32_t W = Columns(state), H = Rows(state);
-    if (rounds <= 0 || W == 0 || H == 0) return;
-    if (rounds > kMaxDilateRounds) rounds = kMaxDilateRounds;
-    BArray<TexelRecord>& grid = state.TexelGrid;
-    BArray<float>& values = state.TexelValues;
-    // The round each texel was set in (0: covered), kept from the second
-    // round on: a texel serves as a source from the round after its own.
-    constexpr std::uint16_t kUnset = 0xFFFF;
-    std::vector<std::uint16_t> setIn;
-    if (rounds > 1) setIn.assign(static_cast<std::size_t>(W) * H, kUnset);
-    auto at = [H](std::uint32_t x, std::uint32_t y) { return static_cast<std::size_t>(x) * H + y; };
-    // The texels the last round set, whose unset neighbours the next visits.
-    std::vector<std::uint32_t> frontier, next;
-
-    // Round 1 sweeps the map: its sources are the covered texels.
-    for (std::uint32_t x = 0; x < W; ++x)
-        for (std::uint32_t y = 0; y < H; ++y) {
-            if (grid.Get(x, y).face != -1) {
-                if (rounds > 1) setIn[at(x, y)] = 0;
-                continue;
-            }
-            int count = 0;
-            float best = 0.0f;
-            const Block b(x, y, W, H);
-            for (std::uint32_t yy = b.y0; yy <= b.y1; ++yy)
-                for (std::uint32_t xx = b.x0; xx <= b.x1; ++xx) {
-                    if (grid.Get(xx, yy).face == -1) continue;
-                    ++count;
-                    const float v = values.Get(xx, yy);
-                    if (v > best) best = v;
-                }
-            if (count == 0) continue;
-            values.Set(x, y, best);
-            if (rounds > 1) frontier.push_back(static_cast<std::uint32_t>(at(x, y)));
-        }
-    // Round 1's marks go in after its sweep: during it, a texel it set must
-    // not read as covered. Its texels are exactly the frontier.
-    for (const std::uint32_t i : frontier) setIn[i] = 1;
-
-    // Later rounds visit only the neighbours of the round before, so each
-    // texel is looked at a bounded number of times, whatever the rounds.
-    for (int k = 2; k <= rounds && !frontier.empty(); ++k) {
-        next.clear();
-        for (const std::uint32_t i : frontier) {
-            const Block around(i / H, i % H, W, H);
-            for (std::uint32_t x = around.x0; x <= around.x1; ++x)
-                for (std::uint32_t y = around.y0; y <= around.y1; ++y) {
-                    if (setIn[at(x, y)] != kUnset) continue;
-                    float best = 0.0f;
-                    const Block b(x, y, W, H);
-                    for (std::uint32_t yy = b.y0; yy <= b.y1; ++yy)
-                        for (std::uint32_t xx = b.x0; xx <= b.x1; ++xx) {
-                            if (setIn[at(xx, yy)] >= k) continue;  // unset, or set in this round
-                            const float v = values.Get(xx, yy);
-                            if (v > best) best = v;
-                        }
-                    values.Set(x, y, best);
-                    setIn[at(x, y)] = static_cast<std::uint16_t>(k);
-                    next.push_back(static_cast<std::uint32_t>(at(x, y)));
-                }
-        }
-        frontier.swap(next);
-    }
 }

@@ -1,5 +1,5 @@
-// The texel workers of a map run, and the two neighbourhood passes that
-// clean the finished values.
+// The texel workers of a map run (the passes that clean their values are
+// map/detail/passes.h).
 //
 // The work is two sequences of rows, the even rows and the odd rows, each
 // walked top to bottom and each row left to right. A worker evaluates the
@@ -17,6 +17,7 @@
 
 #include "eval/eval.h"
 #include "host/mesh.h"
+#include "map/detail/passes.h"
 #include "map/run_state.h"
 
 inline constexpr int kEvenRowSequence = 0;
@@ -89,19 +90,3 @@ int RowProgress(int y, int W, int H);
 float ModulateByNoise(float value, float noise);
 // A value above 1 becomes 0.99; exactly 1 stays.
 float CapTexelValue(float value);
-
-// User-interface thread, once both workers are done; both cover the texel
-// grid's columns and rows and expect the value grid to be as large.
-//
-// Lifts a covered texel holding at most 0.1 to the brightest value of at
-// least 0.8 among its 3 x 3 neighbours of the same face. A lifted texel never
-// serves as a bright neighbour in the same pass.
-void RepairSpeckles(MapRunState& state);
-// Grows the map's values past its coverage in `rounds` rounds (none for 0).
-// A texel is set when a face covers it or an earlier round gave it a value.
-// In round k each texel not yet set takes the brightest value (at least 0)
-// among the texels of its clipped 3 x 3 block set before round k, if there
-// are any; so round k reaches the texels k away from coverage. One round is
-// the map's specified one-texel edge.
-inline constexpr int kMaxDilateRounds = 65534;
-void DilateCoverage(MapRunState& state, int rounds = 1);
