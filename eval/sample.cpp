@@ -87,7 +87,12 @@ float EvaluateSample(const UtilitySettings& settings, const SampleTables& tables
         const float e = 90.0f / static_cast<float>(V + 1) * static_cast<float>(w + 1) * kRadiansPerDegree;
         const float cosE = std::cos(e), sinE = std::sin(e);
         for (int i = 0; i < H; ++i) {
-            const float a = 360.0f / static_cast<float>(H + 1) * static_cast<float>(i + 1) * kRadiansPerDegree + phi0;
+            // The specified ring spreads its H rays over H + 1 slots and
+            // leaves one empty; the even ring fills the circle.
+            const float a = (settings.evenRing ? 360.0f / static_cast<float>(H) * static_cast<float>(i)
+                                               : 360.0f / static_cast<float>(H + 1) * static_cast<float>(i + 1)) *
+                                kRadiansPerDegree +
+                            phi0;
             const Point3 local{std::cos(a) * cosE, std::sin(a) * cosE, sinE};
             rayScratch[H * w + i + 1] = Ray{P, local * toNormal};
         }

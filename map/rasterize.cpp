@@ -159,12 +159,38 @@ void RasterizeFace(BArray<TexelRecord>& grid, Point3 p0, Point3 p1, Point3 p2, i
     RasterizeFaceInRows(grid, {static_cast<int>(H), 0, H}, p0, p1, p2, face, true);
 }
 
-void RasterizeFaceInRows(BArray<TexelRecord>& grid, const MapRows& rows, Point3 p0, Point3 p1, Point3 p2, int face,
-                         bool trace)
+namespace {
+
+// The texel corners of a face's map triangle in a W x H map; false for a
+// face the rasterizer skips.
+bool TexelCorners(Point3 p0, Point3 p1, Point3 p2, int W, int H, int xs[3], int ys[3])
 {
     Point3* const p[3] = {&p0, &p1, &p2};
     for (const Point3* v : p)
-        if (!InMapRange(v->x) || !InMapRange(v->y)) return;
+        if (!InMapRange(v->x) || !InMapRange(v->y)) return false;
+    if (W <= 0 || H <= 0) return false;
+    for (int k = 0; k < 3; ++k) {
+        WrapToUnit(*p[k]);
+        xs[k] = TexelIndex(static_cast<double>(W) * static_cast<double>(p[k]->x), W);
+        ys[k] = TexelIndex((1.0 - static_cast<double>(p[k]->y)) * static_cast<double>(H), H);
+    }
+    return true;
+}
+
+}  // namespace
+
+bool FaceRowSpan(Point3 p0, Point3 p1, Point3 p2, int mapWidth, int mapHeight, int& first, int& last)
+{
+    int xs[3], ys[3];
+    if (!TexelCorners(p0, p1, p2, mapWidth, mapHeight, xs, ys)) return false;
+    first = std::min({ys[0], ys[1], ys[2]});
+    last = std::max({ys[0], ys[1], ys[2]});
+    return true;
+}
+
+void RasterizeFaceInRows(BArray<TexelRecord>& grid, const MapRows& rows, Point3 p0, Point3 p1, Point3 p2, int face,
+                         bool trace)
+{
     const int W = static_cast<int>(grid.OuterCount());
     const int H = rows.mapHeight;
     if (W <= 0 || H <= 0 || rows.count == 0) return;
@@ -172,11 +198,7 @@ void RasterizeFaceInRows(BArray<TexelRecord>& grid, const MapRows& rows, Point3 
         return;
 
     int xs[3], ys[3];
-    for (int k = 0; k < 3; ++k) {
-        WrapToUnit(*p[k]);
-        xs[k] = TexelIndex(static_cast<double>(W) * static_cast<double>(p[k]->x), W);
-        ys[k] = TexelIndex((1.0 - static_cast<double>(p[k]->y)) * static_cast<double>(H), H);
-    }
+    if (!TexelCorners(p0, p1, p2, W, H, xs, ys)) return;
     int xMin = xs[0], xMax = xs[0], yMin = ys[0], yMax = ys[0];
     for (int k = 1; k < 3; ++k) {
         xMin = std::min(xMin, xs[k]);

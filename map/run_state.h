@@ -5,6 +5,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <vector>
 
 #include "geom/geom.h"
@@ -15,6 +16,17 @@ struct MapRunState {
     // the top of the bitmap).
     BArray<TexelRecord> TexelGrid;
     BArray<float> TexelValues;
+
+    // Per texel of the written map, column by column as the grids, filled
+    // only for the options that read them: how many of its sub-texels (just
+    // itself, without supersampling) a face covers, and whether a face or
+    // the padding reached any of them. Empty otherwise.
+    std::vector<std::uint8_t> coveredSubTexels;
+    std::vector<std::uint8_t> reached;
+
+    // Rows per band of a supersampled run, rounded up to an even count; 0
+    // lets the run choose by the map's width.
+    std::uint32_t bandRows = 0;
 
     // Raised by a worker whose ray buffer could not be allocated; workers
     // never call the host, so the user-interface thread reports it.

@@ -10,7 +10,9 @@
 #include "geom/geom.h"
 #include "host/core.h"
 #include "host/face_rule.h"
+#include "map/detail/mapped_faces.h"
 #include "map/detail/rasterize.h"
+#include "map/detail/supersample.h"
 #include "map/detail/texel_workers.h"
 
 namespace {
@@ -26,8 +28,12 @@ std::uint32_t MapSide(std::int32_t size) { return size > 0 ? static_cast<std::ui
 bool ResetGrids(MapRunState& state, const UtilitySettings& settings)
 {
     bool sized = true;
+    // A supersampled run keeps its records band by band, never for the
+    // whole map.
+    const bool records = settings.supersample <= 1;
     try {
-        state.TexelGrid.Resize(MapSide(settings.XSiz), MapSide(settings.YSiz), kEmptyTexel);
+        state.TexelGrid.Resize(records ? MapSide(settings.XSiz) : 1u, records ? MapSide(settings.YSiz) : 1u,
+                               kEmptyTexel);
         state.TexelValues.Resize(MapSide(settings.XSiz), MapSide(settings.YSiz), 0.0f);
     } catch (const std::bad_alloc&) {
         state.TexelGrid.Resize(1, 1, kEmptyTexel);
@@ -36,6 +42,8 @@ bool ResetGrids(MapRunState& state, const UtilitySettings& settings)
     }
     state.TexelGrid.Fill(kEmptyTexel);
     state.TexelValues.Fill(0.0f);
+    state.coveredSubTexels.clear();
+    state.reached.clear();
     return sized;
 }
 
@@ -43,25 +51,31 @@ bool ResetGrids(MapRunState& state, const UtilitySettings& settings)
 // the share of faces seen.
 void RasterizeFaces(Interface& ip, const Mesh& mesh, const UtilitySettings& settings, BArray<TexelRecord>& grid)
 {
-    const MapFaceFilter filter{settings.mapChannel, settings.selectedOnly != 0, settings.mtlIDOn != 0,
-                               settings.mtlID};
-    const int faceCount = mesh.getNumFaces();
-    if (faceCount > 0 && MapFaceExclusion(mesh, filter, 0) == FaceExclusion::kNoMapChannel)
-        return;  // nothing to map: the map stays black
-    const UVVert* tv = mesh.mapVerts(filter.mapChannel);
-    const TVFace* tf = mesh.mapFaces(filter.mapChannel);
-    for (int i = 0; i < faceCount; ++i) {
-        ip.ProgressUpdate(static_cast<int>(100LL * i / faceCount), 1, nullptr);
-        switch (MapFaceExclusion(mesh, filter, i)) {
-        case FaceExclusion::kBaked: break;
-        case FaceExclusion::kOtherMaterial:
-            DebugPrint("Face %d not included - mtlID %d\n", i, MaterialIDOf(mesh.faces[static_cast<std::size_t>(i)]));
-            continue;
-        default: continue;
-        }
-        const TVFace& mf = tf[i];
-        RasterizeFace(grid, tv[mf.t[0]], tv[mf.t[1]], tv[mf.t[2]], i);
+    ForEachMappedFace(ip, mesh, settings,
+                      [&grid](int face, Point3 p0, Point3 p1, Point3 p2) { RasterizeFace(grid, p0, p1, p2, face); });
+}
+
+// The workers over the whole map's texel grid.
+RunResult RunDirect(Interface& ip, const Mesh& mesh, const UtilitySettings& settings, RunTables& tables,
+                    MapRunState& state, ThreadStarter& starter)
+{
+    TexelJob job{mesh, settings, {tables.faceNormals, tables.vertexNormals, &tables.scene}, tables.workLock, state};
+    const std::uint32_t rows = state.TexelGrid.OuterCount() > 0 ? state.TexelGrid.InnerCount(0) : 0u;
+    RunPlan plan;
+    plan.threads = WorkerThreadsFor(ip);
+    plan.length[kEvenRowSequence] = (rows + 1) / 2;
+    plan.length[kOddRowSequence] = rows / 2;
+    plan.firstStarted = kOddRowSequence;
+    plan.chunkLength = 1;
+    RunResult result;
+    try {
+        if (!IsTwoThreadSplit(plan.threads)) PrepareChunkedRows(job);
+    } catch (const std::bad_alloc&) {
+        result.outOfMemory = true;
+        return result;
     }
+    TexelWork work(job);
+    return RunWorkers(ip, starter, tables.workLock, work, plan);
 }
 
 void Describe(BitmapInfo& info, const UtilitySettings& settings)
@@ -72,22 +86,48 @@ void Describe(BitmapInfo& info, const UtilitySettings& settings)
     info.SetFlags(MAP_HAS_ALPHA);
 }
 
+// The options' view of a direct run's texels, as a supersampled run leaves
+// them: a texel covers itself or not, and is reached when the padding set it.
+void NoteCoverage(const UtilitySettings& settings, MapRunState& state)
+{
+    if (!settings.coverageAlpha) return;
+    const std::uint32_t W = state.TexelGrid.OuterCount(), H = W > 0 ? state.TexelGrid.InnerCount(0) : 0u;
+    state.coveredSubTexels.assign(static_cast<std::size_t>(W) * H, 0);
+    for (std::uint32_t x = 0; x < W; ++x)
+        for (std::uint32_t y = 0; y < H; ++y)
+            state.coveredSubTexels[static_cast<std::size_t>(x) * H + y] = state.TexelGrid.Get(x, y).face != -1;
+}
+
 // Row 0 of the bitmap is row 0 of the map, its top. Pixels outside the value
 // grid (a bitmap larger than asked for) are black.
-void PutRows(Bitmap& bitmap, const BArray<float>& values)
+//
+// With invertLevels, a texel that a face or the padding reached shows
+// 65535 - level. With coverageAlpha, alpha is the share of its sub-texels a
+// face covers, 65535 * n / (S * S) in integers; opaque otherwise.
+void PutRows(Bitmap& bitmap, const UtilitySettings& settings, const MapRunState& state)
 {
+    const BArray<float>& values = state.TexelValues;
     const int width = bitmap.Width(), height = bitmap.Height();
     if (width <= 0 || height <= 0) return;
     const std::unique_ptr<BMM_Color_64[]> row(new (std::nothrow) BMM_Color_64[static_cast<std::size_t>(width)]);
     if (!row) return;  // the bitmap is still offered, without its rows
     const std::uint32_t W = values.OuterCount();
     const std::uint32_t H = W > 0 ? values.InnerCount(0) : 0u;
+    const bool invert = settings.invertLevels && state.reached.size() == static_cast<std::size_t>(W) * H;
+    const bool alpha = settings.coverageAlpha && state.coveredSubTexels.size() == static_cast<std::size_t>(W) * H;
+    const std::uint32_t blockTexels = static_cast<std::uint32_t>(settings.supersample * settings.supersample);
     for (int y = 0; y < height; ++y) {
         const std::uint32_t vy = static_cast<std::uint32_t>(y);
         for (int x = 0; x < width; ++x) {
             const std::uint32_t vx = static_cast<std::uint32_t>(x);
-            const WORD level = vx < W && vy < H ? GreyLevel(values.Get(vx, vy)) : 0;
-            row[static_cast<std::size_t>(x)] = {level, level, level, kOpaque};
+            const bool inside = vx < W && vy < H;
+            const std::size_t i = static_cast<std::size_t>(vx) * H + vy;
+            WORD level = inside ? GreyLevel(values.Get(vx, vy)) : 0;
+            if (invert && inside && state.reached[i]) level = static_cast<WORD>(kOpaque - level);
+            const WORD a = !alpha ? kOpaque
+                           : inside ? static_cast<WORD>(std::uint32_t{kOpaque} * state.coveredSubTexels[i] / blockTexels)
+                                    : WORD{0};
+            row[static_cast<std::size_t>(x)] = {level, level, level, a};
         }
         bitmap.PutPixels(0, y, width, row.get());
     }
@@ -103,7 +143,7 @@ void SaveMap(Interface& ip, const UtilitySettings& settings, const MapRunState& 
         ShowInfo(ip, kNoBitmap);
         return;
     }
-    PutRows(*bitmap, state.TexelValues);
+    PutRows(*bitmap, settings, state);
     if (manager->SelectFileOutput(&info, ip.GetMainWindow())) {
         // The choice may have changed the description; the map is what it is.
         Describe(info, settings);
@@ -151,30 +191,25 @@ void GenerateSmurlMap(Interface& ip, const UtilitySettings& settings, RunTables&
     ip.ProgressStart(kMapProgressTitle, 1, &NoProgress, nullptr);
     // The build may use as many threads as the run will.
     tables.BuildRayTables(mesh, {&starter, WorkerThreadsFor(ip)});
-    RasterizeFaces(ip, mesh, settings, state.TexelGrid);
-    tables.vertexNormals.BuildVertexNormals(mesh);
-
     state.scratchFailed.store(0);
     state.progressPercent = 0;
-    const std::int64_t startTime = ip.Time();
-    TexelJob job{mesh, settings, {tables.faceNormals, tables.vertexNormals, &tables.scene}, tables.workLock, state};
-    const std::uint32_t rows = state.TexelGrid.OuterCount() > 0 ? state.TexelGrid.InnerCount(0) : 0u;
-    RunPlan plan;
-    plan.threads = WorkerThreadsFor(ip);
-    plan.length[kEvenRowSequence] = (rows + 1) / 2;
-    plan.length[kOddRowSequence] = rows / 2;
-    plan.firstStarted = kOddRowSequence;
-    plan.chunkLength = 1;
+    const bool supersampled = settings.supersample > 1;
     RunResult result;
-    try {
-        if (!IsTwoThreadSplit(plan.threads)) PrepareChunkedRows(job);
-    } catch (const std::bad_alloc&) {
-        result.outOfMemory = true;
+    std::int64_t startTime = 0;
+    if (supersampled) {
+        startTime = ip.Time();
+        try {
+            result = RunSupersampledMap(ip, mesh, settings, tables, state, starter);
+        } catch (const std::bad_alloc&) {
+            result.outOfMemory = true;
+        }
+    } else {
+        RasterizeFaces(ip, mesh, settings, state.TexelGrid);
+        tables.vertexNormals.BuildVertexNormals(mesh);
+        startTime = ip.Time();
+        result = RunDirect(ip, mesh, settings, tables, state, starter);
     }
-    if (!result.outOfMemory) {
-        TexelWork work(job);
-        result = RunWorkers(ip, starter, tables.workLock, work, plan);
-    }
+
 
     const char* failure = result.startFailed                                 ? kThreadStartFailure
                           : result.outOfMemory || state.scratchFailed.load() ? kOutOfMemory
@@ -183,8 +218,12 @@ void GenerateSmurlMap(Interface& ip, const UtilitySettings& settings, RunTables&
         char text[64];
         std::snprintf(text, sizeof text, "elapsed time = %d secs", static_cast<int>(ip.Time() - startTime));
         ip.MessageBox(text, kMessageTitle, MB_OK);
-        RepairSpeckles(state);
-        DilateCoverage(state);
+        // A supersampled run cleaned its bands as it went.
+        if (!supersampled) {
+            RepairSpeckles(state);
+            DilateCoverage(state, settings.padding, settings.invertLevels ? &state.reached : nullptr);
+            NoteCoverage(settings, state);
+        }
     }
 
     ip.ProgressEnd();

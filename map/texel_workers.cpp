@@ -60,12 +60,21 @@ void PrepareChunkedRows(TexelJob& job)
     for (std::uint32_t x = 0; x < W; ++x)
         for (std::uint32_t y = 0; y < H; ++y) covered[y] += IsCovered(state.TexelGrid.Get(x, y), faceCount);
     job.drawsBefore.assign(H, 0);
+    for (std::uint32_t y = 0; y < H && y < 2; ++y) job.drawsBefore[y] = job.drawsAbove[y];
     for (std::uint32_t y = 2; y < H; ++y) job.drawsBefore[y] = job.drawsBefore[y - 2] + covered[y - 2];
     job.rowFinished.assign(H, 0);
     job.lowestOpenEvenRow = 0;
 }
 
 namespace {
+
+// RowProgress before the grids' row y, counted in the map's rows.
+int MapRowProgress(const TexelJob& job, std::uint32_t y)
+{
+    const std::uint32_t W = Columns(job.state);
+    const std::uint32_t mapRows = job.mapRows > 0 ? job.mapRows : Rows(job.state);
+    return RowProgress(static_cast<int>(job.firstRow + y), static_cast<int>(W), static_cast<int>(mapRows));
+}
 
 // What a worker keeps for the whole run: the rays of one sample and the
 // values of the row in hand.
@@ -130,8 +139,7 @@ bool WorkRow(TexelJob& job, std::uint32_t y, TexelScratch& scratch, CrtRand& rng
         // where the two-thread split's even-row worker leaves it: never 100.
         const std::uint32_t lastEven = (H - 1) & ~1u;
         const std::uint32_t shown = job.lowestOpenEvenRow < H ? job.lowestOpenEvenRow : lastEven;
-        if (job.lowestOpenEvenRow != before)
-            SetProgress(state, RowProgress(static_cast<int>(shown), static_cast<int>(W), static_cast<int>(H)));
+        if (job.lowestOpenEvenRow != before) SetProgress(state, MapRowProgress(job, shown));
     }
     return true;
 }
@@ -146,7 +154,7 @@ int TexelWorker(TexelJob& job, WorkerSeat& seat)
     const bool chunked = seat.Chunked();
     if (!chunked) {
         std::lock_guard<std::mutex> lock(job.workLock);
-        SetProgress(state, 0);
+        SetProgress(state, MapRowProgress(job, 0));
     }
     TexelScratch scratch(job.settings, W);
     if (!scratch.Ready()) {
@@ -162,10 +170,11 @@ int TexelWorker(TexelJob& job, WorkerSeat& seat)
         for (std::int64_t p = chunk.begin; p < chunk.end; ++p) {
             const std::uint32_t y = static_cast<std::uint32_t>(2 * p + chunk.sequence);
             if (y >= H) break;
-            if (chunked && p == chunk.begin) rng = CrtRand::After(job.drawsBefore[y]);
+            if (p == chunk.begin)
+                rng = CrtRand::After(chunked ? job.drawsBefore[y] : job.drawsAbove[chunk.sequence]);
             if (reports) {
                 std::lock_guard<std::mutex> lock(job.workLock);
-                SetProgress(state, RowProgress(static_cast<int>(y), static_cast<int>(W), static_cast<int>(H)));
+                SetProgress(state, MapRowProgress(job, y));
             }
             if (!WorkRow(job, y, scratch, rng, seat, chunked)) return 0;
         }

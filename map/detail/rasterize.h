@@ -39,6 +39,11 @@ struct MapRows {
 void RasterizeFaceInRows(BArray<TexelRecord>& grid, const MapRows& rows, Point3 p0, Point3 p1, Point3 p2, int face,
                          bool trace);
 
+// The map rows, first to last, that RasterizeFace may write the face into
+// in a mapWidth x mapHeight map; false for a face it skips. A band that
+// holds none of them gets nothing from the face.
+bool FaceRowSpan(Point3 p0, Point3 p1, Point3 p2, int mapWidth, int mapHeight, int& first, int& last);
+
 // Writes `marker` into the texels of the edge (x0, y0) -> (x1, y1).
 // Axis-aligned edges leave out their end texel (a zero-length edge draws
 // nothing); any other edge is drawn by Bresenham's algorithm with both ends.

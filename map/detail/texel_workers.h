@@ -46,6 +46,14 @@ struct TexelJob {
     std::vector<std::uint64_t> drawsBefore;
     std::vector<std::uint8_t> rowFinished;
     std::uint32_t lowestOpenEvenRow = 0;
+
+    // Where the state's grids lie in the map, when they hold a band of its
+    // rows: the map's row of the grids' row 0 (even, so that a row keeps its
+    // parity and with it its sequence), the map's height (0: the grids'
+    // own), and the draws each sequence made in the rows above the band.
+    std::uint32_t firstRow = 0;
+    std::uint32_t mapRows = 0;
+    std::uint64_t drawsAbove[2] = {0, 0};
 };
 
 // A texel the workers evaluate: its record names a face of the mesh.
@@ -62,7 +70,8 @@ void PrepareChunkedRows(TexelJob& job);
 // is no chunk left.
 //
 // In the two-thread split it is the specified worker: it sets the bar to 0,
-// and the even-row worker alone moves it before each of its rows. Chunked,
+// and the even-row worker alone moves it before each of its rows. (In a
+// band, the bar starts at the band's first row and shows the map's rows.) Chunked,
 // the bar shows the lowest even row not yet finished, and the last even row
 // once all are.
 //

@@ -1,0 +1,30 @@
+// A supersampled map run (supersample S above 1): the map S times finer
+// each way is computed exactly as a direct run of that size would compute
+// it, with padding S * padding, and each texel of the written map takes the
+// mean of its S x S block.
+//
+// The fine map is never held whole. It is worked in bands of rows, each
+// rasterized into records of its own (the same records the whole map's
+// rasterization gives), evaluated once with the draws its rows have in the
+// whole map's sequences, and kept as faces and values only for as long as
+// the passes of the rows around it need it (PassHalo rows each side).
+//
+// User-interface thread; runs the workers as the direct run does.
+#pragma once
+
+#include "eval/eval.h"
+#include "host/core.h"
+#include "host/mesh.h"
+#include "host/threads.h"
+#include "map/run_state.h"
+
+// On return state.TexelValues holds the XSiz x YSiz block means, and
+// state.coveredSubTexels and state.reached are filled when coverageAlpha and
+// invertLevels ask for them. The bar moves through the faces, then through
+// the fine map's rows. After a cancel the texels not yet evaluated count as
+// 0 and every band is still cleaned and averaged. A start failure or a
+// worker's failed buffer ends the run at once (state.scratchFailed is
+// raised for the latter). Builds the run's vertex normals; the caller
+// clears them. Throws std::bad_alloc.
+RunResult RunSupersampledMap(Interface& ip, const Mesh& mesh, const UtilitySettings& settings, RunTables& tables,
+                             MapRunState& state, ThreadStarter& starter);

@@ -1,0 +1,30 @@
+#include "map/detail/mapped_faces.h"
+
+#include <cstddef>
+
+#include "host/face_rule.h"
+#include "host/runtime.h"
+
+void ForEachMappedFace(Interface& ip, const Mesh& mesh, const UtilitySettings& settings,
+                       const std::function<void(int face, Point3 p0, Point3 p1, Point3 p2)>& face)
+{
+    const MapFaceFilter filter{settings.mapChannel, settings.selectedOnly != 0, settings.mtlIDOn != 0,
+                               settings.mtlID};
+    const int faceCount = mesh.getNumFaces();
+    if (faceCount > 0 && MapFaceExclusion(mesh, filter, 0) == FaceExclusion::kNoMapChannel)
+        return;  // nothing to map: the map stays black
+    const UVVert* tv = mesh.mapVerts(filter.mapChannel);
+    const TVFace* tf = mesh.mapFaces(filter.mapChannel);
+    for (int i = 0; i < faceCount; ++i) {
+        ip.ProgressUpdate(static_cast<int>(100LL * i / faceCount), 1, nullptr);
+        switch (MapFaceExclusion(mesh, filter, i)) {
+        case FaceExclusion::kBaked: break;
+        case FaceExclusion::kOtherMaterial:
+            DebugPrint("Face %d not included - mtlID %d\n", i, MaterialIDOf(mesh.faces[static_cast<std::size_t>(i)]));
+            continue;
+        default: continue;
+        }
+        const TVFace& mf = tf[i];
+        face(i, tv[mf.t[0]], tv[mf.t[1]], tv[mf.t[2]]);
+    }
+}
