@@ -4,6 +4,7 @@
 //   rng.h            CrtRand, the per-worker pseudo-random generator
 //   sample.h         EvaluateSample, SampleTables, RayCount
 //   run_tables.h     RunTables: face and vertex normals, workLock, current mesh
+//   occluders.h      GatherOccluders: the host's occluder nodes for the scene
 //   workers.h        kWorkerStackBytes, ThreadStartError
 //   run_engine.h     RunWorkers: a run's item sequences on the host's threads
 //   messages.h       the generations' message texts, ShowInfo
@@ -16,6 +17,7 @@
 #pragma once
 
 #include "eval/messages.h"
+#include "eval/occluders.h"
 #include "eval/rng.h"
 #include "eval/run_engine.h"
 #include "eval/run_tables.h"

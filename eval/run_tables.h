@@ -1,10 +1,13 @@
 // The per-run structures the utility object owns and each generation
-// rebuilds: face normals and the ray scene built beside them (both kept
-// until the next run), smoothed vertex normals (cleared at the end of every
-// run), the run's lock and the current mesh.
+// rebuilds: face normals, the occluders' meshes and the ray scene built
+// beside them (all kept until the next run), smoothed vertex normals
+// (cleared at the end of every run), the run's lock and the current mesh.
 #pragma once
 
+#include <cstddef>
 #include <mutex>
+#include <utility>
+#include <vector>
 
 #include "geom/geom.h"
 #include "host/mesh.h"
@@ -12,6 +15,10 @@
 
 struct RunTables {
     Tab<Point3> faceNormals;
+    // The run's occluder meshes (eval/occluders.h), each with its own face
+    // normals: after the mesh in the scene, kept as long as it is.
+    std::vector<Mesh> occluders;
+    std::vector<Tab<Point3>> occluderNormals;
     RayScene scene;
     VertexNormals vertexNormals;
     // Guards what workers publish and the progress they report. Only the
@@ -25,12 +32,25 @@ struct RunTables {
     RunTables& operator=(const RunTables&) = delete;
     ~RunTables() { zfree(faceNormals); }
 
-    // faceNormals of `mesh`, then the scene over the two, built with the
-    // threads `helpers` lends.
-    void BuildRayTables(const Mesh& mesh, const BuildHelpers& helpers = {})
+    // faceNormals of `mesh`, then the scene over the two and OCCLUDERS (kept
+    // with their own normals), built with the threads `helpers` lends. The
+    // mesh's faces come first, so a face's index in the scene is its index
+    // in the mesh.
+    void BuildRayTables(const Mesh& mesh, const BuildHelpers& helpers = {}, std::vector<Mesh> occluderMeshes = {})
     {
         BuildFaceNormals(mesh, faceNormals);
-        const SceneInput input{&mesh, &faceNormals};
-        scene.Build({&input, 1}, DefaultRayRoute(), helpers);
+        occluders = std::move(occluderMeshes);
+        occluderNormals.assign(occluders.size(), {});
+        if (occluders.empty()) {
+            const SceneInput input{&mesh, &faceNormals};
+            scene.Build({&input, 1}, DefaultRayRoute(), helpers);
+            return;
+        }
+        std::vector<SceneInput> inputs{{&mesh, &faceNormals}};
+        for (std::size_t i = 0; i < occluders.size(); ++i) {
+            BuildFaceNormals(occluders[i], occluderNormals[i]);
+            inputs.push_back({&occluders[i], &occluderNormals[i]});
+        }
+        scene.Build(inputs, DefaultRayRoute(), helpers);
     }
 };

@@ -18,7 +18,9 @@
 // The per-run tables a sample reads. Built on the user-interface thread
 // before any worker starts; read-only while workers run. Rays go to the
 // scene, which answers exactly as IntersectRay over the mesh and
-// faceNormals does; without one, to IntersectRay itself.
+// faceNormals does, and over the run's occluders after them; without one,
+// to IntersectRay itself over the mesh alone (a caller without a scene has
+// no occluders).
 struct SampleTables {
     const Tab<Point3>& faceNormals;
     const VertexNormals& vertexNormals;

@@ -9,6 +9,7 @@
 #include "eval/run_engine.h"
 #include "eval/workers.h"
 #include "eval/messages.h"
+#include "eval/occluders.h"
 #include "eval/sample.h"
 #include "eval/settings_range.h"
 #include "geom/geom.h"
@@ -154,7 +155,7 @@ void GenerateVertexColors(Interface& ip, const UtilitySettings& settings, RunTab
     tables.currentMesh = &mesh;
     ip.ProgressStart(kVertexProgressTitle, 1, &NoProgress, nullptr);
     // The build may use as many threads as the run will.
-    tables.BuildRayTables(mesh, {&starter, WorkerThreadsFor(ip)});
+    tables.BuildRayTables(mesh, {&starter, WorkerThreadsFor(ip)}, GatherOccluders(ip, settings));
     tables.vertexNormals.BuildVertexNormals(mesh);
 
     const int vertCount = mesh.getNumVerts();

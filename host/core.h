@@ -10,6 +10,7 @@
 #include <cstdint>
 
 #include "host/dialog.h"
+#include "host/matrix3.h"
 #include "host/mesh.h"
 #include "host/runtime.h"
 
@@ -140,4 +141,12 @@ public:
     // Called by a worker thread once it has set its done flag; may be called
     // from any thread, takes no lock of the plug-in's.
     virtual void WakeSleeper() {}
+
+    // Nodes whose faces may shade the selected node's without being baked:
+    // their count, the i-th (null outside 0..count-1), and the matrix that
+    // takes the i-th node's object space into the selected node's (points
+    // transform as p * M). A host without such nodes offers none.
+    virtual int GetOccluderNodeCount() { return 0; }
+    virtual INode* GetOccluderNode(int /*i*/) { return nullptr; }
+    virtual Matrix3 GetOccluderTM(int /*i*/) { return Matrix3(); }
 };

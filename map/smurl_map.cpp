@@ -190,7 +190,7 @@ void GenerateSmurlMap(Interface& ip, const UtilitySettings& settings, RunTables&
     Mesh& mesh = tri->GetMesh();
     ip.ProgressStart(kMapProgressTitle, 1, &NoProgress, nullptr);
     // The build may use as many threads as the run will.
-    tables.BuildRayTables(mesh, {&starter, WorkerThreadsFor(ip)});
+    tables.BuildRayTables(mesh, {&starter, WorkerThreadsFor(ip)}, GatherOccluders(ip, settings));
     state.scratchFailed.store(0);
     state.progressPercent = 0;
     const bool supersampled = settings.supersample > 1;

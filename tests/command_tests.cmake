@@ -40,3 +40,6 @@ target_link_libraries(command_tests PRIVATE dunsmere_map)
 target_sources(command_tests PRIVATE command_info_test.cpp)
 # Hard edges from mesh files, --smooth-angle and the normals and UVs written.
 target_sources(command_tests PRIVATE command_smoothing_test.cpp)
+# Occluder nodes in the ray scene: the generations through the test host,
+# the standalone host's occluder files, ground plane and scaling.
+target_sources(command_tests PRIVATE occluders_test.cpp)

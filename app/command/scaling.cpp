@@ -97,14 +97,31 @@ int FacesBelowTheNormalRange(const Mesh& mesh, const std::vector<Point3>& origin
     return count;
 }
 
-ScaledNode::ScaledNode(SceneNode& node, int k) : node_(&node), original_(node.CurrentMesh().verts)
+ScaledNode::ScaledNode(SceneNode& node, int k) : node_(&node), k_(k), original_(node.CurrentMesh().verts)
 {
     ScalePositions(node.CurrentMesh().verts, k);
 }
 
-ScaledNode::ScaledNode(ScaledNode&& other) noexcept : node_(other.node_), original_(std::move(other.original_))
+ScaledNode::ScaledNode(ScaledNode&& other) noexcept
+    : node_(other.node_), k_(other.k_), original_(std::move(other.original_)), others_(std::move(other.others_))
 {
     other.node_ = nullptr;
+    other.others_.clear();
+}
+
+void ScaledNode::Add(SceneNode& other)
+{
+    if (!node_) return;
+    others_.emplace_back(&other, other.CurrentMesh().verts);
+    ScalePositions(other.CurrentMesh().verts, k_);
+}
+
+bool ScaledNode::MeshesPass()
+{
+    if (node_ && !CheckMesh(node_->CurrentMesh()).ok()) return false;
+    for (auto& [other, positions] : others_)
+        if (!CheckMesh(other->CurrentMesh()).ok()) return false;
+    return true;
 }
 
 void ScaledNode::Restore()
@@ -112,6 +129,8 @@ void ScaledNode::Restore()
     if (!node_) return;
     // The plug-in writes colours, never positions: the count is unchanged.
     node_->CurrentMesh().verts = std::move(original_);
+    for (auto& [other, positions] : others_) other->CurrentMesh().verts = std::move(positions);
+    others_.clear();
     node_ = nullptr;
 }
 
@@ -154,7 +173,8 @@ ScaledNode ApplyWithDistance(const CommandOptions& o, StandaloneHost& host, cons
     }
 
     ScaledNode scaled(*node, k);
-    if (!CheckMesh(node->CurrentMesh()).ok()) throw CommandError(kExitUsage, RefusedScale(file, *distance, k));
+    for (const auto& occluder : host.occluders) scaled.Add(*occluder);
+    if (!scaled.MeshesPass()) throw CommandError(kExitUsage, RefusedScale(file, *distance, k));
     const int faces = FacesBelowTheNormalRange(node->CurrentMesh(), scaled.Original(), k);
     if (faces > 0 && !o.quiet)  // advice: -q drops it
         std::fprintf(stderr,

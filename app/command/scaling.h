@@ -23,6 +23,7 @@
 
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/command/options.h"
@@ -67,20 +68,27 @@ public:
     // The node's own positions while the scaled ones stand in for them.
     const std::vector<Point3>& Original() const { return original_; }
 
+    // Scales OTHER (an occluder) by the same power, put back with the node.
+    void Add(SceneNode& other);
+    // Whether every mesh scaled passes the mesh check at its new scale.
+    bool MeshesPass();
+
 private:
     SceneNode* node_ = nullptr;
+    int k_ = 0;
     std::vector<Point3> original_;
+    std::vector<std::pair<SceneNode*, std::vector<Point3>>> others_;
 };
 
 // Applies the options to the panel as Panel::Apply does, with the distance
 // (given, or relative to the one selected node's mesh) brought into the
 // spinner's range: when it lies outside, the distance typed is the user's
 // times 2^k, the noise size typed is the panel's (or the user's) times 2^k,
-// and the selected node's mesh is scaled for the run, which HOST's outcome
-// records. A relative distance with not exactly one node selected is left
+// and the selected node's mesh is scaled for the run, with HOST's occluders,
+// which HOST's outcome records. A relative distance with not exactly one node selected is left
 // out: the plug-in refuses that selection itself.
 //
-// Throws CommandError (status 2) when the scaled mesh would break the mesh
-// check's bound, or when a noise size the run uses would leave its spinner's
+// Throws CommandError (status 2) when the scaled mesh or an occluder would
+// break the mesh check's bound, or when a noise size the run uses would leave its spinner's
 // range; prints a warning with the count of faces that may bake differently.
 ScaledNode ApplyWithDistance(const CommandOptions& options, StandaloneHost& host, const Panel& panel);

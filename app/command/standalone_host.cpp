@@ -25,6 +25,11 @@ INode* StandaloneHost::GetSelNode(int i)
     return i >= 0 && i < static_cast<int>(selection.size()) ? selection[static_cast<size_t>(i)] : nullptr;
 }
 
+INode* StandaloneHost::GetOccluderNode(int i)
+{
+    return i >= 0 && i < static_cast<int>(occluders.size()) ? occluders[static_cast<size_t>(i)].get() : nullptr;
+}
+
 void StandaloneHost::ProgressStart(const char* title, int, ProgressCallback fn, void* arg)
 {
     timings.Record(RunTimings::kBuild);

@@ -64,6 +64,9 @@ public:
     // The scene.
     std::vector<std::unique_ptr<SceneNode>> nodes;
     std::vector<SceneNode*> selection;
+    // The nodes offered as occluders (app/command/occluders.h), each in the
+    // selected node's space already; never among `nodes`.
+    std::vector<std::unique_ptr<SceneNode>> occluders;
 
     // What the run showed, and (the command's part) what it wrote.
     RunOutcome outcome;
@@ -95,6 +98,8 @@ public:
     int WorkerThreadCount() override;
     void SleepUnlessWoken(int milliseconds) override;
     void WakeSleeper() override;
+    int GetOccluderNodeCount() override { return static_cast<int>(occluders.size()); }
+    INode* GetOccluderNode(int i) override;
     HWND AddRollupPage(HINSTANCE instance, int templateId, DLGPROC proc, const char* title, LPARAM param,
                        DWORD flags, int category) override;
     void DeleteRollupPage(HWND page) override;
