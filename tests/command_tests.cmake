@@ -40,3 +40,6 @@ target_link_libraries(command_tests PRIVATE dunsmere_map)
 target_sources(command_tests PRIVATE command_info_test.cpp)
 # Hard edges from mesh files, --smooth-angle and the normals and UVs written.
 target_sources(command_tests PRIVATE command_smoothing_test.cpp)
+# The options page through the command: its options, their refusals and
+# their keys in the saved settings.
+target_sources(command_tests PRIVATE command_options_page_test.cpp)

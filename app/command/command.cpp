@@ -199,6 +199,13 @@ public:
     EditSession& operator=(const EditSession&) = delete;
 
     HWND Page() const { return host_.Page(); }
+    // Every page the utility added, the options after the first.
+    std::vector<Panel::Page> Pages() const
+    {
+        std::vector<Panel::Page> pages;
+        for (const StandaloneHost::RollupPage& p : host_.Pages()) pages.push_back({p.window.get(), p.title});
+        return pages;
+    }
     void End()
     {
         if (utility_) utility_->EndEditParams(&host_, &iutil_);
@@ -405,7 +412,7 @@ int BakeOne(const CommandOptions& o, const Batch& batch, BakeReport* report)
     {
         const HostInstalls installs(host, bitmaps);
         EditSession session(host, batch.plugin);
-        const Panel panel(session.Page());
+        const Panel panel(session.Pages());
         // Reported here, so that a refusal is printed before the panel closes.
         status = Reported([&] {
             return WithPanelOpen(o, host, bitmaps, panel, generated, [&](const std::string& algorithm) {
@@ -440,7 +447,7 @@ int MapChannelOf(const CommandOptions& o, const FoundPlugin& plugin, const RunCo
     {
         const HostInstalls installs(host, bitmaps);
         EditSession session(host, plugin);
-        const Panel panel(session.Page());
+        const Panel panel(session.Pages());
         panel.Apply(o);
         channel = panel.MapFilter().mapChannel;
     }
