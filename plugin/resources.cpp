@@ -1,5 +1,5 @@
 // The library's resources: the rollup page (dialog 101), the About box
-// (dialog 102) and the string table. Data only: a setting's controls take
+// (dialog 102), the options page (dialog 103) and the string table. Data only: a setting's controls take
 // their ids from its row of the settings table, by its key.
 //
 // Every table here is constant-initialised, so the library entry may
@@ -63,6 +63,21 @@ constexpr ControlTemplate kAboutControls[] = {
     {IDOK, K::DefPushButton, "OK", 81, 98, 50, 14},
 };
 
+// The options beyond the first page's settings: the edits are labelled by
+// the text to their left, as on the first page.
+constexpr ControlTemplate kOptionsControls[] = {
+    {-1, K::Text, "Padding", 15, 7, 40, 10},
+    {SettingControl("padding"), K::CustEdit, "", 60, 7, 25, 10},
+    {SettingSpinner("padding"), K::Spinner, "", 86, 7, 7, 10},
+    {-1, K::Text, "Antialiasing", 15, 21, 44, 10},
+    {SettingControl("supersample"), K::CustEdit, "", 60, 21, 25, 10},
+    {SettingSpinner("supersample"), K::Spinner, "", 86, 21, 7, 10},
+    {SettingControl("coverageAlpha"), K::CheckBox, "Coverage in alpha", 13, 37, 88, 10},
+    {SettingControl("invertLevels"), K::CheckBox, "White is open", 13, 50, 88, 10},
+    {SettingControl("evenRing"), K::CheckBox, "Even ring", 13, 63, 88, 10},
+    {SettingControl("sceneOccluders"), K::CheckBox, "Scene occluders", 13, 76, 88, 10},
+};
+
 template <typename T>
 constexpr int Count(const T& table) { return static_cast<int>(std::size(table)); }
 
@@ -70,6 +85,7 @@ constexpr DialogTemplate kDialogs[] = {
     // A child window: the host puts it in its command panel.
     {kPanelDialog, nullptr, 108, 323, "MS Sans Serif", 8, kPanelControls, Count(kPanelControls)},
     {kAboutDialog, "About Dunsmere", 214, 127, "MS Sans Serif", 8, kAboutControls, Count(kAboutControls)},
+    {kOptionsDialog, nullptr, 108, 92, "MS Sans Serif", 8, kOptionsControls, Count(kOptionsControls)},
 };
 
 constexpr StringResource kStrings[] = {
@@ -77,6 +93,7 @@ constexpr StringResource kStrings[] = {
     {kStrCategory, "Quillfen Tools"},
     {kStrClassName, "Dunsmere"},
     {kStrRollupTitle, "Parameters"},
+    {kStrOptionsTitle, "Dunsmere Options"},
 };
 
 constexpr ResourceTable kResources{kDialogs, Count(kDialogs), kStrings, Count(kStrings)};

@@ -43,3 +43,6 @@ target_sources(command_tests PRIVATE command_smoothing_test.cpp)
 # Occluder nodes in the ray scene: the generations through the test host,
 # the standalone host's occluder files, ground plane and scaling.
 target_sources(command_tests PRIVATE occluders_test.cpp)
+# The options page through the command: its options, their refusals and
+# their keys in the saved settings.
+target_sources(command_tests PRIVATE command_options_page_test.cpp)

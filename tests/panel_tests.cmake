@@ -3,6 +3,8 @@
 # The panel and the library's internals, with the plug-in's code linked in.
 dunsmere_test(panel_tests THREADS ui_panel_test.cpp)
 target_link_libraries(panel_tests PRIVATE dunsmere_plugin)
+# The options page beside it, through the same host and recorder.
+target_sources(panel_tests PRIVATE ui_options_page_test.cpp)
 
 # The library's entry, descriptor and strings through the linked-in code,
 # and the built Dunsmere.dlu through its exports.

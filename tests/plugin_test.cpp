@@ -90,7 +90,8 @@ TEST(PluginStrings, TheStringTable)
     EXPECT_STREQ(LoadResourceString(2), "Quillfen Tools");
     EXPECT_STREQ(LoadResourceString(3), "Dunsmere");
     EXPECT_STREQ(LoadResourceString(4), "Parameters");
-    EXPECT_EQ(LoadResourceString(5), nullptr);
+    EXPECT_STREQ(LoadResourceString(5), "Dunsmere Options");
+    EXPECT_EQ(LoadResourceString(6), nullptr);
     EXPECT_EQ(LoadResourceString(0), nullptr);
     EXPECT_EQ(LoadResourceString(-1), nullptr);
 }
@@ -378,7 +379,7 @@ TEST_F(PluginLibrary, TheDescriptorHandsOutOneUtility)
     EXPECT_EQ(d->Create(FALSE), first);
 }
 
-// A command panel for the library's page.
+// A command panel for the library's page and its options page.
 class LibraryHost : public ScriptedHost {
 public:
     HWND AddRollupPage(HINSTANCE instance, int templateId, DLGPROC proc, const char*, LPARAM param, DWORD,
@@ -387,17 +388,21 @@ public:
         addedFrom = instance;
         const DialogTemplate* tmpl = FindDialogTemplate(instance, templateId);
         if (!tmpl) return nullptr;
-        page = std::make_unique<DialogWindow>(*tmpl, proc, instance);
-        page->Send(WM_INITDIALOG, 0, param);
-        return page.get();
+        std::unique_ptr<DialogWindow>& slot = templateId == kOptionsDialog ? options : page;
+        slot = std::make_unique<DialogWindow>(*tmpl, proc, instance);
+        slot->Send(WM_INITDIALOG, 0, param);
+        return slot.get();
     }
     void DeleteRollupPage(HWND hWnd) override
     {
-        if (!hWnd || hWnd != page.get()) return;
-        page->Send(WM_DESTROY);
-        page.reset();
+        for (std::unique_ptr<DialogWindow>* slot : {&options, &page}) {
+            if (!hWnd || hWnd != slot->get()) continue;
+            (*slot)->Send(WM_DESTROY);
+            slot->reset();
+        }
     }
     std::unique_ptr<DialogWindow> page;
+    std::unique_ptr<DialogWindow> options;
     HINSTANCE addedFrom = nullptr;
 };
 
@@ -414,7 +419,8 @@ TEST_F(PluginLibrary, AHostOpensTheUtilityGeneratesAndClosesIt)
     utility->BeginEditParams(&host, &iutil);
     ASSERT_NE(host.page, nullptr);
     EXPECT_EQ(host.addedFrom, base);
-    EXPECT_EQ(OpenControlInterfaces(), interfaces + 16);
+    EXPECT_NE(host.options, nullptr);
+    EXPECT_EQ(OpenControlInterfaces(), interfaces + 16 + 4);  // the rollup page's and the options page's
     host.page->Click(kIdSpatial);
     host.page->Click(kIdGenerate);
     ASSERT_EQ(host.messages.size(), 1u);
@@ -422,6 +428,7 @@ TEST_F(PluginLibrary, AHostOpensTheUtilityGeneratesAndClosesIt)
     host.page->Send(WM_MOUSEMOVE);  // the host's own handler: ignored here
     utility->EndEditParams(&host, &iutil);
     EXPECT_EQ(host.page, nullptr);
+    EXPECT_EQ(host.options, nullptr);
     EXPECT_EQ(OpenControlInterfaces(), interfaces);
 
     std::ifstream in(scratch / "Dunsmere.ini");

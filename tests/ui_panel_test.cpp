@@ -1,6 +1,7 @@
 // The utility's rollup page and About box, driven as a host drives them:
 // begin editing adds the page, clicks and typed text change its controls,
 // end editing deletes it. The page's settings go to a temporary directory.
+// (The options page added after it has tests of its own.)
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -18,6 +19,7 @@
 #include "scratch_dir.h"
 #include "eval/eval.h"
 #include "mesh_builders.h"
+#include "panel_pages.h"
 #include "scripted_host.h"
 #include "ui/detail/platform.h"
 #include "ui/panel.h"
@@ -27,6 +29,7 @@
 namespace {
 
 namespace fs = std::filesystem;
+using namespace panel_pages;
 
 // The page's setting controls by the ids the host's users have always
 // known, typed here rather than taken from the settings table, so that a row
@@ -51,130 +54,6 @@ constexpr int kEditNoiseSize = 1502;
 constexpr int kSpinNoiseSize = 1503;
 constexpr int kEditMtlID = 1504;
 constexpr int kSpinMtlID = 1505;
-
-struct RollupRequest {
-    HINSTANCE instance;
-    int templateId;
-    DLGPROC proc;
-    std::string title;
-    LPARAM param;
-    DWORD flags;
-    int category;
-    // What the utility held while the page was being added.
-    Interface* storedIp;
-    IUtil* storedIu;
-};
-
-struct MouseRecord {
-    HWND page;
-    UINT msg;
-    WPARAM w;
-    LPARAM l;
-    bool operator==(const MouseRecord&) const = default;
-};
-
-// A command panel with room for one rollup page.
-class PanelHost : public ScriptedHost {
-public:
-    HWND AddRollupPage(HINSTANCE instance, int templateId, DLGPROC proc, const char* title, LPARAM param,
-                       DWORD flags, int category) override
-    {
-        added.push_back({instance, templateId, proc, title ? title : "(null)", param, flags, category,
-                         TheUtility().ip, TheUtility().iu});
-        const DialogTemplate* tmpl = FindDialogTemplate(instance, templateId);
-        if (!tmpl) return nullptr;
-        page = std::make_unique<DialogWindow>(*tmpl, proc, instance);
-        initResult = page->Send(WM_INITDIALOG, 0, param);
-        return page.get();
-    }
-    void DeleteRollupPage(HWND hWnd) override
-    {
-        deleted.push_back(hWnd);
-        ipWhileDeleting = TheUtility().ip;
-        if (!hWnd || hWnd != page.get()) return;
-        destroyResult = page->Send(WM_DESTROY);
-        page.reset();
-    }
-    void RollupMouseMessage(HWND hWnd, UINT msg, WPARAM w, LPARAM l) override
-    {
-        if (throwOnMouse) throw std::runtime_error("host failure");
-        mouse.push_back({hWnd, msg, w, l});
-    }
-
-    std::unique_ptr<DialogWindow> page;
-    std::vector<RollupRequest> added;
-    std::vector<HWND> deleted;
-    std::vector<MouseRecord> mouse;
-    Interface* ipWhileDeleting = nullptr;
-    INT_PTR initResult = -1, destroyResult = -1;
-    bool throwOnMouse = false;
-};
-
-class PanelTest : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        dir = scratch.path();
-        host.configDir = dir.string();
-        // The page is closed after end editing has cleared the stored
-        // interface: its save then finds the host through the core interface.
-        SetCOREInterface(&host);
-        DunsmereUtility& u = TheUtility();
-        u.settings = UtilitySettings{};
-        u.ip = nullptr;
-        u.iu = nullptr;
-        u.hPanel = nullptr;
-        interfacesBefore = OpenControlInterfaces();
-    }
-    void TearDown() override
-    {
-        if (host.page) Close();
-        SetWindowSystem(nullptr);
-        SetCOREInterface(nullptr);
-    }
-
-    DunsmereUtility& U() { return TheUtility(); }
-    HWND Open()
-    {
-        U().BeginEditParams(&host, &iutil);
-        return host.page.get();
-    }
-    void Close() { U().EndEditParams(&host, &iutil); }
-
-    DialogWindow& Page() { return *host.page; }
-    DialogControl& Ctl(int id)
-    {
-        DialogControl* c = host.page ? host.page->Control(id) : nullptr;
-        if (!c) throw std::logic_error("no control " + std::to_string(id));
-        return *c;
-    }
-    bool Enabled(int id) { return Ctl(id).enabled; }
-    bool Checked(int id) { return Ctl(id).checked; }
-    std::string Text(int id) { return Ctl(id).text; }
-    void Type(int id, const std::string& text) { Ctl(id).text = text; }
-    INT_PTR Command(int id) { return Page().Send(WM_COMMAND, MAKEWPARAM(id, 0), 0); }
-
-    fs::path File() const { return dir / "Dunsmere.ini"; }
-    void Write(const std::string& text) const { std::ofstream(File(), std::ios::binary) << text; }
-    // The file's keys and value texts.
-    std::map<std::string, std::string> Saved() const
-    {
-        std::map<std::string, std::string> keys;
-        std::ifstream in(File());
-        std::string line;
-        while (std::getline(in, line)) {
-            const size_t eq = line.find('=');
-            if (eq != std::string::npos) keys[line.substr(0, eq)] = line.substr(eq + 1);
-        }
-        return keys;
-    }
-
-    ScratchDir scratch;
-    fs::path dir;
-    PanelHost host;
-    IUtil iutil;
-    int interfacesBefore = 0;
-};
 
 const char* const kStoredFile =
     "[Dunsmere]\n"
@@ -207,7 +86,7 @@ TEST_F(PanelTest, BeginEditingStoresTheInterfacesThenAddsThePage)
 {
     const HWND page = Open();
     ASSERT_NE(page, nullptr);
-    ASSERT_EQ(host.added.size(), 1u);
+    ASSERT_EQ(host.added.size(), 2u);  // the options page after it
     const RollupRequest& r = host.added[0];
     EXPECT_EQ(r.instance, LibraryInstance());
     EXPECT_EQ(r.templateId, 101);
@@ -222,7 +101,8 @@ TEST_F(PanelTest, BeginEditingStoresTheInterfacesThenAddsThePage)
     EXPECT_EQ(U().hPanel, page);
     EXPECT_EQ(U().ip, &host);
     EXPECT_EQ(U().iu, &iutil);
-    EXPECT_EQ(OpenControlInterfaces(), interfacesBefore + 16);
+    // Sixteen on this page, four on the options page.
+    EXPECT_EQ(OpenControlInterfaces(), interfacesBefore + 16 + 4);
 }
 
 TEST_F(PanelTest, OpeningShowsTheStoredSettings)
@@ -557,8 +437,8 @@ TEST_F(PanelTest, EndEditingClearsTheInterfacesThenDeletesThePageWhichReleasesIt
     const HWND page = Open();
     Type(kEditYSiz, "333");
     Close();
-    ASSERT_EQ(host.deleted.size(), 1u);
-    EXPECT_EQ(host.deleted[0], page);
+    ASSERT_EQ(host.deleted.size(), 2u);  // the options page before it
+    EXPECT_EQ(host.deleted[1], page);
     EXPECT_EQ(host.ipWhileDeleting, nullptr);
     EXPECT_EQ(host.destroyResult, TRUE);
     EXPECT_EQ(host.page, nullptr);
@@ -581,154 +461,15 @@ TEST_F(PanelTest, ReopeningShowsWhatTheLastClosingSaved)
     EXPECT_TRUE(Checked(kIdSpatial));
     EXPECT_EQ(Text(kEditHorizontal), "5");
     EXPECT_FALSE(Enabled(kEditXSiz));
-    EXPECT_EQ(OpenControlInterfaces(), interfacesBefore + 16);
+    EXPECT_EQ(OpenControlInterfaces(), interfacesBefore + 16 + 4);
     // An opening message sent twice must not leak the first set.
     Page().Send(WM_INITDIALOG);
-    EXPECT_EQ(OpenControlInterfaces(), interfacesBefore + 16);
+    EXPECT_EQ(OpenControlInterfaces(), interfacesBefore + 16 + 4);
     Close();
     EXPECT_EQ(OpenControlInterfaces(), interfacesBefore);
 }
 
 // ---- The call sequences ---------------------------------------------------------
-
-// Plays the platform under the panel and the settings file: writes down each
-// call with its ids, keys and values (a read with what it read), then makes
-// it. Interfaces are written as the id of their control, "-" for none.
-class CallRecorder : public detail::SettingsPlatform {
-public:
-    CallRecorder() : previous_(detail::SetPlatform(this)) {}
-    ~CallRecorder() override { detail::SetPlatform(previous_); }
-    CallRecorder(const CallRecorder&) = delete;
-    CallRecorder& operator=(const CallRecorder&) = delete;
-
-    std::vector<std::string> Take() { return std::exchange(calls_, {}); }
-    std::vector<std::string> paths;
-
-    int ReadInt(const char* section, const char* key, int defaultValue, const char* path) override
-    {
-        const int v = SettingsPlatform::ReadInt(section, key, defaultValue, path);
-        paths.push_back(path);
-        Log("ReadInt", section, key, defaultValue, "->", v);
-        return v;
-    }
-    void ReadText(const char* section, const char* key, const char* defaultText, char* buffer, int size,
-                  const char* path) override
-    {
-        SettingsPlatform::ReadText(section, key, defaultText, buffer, size, path);
-        paths.push_back(path);
-        Log("ReadText", section, key, defaultText, size, "->", buffer);
-    }
-    bool WriteKeys(const char* section, const ProfileEntries& entries, const char* path) override
-    {
-        paths.push_back(path);
-        for (const auto& [key, value] : entries) Log("Write", section, key, value ? *value : std::string("(deleted)"));
-        return SettingsPlatform::WriteKeys(section, entries, path);
-    }
-    ICustEdit* GetEdit(HWND page, int id) override
-    {
-        Log("GetEdit", id);
-        return Named(SettingsPlatform::GetEdit(page, id), id);
-    }
-    ISpinnerControl* SetupIntSpinner(HWND page, int spinner, int edit, int min, int max, int value) override
-    {
-        Log("SetupIntSpinner", spinner, edit, min, max, value);
-        return Named(SettingsPlatform::SetupIntSpinner(page, spinner, edit, min, max, value), spinner);
-    }
-    ISpinnerControl* SetupFloatSpinner(HWND page, int spinner, int edit, float min, float max, float value,
-                                       float scale) override
-    {
-        Log("SetupFloatSpinner", spinner, edit, min, max, value, scale);
-        return Named(SettingsPlatform::SetupFloatSpinner(page, spinner, edit, min, max, value, scale), spinner);
-    }
-    void ReleaseEdit(ICustEdit* edit) override
-    {
-        Log("ReleaseEdit", Id(edit));
-        SettingsPlatform::ReleaseEdit(edit);
-    }
-    void ReleaseSpinner(ISpinnerControl* spinner) override
-    {
-        Log("ReleaseSpinner", Id(spinner));
-        SettingsPlatform::ReleaseSpinner(spinner);
-    }
-    void SetSpinner(ISpinnerControl* spinner, int value) override
-    {
-        Log("SetSpinnerInt", Id(spinner), value);
-        SettingsPlatform::SetSpinner(spinner, value);
-    }
-    void SetSpinner(ISpinnerControl* spinner, float value) override
-    {
-        Log("SetSpinnerFloat", Id(spinner), value);
-        SettingsPlatform::SetSpinner(spinner, value);
-    }
-    int EditInt(ICustEdit* edit) override
-    {
-        const int v = SettingsPlatform::EditInt(edit);
-        Log("EditInt", Id(edit), "->", v);
-        return v;
-    }
-    float EditFloat(ICustEdit* edit) override
-    {
-        const float v = SettingsPlatform::EditFloat(edit);
-        Log("EditFloat", Id(edit), "->", v);
-        return v;
-    }
-    void CheckRadio(HWND page, int first, int last, int id) override
-    {
-        Log("CheckRadio", first, last, id);
-        SettingsPlatform::CheckRadio(page, first, last, id);
-    }
-    void CheckButton(HWND page, int id, UINT state) override
-    {
-        Log("CheckButton", id, state);
-        SettingsPlatform::CheckButton(page, id, state);
-    }
-    UINT ButtonState(HWND page, int id) override
-    {
-        const UINT state = SettingsPlatform::ButtonState(page, id);
-        Log("ButtonState", id, "->", state);
-        return state;
-    }
-    void Enable(HWND page, int id, BOOL on) override
-    {
-        Log("Enable", id, on);
-        SettingsPlatform::Enable(page, id, on);
-    }
-
-private:
-    template <typename... T>
-    void Log(const T&... parts)
-    {
-        std::ostringstream line;
-        ((line << parts << ' '), ...);
-        std::string text = line.str();
-        text.pop_back();
-        calls_.push_back(std::move(text));
-    }
-    template <typename P>
-    P* Named(P* p, int id)
-    {
-        if (p) ids_[p] = id;
-        return p;
-    }
-    std::string Id(const void* p) const
-    {
-        const auto it = ids_.find(p);
-        return !p ? "-" : it == ids_.end() ? "?" : std::to_string(it->second);
-    }
-
-    std::vector<std::string> calls_;
-    std::map<const void*, int> ids_;
-    detail::SettingsPlatform* previous_;
-};
-
-using Calls = std::vector<std::string>;
-
-Calls Join(std::initializer_list<Calls> parts)
-{
-    Calls all;
-    for (const Calls& p : parts) all.insert(all.end(), p.begin(), p.end());
-    return all;
-}
 
 // No file: every read returns its default.
 const Calls kLoadCalls = {
@@ -786,7 +527,7 @@ TEST_F(PanelCallsTest, OpeningLoadsLooksUpSetsUpShowsAndEnablesInItsOrders)
     Open();
     EXPECT_EQ(calls.Take(),
               Join({kLoadCalls, kReleaseNothing, kLookupCalls, kSpinnerCalls, kShowDefaults, kDisableAll,
-                    kEnableUVMap}));
+                    kEnableUVMap, kOptionsOpenCalls, kOptionsDisableAll, kOptionsEnableUVMap}));
     for (const std::string& path : calls.paths) EXPECT_EQ(path, dir.string() + "\\Dunsmere.ini");
 }
 
@@ -813,7 +554,7 @@ TEST_F(PanelCallsTest, ClosingReadsBackSavesAndReleasesInItsOrders)
         "Write Dunsmere coverageAlpha (deleted)", "Write Dunsmere invertLevels (deleted)",
         "Write Dunsmere evenRing (deleted)", "Write Dunsmere sceneOccluders (deleted)",
     };
-    EXPECT_EQ(calls.Take(), Join({readBack, save, kReleaseCalls}));
+    EXPECT_EQ(calls.Take(), Join({kOptionsCloseCalls, readBack, save, kReleaseCalls}));
 }
 
 TEST_F(PanelCallsTest, ShowingStoredValuesCorrectsTheAlgorithmFirst)
@@ -827,7 +568,10 @@ TEST_F(PanelCallsTest, ShowingStoredValuesCorrectsTheAlgorithmFirst)
                             "CheckButton 1007 0", "CheckButton 1011 0", "SetSpinnerFloat 1498 12.5",
                             "SetSpinnerInt 1500 8", "SetSpinnerInt 1499 1", "SetSpinnerInt 1496 200",
                             "SetSpinnerInt 1497 200", "SetSpinnerInt 1501 1", "SetSpinnerInt 1505 -3",
-                            "SetSpinnerFloat 1503 25"}));
+                            "SetSpinnerFloat 1503 25",
+                            // The options page, which the file leaves at the defaults.
+                            "SetSpinnerInt 1511 1", "SetSpinnerInt 1513 1", "CheckButton 1514 0",
+                            "CheckButton 1515 0", "CheckButton 1516 0", "CheckButton 1517 0"}));
 }
 
 TEST_F(PanelCallsTest, EachAlgorithmDisablesAllThenEnablesItsOwn)
@@ -835,11 +579,12 @@ TEST_F(PanelCallsTest, EachAlgorithmDisablesAllThenEnablesItsOwn)
     Open();
     calls.Take();
     Page().Click(kIdVertexColors);
-    EXPECT_EQ(calls.Take(), Join({kDisableAll, {"Enable 1011 1"}}));
+    EXPECT_EQ(calls.Take(),
+              Join({kDisableAll, {"Enable 1011 1"}, kOptionsDisableAll, kOptionsEnableVertexColors}));
     Page().Click(kIdSpatial);
-    EXPECT_EQ(calls.Take(), kDisableAll);
+    EXPECT_EQ(calls.Take(), Join({kDisableAll, kOptionsDisableAll}));
     Page().Click(kIdUVMap);
-    EXPECT_EQ(calls.Take(), Join({kDisableAll, kEnableUVMap}));
+    EXPECT_EQ(calls.Take(), Join({kDisableAll, kEnableUVMap, kOptionsDisableAll, kOptionsEnableUVMap}));
 }
 
 TEST_F(PanelCallsTest, ReadingBackAsksEachRadioButtonUntilOneIsChecked)

@@ -1,7 +1,7 @@
-// The rollup page: opening and closing it, the settings shown in and read
-// back from its controls, the controls each algorithm uses, and its
-// commands. Every control operation goes through detail::Platform(), in the
-// orders of the settings table.
+// The rollup page and the options page: opening and closing them, the
+// settings shown in and read back from their controls, the controls each
+// algorithm uses, and their commands. Every control operation goes through
+// detail::Platform(), in the orders of the settings table, page by page.
 #include "ui/panel.h"
 
 #include "eval/eval.h"
@@ -13,34 +13,18 @@
 
 using detail::Platform;
 
-void DunsmereUtility::BeginEditParams(Interface* core, IUtil* util)
-{
-    ip = core;
-    iu = util;
-    if (!ip) return;
-    hPanel = ip->AddRollupPage(LibraryInstance(), kPanelDialog, PanelDlgProc, LoadResourceString(kStrRollupTitle), 0,
-                               0, ROLLUP_CAT_UTILITY);
-}
+namespace {
 
-void DunsmereUtility::EndEditParams(Interface* core, IUtil*)
-{
-    HWND page = hPanel;
-    ip = nullptr;
-    iu = nullptr;
-    if (core) core->DeleteRollupPage(page);
-    hPanel = nullptr;
-}
+using Edits = std::array<ICustEdit*, kSettingCount>;
+using Spinners = std::array<ISpinnerControl*, kSettingCount>;
 
-void DunsmereUtility::OpenPanel(HWND hWnd)
+template <int Page>
+void LookUpControls(HWND hWnd, Edits& edits, Spinners& spinners)
 {
-    LoadSettings();
-    // A page opened again without having been closed would otherwise leak
-    // the interfaces of the first opening.
-    ReleaseControls();
-    for (const int i : kLookupSteps) edits[i] = Platform().GetEdit(hWnd, kSettingFields[i].control);
+    for (const int i : PageSteps<Page>::lookup) edits[i] = Platform().GetEdit(hWnd, kSettingFields[i].control);
 
-    // The initial values are placeholders: SettingsToControls replaces them.
-    for (const int i : kSpinnerSetupSteps) {
+    // The initial values are placeholders: the showing replaces them.
+    for (const int i : PageSteps<Page>::spinnerSetup) {
         const SettingField& f = kSettingFields[i];
         spinners[i] = f.kind == SettingKind::Float
                           ? Platform().SetupFloatSpinner(hWnd, f.spinner, f.control, static_cast<float>(f.min),
@@ -50,22 +34,13 @@ void DunsmereUtility::OpenPanel(HWND hWnd)
                           : Platform().SetupIntSpinner(hWnd, f.spinner, f.control, static_cast<int>(f.min),
                                                        static_cast<int>(f.max), static_cast<int>(f.spinnerInitial));
     }
-
-    SettingsToControls(hWnd);
-    EnableAlgorithmControls(hWnd, settings.algorithm);
 }
 
-void DunsmereUtility::ClosePanel(HWND hWnd)
-{
-    ControlsToSettings(hWnd);
-    SaveSettings();
-    ReleaseControls();
-}
-
-void DunsmereUtility::ReleaseControls()
+template <int Page>
+void ReleasePage(Edits& edits, Spinners& spinners)
 {
     // Pair by pair, the edit control before its spinner.
-    for (const int i : kReleaseSteps) {
+    for (const int i : PageSteps<Page>::release) {
         Platform().ReleaseEdit(edits[i]);
         edits[i] = nullptr;
         Platform().ReleaseSpinner(spinners[i]);
@@ -73,9 +48,10 @@ void DunsmereUtility::ReleaseControls()
     }
 }
 
-void DunsmereUtility::SettingsToControls(HWND hWnd)
+template <int Page>
+void Show(HWND hWnd, UtilitySettings& settings, const Spinners& spinners)
 {
-    for (const int i : kShowSteps) {
+    for (const int i : PageSteps<Page>::show) {
         const SettingField& f = kSettingFields[i];
         ISpinnerControl* spin = spinners[i];
         switch (f.kind) {
@@ -102,11 +78,12 @@ void DunsmereUtility::SettingsToControls(HWND hWnd)
     }
 }
 
-void DunsmereUtility::ControlsToSettings(HWND hWnd)
+template <int Page>
+void ReadBack(HWND hWnd, UtilitySettings& settings, const Edits& edits)
 {
     // The edit controls' text as it stands, valid or not: the spinners may
     // not have seen what the user typed.
-    for (const int i : kReadBackSteps) {
+    for (const int i : PageSteps<Page>::readBack) {
         const SettingField& f = kSettingFields[i];
         ICustEdit* edit = edits[i];
         switch (f.kind) {
@@ -135,23 +112,105 @@ void DunsmereUtility::ControlsToSettings(HWND hWnd)
     }
 }
 
-void DunsmereUtility::EnableAlgorithmControls(HWND hWnd, int algorithm)
+template <int Page>
+void EnableForAlgorithm(HWND hWnd, int algorithm)
 {
     const auto enable = [hWnd](const SettingField& f, BOOL on) {
         Platform().Enable(hWnd, f.control, on);
         if (f.spinner != kSkipped) Platform().Enable(hWnd, f.spinner, on);
     };
-    for (const int i : kDisableSteps) enable(kSettingFields[i], FALSE);
+    for (const int i : PageSteps<Page>::disable) enable(kSettingFields[i], FALSE);
     // "Spatial" has no generation, so it uses none of them.
     const unsigned uses = algorithm >= kAlgorithmUVMap && algorithm <= kAlgorithmSpatial ? UsedBy(algorithm) : 0u;
-    for (const int i : kDisableSteps)
+    for (const int i : PageSteps<Page>::disable)
         if (kSettingFields[i].usedBy & uses) enable(kSettingFields[i], TRUE);
+}
+
+}  // namespace
+
+void DunsmereUtility::BeginEditParams(Interface* core, IUtil* util)
+{
+    ip = core;
+    iu = util;
+    if (!ip) return;
+    hPanel = ip->AddRollupPage(LibraryInstance(), kPanelDialog, PanelDlgProc, LoadResourceString(kStrRollupTitle), 0,
+                               0, ROLLUP_CAT_UTILITY);
+    hOptions = ip->AddRollupPage(LibraryInstance(), kOptionsDialog, OptionsDlgProc,
+                                 LoadResourceString(kStrOptionsTitle), 0, 0, ROLLUP_CAT_UTILITY);
+}
+
+void DunsmereUtility::EndEditParams(Interface* core, IUtil*)
+{
+    HWND page = hPanel, options = hOptions;
+    ip = nullptr;
+    iu = nullptr;
+    // The options first: the rollup page's closing then saves what they
+    // read back.
+    if (core && options) core->DeleteRollupPage(options);
+    hOptions = nullptr;
+    if (core) core->DeleteRollupPage(page);
+    hPanel = nullptr;
+}
+
+void DunsmereUtility::OpenPanel(HWND hWnd)
+{
+    LoadSettings();
+    // A page opened again without having been closed would otherwise leak
+    // the interfaces of the first opening.
+    ReleaseControls();
+    LookUpControls<kPanelDialog>(hWnd, edits, spinners);
+    SettingsToControls(hWnd);
+    EnableAlgorithmControls(hWnd, settings.algorithm);
+}
+
+void DunsmereUtility::ClosePanel(HWND hWnd)
+{
+    ControlsToSettings(hWnd);
+    SaveSettings();
+    ReleaseControls();
+}
+
+void DunsmereUtility::ReleaseControls() { ReleasePage<kPanelDialog>(edits, spinners); }
+
+void DunsmereUtility::SettingsToControls(HWND hWnd) { Show<kPanelDialog>(hWnd, settings, spinners); }
+
+void DunsmereUtility::ControlsToSettings(HWND hWnd) { ReadBack<kPanelDialog>(hWnd, settings, edits); }
+
+void DunsmereUtility::EnableAlgorithmControls(HWND hWnd, int algorithm)
+{
+    EnableForAlgorithm<kPanelDialog>(hWnd, algorithm);
+}
+
+void DunsmereUtility::OpenOptions(HWND hWnd)
+{
+    ReleaseOptionControls();
+    LookUpControls<kOptionsDialog>(hWnd, edits, spinners);
+    OptionsToControls(hWnd);
+    EnableOptionControls(hWnd, settings.algorithm);
+}
+
+void DunsmereUtility::CloseOptions(HWND hWnd)
+{
+    ControlsToOptions(hWnd);
+    ReleaseOptionControls();
+}
+
+void DunsmereUtility::ReleaseOptionControls() { ReleasePage<kOptionsDialog>(edits, spinners); }
+
+void DunsmereUtility::OptionsToControls(HWND hWnd) { Show<kOptionsDialog>(hWnd, settings, spinners); }
+
+void DunsmereUtility::ControlsToOptions(HWND hWnd) { ReadBack<kOptionsDialog>(hWnd, settings, edits); }
+
+void DunsmereUtility::EnableOptionControls(HWND hWnd, int algorithm)
+{
+    EnableForAlgorithm<kOptionsDialog>(hWnd, algorithm);
 }
 
 void DunsmereUtility::Generate(HWND hWnd)
 {
     // Saved first, so that a failed or cancelled run keeps what was chosen.
     ControlsToSettings(hWnd);
+    if (hOptions) ControlsToOptions(hOptions);
     SaveSettings();
     switch (settings.algorithm) {
     case kAlgorithmUVMap: GenerateSmurlMap(); break;
@@ -182,6 +241,7 @@ INT_PTR PanelDlgProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam)
                 // The radio buttons move their own marks.
                 u.settings.algorithm = id;
                 u.EnableAlgorithmControls(hWnd, id);
+                if (u.hOptions) u.EnableOptionControls(u.hOptions, id);
                 break;
             default: break;  // check boxes are read at "Generate" and at closing
             }
@@ -190,6 +250,29 @@ INT_PTR PanelDlgProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam)
         case WM_LBUTTONDOWN:
         case WM_LBUTTONUP:
             // The host scrolls its rollups by dragging on them.
+            if (u.ip) u.ip->RollupMouseMessage(hWnd, msg, wParam, lParam);
+            return TRUE;
+        default: return FALSE;
+        }
+    });
+}
+
+INT_PTR OptionsDlgProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam)
+{
+    return CallGuarded<INT_PTR>("OptionsDlgProc", __LINE__, FALSE, [&]() -> INT_PTR {
+        DunsmereUtility& u = TheUtility();
+        switch (msg) {
+        case WM_INITDIALOG:
+            u.OpenOptions(hWnd);
+            return TRUE;
+        case WM_DESTROY:
+            u.CloseOptions(hWnd);
+            return TRUE;
+        case WM_COMMAND:
+            return TRUE;  // its check boxes are read at "Generate" and at closing
+        case WM_MOUSEMOVE:
+        case WM_LBUTTONDOWN:
+        case WM_LBUTTONUP:
             if (u.ip) u.ip->RollupMouseMessage(hWnd, msg, wParam, lParam);
             return TRUE;
         default: return FALSE;

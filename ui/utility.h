@@ -23,10 +23,12 @@ public:
     DunsmereUtility& operator=(const DunsmereUtility&) = delete;
 
     // The host opens the utility: the interfaces are stored, then the rollup
-    // page is added (it loads and shows the settings while being added).
+    // page is added (it loads and shows the settings while being added),
+    // then the options page after it (it shows the options).
     void BeginEditParams(Interface* core, IUtil* util) override;
-    // The host closes it: the interfaces are cleared, then the page is
-    // deleted (it reads back and saves the settings while being deleted).
+    // The host closes it: the interfaces are cleared, then the options page
+    // is deleted (it reads its controls back), then the rollup page (it
+    // reads back and saves every setting while being deleted).
     void EndEditParams(Interface* core, IUtil* util) override;
     // The object is static: the host's request to free it is ignored.
     void DeleteThis() override {}
@@ -58,14 +60,26 @@ public:
     // Reads the edit controls (not the spinners) and the buttons.
     void ControlsToSettings(HWND hWnd);
     void EnableAlgorithmControls(HWND hWnd, int algorithm);
-    // What "Generate" does: read back, save, then run the chosen generation.
+    // What "Generate" does: read back both pages, save, then run the chosen
+    // generation.
     void Generate(HWND hWnd);
+
+    // The options page (ui/panel.cpp), the same for its own rows. Opening
+    // shows the record as the rollup page's opening loaded it; closing
+    // reads the controls back and releases the four interfaces, and leaves
+    // the save to the rollup page, which closes after it.
+    void OpenOptions(HWND hWnd);
+    void CloseOptions(HWND hWnd);
+    void OptionsToControls(HWND hWnd);
+    void ControlsToOptions(HWND hWnd);
+    void EnableOptionControls(HWND hWnd, int algorithm);
 
     void GenerateSmurlMap();
     void GenerateVertexColors();
 
     // Set at begin-editing and cleared at end-editing.
     HWND hPanel = nullptr;
+    HWND hOptions = nullptr;
     IUtil* iu = nullptr;
     Interface* ip = nullptr;
 
@@ -75,8 +89,8 @@ public:
     // The map generation's grids and flags (kept between runs).
     MapRunState map;
 
-    // The panel's custom edit controls and spinners, by setting row (null
-    // for the rows without them); held from the page's opening to its
+    // The pages' custom edit controls and spinners, by setting row (null
+    // for the rows without them); held from each page's opening to its
     // closing.
     std::array<ICustEdit*, kSettingCount> edits{};
     std::array<ISpinnerControl*, kSettingCount> spinners{};
@@ -84,6 +98,7 @@ public:
 private:
     Interface* Core() const;
     void ReleaseControls();
+    void ReleaseOptionControls();
 };
 
 // The one utility object (ui/library_state.cpp).

@@ -15,6 +15,7 @@
 #include "app/command/config_dir.h"
 #include "app/command/info.h"
 #include "app/command/outcome.h"
+#include "app/command/occluders.h"
 #include "app/command/panel.h"
 #include "app/command/plugins.h"
 #include "app/command/presets.h"
@@ -199,6 +200,13 @@ public:
     EditSession& operator=(const EditSession&) = delete;
 
     HWND Page() const { return host_.Page(); }
+    // Every page the utility added, the options after the first.
+    std::vector<Panel::Page> Pages() const
+    {
+        std::vector<Panel::Page> pages;
+        for (const StandaloneHost::RollupPage& p : host_.Pages()) pages.push_back({p.window.get(), p.title});
+        return pages;
+    }
     void End()
     {
         if (utility_) utility_->EndEditParams(&host_, &iutil_);
@@ -397,6 +405,11 @@ int BakeOne(const CommandOptions& o, const Batch& batch, BakeReport* report)
     host.workerThreads = o.threads > 0 ? o.threads : ProcessorsAvailable();
     if (report) report->inputs = o.meshes;
     if (!LoadScene(o, host)) return ExitStatus(host.outcome, CancelSignal());
+    // Before the panel: a scaled mesh takes its occluders with it.
+    if (!AddOccluders(host, o.occluders, o.groundPlane, {o.importLimits, &LoadCancelled, o.smoothAngle}))
+        return ExitStatus(host.outcome, CancelSignal());
+    for (const auto& node : host.occluders)
+        for (const std::string& warning : node->File().warnings) Warn(o, warning);
 
     TimedBitmapManager bitmaps(o.output, host.timings);
     bool generated = false;
@@ -405,7 +418,7 @@ int BakeOne(const CommandOptions& o, const Batch& batch, BakeReport* report)
     {
         const HostInstalls installs(host, bitmaps);
         EditSession session(host, batch.plugin);
-        const Panel panel(session.Page());
+        const Panel panel(session.Pages());
         // Reported here, so that a refusal is printed before the panel closes.
         status = Reported([&] {
             return WithPanelOpen(o, host, bitmaps, panel, generated, [&](const std::string& algorithm) {
@@ -440,7 +453,7 @@ int MapChannelOf(const CommandOptions& o, const FoundPlugin& plugin, const RunCo
     {
         const HostInstalls installs(host, bitmaps);
         EditSession session(host, plugin);
-        const Panel panel(session.Page());
+        const Panel panel(session.Pages());
         panel.Apply(o);
         channel = panel.MapFilter().mapChannel;
     }

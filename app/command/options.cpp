@@ -151,6 +151,23 @@ ParseResult ParseCommandLine(int argc, const char* const* argv)
     AddSwitch(app, "material-filter", o.materialFilter, "bake only faces of --material-id (--no-material-filter: all)");
     app.add_option("--material-id", o.materialId, "material ID the filter keeps, 1 to 100");
     AddSwitch(app, "accumulate", o.accumulate, "multiply the vertex colours already there (--no-accumulate: replace)");
+    app.add_option("--padding", o.padding, "texels of padding grown around the map's faces, 0 to 64")->type_name("N");
+    app.add_option("--supersample", o.supersample, "compute the map S times finer each way and average, 1 to 8")
+        ->type_name("S");
+    AddSwitch(app, "coverage-alpha", o.coverageAlpha,
+              "alpha holds the share of each texel the faces cover (--no-coverage-alpha: opaque)");
+    AddSwitch(app, "invert", o.invert, "white is open: reached levels become 65535 - level (--no-invert: off)");
+    AddSwitch(app, "even-ring", o.evenRing, "the ring's azimuths spread evenly over 360 degrees (--no-even-ring: off)");
+    AddSwitch(app, "scene-occluders", o.sceneOccluders,
+              "the scene's occluder meshes shadow the bake (--no-scene-occluders: only the mesh itself)");
+    app.add_option("--occluder", o.occluders, "a mesh that only occludes; may be given again (implies --scene-occluders)")
+        ->type_name("FILE")
+        ->allow_extra_args(false);
+    std::string groundPlane;
+    app.add_option("--ground-plane", groundPlane,
+                   "a ground plane under the mesh, facing it: -x, +x, -y, +y, -z or +z (implies --scene-occluders)")
+        ->type_name("AXIS")
+        ->check(CLI::IsMember({"-x", "+x", "-y", "+y", "-z", "+z"}));
     app.add_option("--select", o.select, "select only this node, by name or index (one input only)");
     app.add_option("--select-faces", o.selectFaces, "face selection of the selected node, e.g. 0-99,250");
     CLI::Option* preset = app.add_option("--preset", o.preset, "start from this settings file instead of the defaults")
@@ -187,6 +204,21 @@ ParseResult ParseCommandLine(int argc, const char* const* argv)
                        std::to_string(static_cast<int>(kMaxSmoothAngle)) + " (default " +
                        std::to_string(static_cast<int>(kDefaultSmoothAngle)) + "; OBJ keeps its s groups)")
         ->type_name("DEG");
+
+    // An axis such as "-x" would be read as an option of its own: it is
+    // joined to its option, as "--ground-plane=-x" is written.
+    std::vector<std::string> joined(argv, argv + argc);
+    for (size_t i = 1; i + 1 < joined.size(); ++i)
+        if (joined[i] == "--ground-plane") {
+            joined[i] += "=" + joined[i + 1];
+            joined.erase(joined.begin() + static_cast<std::ptrdiff_t>(i) + 1);
+        } else if (joined[i] == "--") {
+            break;
+        }
+    std::vector<const char*> args;
+    for (const std::string& a : joined) args.push_back(a.c_str());
+    argc = static_cast<int>(args.size());
+    argv = args.data();
 
     ParseResult result;
     try {
@@ -236,9 +268,20 @@ ParseResult ParseCommandLine(int argc, const char* const* argv)
         int lo, hi;
     } ranges[] = {{"--horizontal", o.horizontal, 0, 24}, {"--vertical", o.vertical, 0, 10},
                   {"--width", o.width, 50, 4096},        {"--height", o.height, 50, 4096},
-                  {"--map-channel", o.mapChannel, 1, 99}, {"--material-id", o.materialId, 1, 100}};
+                  {"--map-channel", o.mapChannel, 1, 99}, {"--material-id", o.materialId, 1, 100},
+                  {"--padding", o.padding, 0, 64},       {"--supersample", o.supersample, 1, 8}};
     for (const auto& r : ranges)
         if (r.value && (*r.value < r.lo || *r.value > r.hi)) return fail(RangeError(r.name, *r.value, r.lo, r.hi));
+    // The finer map a supersampled bake computes has sides of at most 32768.
+    constexpr long long kMaxSupersampledSide = 32768;
+    for (const std::optional<int>& side : {o.width, o.height})
+        if (o.supersample && *o.supersample > 1 && side &&
+            static_cast<long long>(*o.supersample) * *side > kMaxSupersampledSide) {
+            std::ostringstream s;
+            s << "dunsmere: --supersample " << *o.supersample << " makes a side of " << *o.supersample * *side
+              << " texels, above " << kMaxSupersampledSide << "\n";
+            return fail(s.str());
+        }
     if (threads && *threads != "all") {
         int n = 0;
         const char* end = threads->data() + threads->size();
@@ -266,6 +309,16 @@ ParseResult ParseCommandLine(int argc, const char* const* argv)
     // A preset or the last run's file may name the output.
     if (bakes && o.output.empty() && o.preset.empty() && !o.last)
         return fail("dunsmere: --output PATH is required\n");
+
+    // Occluders and a ground plane shadow nothing unless the scene's
+    // occluders enter the bake.
+    if (!o.occluders.empty() || !groundPlane.empty()) {
+        const char* given = o.occluders.empty() ? "--ground-plane" : "--occluder";
+        if (o.sceneOccluders == false)
+            return fail(std::string("dunsmere: ") + given + " and --no-scene-occluders contradict each other\n");
+        o.sceneOccluders = true;
+        if (!groundPlane.empty()) o.groundPlane = groundPlane;
+    }
 
     // A face selection means nothing unless the bake keeps to it.
     if (!o.selectFaces.empty() && !o.selectedOnly) {

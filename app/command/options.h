@@ -21,6 +21,14 @@ struct CommandOptions {
     std::optional<double> distanceRelative;
     std::optional<int> horizontal, vertical, width, height, mapChannel, materialId;
     std::optional<bool> selectedOnly, noise, materialFilter, accumulate;
+    // The options page's.
+    std::optional<int> padding, supersample;
+    std::optional<bool> coverageAlpha, invert, evenRing, sceneOccluders;
+
+    // Meshes that only occlude (--occluder), and the axis of a ground plane
+    // under the mesh: -x, +x, -y, +y, -z or +z. Either sets sceneOccluders.
+    std::vector<std::string> occluders;
+    std::optional<std::string> groundPlane;
 
     std::string select;               // a node name or index; one input only
     std::string selectFaces;          // "0-99,250"

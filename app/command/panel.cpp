@@ -31,6 +31,13 @@ constexpr PanelName kPanelNames[] = {
     {"", "Accumulate vertex colors", "accumulate"},
     {"", "Generate", "generate"},
     {"", "About...", "about"},
+    // The options page.
+    {"", "Padding", "padding"},
+    {"", "Antialiasing", "supersample"},
+    {"", "Coverage in alpha", "coverage-alpha"},
+    {"", "White is open", "invert"},
+    {"", "Even ring", "even-ring"},
+    {"", "Scene occluders", "scene-occluders"},
 };
 
 constexpr const char* kAlgorithmGroup = "Algorithm";
@@ -54,9 +61,15 @@ bool SameLine(const ControlTemplate& a, const ControlTemplate& b) { return std::
 
 }  // namespace
 
-Panel::Panel(HWND page) : page_(page)
+Panel::Panel(const std::vector<Page>& pages)
 {
-    const std::vector<DialogControl>& all = page->Controls();
+    for (const Page& page : pages) ReadPage(page);
+}
+
+void Panel::ReadPage(const Page& page)
+{
+    const std::vector<DialogControl>& all = page.window->Controls();
+    std::string title;
     auto groupOf = [&](const ControlTemplate& c) -> std::string {
         for (const DialogControl& g : all)
             if (g.tmpl.kind == ControlKind::GroupBox && Inside(g.tmpl, c)) return g.tmpl.caption;
@@ -84,7 +97,7 @@ Panel::Panel(HWND page) : page_(page)
     for (const DialogControl& c : all) {
         const ControlTemplate& t = c.tmpl;
         // The panel's title: the centred text above everything else.
-        if (t.kind == ControlKind::CentredText && t.y < 20 && t.caption && title_.empty()) title_ = t.caption;
+        if (t.kind == ControlKind::CentredText && t.y < 20 && t.caption && title.empty()) title = t.caption;
         std::string group = groupOf(t), label;
         switch (t.kind) {
         case ControlKind::RadioButton:
@@ -98,8 +111,9 @@ Panel::Panel(HWND page) : page_(page)
         }
         default: continue;
         }
-        controls_.push_back({t.id, t.kind, group, label, OptionFor(group, label)});
+        controls_.push_back({page.window, t.id, t.kind, group, label, OptionFor(group, label)});
     }
+    pages_.push_back({page.window, title.empty() ? page.title : title});
 }
 
 const Panel::Named* Panel::Find(std::string_view option) const
@@ -112,13 +126,13 @@ const Panel::Named* Panel::Find(std::string_view option) const
 const DialogControl* Panel::Control(std::string_view option) const
 {
     const Named* n = Find(option);
-    return n ? page_->Control(n->id) : nullptr;
+    return n ? n->page->Control(n->id) : nullptr;
 }
 
 bool Panel::Ticked(std::string_view option) const
 {
     const Named* n = Find(option);
-    return n && IsDlgButtonChecked(page_, n->id) == BST_CHECKED;
+    return n && IsDlgButtonChecked(n->page, n->id) == BST_CHECKED;
 }
 
 int Panel::ReadInt(std::string_view option) const
@@ -137,14 +151,14 @@ std::optional<Panel::Limits> Panel::SpinnerLimits(std::string_view option) const
 {
     const Named* n = Find(option);
     if (!n) return std::nullopt;
-    for (const DialogControl& c : page_->Controls())
+    for (const DialogControl& c : n->page->Controls())
         if (c.tmpl.kind == ControlKind::Spinner && c.linkedEdit == n->id && c.isFloat) return Limits{c.fmin, c.fmax};
     return std::nullopt;
 }
 
 void Panel::Tick(std::string_view option, bool on) const
 {
-    if (const Named* n = Find(option)) CheckDlgButton(page_, n->id, on ? BST_CHECKED : BST_UNCHECKED);
+    if (const Named* n = Find(option)) CheckDlgButton(n->page, n->id, on ? BST_CHECKED : BST_UNCHECKED);
 }
 
 template <class Number>  // int or float: the edit shows it as the panel would
@@ -152,7 +166,7 @@ void Panel::Type(std::string_view option, Number value) const
 {
     const Named* n = Find(option);
     if (!n) return;
-    if (ICustEdit* e = GetICustEdit(GetDlgItem(page_, n->id))) {
+    if (ICustEdit* e = GetICustEdit(GetDlgItem(n->page, n->id))) {
         e->SetText(value);
         ReleaseICustEdit(e);
     }
@@ -160,7 +174,7 @@ void Panel::Type(std::string_view option, Number value) const
 
 void Panel::Press(std::string_view name) const
 {
-    if (const Named* n = Find(name)) page_->Click(n->id);
+    if (const Named* n = Find(name)) n->page->Click(n->id);
 }
 
 std::string Panel::Algorithm() const
@@ -169,7 +183,7 @@ std::string Panel::Algorithm() const
     for (const Named& n : controls_) {
         if (n.kind != ControlKind::RadioButton || n.group != kAlgorithmGroup || !n.option) continue;
         if (!first) first = &n;
-        if (IsDlgButtonChecked(page_, n.id) == BST_CHECKED) return n.option;
+        if (IsDlgButtonChecked(n.page, n.id) == BST_CHECKED) return n.option;
     }
     return first ? first->option : "";
 }
@@ -195,32 +209,41 @@ void Panel::Apply(const CommandOptions& o) const
     if (o.mapChannel) Type("map-channel", *o.mapChannel);
     if (o.noiseSize) Type("noise-size", *o.noiseSize);
     if (o.materialId) Type("material-id", *o.materialId);
+    if (o.padding) Type("padding", *o.padding);
+    if (o.supersample) Type("supersample", *o.supersample);
     if (o.selectedOnly) Tick("selected-only", *o.selectedOnly);
     if (o.noise) Tick("noise", *o.noise);
     if (o.materialFilter) Tick("material-filter", *o.materialFilter);
     if (o.accumulate) Tick("accumulate", *o.accumulate);
+    if (o.coverageAlpha) Tick("coverage-alpha", *o.coverageAlpha);
+    if (o.invert) Tick("invert", *o.invert);
+    if (o.evenRing) Tick("even-ring", *o.evenRing);
+    if (o.sceneOccluders) Tick("scene-occluders", *o.sceneOccluders);
 }
 
 void Panel::Print(std::FILE* out) const
 {
-    if (!title_.empty()) std::fprintf(out, "%s\n", title_.c_str());
-    for (const Named& n : controls_) {
-        const DialogControl* c = page_->Control(n.id);
-        if (!c) continue;
-        const std::string name = n.group.empty() ? n.label : n.group + ": " + n.label;
-        const char* state = c->enabled ? "" : "  (disabled)";
-        switch (n.kind) {
-        case ControlKind::RadioButton:
-            std::fprintf(out, "  %-34s %s%s\n", name.c_str(), c->checked ? "(*)" : "( )", state);
-            break;
-        case ControlKind::CheckBox:
-            std::fprintf(out, "  %-34s %s%s\n", name.c_str(), c->checked ? "[x]" : "[ ]", state);
-            break;
-        case ControlKind::CustEdit:
-            std::fprintf(out, "  %-34s %s%s\n", name.c_str(), c->text.c_str(), state);
-            break;
-        default:
-            break;
+    for (const Page& page : pages_) {
+        if (!page.title.empty()) std::fprintf(out, "%s\n", page.title.c_str());
+        for (const Named& n : controls_) {
+            if (n.page != page.window) continue;
+            const DialogControl* c = n.page->Control(n.id);
+            if (!c) continue;
+            const std::string name = n.group.empty() ? n.label : n.group + ": " + n.label;
+            const char* state = c->enabled ? "" : "  (disabled)";
+            switch (n.kind) {
+            case ControlKind::RadioButton:
+                std::fprintf(out, "  %-34s %s%s\n", name.c_str(), c->checked ? "(*)" : "( )", state);
+                break;
+            case ControlKind::CheckBox:
+                std::fprintf(out, "  %-34s %s%s\n", name.c_str(), c->checked ? "[x]" : "[ ]", state);
+                break;
+            case ControlKind::CustEdit:
+                std::fprintf(out, "  %-34s %s%s\n", name.c_str(), c->text.c_str(), state);
+                break;
+            default:
+                break;
+            }
         }
     }
 }

@@ -1,10 +1,11 @@
-// The plug-in's panel as a user sees it. A control is known by its caption,
-// or for an edit by the text to its left, together with the group box
-// around it; two edits on one line of a group are a pair named X and Y from
-// left to right. The command line's name for each control is one fixed
-// table in panel.cpp; the command knows no control id and no algorithm code.
+// The plug-in's panel as a user sees it: its rollup pages, one after the
+// other. A control is known by its caption, or for an edit by the text to
+// its left, together with the group box around it; two edits on one line of
+// a group are a pair named X and Y from left to right. The command line's
+// name for each control is one fixed table in panel.cpp; the command knows
+// no control id and no algorithm code.
 //
-// User-interface thread only; the page must outlive the panel.
+// User-interface thread only; the pages must outlive the panel.
 #pragma once
 
 #include <cstdio>
@@ -19,8 +20,15 @@
 
 class Panel {
 public:
-    // Reads the page's controls as its template lays them out.
-    explicit Panel(HWND page);
+    // One rollup page and the title the host shows above it.
+    struct Page {
+        HWND window;
+        std::string title;
+    };
+
+    // Reads the pages' controls as their templates lay them out.
+    explicit Panel(const std::vector<Page>& pages);
+    explicit Panel(HWND page) : Panel(std::vector<Page>{{page, ""}}) {}
 
     // Types, ticks and clicks what the options set, as a user would: the
     // algorithm first, then the edits, then the check boxes. An option the
@@ -38,7 +46,8 @@ public:
     // stand (an edit's text read as the panel reads it).
     MapFaceFilter MapFilter() const;
 
-    // The panel's title, then every button, check box and edit with its
+    // Page by page: its title (the centred text at its top, else the
+    // host's title for it), then every button, check box and edit with its
     // group and name, its value and whether it is enabled.
     void Print(std::FILE* out) const;
 
@@ -57,6 +66,7 @@ public:
 private:
     // One control, as the user names it.
     struct Named {
+        HWND page;
         int id;             // the template's, found here
         ControlKind kind;
         std::string group;  // the group box around it; "" for none
@@ -72,7 +82,8 @@ private:
     template <class Number>
     void Type(std::string_view option, Number value) const;
 
-    HWND page_;
-    std::string title_;
-    std::vector<Named> controls_;  // in template order
+    void ReadPage(const Page& page);
+
+    std::vector<Page> pages_;      // each with the title printed above it
+    std::vector<Named> controls_;  // page by page, in template order
 };

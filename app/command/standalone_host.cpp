@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <ctime>
 #include <iostream>
@@ -124,21 +125,26 @@ void StandaloneHost::WakeSleeper() { wake_.Wake(); }
 
 std::int64_t StandaloneHost::Time() { return static_cast<std::int64_t>(std::time(nullptr)); }
 
-HWND StandaloneHost::AddRollupPage(HINSTANCE instance, int templateId, DLGPROC proc, const char*, LPARAM param,
+HWND StandaloneHost::AddRollupPage(HINSTANCE instance, int templateId, DLGPROC proc, const char* title, LPARAM param,
                                    DWORD, int)
 {
     const DialogTemplate* tmpl = FindDialogTemplate(instance, templateId);
-    if (!tmpl || page_) return nullptr;
-    page_ = std::make_unique<DialogWindow>(*tmpl, proc, instance);
-    page_->Send(WM_INITDIALOG, 0, param);
-    return page_.get();
+    if (!tmpl) return nullptr;
+    // In place before its opening, as the page it will be.
+    pages_.push_back({std::make_unique<DialogWindow>(*tmpl, proc, instance), title ? title : ""});
+    HWND page = pages_.back().window.get();
+    page->Send(WM_INITDIALOG, 0, param);
+    return page;
 }
 
 void StandaloneHost::DeleteRollupPage(HWND page)
 {
-    if (!page || page != page_.get()) return;
-    page_->Send(WM_DESTROY);
-    page_.reset();
+    const auto it = std::find_if(pages_.begin(), pages_.end(), [page](const RollupPage& p) {
+        return page && p.window.get() == page;
+    });
+    if (it == pages_.end()) return;
+    page->Send(WM_DESTROY);
+    pages_.erase(it);
 }
 
 INT_PTR StandaloneHost::RunModal(DialogWindow& dialog)

@@ -107,7 +107,14 @@ public:
     // WindowSystem: modal dialogs are shown as text and answered with OK.
     INT_PTR RunModal(DialogWindow& dialog) override;
 
-    HWND Page() const { return page_.get(); }
+    // The rollup pages in the order they were added, each with the title
+    // the plug-in gave it; Page() is the first, null while there is none.
+    struct RollupPage {
+        std::unique_ptr<DialogWindow> window;
+        std::string title;
+    };
+    const std::vector<RollupPage>& Pages() const { return pages_; }
+    HWND Page() const { return pages_.empty() ? nullptr : pages_.front().window.get(); }
 
 private:
     void BeginRays();
@@ -116,7 +123,7 @@ private:
     bool quiet_;
     ProgressBar progress_;
     std::optional<bool> savePartial_;
-    std::unique_ptr<DialogWindow> page_;
+    std::vector<RollupPage> pages_;
     WakeableSleep wake_;
     int workerQueries_ = 0;  // WorkerThreadCount calls since ProgressStart
 };
