@@ -12,6 +12,7 @@
 
 #include "app/command/options.h"
 #include "app/command/panel.h"
+#include "app/image/image_files.h"
 #include "command_runner.h"
 #include "file_bytes.h"
 #include "scratch_dir.h"
@@ -239,6 +240,44 @@ TEST(CommandOptionsPanel, AppliesAndPrintsTheSecondPageUnderItsHostTitle)
               "  White is open                      [x]\n"
               "  Even ring                          [ ]\n"
               "  Scene occluders                    [x]\n");
+}
+
+}  // namespace
+
+namespace {
+
+// Read back from the written files: alpha is a count of covered sub-texels
+// out of S * S, and white-is-open flips exactly the texels that a face or
+// the padding reached, leaving the rest at 0.
+TEST_F(CommandOptionsPage, AlphaAndWhiteIsOpenAsWritten)
+{
+    const std::vector<std::string> common{kCrate,        "--size",    "50x50",  "--supersample", "2",
+                                          "--padding",   "2",         "--horizontal", "4"};
+    std::vector<std::string> plainArgs = common, markedArgs = common;
+    plainArgs.insert(plainArgs.end(), {"-o", scratch / "plain.png"});
+    markedArgs.insert(markedArgs.end(), {"--coverage-alpha", "--invert", "-o", scratch / "marked.png"});
+    ASSERT_EQ(Run(plainArgs).status, 0);
+    ASSERT_EQ(Run(markedArgs).status, 0);
+    RgbaImage16 plain, marked;
+    ASSERT_TRUE(ReadImageFile16(scratch / "plain.png", plain).ok);
+    ASSERT_TRUE(ReadImageFile16(scratch / "marked.png", marked).ok);
+    ASSERT_EQ(marked.pixels.size(), plain.pixels.size());
+    int partial = 0, paddedOnly = 0, unreached = 0;
+    for (size_t i = 0; i < plain.pixels.size(); ++i) {
+        const auto& p = plain.pixels[i];
+        const auto& m = marked.pixels[i];
+        EXPECT_EQ(p.a, 65535);
+        EXPECT_TRUE(m.a == 0 || m.a == 16383 || m.a == 32767 || m.a == 49151 || m.a == 65535) << i;  // 65535 n / 4
+        const bool flipped = m.r == 65535 - p.r;
+        EXPECT_TRUE(flipped || (m.r == 0 && p.r == 0)) << i;
+        EXPECT_TRUE(m.a == 0 || flipped) << i;
+        partial += m.a > 0 && m.a < 65535;
+        paddedOnly += m.a == 0 && flipped;
+        unreached += !flipped;
+    }
+    EXPECT_GT(partial, 0);
+    EXPECT_GT(paddedOnly, 0);
+    EXPECT_GT(unreached, 0);
 }
 
 }  // namespace
