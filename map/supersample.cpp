@@ -87,7 +87,9 @@ public:
         window_.Append(band);
         const std::uint32_t end = window_.End();
         const std::uint32_t upTo = end == H_ ? H_ : end > halo_ ? (end - halo_) / S_ * S_ : 0u;
-        if (upTo <= finished_) return;
+        // Each finish cleans its halos too: with halos wider than a band,
+        // rows are gathered until they outnumber a halo.
+        if (upTo <= finished_ || (upTo < H_ && upTo - finished_ < halo_)) return;
         Finish(finished_, upTo);
         finished_ = upTo;
         window_.DropBelow(finished_ > halo_ ? finished_ - halo_ : 0u);

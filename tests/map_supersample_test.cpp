@@ -149,4 +149,19 @@ TEST(Supersample, AlphaIsCoverageAndWhiteIsOpenWhereverTheMapReached)
     }
 }
 
+// A cancel still cleans and averages every band, and then asks.
+TEST(Supersample, ACancelledMapIsStillFinishedAndOffered)
+{
+    Bake bake(20, 14);
+    bake.settings.supersample = 2;
+    bake.state.bandRows = 4;
+    bake.host.cancelAtQuery = 1;
+    bake.host.answer = IDYES;
+    const std::vector<BMM_Color_64> pixels = bake.Run();
+    ASSERT_EQ(pixels.size(), 280u);
+    bool asked = false;
+    for (const MessageRecord& m : bake.host.messages) asked = asked || m.text == kSavePartialBitmap;
+    EXPECT_TRUE(asked);
+}
+
 }  // namespace
