@@ -37,7 +37,8 @@ struct Run {
     std::map<std::string, double> phases;  // from --timings
 };
 
-// The command from start to exit, its peak resident memory (wait4), and the
+// The command from start to exit, its peak resident memory (its own count,
+// else wait4's), and the
 // phases of its timings line. Its stdout goes to /dev/null, its stderr to a
 // file that is read back after it ends.
 Run RunCommand(const std::string& program, std::vector<std::string> args, const fs::path& errFile)
@@ -65,8 +66,11 @@ Run RunCommand(const std::string& program, std::vector<std::string> args, const 
     run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 
     std::ifstream err(errFile);
-    const std::string mark = "dunsmere: timings:";
+    const std::string mark = "dunsmere: timings:", peak = "dunsmere: peak memory:";
     for (std::string line; std::getline(err, line);) {
+        // The command's own count: wait4's includes this process's memory,
+        // which the spawn's exec carried over.
+        if (line.rfind(peak, 0) == 0) run.peakMiB = std::stod(line.substr(peak.size())) / 1024.0;
         if (line.rfind(mark, 0) != 0) continue;
         std::istringstream parts(line.substr(mark.size()));
         for (std::string part; std::getline(parts, part, ',');) {

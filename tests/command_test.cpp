@@ -217,8 +217,11 @@ TEST_F(Command, TimingsLineOnlyWhenAskedWithThePhasesEachRunHas)
     ASSERT_EQ(r.status, 0) << r.err;
     const size_t at = r.err.find("dunsmere: timings: plugin ");
     ASSERT_NE(at, std::string::npos) << r.err;
-    const std::string line = r.err.substr(at);
-    EXPECT_EQ(line.find('\n'), line.size() - 1) << "not the last line: " << r.err;
+    const std::string line = r.err.substr(at, r.err.find('\n', at) + 1 - at);
+    // The last lines: the timings, then the process's peak memory.
+    const std::string after = r.err.substr(at + line.size());
+    EXPECT_EQ(after.rfind("dunsmere: peak memory: ", 0), 0u) << r.err;
+    EXPECT_EQ(after.find('\n'), after.size() - 1) << "not the last lines: " << r.err;
     size_t previous = 0;
     for (const char* phase : {"plugin ", ", load ", ", panel ", ", build ", ", rasterize ", ", rays ", ", passes ",
                               ", write ", ", close "}) {

@@ -438,7 +438,10 @@ int BakeOne(const CommandOptions& o, const Batch& batch, BakeReport* report)
     if (!kept) status = std::max(status, kExitFailed);
     if (host.outcome.written && !host.outcome.cancelReached && !CancelSignal() && !o.quiet)
         std::fprintf(stderr, "dunsmere: wrote %s\n", o.output.c_str());
-    if (o.timings) std::fputs(host.timings.Line().c_str(), stderr);
+    if (o.timings) {
+        std::fputs(host.timings.Line().c_str(), stderr);
+        std::fputs(RunTimings::PeakMemoryLine().c_str(), stderr);
+    }
     return status;
 }
 

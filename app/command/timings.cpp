@@ -1,6 +1,8 @@
 #include "app/command/timings.h"
 
 #include <cstdio>
+#include <fstream>
+#include <sstream>
 
 namespace {
 
@@ -43,4 +45,16 @@ double RunTimings::Seconds(Mark from, Mark to) const
     while (end < kMarkCount && !at_[static_cast<size_t>(end)]) ++end;
     if (end == kMarkCount) return 0.0;
     return std::chrono::duration<double>(*at_[static_cast<size_t>(end)] - *at_[static_cast<size_t>(from)]).count();
+}
+
+std::string RunTimings::PeakMemoryLine()
+{
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.rfind("VmHWM:", 0) != 0) continue;
+        std::istringstream fields(line.substr(6));
+        long kib = 0;
+        if (fields >> kib) return "dunsmere: peak memory: " + std::to_string(kib) + " KiB\n";
+    }
+    return {};
 }

@@ -38,6 +38,11 @@ public:
     // FROM was never recorded or nothing came after it.
     double Seconds(Mark from, Mark to) const;
 
+    // "dunsmere: peak memory: N KiB" with a newline: the process's own peak
+    // resident memory (a spawning parent's wait4 would report the parent's,
+    // which an exec carries over); empty where the system does not say.
+    static std::string PeakMemoryLine();
+
 private:
     std::array<std::optional<std::chrono::steady_clock::time_point>, kMarkCount> at_;
 };
