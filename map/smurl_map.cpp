@@ -55,29 +55,6 @@ void RasterizeFaces(Interface& ip, const Mesh& mesh, const UtilitySettings& sett
                       [&grid](int face, Point3 p0, Point3 p1, Point3 p2) { RasterizeFace(grid, p0, p1, p2, face); });
 }
 
-// The workers over the whole map's texel grid.
-RunResult RunDirect(Interface& ip, const Mesh& mesh, const UtilitySettings& settings, RunTables& tables,
-                    MapRunState& state, ThreadStarter& starter)
-{
-    TexelJob job{mesh, settings, {tables.faceNormals, tables.vertexNormals, &tables.scene}, tables.workLock, state};
-    const std::uint32_t rows = state.TexelGrid.OuterCount() > 0 ? state.TexelGrid.InnerCount(0) : 0u;
-    RunPlan plan;
-    plan.threads = WorkerThreadsFor(ip);
-    plan.length[kEvenRowSequence] = (rows + 1) / 2;
-    plan.length[kOddRowSequence] = rows / 2;
-    plan.firstStarted = kOddRowSequence;
-    plan.chunkLength = 1;
-    RunResult result;
-    try {
-        if (!IsTwoThreadSplit(plan.threads)) PrepareChunkedRows(job);
-    } catch (const std::bad_alloc&) {
-        result.outOfMemory = true;
-        return result;
-    }
-    TexelWork work(job);
-    return RunWorkers(ip, starter, tables.workLock, work, plan);
-}
-
 void Describe(BitmapInfo& info, const UtilitySettings& settings)
 {
     info.SetWidth(static_cast<WORD>(settings.XSiz));
@@ -207,7 +184,8 @@ void GenerateSmurlMap(Interface& ip, const UtilitySettings& settings, RunTables&
         RasterizeFaces(ip, mesh, settings, state.TexelGrid);
         tables.vertexNormals.BuildVertexNormals(mesh);
         startTime = ip.Time();
-        result = RunDirect(ip, mesh, settings, tables, state, starter);
+        TexelJob job{mesh, settings, {tables.faceNormals, tables.vertexNormals, &tables.scene}, tables.workLock, state};
+        result = RunTexelWorkers(ip, starter, job, WorkerThreadsFor(ip));
     }
 
 

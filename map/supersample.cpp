@@ -194,15 +194,7 @@ RunResult RunSupersampledMap(Interface& ip, const Mesh& mesh, const UtilitySetti
             job.mapRows = H;
             job.drawsAbove[0] = drawsAbove[0];
             job.drawsAbove[1] = drawsAbove[1];
-            RunPlan plan;
-            plan.threads = threads;
-            plan.length[kEvenRowSequence] = (count + 1) / 2;
-            plan.length[kOddRowSequence] = count / 2;
-            plan.firstStarted = kOddRowSequence;
-            plan.chunkLength = 1;
-            if (!IsTwoThreadSplit(plan.threads)) PrepareChunkedRows(job);
-            TexelWork work(job);
-            const RunResult r = RunWorkers(ip, starter, tables.workLock, work, plan);
+            const RunResult r = RunTexelWorkers(ip, starter, job, threads);
             if (r.startFailed || r.outOfMemory || band.scratchFailed.load()) {
                 state.scratchFailed.store(band.scratchFailed.load());
                 return r;

@@ -181,3 +181,23 @@ int TexelWorker(TexelJob& job, WorkerSeat& seat)
     }
     return chunked && seat.Cancelled() ? 0 : 1;
 }
+
+RunResult RunTexelWorkers(Interface& ip, ThreadStarter& starter, TexelJob& job, int threads)
+{
+    const std::uint32_t rows = Rows(job.state);
+    RunPlan plan;
+    plan.threads = threads;
+    plan.length[kEvenRowSequence] = (rows + 1) / 2;
+    plan.length[kOddRowSequence] = rows / 2;
+    plan.firstStarted = kOddRowSequence;
+    plan.chunkLength = 1;
+    try {
+        if (!IsTwoThreadSplit(plan.threads)) PrepareChunkedRows(job);
+    } catch (const std::bad_alloc&) {
+        RunResult result;
+        result.outOfMemory = true;
+        return result;
+    }
+    TexelWork work(job);
+    return RunWorkers(ip, starter, job.workLock, work, plan);
+}

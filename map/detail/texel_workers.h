@@ -90,6 +90,11 @@ private:
     TexelJob& job_;
 };
 
+// Runs the job's workers over every row of its grids on `threads` threads:
+// the even and the odd rows as the two sequences, a row per chunk. A chunked
+// run's bookkeeping that cannot be had is reported as outOfMemory.
+RunResult RunTexelWorkers(Interface& ip, ThreadStarter& starter, TexelJob& job, int threads);
+
 // The progress the even-row worker reports before row y of a W x H map: the
 // share of all texels in the rows above it, truncated. Never 100.
 int RowProgress(int y, int W, int H);
