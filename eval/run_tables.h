@@ -41,11 +41,6 @@ struct RunTables {
         BuildFaceNormals(mesh, faceNormals);
         occluders = std::move(occluderMeshes);
         occluderNormals.assign(occluders.size(), {});
-        if (occluders.empty()) {
-            const SceneInput input{&mesh, &faceNormals};
-            scene.Build({&input, 1}, DefaultRayRoute(), helpers);
-            return;
-        }
         std::vector<SceneInput> inputs{{&mesh, &faceNormals}};
         for (std::size_t i = 0; i < occluders.size(); ++i) {
             BuildFaceNormals(occluders[i], occluderNormals[i]);
