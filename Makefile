@@ -2,7 +2,7 @@
 PRESET ?= release
 JOBS   ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all test test-sanitized demo bench bootstrap configure build sanitize fuzz clean
+.PHONY: all test test-gcc test-sanitized demo bench bootstrap configure build sanitize fuzz clean
 
 all: build
 
@@ -15,12 +15,18 @@ configure: bootstrap
 build: configure
 	@cmake --build --preset $(PRESET) -j $(JOBS)
 
-# The suite in the release build, then what CI keeps green besides: Clang at
-# -O1 with AddressSanitizer and UndefinedBehaviorSanitizer over the suite but
-# the heavy tests, and ThreadSanitizer over the tests labelled threads.
+# The suite in the release build (Clang), then what CI keeps green besides:
+# the whole tree built with GCC, warnings as errors, with the pinned outputs
+# checked there too (the same bytes from either compiler); Clang at -O1 with
+# AddressSanitizer and UndefinedBehaviorSanitizer over the suite but the
+# heavy tests; and ThreadSanitizer over the tests labelled threads.
 test: build
 	@ctest --preset $(PRESET) -j $(JOBS)
+	@$(MAKE) --no-print-directory test-gcc
 	@$(MAKE) --no-print-directory test-sanitized
+
+test-gcc: bootstrap
+	@cmake --preset gcc >/dev/null && cmake --build --preset gcc -j $(JOBS) && ctest --preset gcc -j $(JOBS)
 
 test-sanitized: bootstrap
 	@cmake --preset ci-asan >/dev/null && cmake --build --preset ci-asan -j $(JOBS) && ctest --preset ci-asan -j $(JOBS)
