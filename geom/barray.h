@@ -39,6 +39,13 @@ public:
         for (std::vector<T>& inner : rows_) inner.resize(innerCount, fill);
     }
 
+    // Resize and Fill in one pass: the given counts, every element fill.
+    void Reset(std::uint32_t outerCount, std::uint32_t innerCount, const T& fill)
+    {
+        rows_.resize(outerCount);
+        for (std::vector<T>& inner : rows_) inner.assign(innerCount, fill);
+    }
+
     void Fill(const T& value)
     {
         for (std::vector<T>& inner : rows_) inner.assign(inner.size(), value);

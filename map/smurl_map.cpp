@@ -32,16 +32,14 @@ bool ResetGrids(MapRunState& state, const UtilitySettings& settings)
     // whole map.
     const bool records = settings.supersample <= 1;
     try {
-        state.TexelGrid.Resize(records ? MapSide(settings.XSiz) : 1u, records ? MapSide(settings.YSiz) : 1u,
-                               kEmptyTexel);
-        state.TexelValues.Resize(MapSide(settings.XSiz), MapSide(settings.YSiz), 0.0f);
+        state.TexelGrid.Reset(records ? MapSide(settings.XSiz) : 1u, records ? MapSide(settings.YSiz) : 1u,
+                              kEmptyTexel);
+        state.TexelValues.Reset(MapSide(settings.XSiz), MapSide(settings.YSiz), 0.0f);
     } catch (const std::bad_alloc&) {
-        state.TexelGrid.Resize(1, 1, kEmptyTexel);
-        state.TexelValues.Resize(1, 1, 0.0f);
+        state.TexelGrid.Reset(1, 1, kEmptyTexel);
+        state.TexelValues.Reset(1, 1, 0.0f);
         sized = false;
     }
-    state.TexelGrid.Fill(kEmptyTexel);
-    state.TexelValues.Fill(0.0f);
     state.coveredSubTexels.clear();
     state.reached.clear();
     return sized;

@@ -174,10 +174,8 @@ RunResult RunSupersampledMap(Interface& ip, const Mesh& mesh, const UtilitySetti
     RunResult result;
     for (std::uint32_t first = 0; first < H; first += bandRows) {
         const std::uint32_t count = std::min(bandRows, H - first);
-        band.TexelGrid.Resize(W, count, kEmptyTexel);
-        band.TexelValues.Resize(W, count, 0.0f);
-        band.TexelGrid.Fill(kEmptyTexel);
-        band.TexelValues.Fill(0.0f);
+        band.TexelGrid.Reset(W, count, kEmptyTexel);
+        band.TexelValues.Reset(W, count, 0.0f);
         const MapRows rows{static_cast<int>(H), static_cast<int>(first), count};
         const int last = static_cast<int>(first + count) - 1;
         for (const FaceRows& f : faces) {

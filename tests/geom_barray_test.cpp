@@ -33,6 +33,14 @@ TEST(BArray, ResizeKeepsOverlapAndFillsTheRest)
     a.Fill(5);
     EXPECT_EQ(a.Get(1, 3), 5);
     EXPECT_EQ(a.Get(0, 0), 5);
+    // Reset keeps nothing of what was there, whether the size grows or shrinks.
+    a.Set(0, 1, 6);
+    a.Reset(3, 2, 7);
+    ASSERT_EQ(a.OuterCount(), 3u);
+    for (std::uint32_t i = 0; i < 3; ++i) {
+        ASSERT_EQ(a.InnerCount(i), 2u);
+        for (std::uint32_t j = 0; j < 2; ++j) EXPECT_EQ(a.Get(i, j), 7);
+    }
 }
 
 TEST(BArray, ChecksReportTheirLinesInOrderAndSkipTheAccess)
