@@ -10,7 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "app/image/image_codecs.h"
 #include "app/image/image_files.h"
+#include "file_bytes.h"
 #include "image_attempt.h"
 #include "scratch_dir.h"
 
@@ -97,6 +99,46 @@ TEST(ImageFiles, ExrHoldsLevelsOver65535AsHalves)
         near(back.pixels[i].g, image.pixels[i].g);
         near(back.pixels[i].b, image.pixels[i].b);
         near(back.pixels[i].a, image.pixels[i].a);
+    }
+}
+
+// Smooth runs, edges and noise side by side, so that rows take different
+// filters, at the given size.
+RgbaImage16 Mixed(int width, int height)
+{
+    const RgbaImage16 noise = Noise(64);
+    RgbaImage16 image{width, height, {}};
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            const BMM_Color_64& n = noise.pixels[static_cast<size_t>((y % 64) * 64 + x % 64)];
+            const auto level = [](int v) { return static_cast<WORD>(v & 0xffff); };
+            image.pixels.push_back(y % 7 == 3 ? n
+                                   : x < width / 2 ? BMM_Color_64{level(x * 301), level(y * 77), level(x * y), 65535}
+                                                   : BMM_Color_64{level(y * 509), level(y), level(x / 8 * 4096), level(n.a & 0xff)});
+        }
+    return image;
+}
+
+// The row writer against libpng's own writer, byte for byte, on 1 to 7
+// threads; one pixel wide and one row high take fewer filters.
+TEST(ImageFiles, PngRowsAreLibpngsBytes)
+{
+    ScratchDir dir;
+    const std::string path = dir / "rows.png";
+    const auto encoded = [&](const RgbaImage16& image, int threads) {
+        TemporaryFile file(path);
+        std::string reason;
+        const bool written = threads == 0
+                                 ? WritePngLibpng(file, image.width, image.height, image.pixels.data(), reason)
+                                 : WritePngRows(file, image.width, image.height, image.pixels.data(), threads, reason);
+        EXPECT_TRUE(written && file.Commit()) << reason;
+        return ReadAll(path);
+    };
+    for (const RgbaImage16& image : {Mixed(300, 90), Mixed(1, 2500), Mixed(2500, 1), Noise(200)}) {
+        ASSERT_GT(PngImageBytes(image.width, image.height), 16384u);
+        const std::string reference = encoded(image, 0);
+        for (int threads : {1, 2, 3, 7})
+            EXPECT_EQ(encoded(image, threads), reference) << image.width << " x " << image.height << ", " << threads;
     }
 }
 

@@ -412,6 +412,7 @@ int BakeOne(const CommandOptions& o, const Batch& batch, BakeReport* report)
         for (const std::string& warning : node->File().warnings) Warn(o, warning);
 
     TimedBitmapManager bitmaps(o.output, host.timings);
+    bitmaps.SetWriteThreads(host.workerThreads);
     bool generated = false;
     int status = -1;
     bool selectedOnly = false;

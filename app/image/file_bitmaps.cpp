@@ -29,7 +29,7 @@ public:
         // The plug-in calls this: an error becomes the manager's record here
         // and never travels into the plug-in.
         try {
-            WriteImageFile(info->Name(), Width(), Height(), Pixels());
+            WriteImageFile(info->Name(), Width(), Height(), Pixels(), manager_.writeThreads_);
         } catch (const ImageFileError& e) {
             return Fail(e.what());
         } catch (const std::bad_alloc&) {

@@ -46,6 +46,9 @@ public:
     };
     const Levels& WrittenLevels() const { return levels_; }
 
+    // The threads a write may use (WriteImageFile); 1 until set.
+    void SetWriteThreads(int threads) { writeThreads_ = threads; }
+
 private:
     friend class FileOutputBitmap;
     void RecordFailure(std::string message);
@@ -53,6 +56,7 @@ private:
     void RecordOpen() { error_.clear(); }
 
     std::string outputPath_;
+    int writeThreads_ = 1;
     bool written_ = false;
     std::string writtenPath_;
     std::string error_;

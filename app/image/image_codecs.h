@@ -4,6 +4,7 @@
 // REASON why, without the file's name, which the caller adds.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 #include "app/image/image_files.h"
@@ -14,7 +15,15 @@ static_assert(sizeof(BMM_Color_64) == 4 * sizeof(WORD));
 
 // NAME is the file the messages of a library may mention. PNG and EXR data
 // goes through OUT's Write; libtiff writes to OUT's descriptor itself.
-bool WritePng(TemporaryFile& out, int width, int height, const BMM_Color_64* pixels, std::string& reason);
+// PNG goes through WritePngRows, which filters rows on up to THREADS - 1
+// further threads and writes libpng's bytes, or for the smallest images
+// through libpng itself: WritePngLibpng, the reference for WritePngRows.
+bool WritePng(TemporaryFile& out, int width, int height, const BMM_Color_64* pixels, int threads, std::string& reason);
+bool WritePngRows(TemporaryFile& out, int width, int height, const BMM_Color_64* pixels, int threads,
+                  std::string& reason);
+bool WritePngLibpng(TemporaryFile& out, int width, int height, const BMM_Color_64* pixels, std::string& reason);
+// The bytes zlib takes for a PNG of that size: each row and its filter's byte.
+std::size_t PngImageBytes(int width, int height);
 bool WriteTiff(TemporaryFile& out, const char* name, int width, int height, const BMM_Color_64* pixels,
                std::string& reason);
 bool WriteExr(TemporaryFile& out, const char* name, int width, int height, const BMM_Color_64* pixels,

@@ -49,7 +49,7 @@ ImageFormat ImageFormatOf(std::string_view path)
 
 const char* SupportedImageExtensions() { return ".png, .tif, .tiff or .exr"; }
 
-void WriteImageFile(const std::string& path, int width, int height, std::span<const BMM_Color_64> pixels)
+void WriteImageFile(const std::string& path, int width, int height, std::span<const BMM_Color_64> pixels, int threads)
 {
     const ImageFormat format = ImageFormatOf(path);
     if (format == ImageFormat::kUnknown)
@@ -63,7 +63,7 @@ void WriteImageFile(const std::string& path, int width, int height, std::span<co
     std::string reason;
     bool written = false;
     switch (format) {
-    case ImageFormat::kPng: written = WritePng(temp, width, height, pixels.data(), reason); break;
+    case ImageFormat::kPng: written = WritePng(temp, width, height, pixels.data(), threads, reason); break;
     case ImageFormat::kTiff: written = WriteTiff(temp, path.c_str(), width, height, pixels.data(), reason); break;
     case ImageFormat::kExr: written = WriteExr(temp, path.c_str(), width, height, pixels.data(), reason); break;
     case ImageFormat::kUnknown: break;

@@ -43,9 +43,10 @@ private:
 
 // Writes WIDTH x HEIGHT pixels, row-major from the top, to PATH. PIXELS must
 // hold exactly WIDTH * HEIGHT of them. An existing file at PATH keeps its
-// permissions; a new one gets those the umask allows.
+// permissions; a new one gets those the umask allows. A PNG may use up to
+// THREADS threads; the file is the same for any number.
 void WriteImageFile(const std::string& path, int width, int height,
-                    std::span<const BMM_Color_64> pixels);
+                    std::span<const BMM_Color_64> pixels, int threads = 1);
 
 // What a read came to: ok, or the ImageFileError message that names the file.
 struct ImageFileResult {

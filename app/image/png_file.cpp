@@ -133,7 +133,7 @@ WORD Sample(const png_byte* p, int depth)
 
 }  // namespace
 
-bool WritePng(TemporaryFile& out, int width, int height, const BMM_Color_64* pixels, std::string& reason)
+bool WritePngLibpng(TemporaryFile& out, int width, int height, const BMM_Color_64* pixels, std::string& reason)
 {
     PngState state;
     state.out = &out;
@@ -141,6 +141,14 @@ bool WritePng(TemporaryFile& out, int width, int height, const BMM_Color_64* pix
     if (state.writeErrno != 0) reason = std::generic_category().message(state.writeErrno);
     else reason = state.message[0] != '\0' ? state.message : "libpng could not start";
     return false;
+}
+
+bool WritePng(TemporaryFile& out, int width, int height, const BMM_Color_64* pixels, int threads, std::string& reason)
+{
+    // libpng narrows zlib's window for this little data, which the row
+    // writer does not follow.
+    if (PngImageBytes(width, height) <= 16384) return WritePngLibpng(out, width, height, pixels, reason);
+    return WritePngRows(out, width, height, pixels, threads, reason);
 }
 
 bool ReadPng(const std::string& path, RgbaImage16& image, std::string& reason)
