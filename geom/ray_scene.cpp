@@ -409,14 +409,20 @@ std::unique_ptr<RayScene::Data> RayScene::MakeData(std::span<const SceneInput> i
     });
     std::vector<FaceBox> boxes;
     std::vector<FaceRecord> tree;
-    boxes.reserve(records.size());
-    tree.reserve(records.size());
-    for (std::size_t i = 0; i < records.size(); ++i) {
-        if (finite[i] && tree.size() < kMaxTreeFaces) {
-            boxes.push_back(padded[i]);
-            tree.push_back(records[i]);
-        } else {
-            d->always.push_back(records[i]);
+    if (records.size() <= kMaxTreeFaces && std::all_of(finite.begin(), finite.end(), [](char f) { return f != 0; })) {
+        // The usual mesh: every face goes into the tree, in order, as it is.
+        boxes = std::move(padded);
+        tree = std::move(records);
+    } else {
+        boxes.reserve(records.size());
+        tree.reserve(records.size());
+        for (std::size_t i = 0; i < records.size(); ++i) {
+            if (finite[i] && tree.size() < kMaxTreeFaces) {
+                boxes.push_back(padded[i]);
+                tree.push_back(records[i]);
+            } else {
+                d->always.push_back(records[i]);
+            }
         }
     }
     padded.clear();
@@ -427,8 +433,7 @@ std::unique_ptr<RayScene::Data> RayScene::MakeData(std::span<const SceneInput> i
         std::vector<std::uint32_t> order;
         BuildBvh(boxes, d->nodes, order, helpers);
         d->nodes.shrink_to_fit();
-        PackLeaves(d->nodes, order, tree, d->quads);
-        d->quads.shrink_to_fit();
+        PackLeaves(d->nodes, order, tree, d->quads, helpers);
         d->treeFaces = static_cast<int>(tree.size());
     }
     d->always.shrink_to_fit();

@@ -1,6 +1,6 @@
 // The tree does not depend on how many threads build it: every count, and a
-// platform that starts none, gives the same nodes and the same face order;
-// a whole scene built on several threads answers as one built on one.
+// platform that starts none, gives the same nodes, the same face order and
+// the same packed leaves; a whole scene built on several threads answers as one built on one.
 #include <cstring>
 #include <random>
 #include <vector>
@@ -38,6 +38,14 @@ TEST(BvhBuild, EveryThreadCountBuildsTheSameTree)
     std::vector<std::uint32_t> aloneOrder;
     BuildBvh(boxes, alone, aloneOrder);
     ASSERT_GT(alone.size(), 1000u);
+    std::vector<FaceRecord> faces(boxes.size());
+    for (std::size_t i = 0; i < faces.size(); ++i) {
+        faces[i].index = static_cast<int>(i);
+        faces[i].c0 = {static_cast<float>(i), 1.0f, 2.0f};
+    }
+    std::vector<BvhNode> alonePacked = alone;
+    std::vector<FaceQuad> aloneQuads;
+    PackLeaves(alonePacked, aloneOrder, faces, aloneQuads);
     NoThreads none;
     const struct {
         ThreadStarter* starter;
@@ -50,6 +58,11 @@ TEST(BvhBuild, EveryThreadCountBuildsTheSameTree)
         ASSERT_EQ(nodes.size(), alone.size()) << c.threads << " threads";
         EXPECT_EQ(std::memcmp(nodes.data(), alone.data(), nodes.size() * sizeof(BvhNode)), 0) << c.threads;
         EXPECT_EQ(order, aloneOrder) << c.threads << " threads";
+        std::vector<FaceQuad> quads;
+        PackLeaves(nodes, order, faces, quads, {c.starter, c.threads});
+        ASSERT_EQ(quads.size(), aloneQuads.size()) << c.threads << " threads";
+        EXPECT_EQ(std::memcmp(quads.data(), aloneQuads.data(), quads.size() * sizeof(FaceQuad)), 0) << c.threads;
+        EXPECT_EQ(std::memcmp(nodes.data(), alonePacked.data(), nodes.size() * sizeof(BvhNode)), 0) << c.threads;
     }
 }
 

@@ -67,8 +67,9 @@ void BuildBvh(const std::vector<FaceBox>& boxes, std::vector<BvhNode>& nodes, st
 // indices of `faces` in tree order, as BuildBvh leaves them; on return it
 // references its faces packed four to a quad in `quads`, in the same order,
 // by quad index and count. A leaf's faces share quads only with each other.
+// The quads are the same whatever threads `helpers` lends.
 void PackLeaves(std::vector<BvhNode>& nodes, const std::vector<std::uint32_t>& order,
-                const std::vector<FaceRecord>& faces, std::vector<FaceQuad>& quads);
+                const std::vector<FaceRecord>& faces, std::vector<FaceQuad>& quads, const BuildHelpers& helpers = {});
 
 // What a traversal reads, and the best hit so far, which it updates.
 struct TreeView {
