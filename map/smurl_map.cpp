@@ -1,5 +1,6 @@
 #include "map/smurl_map.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -79,32 +80,46 @@ void NoteCoverage(const UtilitySettings& settings, MapRunState& state)
 // With invertLevels, a texel that a face or the padding reached shows
 // 65535 - level. With coverageAlpha, alpha is the share of its sub-texels a
 // face covers, 65535 * n / (S * S) in integers; opaque otherwise.
+//
+// The bitmap takes rows and the grids hold columns, so the rows are made a
+// tile of them at a time, each column's run in the tile read in one go.
 void PutRows(Bitmap& bitmap, const UtilitySettings& settings, const MapRunState& state)
 {
+    constexpr int kTileRows = 64;
     const BArray<float>& values = state.TexelValues;
     const int width = bitmap.Width(), height = bitmap.Height();
     if (width <= 0 || height <= 0) return;
-    const std::unique_ptr<BMM_Color_64[]> row(new (std::nothrow) BMM_Color_64[static_cast<std::size_t>(width)]);
-    if (!row) return;  // the bitmap is still offered, without its rows
+    int tileRows = std::min(kTileRows, height);
+    std::unique_ptr<BMM_Color_64[]> tile(new (std::nothrow) BMM_Color_64[static_cast<std::size_t>(width) * tileRows]);
+    if (!tile) {
+        tileRows = 1;
+        tile.reset(new (std::nothrow) BMM_Color_64[static_cast<std::size_t>(width)]);
+    }
+    if (!tile) return;  // the bitmap is still offered, without its rows
     const std::uint32_t W = values.OuterCount();
     const std::uint32_t H = W > 0 ? values.InnerCount(0) : 0u;
     const bool invert = settings.invertLevels && state.reached.size() == static_cast<std::size_t>(W) * H;
     const bool alpha = settings.coverageAlpha && state.coveredSubTexels.size() == static_cast<std::size_t>(W) * H;
     const std::uint32_t blockTexels = static_cast<std::uint32_t>(settings.supersample * settings.supersample);
-    for (int y = 0; y < height; ++y) {
-        const std::uint32_t vy = static_cast<std::uint32_t>(y);
+    for (int y0 = 0; y0 < height; y0 += tileRows) {
+        const int rows = std::min(tileRows, height - y0);
         for (int x = 0; x < width; ++x) {
             const std::uint32_t vx = static_cast<std::uint32_t>(x);
-            const bool inside = vx < W && vy < H;
-            const std::size_t i = static_cast<std::size_t>(vx) * H + vy;
-            WORD level = inside ? GreyLevel(values.Get(vx, vy)) : 0;
-            if (invert && inside && state.reached[i]) level = static_cast<WORD>(kOpaque - level);
-            const WORD a = !alpha ? kOpaque
-                           : inside ? static_cast<WORD>(std::uint32_t{kOpaque} * state.coveredSubTexels[i] / blockTexels)
-                                    : WORD{0};
-            row[static_cast<std::size_t>(x)] = {level, level, level, a};
+            for (int r = 0; r < rows; ++r) {
+                const std::uint32_t vy = static_cast<std::uint32_t>(y0 + r);
+                const bool inside = vx < W && vy < H;
+                const std::size_t i = static_cast<std::size_t>(vx) * H + vy;
+                WORD level = inside ? GreyLevel(values.Get(vx, vy)) : 0;
+                if (invert && inside && state.reached[i]) level = static_cast<WORD>(kOpaque - level);
+                const WORD a = !alpha  ? kOpaque
+                               : inside ? static_cast<WORD>(std::uint32_t{kOpaque} * state.coveredSubTexels[i] / blockTexels)
+                                        : WORD{0};
+                tile[static_cast<std::size_t>(r) * static_cast<std::size_t>(width) + static_cast<std::size_t>(x)] = {
+                    level, level, level, a};
+            }
         }
-        bitmap.PutPixels(0, y, width, row.get());
+        for (int r = 0; r < rows; ++r)
+            bitmap.PutPixels(0, y0 + r, width, tile.get() + static_cast<std::size_t>(r) * static_cast<std::size_t>(width));
     }
 }
 
