@@ -11,7 +11,7 @@
 #endif
 
 #include "geom/detail/bvh.h"
-#include "geom/detail/parallel.h"
+#include "geom/parallel.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "geom/detail/bvh.h"
-#include "geom/detail/parallel.h"
+#include "geom/parallel.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "geom/detail/bvh.h"
-#include "geom/detail/parallel.h"
+#include "geom/parallel.h"
 #include "geom/intersect.h"
 #include "host/cpu.h"
 

@@ -3,7 +3,12 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <algorithm>
+#include <functional>
+#include <new>
 #include <vector>
+
+#include "geom/parallel.h"
 
 namespace {
 
@@ -87,31 +92,89 @@ void VisitInOrder(const Grid& g, auto&& visit)
 }
 
 template <class Grid>
-void RepairIn(Grid& g)
+void RepairAt(Grid& g, std::uint32_t x, std::uint32_t y)
 {
-    const std::uint32_t W = g.W(), H = g.H();
-    VisitInOrder(g, [&](std::uint32_t x, std::uint32_t y) {
-        const int face = g.Face(x, y);
-        if (face == -1 || !(g.Value(x, y) <= kSpeckleMax)) return;
-        int count = 0;
-        float best = 0.0f;
-        const Block b(x, y, W, H);
-        for (std::uint32_t yy = b.y0; yy <= b.y1; ++yy)
-            for (std::uint32_t xx = b.x0; xx <= b.x1; ++xx) {
-                const float v = g.Value(xx, yy);
-                if (g.Face(xx, yy) != face || !(v >= kBrightMin)) continue;
-                ++count;
-                if (v > best) best = v;
-            }
-        // Negative until the second pass, so a lifted texel is not a
-        // bright neighbour of the texels visited after it.
-        if (count > 0) g.Set(x, y, -best);
-    });
-    g.AbsoluteValues();
+    const int face = g.Face(x, y);
+    if (face == -1 || !(g.Value(x, y) <= kSpeckleMax)) return;
+    int count = 0;
+    float best = 0.0f;
+    const Block b(x, y, g.W(), g.H());
+    for (std::uint32_t yy = b.y0; yy <= b.y1; ++yy)
+        for (std::uint32_t xx = b.x0; xx <= b.x1; ++xx) {
+            const float v = g.Value(xx, yy);
+            if (g.Face(xx, yy) != face || !(v >= kBrightMin)) continue;
+            ++count;
+            if (v > best) best = v;
+        }
+    // Negative until the second pass, so a lifted texel is not a
+    // bright neighbour of the texels visited after it.
+    if (count > 0) g.Set(x, y, -best);
 }
 
 template <class Grid>
-void DilateIn(Grid& g, int rounds, std::uint8_t* reached)
+void RepairIn(Grid& g)
+{
+    VisitInOrder(g, [&](std::uint32_t x, std::uint32_t y) { RepairAt(g, x, y); });
+    g.AbsoluteValues();
+}
+
+// Round 1 of the growth at texel (x, y): its sources are the covered texels,
+// which it never writes. Appends a texel it sets to `frontier`.
+template <class Grid>
+void GrowFromCoverage(Grid& g, std::uint32_t x, std::uint32_t y, std::uint16_t* setIn, std::vector<std::size_t>& frontier)
+{
+    if (g.Face(x, y) != -1) {
+        if (setIn) setIn[g.Index(x, y)] = 0;
+        return;
+    }
+    int count = 0;
+    float best = 0.0f;
+    const Block b(x, y, g.W(), g.H());
+    for (std::uint32_t yy = b.y0; yy <= b.y1; ++yy)
+        for (std::uint32_t xx = b.x0; xx <= b.x1; ++xx) {
+            if (g.Face(xx, yy) == -1) continue;
+            ++count;
+            const float v = g.Value(xx, yy);
+            if (v > best) best = v;
+        }
+    if (count == 0) return;
+    g.Set(x, y, best);
+    frontier.push_back(g.Index(x, y));
+}
+
+// A whole map's grid in bands of columns, for the lent threads: a band's
+// 3 x 3 blocks reach one column into each neighbour band.
+constexpr std::uint32_t kBandColumns = 16;
+
+std::size_t BandsOf(std::uint32_t W) { return (W + kBandColumns - 1) / kBandColumns; }
+
+// Calls band(i) for i in [0, count) on the lent threads, or here alone
+// when they cannot be had.
+void ForBands(const BuildHelpers& helpers, std::size_t count, const std::function<void(std::size_t)>& band)
+{
+    if (ThreadsOf(helpers) > 1) {
+        try {
+            ParallelFor(helpers, count, band);
+            return;
+        } catch (const std::bad_alloc&) {
+            // Only the crew itself allocates, before any band ran.
+        }
+    }
+    for (std::size_t i = 0; i < count; ++i) band(i);
+}
+
+template <class Visit>
+void VisitBand(std::uint32_t W, std::uint32_t H, std::size_t band, Visit&& visit)
+{
+    const std::uint32_t x0 = static_cast<std::uint32_t>(band) * kBandColumns, x1 = std::min(W, x0 + kBandColumns);
+    for (std::uint32_t x = x0; x < x1; ++x)
+        for (std::uint32_t y = 0; y < H; ++y) visit(x, y);
+}
+
+// SWEEP runs round 1 over the whole grid, leaving the texels it set in
+// the frontier in the grid's storage order.
+template <class Grid, class Sweep>
+void DilateIn(Grid& g, int rounds, std::uint8_t* reached, Sweep&& sweep)
 {
     const std::uint32_t W = g.W(), H = g.H();
     if (W == 0 || H == 0) return;
@@ -128,25 +191,7 @@ void DilateIn(Grid& g, int rounds, std::uint8_t* reached)
     std::vector<std::size_t> frontier, next;
 
     // Round 1 sweeps the map: its sources are the covered texels.
-    VisitInOrder(g, [&](std::uint32_t x, std::uint32_t y) {
-        if (g.Face(x, y) != -1) {
-            if (rounds > 1) setIn[g.Index(x, y)] = 0;
-            return;
-        }
-        int count = 0;
-        float best = 0.0f;
-        const Block b(x, y, W, H);
-        for (std::uint32_t yy = b.y0; yy <= b.y1; ++yy)
-            for (std::uint32_t xx = b.x0; xx <= b.x1; ++xx) {
-                if (g.Face(xx, yy) == -1) continue;
-                ++count;
-                const float v = g.Value(xx, yy);
-                if (v > best) best = v;
-            }
-        if (count == 0) return;
-        g.Set(x, y, best);
-        frontier.push_back(g.Index(x, y));
-    });
+    sweep(setIn.empty() ? nullptr : setIn.data(), frontier);
     // Round 1's marks go in after its sweep: during it, a texel it set must
     // not read as covered. Its texels are exactly the frontier.
     for (const std::size_t i : frontier) {
@@ -183,10 +228,24 @@ void DilateIn(Grid& g, int rounds, std::uint8_t* reached)
 
 }  // namespace
 
-void RepairSpeckles(MapRunState& state)
+void RepairSpeckles(MapRunState& state, const BuildHelpers& helpers)
 {
     StateGrid g(state);
-    RepairIn(g);
+    if (ThreadsOf(helpers) < 2) {
+        RepairIn(g);
+        return;
+    }
+    // The bands of one parity at a time, so that no band reads a column
+    // while another writes it; any order gives the same values.
+    const std::uint32_t W = g.W(), H = g.H();
+    const std::size_t bands = BandsOf(W);
+    for (std::size_t parity = 0; parity < 2; ++parity)
+        ForBands(helpers, (bands + 1 - parity) / 2, [&](std::size_t i) {
+            VisitBand(W, H, 2 * i + parity, [&](std::uint32_t x, std::uint32_t y) { RepairAt(g, x, y); });
+        });
+    ForBands(helpers, bands, [&](std::size_t i) {
+        VisitBand(W, H, i, [&](std::uint32_t x, std::uint32_t y) { g.Set(x, y, std::fabs(g.Value(x, y))); });
+    });
 }
 
 void RepairSpeckles(PassWindow& window)
@@ -195,16 +254,32 @@ void RepairSpeckles(PassWindow& window)
     RepairIn(g);
 }
 
-void DilateCoverage(MapRunState& state, int rounds, std::vector<std::uint8_t>* reached)
+void DilateCoverage(MapRunState& state, int rounds, std::vector<std::uint8_t>* reached, const BuildHelpers& helpers)
 {
     StateGrid g(state);
     if (reached) reached->assign(static_cast<std::size_t>(g.W()) * g.H(), 0);
-    DilateIn(g, rounds, reached ? reached->data() : nullptr);
+    const std::uint32_t W = g.W(), H = g.H();
+    DilateIn(g, rounds, reached ? reached->data() : nullptr,
+             [&](std::uint16_t* setIn, std::vector<std::size_t>& frontier) {
+                 if (ThreadsOf(helpers) < 2) {
+                     VisitInOrder(g, [&](std::uint32_t x, std::uint32_t y) { GrowFromCoverage(g, x, y, setIn, frontier); });
+                     return;
+                 }
+                 // Round 1 writes only uncovered texels and reads only covered
+                 // ones, so the bands run at once; their frontiers join in order.
+                 std::vector<std::vector<std::size_t>> parts(BandsOf(W));
+                 ForBands(helpers, parts.size(), [&](std::size_t i) {
+                     VisitBand(W, H, i, [&](std::uint32_t x, std::uint32_t y) { GrowFromCoverage(g, x, y, setIn, parts[i]); });
+                 });
+                 for (const std::vector<std::size_t>& part : parts) frontier.insert(frontier.end(), part.begin(), part.end());
+             });
 }
 
 void DilateCoverage(PassWindow& window, int rounds)
 {
     WindowGrid g(window);
     window.reached.assign(static_cast<std::size_t>(g.W()) * g.H(), 0);
-    DilateIn(g, rounds, window.reached.data());
+    DilateIn(g, rounds, window.reached.data(), [&](std::uint16_t* setIn, std::vector<std::size_t>& frontier) {
+        VisitInOrder(g, [&](std::uint32_t x, std::uint32_t y) { GrowFromCoverage(g, x, y, setIn, frontier); });
+    });
 }

@@ -211,8 +211,9 @@ void GenerateSmurlMap(Interface& ip, const UtilitySettings& settings, RunTables&
         ip.MessageBox(text, kMessageTitle, MB_OK);
         // A supersampled run cleaned its bands as it went.
         if (!supersampled) {
-            RepairSpeckles(state);
-            DilateCoverage(state, settings.padding, settings.invertLevels ? &state.reached : nullptr);
+            const BuildHelpers helpers{&starter, WorkerThreadsFor(ip)};
+            RepairSpeckles(state, helpers);
+            DilateCoverage(state, settings.padding, settings.invertLevels ? &state.reached : nullptr, helpers);
             NoteCoverage(settings, state);
         }
     }

@@ -256,6 +256,41 @@ TEST(NeighbourhoodPasses, DilateGrowsCoverageByOneTexel)
     EXPECT_EQ(m.At(5, 2), 0.0f);
 }
 
+// The passes over a map of many column bands, on several threads against
+// one: speckles by bright texels of the same face, and three rounds of
+// growth with the reached marks.
+TEST(NeighbourhoodPasses, SeveralThreadsGiveOnesValues)
+{
+    constexpr std::uint32_t W = 70, H = 23;
+    auto make = [](MapRunState& state) {
+        std::mt19937 rng(11u);
+        state.TexelGrid.Resize(W, H, kEmptyTexel);
+        state.TexelValues.Resize(W, H, 0.0f);
+        for (std::uint32_t x = 0; x < W; ++x)
+            for (std::uint32_t y = 0; y < H; ++y) {
+                if (rng() % 5 == 0) continue;  // gaps for the growth to fill
+                const float v = rng() % 3 == 0 ? 0.05f : static_cast<float>(rng() % 1000) / 1000.0f;
+                state.TexelGrid.Set(x, y, {static_cast<int>(x / 9 + y / 7), {0.2f, 0.3f, 0.5f}, {0.2f, 0.3f, 0.5f}});
+                state.TexelValues.Set(x, y, v);
+            }
+    };
+    MapRunState one;
+    make(one);
+    RepairSpeckles(one);
+    DilateCoverage(one, 3, &one.reached);
+    for (int threads : {2, 3, 7}) {
+        MapRunState several;
+        make(several);
+        const BuildHelpers helpers{&DefaultThreadStarter(), threads};
+        RepairSpeckles(several, helpers);
+        DilateCoverage(several, 3, &several.reached, helpers);
+        EXPECT_EQ(several.reached, one.reached) << threads;
+        for (std::uint32_t x = 0; x < W; ++x)
+            for (std::uint32_t y = 0; y < H; ++y)
+                ASSERT_EQ(several.TexelValues.Get(x, y), one.TexelValues.Get(x, y)) << threads << ": " << x << ", " << y;
+    }
+}
+
 // Several rounds against a plain sweep per round, reading a copy of the map
 // as it stood before the round; and each texel is reached in round k
 // exactly when its Chebyshev distance to the nearest covered texel is k.

@@ -4,12 +4,14 @@
 // supersampled map, where the same rules give the same values on every row
 // the window holds with its halo (see PassHalo).
 //
-// User-interface thread, once the workers that wrote the values are done.
+// User-interface thread, once the workers that wrote the values are done;
+// a whole map's pass may share its columns out over threads it is lent.
 #pragma once
 
 #include <cstdint>
 #include <vector>
 
+#include "geom/ray_scene.h"
 #include "map/run_state.h"
 
 // A window of a map's rows as the passes see it: row by row, each row left
@@ -25,8 +27,9 @@ struct PassWindow {
 
 // Lifts a covered texel holding at most 0.1 to the brightest value of at
 // least 0.8 among its 3 x 3 neighbours of the same face. A lifted texel never
-// serves as a bright neighbour in the same pass.
-void RepairSpeckles(MapRunState& state);
+// serves as a bright neighbour in the same pass. A whole map's pass may run
+// on the threads `helpers` lends; the values are the same on any number.
+void RepairSpeckles(MapRunState& state, const BuildHelpers& helpers = {});
 void RepairSpeckles(PassWindow& window);
 
 // Grows the map's values past its coverage in `rounds` rounds (none for 0).
@@ -39,7 +42,8 @@ void RepairSpeckles(PassWindow& window);
 // With `reached`, that is sized to the grid and gets 1 for every texel
 // covered or set, in the grid's own order (column by column).
 inline constexpr int kMaxDilateRounds = 65534;
-void DilateCoverage(MapRunState& state, int rounds = 1, std::vector<std::uint8_t>* reached = nullptr);
+void DilateCoverage(MapRunState& state, int rounds = 1, std::vector<std::uint8_t>* reached = nullptr,
+                    const BuildHelpers& helpers = {});
 void DilateCoverage(PassWindow& window, int rounds);
 
 // The rows each side of a row that decide its value after both passes: one
