@@ -8,7 +8,7 @@
 #include <new>
 #include <vector>
 
-#include "geom/parallel.h"
+#include "geom/geom.h"
 
 namespace {
 

@@ -44,12 +44,14 @@ int TexelIndex(double scaled, int count)
     return static_cast<int>(t);
 }
 
-// Marks map texel (x, y) when the grid holds its row.
+// The grid row that holds map row y.
+int GridRow(const MapRows& rows, int y) { return rows.wholeGrid ? y : y - rows.first; }
+
+// Marks map texel (x, y) when it is one of the band's rows.
 void Mark(BArray<TexelRecord>& grid, const MapRows& rows, int x, int y, const TexelRecord& marker)
 {
-    const int r = y - rows.first;
-    if (r < 0 || r >= static_cast<int>(rows.count)) return;
-    grid.Set(static_cast<std::uint32_t>(x), static_cast<std::uint32_t>(r), marker);
+    if (y < rows.first || y - rows.first >= static_cast<int>(rows.count)) return;
+    grid.Set(static_cast<std::uint32_t>(x), static_cast<std::uint32_t>(GridRow(rows, y)), marker);
 }
 
 float Floored(float w) { return (w < kWeightFloor || std::isnan(w)) ? kWeightFloor : w; }
@@ -100,11 +102,12 @@ void WrapToUnit(Point3& p)
 
 namespace {
 
-// DrawLine's texels, marked where the grid holds their rows.
+void TraceLine(int x0, int y0, int x1, int y1) { DebugPrint("DRAWLINE : %d, %d  -> %d, %d\n", x0, y0, x1, y1); }
+
+// DrawLine's texels, marked in the band's rows.
 void DrawLineInRows(int x0, int y0, int x1, int y1, BArray<TexelRecord>& grid, const MapRows& rows,
-                    const TexelRecord& marker, bool trace)
+                    const TexelRecord& marker)
 {
-    if (trace) DebugPrint("DRAWLINE : %d, %d  -> %d, %d\n", x0, y0, x1, y1);
     if (x0 == x1) {
         const int step = y0 <= y1 ? 1 : -1;
         for (int y = y0; y != y1; y += step) Mark(grid, rows, x0, y, marker);
@@ -150,7 +153,8 @@ void DrawLineInRows(int x0, int y0, int x1, int y1, BArray<TexelRecord>& grid, c
 void DrawLine(int x0, int y0, int x1, int y1, BArray<TexelRecord>& grid, const TexelRecord& marker)
 {
     const std::uint32_t H = grid.OuterCount() > 0 ? grid.InnerCount(0) : 0u;
-    DrawLineInRows(x0, y0, x1, y1, grid, {static_cast<int>(H), 0, H}, marker, true);
+    TraceLine(x0, y0, x1, y1);
+    DrawLineInRows(x0, y0, x1, y1, grid, {static_cast<int>(H), 0, H}, marker);
 }
 
 void RasterizeFace(BArray<TexelRecord>& grid, Point3 p0, Point3 p1, Point3 p2, int face)
@@ -177,7 +181,22 @@ bool TexelCorners(Point3 p0, Point3 p1, Point3 p2, int W, int H, int xs[3], int 
     return true;
 }
 
+// The debug lines of a face's rasterizing: its three edges, then itself.
+void TraceCorners(const int xs[3], const int ys[3], int face)
+{
+    TraceLine(xs[0], ys[0], xs[1], ys[1]);
+    TraceLine(xs[0], ys[0], xs[2], ys[2]);
+    TraceLine(xs[2], ys[2], xs[1], ys[1]);
+    DebugPrint("TRIANGLE %d: (%d, %d), (%d, %d), (%d, %d)\n", face, xs[0], ys[0], xs[1], ys[1], xs[2], ys[2]);
+}
+
 }  // namespace
+
+void TraceRasterize(Point3 p0, Point3 p1, Point3 p2, int mapWidth, int mapHeight, int face)
+{
+    int xs[3], ys[3];
+    if (TexelCorners(p0, p1, p2, mapWidth, mapHeight, xs, ys)) TraceCorners(xs, ys, face);
+}
 
 bool FaceRowSpan(Point3 p0, Point3 p1, Point3 p2, int mapWidth, int mapHeight, int& first, int& last)
 {
@@ -194,7 +213,8 @@ void RasterizeFaceInRows(BArray<TexelRecord>& grid, const MapRows& rows, Point3 
     const int W = static_cast<int>(grid.OuterCount());
     const int H = rows.mapHeight;
     if (W <= 0 || H <= 0 || rows.count == 0) return;
-    if (rows.first < 0 || static_cast<std::int64_t>(rows.first) + rows.count > H || grid.InnerCount(0) != rows.count)
+    if (rows.first < 0 || static_cast<std::int64_t>(rows.first) + rows.count > H ||
+        grid.InnerCount(0) != (rows.wholeGrid ? static_cast<std::uint32_t>(H) : rows.count))
         return;
 
     int xs[3], ys[3];
@@ -208,12 +228,11 @@ void RasterizeFaceInRows(BArray<TexelRecord>& grid, const MapRows& rows, Point3 
     }
 
     // The edges are traced whole, so that their texels are the whole map's,
-    // and marked only in the rows the grid holds.
-    DrawLineInRows(xs[0], ys[0], xs[1], ys[1], grid, rows, kEdgeMarker, trace);
-    DrawLineInRows(xs[0], ys[0], xs[2], ys[2], grid, rows, kEdgeMarker, trace);
-    DrawLineInRows(xs[2], ys[2], xs[1], ys[1], grid, rows, kEdgeMarker, trace);
-    if (trace)
-        DebugPrint("TRIANGLE %d: (%d, %d), (%d, %d), (%d, %d)\n", face, xs[0], ys[0], xs[1], ys[1], xs[2], ys[2]);
+    // and marked only in the band's rows.
+    if (trace) TraceCorners(xs, ys, face);
+    DrawLineInRows(xs[0], ys[0], xs[1], ys[1], grid, rows, kEdgeMarker);
+    DrawLineInRows(xs[0], ys[0], xs[2], ys[2], grid, rows, kEdgeMarker);
+    DrawLineInRows(xs[2], ys[2], xs[1], ys[1], grid, rows, kEdgeMarker);
 
     // Integer corners keep this exact: zero here is exactly where the
     // weights below would divide by zero.
@@ -225,7 +244,7 @@ void RasterizeFaceInRows(BArray<TexelRecord>& grid, const MapRows& rows, Point3 
     const int yFirst = std::max(yMin, rows.first);
     const int yLast = std::min(yMax, rows.first + static_cast<int>(rows.count) - 1);
     for (int y = yFirst; y <= yLast; ++y) {
-        const std::uint32_t row = static_cast<std::uint32_t>(y - rows.first);
+        const std::uint32_t row = static_cast<std::uint32_t>(GridRow(rows, y));
         int xLeft = xMin;
         while (xLeft <= xMax && !IsEdgeMarker(grid.Get(static_cast<std::uint32_t>(xLeft), row))) ++xLeft;
         if (xLeft > xMax) continue;

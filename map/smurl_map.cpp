@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <memory>
 #include <new>
+#include <vector>
 
 #include "eval/eval.h"
 #include "geom/geom.h"
@@ -47,11 +48,64 @@ bool ResetGrids(MapRunState& state, const UtilitySettings& settings)
 }
 
 // Rasterizes every face that the face rule keeps, moving the bar through
-// the share of faces seen.
-void RasterizeFaces(Interface& ip, const Mesh& mesh, const UtilitySettings& settings, BArray<TexelRecord>& grid)
+// the share of faces seen. On lent threads the faces are gathered first,
+// their debug lines written in face order, and bands of rows are then
+// rasterized at once, each taking the faces that reach it in face order:
+// a texel's records come in the order they would on one thread.
+void RasterizeFaces(Interface& ip, const Mesh& mesh, const UtilitySettings& settings, BArray<TexelRecord>& grid,
+                    const BuildHelpers& helpers)
 {
-    ForEachMappedFace(ip, mesh, settings,
-                      [&grid](int face, Point3 p0, Point3 p1, Point3 p2) { RasterizeFace(grid, p0, p1, p2, face); });
+    const int W = static_cast<int>(grid.OuterCount()), H = W > 0 ? static_cast<int>(grid.InnerCount(0)) : 0;
+    struct Span {
+        int face, first, last;
+    };
+    std::vector<Span> faces;
+    const int threads = ThreadsOf(helpers);
+    bool gather = threads > 1 && H > 1;
+    try {
+        if (gather) faces.reserve(static_cast<std::size_t>(mesh.getNumFaces()));
+    } catch (const std::bad_alloc&) {
+        gather = false;
+    }
+    if (!gather) {
+        ForEachMappedFace(ip, mesh, settings,
+                          [&grid](int face, Point3 p0, Point3 p1, Point3 p2) { RasterizeFace(grid, p0, p1, p2, face); });
+        return;
+    }
+    ForEachMappedFace(ip, mesh, settings, [&](int face, Point3 p0, Point3 p1, Point3 p2) {
+        Span f{face, 0, 0};
+        if (!FaceRowSpan(p0, p1, p2, W, H, f.first, f.last)) return;
+        TraceRasterize(p0, p1, p2, W, H, face);
+        faces.push_back(f);
+    });
+    const UVVert* tv = mesh.mapVerts(settings.mapChannel);
+    const TVFace* tf = mesh.mapFaces(settings.mapChannel);
+    const int bands = std::min(H, 8 * threads), bandRows = (H + bands - 1) / bands;
+    const auto band = [&](std::size_t b) {
+        const int first = static_cast<int>(b) * bandRows, last = std::min(H, first + bandRows) - 1;
+        if (first > last) return;
+        const MapRows rows{H, first, static_cast<std::uint32_t>(last - first + 1), true};
+        for (const Span& f : faces) {
+            if (f.last < first || f.first > last) continue;
+            const TVFace& mf = tf[f.face];
+            RasterizeFaceInRows(grid, rows, tv[mf.t[0]], tv[mf.t[1]], tv[mf.t[2]], f.face, false);
+        }
+    };
+    try {
+        ParallelFor(helpers, static_cast<std::size_t>(bands), band);
+    } catch (const std::bad_alloc&) {
+        // Only the crew itself allocates, before any band ran.
+        for (int b = 0; b < bands; ++b) band(static_cast<std::size_t>(b));
+    }
+}
+
+// The threads the steps before and after the workers' run may use: as many
+// as the run, for a map large enough to be worth starting them for.
+BuildHelpers LentThreads(const UtilitySettings& settings, ThreadStarter& starter, Interface& ip)
+{
+    constexpr std::int64_t kLentTexels = std::int64_t{1} << 15;
+    if (std::int64_t{settings.XSiz} * settings.YSiz < kLentTexels) return {};
+    return {&starter, WorkerThreadsFor(ip)};
 }
 
 void Describe(BitmapInfo& info, const UtilitySettings& settings)
@@ -194,7 +248,7 @@ void GenerateSmurlMap(Interface& ip, const UtilitySettings& settings, RunTables&
             result.outOfMemory = true;
         }
     } else {
-        RasterizeFaces(ip, mesh, settings, state.TexelGrid);
+        RasterizeFaces(ip, mesh, settings, state.TexelGrid, LentThreads(settings, starter, ip));
         tables.vertexNormals.BuildVertexNormals(mesh);
         startTime = ip.Time();
         TexelJob job{mesh, settings, {tables.faceNormals, tables.vertexNormals, &tables.scene}, tables.workLock, state};
@@ -211,7 +265,7 @@ void GenerateSmurlMap(Interface& ip, const UtilitySettings& settings, RunTables&
         ip.MessageBox(text, kMessageTitle, MB_OK);
         // A supersampled run cleaned its bands as it went.
         if (!supersampled) {
-            const BuildHelpers helpers{&starter, WorkerThreadsFor(ip)};
+            const BuildHelpers helpers = LentThreads(settings, starter, ip);
             RepairSpeckles(state, helpers);
             DilateCoverage(state, settings.padding, settings.invertLevels ? &state.reached : nullptr, helpers);
             NoteCoverage(settings, state);

@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "geom/ray_scene.h"
+#include "geom/geom.h"
 #include "map/run_state.h"
 
 // A window of a map's rows as the passes see it: row by row, each row left

@@ -7,7 +7,8 @@
 // its three vertices there. What the edge drawing marks decides coverage, so
 // its end-texel rules are part of the result.
 //
-// User-interface thread only, before any texel worker starts.
+// Before any texel worker starts: on the user-interface thread, or for
+// bands of rows with wholeGrid, on threads it lends, one band each.
 #pragma once
 
 #include <cstdint>
@@ -24,20 +25,28 @@
 // "DRAWLINE : ..." for each edge and "TRIANGLE ..." once.
 void RasterizeFace(BArray<TexelRecord>& grid, Point3 p0, Point3 p1, Point3 p2, int face);
 
-// A band of a map's rows: the map is mapHeight rows tall, and row r of a
-// band's grid is the map's row first + r, for count rows.
+// A band of a map's rows: the map is mapHeight rows tall, and the band is
+// its rows first to first + count - 1. Row r of the band's own grid is the
+// map's row first + r; with wholeGrid the grid holds every row of the map
+// instead, and only the band's are touched, so that bands of one grid can
+// be rasterized at once.
 struct MapRows {
     int mapHeight;
     int first;
     std::uint32_t count;
+    bool wholeGrid = false;
 };
 
 // RasterizeFace into a band: the band's texels get exactly the records the
 // whole map's rows would (its width is the map's). Nothing is written when
-// the band does not fit the map or the grid is not as tall as the band.
-// TRACE writes the debug lines.
+// the band does not fit the map or the grid is not as tall as the band (the
+// map, with wholeGrid). TRACE writes the debug lines.
 void RasterizeFaceInRows(BArray<TexelRecord>& grid, const MapRows& rows, Point3 p0, Point3 p1, Point3 p2, int face,
                          bool trace);
+
+// The debug lines RasterizeFace writes for the face in a mapWidth x
+// mapHeight map, alone: for faces whose bands are rasterized untraced.
+void TraceRasterize(Point3 p0, Point3 p1, Point3 p2, int mapWidth, int mapHeight, int face);
 
 // The map rows, first to last, that RasterizeFace may write the face into
 // in a mapWidth x mapHeight map; false for a face it skips. A band that
