@@ -14,9 +14,7 @@ constexpr const char* kPhaseNames[RunTimings::kMarkCount] = {"plugin", "load",  
 
 void RunTimings::Record(Mark mark, std::chrono::steady_clock::time_point at)
 {
-    for (int later = mark; later < kMarkCount; ++later)
-        if (at_[static_cast<size_t>(later)]) return;
-    at_[static_cast<size_t>(mark)] = at;
+    if (Open(mark)) at_[static_cast<size_t>(mark)] = at;
 }
 
 std::string RunTimings::Line() const

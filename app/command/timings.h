@@ -19,6 +19,7 @@
 
 #include <array>
 #include <chrono>
+#include <cstddef>
 #include <optional>
 #include <string>
 
@@ -28,7 +29,13 @@ public:
 
     // Records MARK now, unless it or a later mark is already recorded:
     // only the first call of each kind counts, and only in phase order.
-    void Record(Mark mark, std::chrono::steady_clock::time_point at = std::chrono::steady_clock::now());
+    void Record(Mark mark, std::chrono::steady_clock::time_point at);
+    // The same at the present moment, the clock read only when MARK counts:
+    // the host records a mark on every progress update.
+    void Record(Mark mark)
+    {
+        if (Open(mark)) Record(mark, std::chrono::steady_clock::now());
+    }
 
     // "dunsmere: timings: plugin 0.004 s, load 0.120 s, ..." with a newline;
     // the phases that both began and ended.
@@ -44,5 +51,11 @@ public:
     static std::string PeakMemoryLine();
 
 private:
+    bool Open(Mark mark) const
+    {
+        for (int later = mark; later < kMarkCount; ++later)
+            if (at_[static_cast<std::size_t>(later)]) return false;
+        return true;
+    }
     std::array<std::optional<std::chrono::steady_clock::time_point>, kMarkCount> at_;
 };
