@@ -1,5 +1,6 @@
 # Mesh files: OBJ reading and writing back, PLY and glTF output, assimp input.
-dunsmere_test(mesh_tests THREADS mesh_files_test.cpp mesh_writing_test.cpp mesh_assimp_test.cpp)
+dunsmere_test(mesh_tests THREADS mesh_files_test.cpp mesh_writing_test.cpp mesh_assimp_test.cpp
+    mesh_obj_threads_test.cpp)
 target_link_libraries(mesh_tests PRIVATE dunsmere_meshes)
 
 # The mesh rules, held against geom/'s normals.

@@ -269,7 +269,7 @@ void RecordOutput(const CommandOptions& o, const std::string& algorithm, Standal
     SceneNode* node = host.selection[0];
     try {
         host.timings.Record(RunTimings::kWrite);
-        WriteMeshFile(node->File(), node->CurrentMesh(), o.output);
+        WriteMeshFile(node->File(), node->CurrentMesh(), o.output, host.workerThreads);
         outcome.written = true;
     } catch (const MeshFileError& e) {
         Fail(e.what());

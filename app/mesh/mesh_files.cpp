@@ -67,10 +67,10 @@ MeshFile ReadMeshFile(const std::string& path, const MeshReading& reading)
     }
 }
 
-void WriteMeshFile(const MeshFile& original, const Mesh& changed, const std::string& path)
+void WriteMeshFile(const MeshFile& original, const Mesh& changed, const std::string& path, int threads)
 {
     const std::string ext = LowerExtension(path);
-    if (ext == "obj") return WriteObjFile(original, changed, path);
+    if (ext == "obj") return WriteObjFile(original, changed, path, threads);
     if (ext == "ply") return WritePlyFile(changed, path);
     if (ext == "glb" || ext == "gltf") return WriteGltfFile(original, changed, path, ext == "glb");
     throw MeshFileError(path, std::string("cannot write this kind of file; the mesh formats written are ") +

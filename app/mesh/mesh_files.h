@@ -31,8 +31,9 @@ MeshFile ReadMeshFile(const std::string& path, const MeshReading& reading = {});
 // Where a vertex's corners have different colours the vertex is written once
 // per colour. Nothing is written, and PATH stays as it was, when the mesh
 // cannot be written: indices out of range, or (for .obj and .gltf/.glb) a
-// number that is not finite.
-void WriteMeshFile(const MeshFile& original, const Mesh& changed, const std::string& path);
+// number that is not finite. THREADS above 1 lets an OBJ's text be made on
+// as many threads; the file and any error are those of one thread.
+void WriteMeshFile(const MeshFile& original, const Mesh& changed, const std::string& path, int threads = 1);
 
 // Whether WriteMeshFile takes PATH's extension: .obj, .ply, .glb or .gltf.
 bool CanWriteMesh(std::string_view path);

@@ -13,7 +13,8 @@ MeshFile ReadObjFile(const std::string& path);
 MeshFile ReadAssimpFile(const std::string& path, const MeshReading& reading);
 bool AssimpReads(const std::string& extension);
 
-void WriteObjFile(const MeshFile& original, const Mesh& changed, const std::string& path);
+// THREADS above 1 formats the text in as many parts side by side.
+void WriteObjFile(const MeshFile& original, const Mesh& changed, const std::string& path, int threads);
 void WritePlyFile(const Mesh& changed, const std::string& path);
 void WriteGltfFile(const MeshFile& original, const Mesh& changed, const std::string& path, bool binary);
 

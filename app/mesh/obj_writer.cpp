@@ -16,14 +16,19 @@
 //   backslash is continued onto an empty line, which reads back as it was.
 // - A face that had no texture indices is written without them while its map
 //   face is still (0, 0, 0).
+// - With several threads each section is cut into as many ranges, formatted
+//   side by side; the ranges joined in order are the text one thread writes,
+//   and the error thrown is the one nearest the file's start.
 
 #include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <exception>
 
 #include "app/mesh/mesh_formats.h"
 #include "app/mesh/pending_file.h"
+#include "app/mesh/run_parts.h"
 
 namespace {
 
@@ -67,17 +72,135 @@ bool SameFaceData(const Mesh& a, const Mesh& b)
     return true;
 }
 
+// What the whole text is made from, shared read-only by the parts.
+struct ObjText {
+    const MeshFile& original;
+    const Mesh& changed;
+    const std::string& path;
+    const ColoredVertices& out;
+    const std::vector<Point3>& normals;
+    const std::vector<ObjLine>& lines;
+    bool keepLines = false;
+    bool keepFaceData = false;
+    size_t ntv = 0;
+    const TVFace* tf = nullptr;
+};
+
+// The file's sections in their order, each cut into the same ranges.
+enum Section { kVertices, kTextureVertices, kNormals, kFaces, kSections };
+
+size_t SectionSize(const ObjText& o, int section)
+{
+    switch (section) {
+    case kVertices: return o.out.vertex.size();
+    case kTextureVertices: return o.tf ? o.ntv : 0;
+    case kNormals: return o.normals.size();
+    default: return o.changed.faces.size();
+    }
+}
+
+// The kept lines that go before FACE, from NEXT on: those read before it.
+void PutLinesBefore(const ObjText& o, size_t face, size_t& next, std::string& text)
+{
+    for (; next < o.lines.size() && static_cast<size_t>(o.lines[next].face) <= face; ++next) {
+        const std::string_view key = Keyword(o.lines[next].text);
+        if (!o.keepFaceData && (key == "s" || key == "usemtl")) continue;
+        const std::string& line = o.lines[next].text;
+        text += line;
+        // A final backslash would continue the line onto the next one; a
+        // second one continues it onto an empty line instead, and the
+        // reader takes the first back as part of the line.
+        text += line.ends_with('\\') ? "\\\n\n" : "\n";
+    }
+}
+
+// Where the kept lines stand when face FACE is reached: the lines before the
+// vertices are those before face 0, so face 0 finds them written.
+size_t LinesWrittenBefore(const ObjText& o, size_t face)
+{
+    const size_t last = face > 0 ? face - 1 : 0;
+    size_t next = 0;
+    while (next < o.lines.size() && static_cast<size_t>(o.lines[next].face) <= last) ++next;
+    return next;
+}
+
+void PutFaces(const ObjText& o, size_t begin, size_t end, std::string& text)
+{
+    size_t nextLine = LinesWrittenBefore(o, begin);
+    for (size_t f = begin; f < end; ++f) {
+        PutLinesBefore(o, f, nextLine, text);
+        const Face& face = o.changed.faces[f];
+        if (!o.keepFaceData) {
+            const Face* before = f > 0 ? &o.changed.faces[f - 1] : nullptr;
+            const bool named = !o.original.materialNames.empty() || face.getMatID() != 0;
+            if (before ? before->getMatID() != face.getMatID() : named)
+                text += "usemtl " + MaterialName(o.original.materialNames, face.getMatID()) + "\n";
+            if (!before || before->smGroup != face.smGroup) text += "s " + SmoothingName(face.smGroup) + "\n";
+        }
+        const ObjCorners* kept = o.keepLines ? &o.original.objFaces[f] : nullptr;
+        const bool uv = o.tf && (!kept || kept->uv || o.tf[f] != TVFace{});
+        text += "f";
+        for (size_t k = 0; k < 3; ++k) {
+            text += " " + std::to_string(o.out.faces[f][k] + 1);
+            const int n = kept ? kept->normal[k] : -1;
+            const bool normal = n >= 0 && static_cast<size_t>(n) < o.normals.size();
+            if (uv) text += "/" + std::to_string(o.tf[f].t[k] + 1);
+            if (normal) text += (uv ? "/" : "//") + std::to_string(n + 1);
+        }
+        text.push_back('\n');
+    }
+}
+
+void PutRange(const ObjText& o, int section, size_t begin, size_t end, std::string& text)
+{
+    const std::string& path = o.path;
+    switch (section) {
+    case kVertices:
+        text.reserve((end - begin) * (o.out.colored ? 64 : 36));
+        for (size_t v = begin; v < end; ++v) {
+            text += "v";
+            PutPoint(text, o.changed.verts[o.out.vertex[v]], path, "a vertex");
+            if (o.out.colored) PutPoint(text, o.out.color[v], path, "a vertex colour");
+            text.push_back('\n');
+        }
+        break;
+    case kTextureVertices:
+        text.reserve((end - begin) * 24);
+        for (size_t t = begin; t < end; ++t) {
+            const UVVert& uv = o.changed.mapVerts(1)[t];
+            text += "vt";
+            PutNumber(text, uv.x, path, "a texture vertex");
+            PutNumber(text, uv.y, path, "a texture vertex");
+            // A third coordinate only where one is needed to read back the same bits.
+            if (std::bit_cast<std::uint32_t>(uv.z) != 0) PutNumber(text, uv.z, path, "a texture vertex");
+            text.push_back('\n');
+        }
+        break;
+    case kNormals:
+        text.reserve((end - begin) * 36);
+        for (size_t n = begin; n < end; ++n) {
+            text += "vn";
+            PutPoint(text, o.normals[n], path, "a normal");
+            text.push_back('\n');
+        }
+        break;
+    default:
+        text.reserve((end - begin) * 32);
+        PutFaces(o, begin, end, text);
+        break;
+    }
+}
+
 }  // namespace
 
-void WriteObjFile(const MeshFile& original, const Mesh& changed, const std::string& path)
+void WriteObjFile(const MeshFile& original, const Mesh& changed, const std::string& path, int threads)
 {
     const ColoredVertices out = SplitVerticesByColor(changed, path);
     const size_t nf = changed.faces.size();
     const bool keepLines = original.format == MeshFormat::kObj && original.objFaces.size() == nf &&
                            original.mesh.faces.size() == nf;
-    const bool keepFaceData = keepLines && SameFaceData(original.mesh, changed);
     const std::vector<Point3> noNormals;
-    const std::vector<Point3>& normals = keepLines ? original.objNormals : noNormals;
+    const std::vector<ObjLine> noLines;
 
     const size_t ntv = static_cast<size_t>(changed.getNumMapVerts(1));
     const TVFace* tf = ntv > 0 ? changed.mapFaces(1) : nullptr;
@@ -87,71 +210,51 @@ void WriteObjFile(const MeshFile& original, const Mesh& changed, const std::stri
                 throw MeshFileError(path, "map face " + std::to_string(f) + " uses map vertex " +
                                     std::to_string(t) + " of " + std::to_string(ntv));
 
-    std::string text;
-    text.reserve(out.vertex.size() * 48 + ntv * 24 + nf * 32);
+    const ObjText o{original,
+                    changed,
+                    path,
+                    out,
+                    keepLines ? original.objNormals : noNormals,
+                    keepLines ? original.objLines : noLines,
+                    keepLines,
+                    keepLines && SameFaceData(original.mesh, changed),
+                    ntv,
+                    tf};
+
+    std::string before;
     size_t nextLine = 0;
-    const std::vector<ObjLine> noLines;
-    const std::vector<ObjLine>& lines = keepLines ? original.objLines : noLines;
-    auto putLinesBefore = [&](size_t face) {
-        for (; nextLine < lines.size() && static_cast<size_t>(lines[nextLine].face) <= face; ++nextLine) {
-            const std::string_view key = Keyword(lines[nextLine].text);
-            if (!keepFaceData && (key == "s" || key == "usemtl")) continue;
-            const std::string& line = lines[nextLine].text;
-            text += line;
-            // A final backslash would continue the line onto the next one; a
-            // second one continues it onto an empty line instead, and the
-            // reader takes the first back as part of the line.
-            text += line.ends_with('\\') ? "\\\n\n" : "\n";
-        }
-    };
+    PutLinesBefore(o, 0, nextLine, before);
 
-    putLinesBefore(0);
-    for (size_t o = 0; o < out.vertex.size(); ++o) {
-        text += "v";
-        PutPoint(text, changed.verts[out.vertex[o]], path, "a vertex");
-        if (out.colored) PutPoint(text, out.color[o], path, "a vertex colour");
-        text.push_back('\n');
-    }
-    for (size_t t = 0; tf && t < ntv; ++t) {
-        const UVVert& uv = changed.mapVerts(1)[t];
-        text += "vt";
-        PutNumber(text, uv.x, path, "a texture vertex");
-        PutNumber(text, uv.y, path, "a texture vertex");
-        // A third coordinate only where one is needed to read back the same bits.
-        if (std::bit_cast<std::uint32_t>(uv.z) != 0) PutNumber(text, uv.z, path, "a texture vertex");
-        text.push_back('\n');
-    }
-    for (const Point3& n : normals) {
-        text += "vn";
-        PutPoint(text, n, path, "a normal");
-        text.push_back('\n');
-    }
-
-    for (size_t f = 0; f < nf; ++f) {
-        putLinesBefore(f);
-        const Face& face = changed.faces[f];
-        if (!keepFaceData) {
-            const Face* before = f > 0 ? &changed.faces[f - 1] : nullptr;
-            const bool named = !original.materialNames.empty() || face.getMatID() != 0;
-            if (before ? before->getMatID() != face.getMatID() : named)
-                text += "usemtl " + MaterialName(original.materialNames, face.getMatID()) + "\n";
-            if (!before || before->smGroup != face.smGroup) text += "s " + SmoothingName(face.smGroup) + "\n";
+    size_t lines = 0;
+    for (int section = 0; section < kSections; ++section) lines += SectionSize(o, section);
+    const size_t parts = static_cast<size_t>(PartsFor(lines, 2048, threads));
+    // Range k of every section is part k's. A part stops at its first error:
+    // its ranges after it lie further on in the file, so the first failure
+    // in file order is the one one thread would have met.
+    std::vector<std::string> texts(kSections * parts);
+    std::vector<std::exception_ptr> failures(texts.size());
+    auto at = [&](int section, size_t k) { return static_cast<size_t>(section) * parts + k; };
+    RunParts(static_cast<int>(parts), [&](int part) {
+        const size_t k = static_cast<size_t>(part);
+        for (int section = 0; section < kSections; ++section) {
+            const size_t size = SectionSize(o, section);
+            try {
+                PutRange(o, section, size * k / parts, size * (k + 1) / parts, texts[at(section, k)]);
+            } catch (...) {
+                failures[at(section, k)] = std::current_exception();
+                return;
+            }
         }
-        const ObjCorners* kept = keepLines ? &original.objFaces[f] : nullptr;
-        const bool uv = tf && (!kept || kept->uv || tf[f] != TVFace{});
-        text += "f";
-        for (size_t k = 0; k < 3; ++k) {
-            text += " " + std::to_string(out.faces[f][k] + 1);
-            const int n = kept ? kept->normal[k] : -1;
-            const bool normal = n >= 0 && static_cast<size_t>(n) < normals.size();
-            if (uv) text += "/" + std::to_string(tf[f].t[k] + 1);
-            if (normal) text += (uv ? "/" : "//") + std::to_string(n + 1);
-        }
-        text.push_back('\n');
-    }
-    putLinesBefore(nf);
+    });
+    for (const std::exception_ptr& failure : failures)
+        if (failure) std::rethrow_exception(failure);
+    std::string after;
+    nextLine = LinesWrittenBefore(o, nf);
+    PutLinesBefore(o, nf, nextLine, after);
 
     PendingFile file(path);
-    file.Write(text);
+    file.Write(before);
+    for (const std::string& text : texts) file.Write(text);
+    file.Write(after);
     file.Commit();
 }

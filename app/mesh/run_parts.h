@@ -1,0 +1,20 @@
+// Work cut into parts that run side by side: a large mesh file is parsed and
+// formatted a part per thread when the command runs with several threads.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+
+// Runs PART(k) for every k below PARTS and returns once all have ended; part
+// 0 runs on the calling thread, so one part starts no thread at all. A part
+// no thread can be started for runs on the calling thread too. Then throws
+// what the lowest part that threw threw; a part that throws stops no other.
+void RunParts(int parts, const std::function<void(int)>& part);
+
+// How many parts to cut WORK into for THREADS threads, each part at least
+// MINIMUM of it: starting a thread costs more than a small part saves.
+inline int PartsFor(std::size_t work, std::size_t minimum, int threads)
+{
+    const std::size_t most = work / (minimum > 0 ? minimum : 1);
+    return threads <= 1 || most <= 1 ? 1 : most < static_cast<std::size_t>(threads) ? static_cast<int>(most) : threads;
+}

@@ -1,0 +1,94 @@
+// The OBJ reader and writer on several threads held against themselves on
+// one: the same bytes written, the same mesh read, the same first error.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <limits>
+
+#include "mesh_test_files.h"
+
+namespace {
+
+const int kThreadCounts[] = {2, 3, 7};
+
+std::string Number(double x)
+{
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, " %.9g", x);
+    return buffer;
+}
+
+// An N x N grid of quads, a row of faces after the vertices it needs, with
+// every kind of line the reader keeps, large enough that seven threads each
+// get a part of every section.
+std::string GridObj(int n)
+{
+    std::string text = "mtllib grid.mtl\no grid\n";
+    auto vertexRow = [&](int j) {
+        for (int i = 0; i <= n; ++i) {
+            text += "v" + Number(i / 7.0) + Number(j / 3.0) + Number((i + 2 * j) / 9.0);
+            text += Number(i / double(n)) + Number(j / double(n)) + Number(0.3) + "\n";
+            text += "vt" + Number(i / 11.0) + Number(j / 13.0) + "\n";
+        }
+    };
+    for (int k = 0; k < 8; ++k) text += "vn" + Number(k / 8.0) + Number(0.5) + Number(1) + "\n";
+    vertexRow(0);
+    for (int j = 0; j < n; ++j) {
+        vertexRow(j + 1);
+        text += "usemtl m" + std::to_string(j % 5) + "\ns " + std::to_string(j % 3) + "\ng row" + std::to_string(j) + "\n";
+        for (int i = 0; i < n; ++i) {
+            const int a = j * (n + 1) + i + 1, b = a + 1, c = b + n + 1, d = a + n + 1;
+            const std::string nn = "/" + std::to_string(1 + (i + j) % 8);
+            text += "f " + std::to_string(a) + "/" + std::to_string(a) + nn + " " + std::to_string(b) + "/" +
+                    std::to_string(b) + nn + " " + std::to_string(c) + "/" + std::to_string(c) + nn + " " +
+                    std::to_string(d) + "/" + std::to_string(d) + nn + "\n";
+        }
+    }
+    return text + "g\n";
+}
+
+std::string WriteError(const MeshFile& file, const Mesh& mesh, const std::string& path, int threads)
+{
+    try {
+        WriteMeshFile(file, mesh, path, threads);
+    } catch (const MeshFileError& e) {
+        return e.what();
+    }
+    return "no error";
+}
+
+TEST(MeshObjThreads, WritesTheBytesAndFirstErrorOfOneThread)
+{
+    ScratchDir dir;
+    WriteText(dir / "in.obj", GridObj(64));
+    const MeshFile file = ReadMeshFile(dir / "in.obj");
+    Mesh made = file.mesh;  // other groups: s and usemtl lines made from the faces
+    made.faces[100].smGroup = 4;
+
+    // The first non-finite number in file order is the last vertex's colour,
+    // in the last thread's part; the first thread meets a normal first.
+    MeshFile badFile = file;
+    badFile.objNormals[0].x = std::numeric_limits<float>::quiet_NaN();
+    Mesh bad = file.mesh;
+    bad.vertCol()[bad.getNumVertCol() - 1].y = std::numeric_limits<float>::infinity();
+    bad.mapVerts(1)[7].x = -std::numeric_limits<float>::infinity();
+
+    WriteMeshFile(file, file.mesh, dir / "kept.obj");
+    WriteMeshFile(file, made, dir / "made.obj");
+    const std::string kept = ReadBytes(dir / "kept.obj"), madeBytes = ReadBytes(dir / "made.obj");
+    const std::string error = WriteError(badFile, bad, dir / "bad.obj", 1);
+    ASSERT_NE(kept, madeBytes);
+    ASSERT_NE(error.find("a vertex colour"), std::string::npos) << error;
+    for (int threads : kThreadCounts) {
+        WriteMeshFile(file, file.mesh, dir / "kept.obj", threads);
+        WriteMeshFile(file, made, dir / "made.obj", threads);
+        EXPECT_TRUE(ReadBytes(dir / "kept.obj") == kept) << threads << " threads";
+        EXPECT_TRUE(ReadBytes(dir / "made.obj") == madeBytes) << threads << " threads";
+        EXPECT_EQ(WriteError(badFile, bad, dir / "bad.obj", threads), error) << threads << " threads";
+    }
+    EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"in.obj", "kept.obj", "made.obj"}));
+}
+
+}  // namespace
