@@ -99,6 +99,15 @@ size_t SectionSize(const ObjText& o, int section)
     }
 }
 
+// SEPARATOR, then the index as the file counts it.
+void PutIndex(std::string& text, const char* separator, std::uint64_t index)
+{
+    char buffer[24];
+    const auto done = std::to_chars(buffer, buffer + sizeof buffer, index);
+    text += separator;
+    text.append(buffer, done.ptr);
+}
+
 // The kept lines that go before FACE, from NEXT on: those read before it.
 void PutLinesBefore(const ObjText& o, size_t face, size_t& next, std::string& text)
 {
@@ -141,11 +150,11 @@ void PutFaces(const ObjText& o, size_t begin, size_t end, std::string& text)
         const bool uv = o.tf && (!kept || kept->uv || o.tf[f] != TVFace{});
         text += "f";
         for (size_t k = 0; k < 3; ++k) {
-            text += " " + std::to_string(o.out.faces[f][k] + 1);
+            PutIndex(text, " ", static_cast<std::uint64_t>(o.out.faces[f][k]) + 1);
             const int n = kept ? kept->normal[k] : -1;
             const bool normal = n >= 0 && static_cast<size_t>(n) < o.normals.size();
-            if (uv) text += "/" + std::to_string(o.tf[f].t[k] + 1);
-            if (normal) text += (uv ? "/" : "//") + std::to_string(n + 1);
+            if (uv) PutIndex(text, "/", std::uint64_t{o.tf[f].t[k]} + 1);
+            if (normal) PutIndex(text, uv ? "/" : "//", static_cast<std::uint64_t>(n) + 1);
         }
         text.push_back('\n');
     }
