@@ -100,12 +100,13 @@ void RasterizeFaces(Interface& ip, const Mesh& mesh, const UtilitySettings& sett
 }
 
 // The threads the steps before and after the workers' run may use: as many
-// as the run, for a map large enough to be worth starting them for.
-BuildHelpers LentThreads(const UtilitySettings& settings, ThreadStarter& starter, Interface& ip)
+// as the build was lent, for a map large enough to be worth starting them
+// for. The host is not asked again: it may count its questions.
+BuildHelpers LentThreads(const UtilitySettings& settings, ThreadStarter& starter, int threads)
 {
     constexpr std::int64_t kLentTexels = std::int64_t{1} << 15;
     if (std::int64_t{settings.XSiz} * settings.YSiz < kLentTexels) return {};
-    return {&starter, WorkerThreadsFor(ip)};
+    return {&starter, threads};
 }
 
 void Describe(BitmapInfo& info, const UtilitySettings& settings)
@@ -234,7 +235,8 @@ void GenerateSmurlMap(Interface& ip, const UtilitySettings& settings, RunTables&
     Mesh& mesh = tri->GetMesh();
     ip.ProgressStart(kMapProgressTitle, 1, &NoProgress, nullptr);
     // The build may use as many threads as the run will.
-    tables.BuildRayTables(mesh, {&starter, WorkerThreadsFor(ip)}, GatherOccluders(ip, settings));
+    const int buildThreads = WorkerThreadsFor(ip);
+    tables.BuildRayTables(mesh, {&starter, buildThreads}, GatherOccluders(ip, settings));
     state.scratchFailed.store(0);
     state.progressPercent = 0;
     const bool supersampled = settings.supersample > 1;
@@ -248,7 +250,7 @@ void GenerateSmurlMap(Interface& ip, const UtilitySettings& settings, RunTables&
             result.outOfMemory = true;
         }
     } else {
-        RasterizeFaces(ip, mesh, settings, state.TexelGrid, LentThreads(settings, starter, ip));
+        RasterizeFaces(ip, mesh, settings, state.TexelGrid, LentThreads(settings, starter, buildThreads));
         tables.vertexNormals.BuildVertexNormals(mesh);
         startTime = ip.Time();
         TexelJob job{mesh, settings, {tables.faceNormals, tables.vertexNormals, &tables.scene}, tables.workLock, state};
@@ -265,7 +267,7 @@ void GenerateSmurlMap(Interface& ip, const UtilitySettings& settings, RunTables&
         ip.MessageBox(text, kMessageTitle, MB_OK);
         // A supersampled run cleaned its bands as it went.
         if (!supersampled) {
-            const BuildHelpers helpers = LentThreads(settings, starter, ip);
+            const BuildHelpers helpers = LentThreads(settings, starter, buildThreads);
             RepairSpeckles(state, helpers);
             DilateCoverage(state, settings.padding, settings.invertLevels ? &state.reached : nullptr, helpers);
             NoteCoverage(settings, state);

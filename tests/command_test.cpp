@@ -206,7 +206,8 @@ TEST_F(Command, BakesVertexColoursIntoAMeshThatReadsBack)
 TEST_F(Command, TimingsLineOnlyWhenAskedWithThePhasesEachRunHas)
 {
     const std::string map = (dir / "map.png").string();
-    const std::vector<std::string> bake{mesh, "--defaults", "--size", "50x50", "-o", map, "--quiet"};
+    // Large enough for the steps around the workers to be lent threads.
+    const std::vector<std::string> bake{mesh, "--defaults", "--size", "200x200", "-o", map, "--quiet"};
     const CommandResult plain = Run(bake);
     ASSERT_EQ(plain.status, 0) << plain.err;
     EXPECT_EQ(plain.err.find("timings"), std::string::npos) << plain.err;
