@@ -21,9 +21,10 @@ inline int ThreadsOf(const BuildHelpers& helpers)
 }
 
 // Calls work(item) for every item, on at most helpers.threads threads (the
-// caller's included; it works alone when no helper starts). Returns once
-// every item is done and every helper joined. Throws std::bad_alloc when
-// some call ran out of memory; `work` must throw nothing else.
+// caller's included; it works alone when no helper starts, or when even
+// the list of helpers cannot be had). Returns once every item is done and
+// every helper joined. Throws std::bad_alloc when some call of `work` ran
+// out of memory; `work` must throw nothing else.
 inline void ParallelFor(const BuildHelpers& helpers, std::size_t count, const std::function<void(std::size_t)>& work)
 {
     struct Crew {
@@ -45,8 +46,13 @@ inline void ParallelFor(const BuildHelpers& helpers, std::size_t count, const st
     crew.count = count;
     const int threads = ThreadsOf(helpers);
     std::vector<ThreadHandle> started;
-    started.reserve(static_cast<std::size_t>(threads > 1 ? threads - 1 : 0));
-    for (int t = 1; t < threads && static_cast<std::size_t>(t) < count; ++t) {
+    int wanted = threads;
+    try {
+        started.reserve(static_cast<std::size_t>(threads > 1 ? threads - 1 : 0));
+    } catch (const std::bad_alloc&) {
+        wanted = 1;  // no list of helpers: the caller works alone
+    }
+    for (int t = 1; t < wanted && static_cast<std::size_t>(t) < count; ++t) {
         ThreadHandle h;
         if (!helpers.starter->Start(&Crew::Run, &crew, kBuildStackBytes, h)) break;
         started.push_back(h);

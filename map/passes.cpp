@@ -4,8 +4,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <algorithm>
-#include <functional>
-#include <new>
 #include <vector>
 
 #include "geom/geom.h"
@@ -148,21 +146,6 @@ constexpr std::uint32_t kBandColumns = 16;
 
 std::size_t BandsOf(std::uint32_t W) { return (W + kBandColumns - 1) / kBandColumns; }
 
-// Calls band(i) for i in [0, count) on the lent threads, or here alone
-// when they cannot be had.
-void ForBands(const BuildHelpers& helpers, std::size_t count, const std::function<void(std::size_t)>& band)
-{
-    if (ThreadsOf(helpers) > 1) {
-        try {
-            ParallelFor(helpers, count, band);
-            return;
-        } catch (const std::bad_alloc&) {
-            // Only the crew itself allocates, before any band ran.
-        }
-    }
-    for (std::size_t i = 0; i < count; ++i) band(i);
-}
-
 template <class Visit>
 void VisitBand(std::uint32_t W, std::uint32_t H, std::size_t band, Visit&& visit)
 {
@@ -240,10 +223,10 @@ void RepairSpeckles(MapRunState& state, const BuildHelpers& helpers)
     const std::uint32_t W = g.W(), H = g.H();
     const std::size_t bands = BandsOf(W);
     for (std::size_t parity = 0; parity < 2; ++parity)
-        ForBands(helpers, (bands + 1 - parity) / 2, [&](std::size_t i) {
+        ParallelFor(helpers, (bands + 1 - parity) / 2, [&](std::size_t i) {
             VisitBand(W, H, 2 * i + parity, [&](std::uint32_t x, std::uint32_t y) { RepairAt(g, x, y); });
         });
-    ForBands(helpers, bands, [&](std::size_t i) {
+    ParallelFor(helpers, bands, [&](std::size_t i) {
         VisitBand(W, H, i, [&](std::uint32_t x, std::uint32_t y) { g.Set(x, y, std::fabs(g.Value(x, y))); });
     });
 }
@@ -268,7 +251,7 @@ void DilateCoverage(MapRunState& state, int rounds, std::vector<std::uint8_t>* r
                  // Round 1 writes only uncovered texels and reads only covered
                  // ones, so the bands run at once; their frontiers join in order.
                  std::vector<std::vector<std::size_t>> parts(BandsOf(W));
-                 ForBands(helpers, parts.size(), [&](std::size_t i) {
+                 ParallelFor(helpers, parts.size(), [&](std::size_t i) {
                      VisitBand(W, H, i, [&](std::uint32_t x, std::uint32_t y) { GrowFromCoverage(g, x, y, setIn, parts[i]); });
                  });
                  for (const std::vector<std::size_t>& part : parts) frontier.insert(frontier.end(), part.begin(), part.end());

@@ -56,47 +56,25 @@ void RasterizeFaces(Interface& ip, const Mesh& mesh, const UtilitySettings& sett
                     const BuildHelpers& helpers)
 {
     const int W = static_cast<int>(grid.OuterCount()), H = W > 0 ? static_cast<int>(grid.InnerCount(0)) : 0;
-    struct Span {
-        int face, first, last;
-    };
-    std::vector<Span> faces;
-    const int threads = ThreadsOf(helpers);
-    bool gather = threads > 1 && H > 1;
+    std::vector<FaceRows> faces;
+    bool gathered = ThreadsOf(helpers) > 1 && H > 1;
     try {
-        if (gather) faces.reserve(static_cast<std::size_t>(mesh.getNumFaces()));
+        if (gathered) faces = GatherFaceRows(ip, mesh, settings, W, H, true);
     } catch (const std::bad_alloc&) {
-        gather = false;
+        gathered = false;  // before the list, nothing was done
     }
-    if (!gather) {
+    if (!gathered) {
         ForEachMappedFace(ip, mesh, settings,
                           [&grid](int face, Point3 p0, Point3 p1, Point3 p2) { RasterizeFace(grid, p0, p1, p2, face); });
         return;
     }
-    ForEachMappedFace(ip, mesh, settings, [&](int face, Point3 p0, Point3 p1, Point3 p2) {
-        Span f{face, 0, 0};
-        if (!FaceRowSpan(p0, p1, p2, W, H, f.first, f.last)) return;
-        TraceRasterize(p0, p1, p2, W, H, face);
-        faces.push_back(f);
-    });
-    const UVVert* tv = mesh.mapVerts(settings.mapChannel);
-    const TVFace* tf = mesh.mapFaces(settings.mapChannel);
-    const int bands = std::min(H, 8 * threads), bandRows = (H + bands - 1) / bands;
-    const auto band = [&](std::size_t b) {
+    const int bands = std::min(H, 8 * ThreadsOf(helpers)), bandRows = (H + bands - 1) / bands;
+    ParallelFor(helpers, static_cast<std::size_t>(bands), [&](std::size_t b) {
         const int first = static_cast<int>(b) * bandRows, last = std::min(H, first + bandRows) - 1;
         if (first > last) return;
-        const MapRows rows{H, first, static_cast<std::uint32_t>(last - first + 1), true};
-        for (const Span& f : faces) {
-            if (f.last < first || f.first > last) continue;
-            const TVFace& mf = tf[f.face];
-            RasterizeFaceInRows(grid, rows, tv[mf.t[0]], tv[mf.t[1]], tv[mf.t[2]], f.face, false);
-        }
-    };
-    try {
-        ParallelFor(helpers, static_cast<std::size_t>(bands), band);
-    } catch (const std::bad_alloc&) {
-        // Only the crew itself allocates, before any band ran.
-        for (int b = 0; b < bands; ++b) band(static_cast<std::size_t>(b));
-    }
+        RasterizeBand(grid, {H, first, static_cast<std::uint32_t>(last - first + 1), true}, faces, mesh,
+                      settings.mapChannel, false);
+    });
 }
 
 // The threads the steps before and after the workers' run may use: as many

@@ -22,12 +22,6 @@ std::uint32_t BandRows(const MapRunState& state, std::uint32_t width)
     return static_cast<std::uint32_t>(std::min<std::uint64_t>(rows, 0x80000000u));
 }
 
-// A face to rasterize and the fine map's rows it may write.
-struct FaceRows {
-    int face;
-    int first, last;
-};
-
 // The fine map's rows that the passes still need, row by row, each row
 // left to right.
 struct RowWindow {
@@ -155,14 +149,9 @@ RunResult RunSupersampledMap(Interface& ip, const Mesh& mesh, const UtilitySetti
 
     // Each face's rows once, so that a band rasterizes only the faces that
     // reach it, still in face order.
-    std::vector<FaceRows> faces;
-    ForEachMappedFace(ip, mesh, settings, [&](int face, Point3 p0, Point3 p1, Point3 p2) {
-        FaceRows f{face, 0, 0};
-        if (FaceRowSpan(p0, p1, p2, static_cast<int>(W), static_cast<int>(H), f.first, f.last)) faces.push_back(f);
-    });
+    const std::vector<FaceRows> faces =
+        GatherFaceRows(ip, mesh, settings, static_cast<int>(W), static_cast<int>(H), false);
     tables.vertexNormals.BuildVertexNormals(mesh);
-    const UVVert* tv = mesh.mapVerts(settings.mapChannel);
-    const TVFace* tf = mesh.mapFaces(settings.mapChannel);
 
     const std::uint32_t bandRows = BandRows(state, W);
     MapRunState band;
@@ -177,14 +166,8 @@ RunResult RunSupersampledMap(Interface& ip, const Mesh& mesh, const UtilitySetti
         band.TexelGrid.Reset(W, count, kEmptyTexel);
         band.TexelValues.Reset(W, count, 0.0f);
         const MapRows rows{static_cast<int>(H), static_cast<int>(first), count};
-        const int last = static_cast<int>(first + count) - 1;
-        for (const FaceRows& f : faces) {
-            if (f.last < rows.first || f.first > last) continue;
-            const TVFace& mf = tf[f.face];
-            // Traced once, in the band of its first row.
-            RasterizeFaceInRows(band.TexelGrid, rows, tv[mf.t[0]], tv[mf.t[1]], tv[mf.t[2]], f.face,
-                                f.first >= rows.first);
-        }
+        // Each face traced once, in the band of its first row.
+        RasterizeBand(band.TexelGrid, rows, faces, mesh, settings.mapChannel, true);
 
         if (!result.cancelled) {
             TexelJob job{mesh, settings, sampleTables, tables.workLock, band};
