@@ -49,6 +49,87 @@ std::string GridObj(int n)
     return text + "g\n";
 }
 
+// Every field of two files read from one text, the mesh to the bit.
+void ExpectSameFile(const MeshFile& a, const MeshFile& b)
+{
+    ExpectSameMesh(a.mesh, b.mesh);
+    EXPECT_EQ(a.materialNames, b.materialNames);
+    EXPECT_EQ(a.hadColors, b.hadColors);
+    EXPECT_EQ(a.warnings, b.warnings);
+    ASSERT_EQ(a.objLines.size(), b.objLines.size());
+    for (size_t i = 0; i < a.objLines.size(); ++i) {
+        EXPECT_EQ(a.objLines[i].face, b.objLines[i].face) << "line " << i;
+        EXPECT_EQ(a.objLines[i].text, b.objLines[i].text) << "line " << i;
+    }
+    ASSERT_EQ(a.objNormals.size(), b.objNormals.size());
+    for (size_t i = 0; i < a.objNormals.size(); ++i) EXPECT_TRUE(SameBits(a.objNormals[i], b.objNormals[i]));
+    ASSERT_EQ(a.objFaces.size(), b.objFaces.size());
+    for (size_t f = 0; f < a.objFaces.size(); ++f) {
+        EXPECT_EQ(a.objFaces[f].uv, b.objFaces[f].uv) << "face " << f;
+        for (int c = 0; c < 3; ++c) EXPECT_EQ(a.objFaces[f].normal[c], b.objFaces[f].normal[c]) << "face " << f;
+    }
+}
+
+MeshReading OnThreads(int threads)
+{
+    MeshReading reading;
+    reading.threads = threads;
+    return reading;
+}
+
+std::string ReadError(const std::string& path, int threads)
+{
+    try {
+        ReadMeshFile(path, OnThreads(threads));
+    } catch (const MeshFileError& e) {
+        return e.what();
+    }
+    return "no error";
+}
+
+// Every N-th occurrence of FIND in TEXT replaced with REPLACE.
+void ReplaceEvery(std::string& text, const std::string& find, const std::string& replace, int n)
+{
+    int seen = 0;
+    for (size_t at = text.find(find); at != std::string::npos; at = text.find(find, at + replace.size()))
+        if (++seen % n == 0) text.replace(at, find.size(), replace);
+}
+
+TEST(MeshObjThreads, ReadsTheFileAndFirstErrorOfOneThread)
+{
+    ScratchDir dir;
+    // The grid, with what reaches across the parts: lines continued over a
+    // cut, vertices without colours, faces counting back, and no group or
+    // material set at the start of most parts.
+    std::string text = "\xEF\xBB\xBF" + GridObj(64);
+    ReplaceEvery(text, "\nf ", "\nf \\\n ", 37);
+    ReplaceEvery(text, "\nv ", "\n# a comment \\\nv ", 41);
+    ReplaceEvery(text, "\nv ", "\nv 1 2 3 # white:", 5);
+    ReplaceEvery(text, "\ns 0\n", "\ns 5\n", 1);
+    text += "v 0 0 1\nv 1 0 1\nv 0 1 1\nvt 0.5 0.5\nf -3/-1 -2/-1 -1/-1\nf -1/1 -3/1 -2/-1\n";
+    WriteText(dir / "in.obj", text);
+    const MeshFile one = ReadMeshFile(dir / "in.obj");
+    ASSERT_GT(one.mesh.getNumFaces(), 64 * 64 * 2);
+    for (int threads : kThreadCounts) {
+        SCOPED_TRACE(std::to_string(threads) + " threads");
+        ExpectSameFile(ReadMeshFile(dir / "in.obj", OnThreads(threads)), one);
+    }
+
+    // A bad number late in the file and, before it, a face that counts back
+    // too far; then a mesh that breaks the rule, found only once all is read.
+    std::string bad = text;
+    bad.replace(bad.rfind("\nv ") + 3, 1, "x");
+    bad.replace(bad.find("\nf ", bad.size() / 2) + 3, 1, "-99999");
+    std::string huge = text;
+    huge.replace(huge.rfind("\nv ") + 3, 1, "3e30 ");
+    for (const auto& [name, content] : {std::pair{"bad.obj", bad}, std::pair{"huge.obj", huge}}) {
+        WriteText(dir / name, content);
+        const std::string error = ReadError(dir / name, 1);
+        EXPECT_NE(error.find(".obj:"), std::string::npos) << error;
+        for (int threads : kThreadCounts) EXPECT_EQ(ReadError(dir / name, threads), error) << threads << " threads";
+    }
+}
+
 std::string WriteError(const MeshFile& file, const Mesh& mesh, const std::string& path, int threads)
 {
     try {

@@ -104,7 +104,7 @@ bool LoadCancelled() { return CancelSignal() != 0; }
 bool LoadScene(const CommandOptions& o, StandaloneHost& host)
 {
     host.timings.Record(RunTimings::kLoad);
-    const MeshReading reading{o.importLimits, &LoadCancelled, o.smoothAngle};
+    const MeshReading reading{o.importLimits, &LoadCancelled, o.smoothAngle, host.workerThreads};
     for (const std::string& path : o.meshes) {
         try {
             MeshFile file = ReadMeshFile(path, reading);
@@ -406,7 +406,8 @@ int BakeOne(const CommandOptions& o, const Batch& batch, BakeReport* report)
     if (report) report->inputs = o.meshes;
     if (!LoadScene(o, host)) return ExitStatus(host.outcome, CancelSignal());
     // Before the panel: a scaled mesh takes its occluders with it.
-    if (!AddOccluders(host, o.occluders, o.groundPlane, {o.importLimits, &LoadCancelled, o.smoothAngle}))
+    if (!AddOccluders(host, o.occluders, o.groundPlane,
+                      {o.importLimits, &LoadCancelled, o.smoothAngle, host.workerThreads}))
         return ExitStatus(host.outcome, CancelSignal());
     for (const auto& node : host.occluders)
         for (const std::string& warning : node->File().warnings) Warn(o, warning);

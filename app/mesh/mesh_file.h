@@ -44,10 +44,12 @@ public:
 // the hard edges (app/mesh/smoothing.h) where the file gives no normals;
 // unset, a file read through assimp takes the default and an OBJ keeps the
 // groups of its s lines.
+// THREADS above 1 reads a large OBJ file in parts side by side.
 struct MeshReading {
     double limitFactor = 1.0;
     bool (*cancelled)() = nullptr;
     std::optional<double> smoothAngle;
+    int threads = 1;
 };
 
 enum class MeshFormat { kObj, kAssimp };

@@ -34,11 +34,18 @@ void RefuseIfNotRegular(const std::string& path)
     if (stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) throw MeshFileError(path, "not a regular file");
 }
 
+void AddCheckWarning(MeshFile& file, const std::string& path, const MeshCheck& check);
+
 // Every reader's mesh obeys the one rule of host/mesh_check.h before use.
 void CheckReadMesh(MeshFile& file, const std::string& path)
 {
     const MeshCheck check = CheckMesh(file.mesh);
     if (!check.ok()) throw MeshFileError(path, MeshFaultText(check));
+    AddCheckWarning(file, path, check);
+}
+
+void AddCheckWarning(MeshFile& file, const std::string& path, const MeshCheck& check)
+{
     const std::string warning = MeshCheckWarning(check);
     if (!warning.empty()) file.warnings.push_back(path + ": " + warning);
 }
@@ -49,13 +56,23 @@ MeshFile ReadMeshFile(const std::string& path, const MeshReading& reading)
 {
     RefuseIfNotRegular(path);
     try {
-        const bool obj = LowerExtension(path) == "obj";
-        MeshFile file = obj ? ReadObjFile(path) : ReadAssimpFile(path, reading);
-        // An OBJ's s lines are its own word on its edges, unless told
-        // otherwise; the check below sees the groups the bake will use.
-        if (obj && reading.smoothAngle) SmoothMeshFile(file, path, {}, *reading.smoothAngle);
+        if (LowerExtension(path) != "obj") {
+            MeshFile file = ReadAssimpFile(path, reading);
+            file.path = path;
+            CheckReadMesh(file, path);
+            return file;
+        }
+        MeshCheck check;
+        MeshFile file = ReadObjFile(path, reading.threads, check);
         file.path = path;
-        CheckReadMesh(file, path);
+        // An OBJ's s lines are its own word on its edges, unless told
+        // otherwise; the check then sees the groups the bake will use.
+        if (reading.smoothAngle) {
+            SmoothMeshFile(file, path, {}, *reading.smoothAngle);
+            CheckReadMesh(file, path);
+        } else {
+            AddCheckWarning(file, path, check);
+        }
         return file;
     } catch (const MeshFileError&) {
         throw;

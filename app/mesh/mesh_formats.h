@@ -8,8 +8,12 @@
 #include <vector>
 
 #include "app/mesh/mesh_file.h"
+#include "host/mesh_check.h"
 
-MeshFile ReadObjFile(const std::string& path);
+// THREADS above 1 reads a large file in as many parts side by side; the mesh
+// file and any error are those of one thread. CHECK is the mesh's outcome of
+// the rule every mesh read obeys (host/mesh_check.h).
+MeshFile ReadObjFile(const std::string& path, int threads, MeshCheck& check);
 MeshFile ReadAssimpFile(const std::string& path, const MeshReading& reading);
 bool AssimpReads(const std::string& extension);
 

@@ -25,27 +25,23 @@
 
 #include <algorithm>
 #include <array>
-#include <cerrno>
 #include <charconv>
 #include <climits>
 #include <cmath>
-#include <cstdio>
-#include <memory>
-#include <system_error>
-#include <unordered_map>
+#include <optional>
 
 #include "app/mesh/mesh_formats.h"
+#include "app/mesh/obj_parser.h"
 #include "app/mesh/polygon.h"
+#include "app/mesh/whole_file.h"
 #include "host/mesh_check.h"
 
 namespace {
 
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\f' || c == '\v'; }
-
 std::string_view Trim(std::string_view s)
 {
-    while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
-    while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
+    while (!s.empty() && IsObjBlank(s.front())) s.remove_prefix(1);
+    while (!s.empty() && IsObjBlank(s.back())) s.remove_suffix(1);
     return s;
 }
 
@@ -54,9 +50,9 @@ void SplitBlanks(std::string_view line, std::vector<std::string_view>& tokens)
     tokens.clear();
     size_t i = 0;
     while (i < line.size()) {
-        while (i < line.size() && IsBlank(line[i])) ++i;
+        while (i < line.size() && IsObjBlank(line[i])) ++i;
         const size_t start = i;
-        while (i < line.size() && !IsBlank(line[i])) ++i;
+        while (i < line.size() && !IsObjBlank(line[i])) ++i;
         if (i > start) tokens.push_back(line.substr(start, i - start));
     }
 }
@@ -70,91 +66,43 @@ std::string Quote(std::string_view token)
     return q + "'";
 }
 
-std::string ReadWholeFile(const std::string& path)
-{
-    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"), std::fclose);
-    if (!file) throw MeshFileError(path, "cannot open: " + std::system_category().message(errno));
-    std::string text;
-    char buffer[1 << 16];
-    size_t n = 0;
-    while ((n = std::fread(buffer, 1, sizeof buffer, file.get())) > 0) text.append(buffer, n);
-    if (std::ferror(file.get())) throw MeshFileError(path, "cannot read: " + std::system_category().message(errno));
-    return text;
-}
-
-struct Corner {
-    DWORD v = 0, t = 0;
-    int n = -1;
-};
-
-// The state of one file's reading: what the lines so far defined.
-class ObjParser {
-public:
-    explicit ObjParser(const std::string& path) : path_(path) {}
-
-    // One logical line, comment and continuations already removed.
-    void ParseLine(int number, std::string_view line);
-    MeshFile Finish();
-
-private:
-    [[noreturn]] void Fail(const std::string& message) const
-    {
-        throw MeshFileError(path_, message, line_);
-    }
-    float Number(std::string_view token) const;
-    DWORD Index(std::string_view token, size_t count, const char* what) const;
-    Corner ParseCorner(std::string_view token, bool& uv, bool& normal) const;
-    void Vertex();
-    void TextureVertex();
-    void Normal();
-    void Polygon();
-    void Smoothing(std::string_view line);
-    void Material(std::string_view line);
-    void Keep(std::string_view line) { lines_.push_back({static_cast<int>(faces_.size()), std::string(Trim(line))}); }
-
-    const std::string& path_;
-    int line_ = 0;
-    std::vector<std::string_view> tokens_;
-    std::vector<Corner> corners_;
-    std::vector<Point3> positions_;
-    std::vector<std::array<int, 3>> triangles_;
-
-    std::vector<Point3> verts_;
-    std::vector<VertColor> colors_;  // white where a vertex gave none
-    bool anyColor_ = false;
-    std::vector<UVVert> uvs_;
-    std::vector<Point3> normals_;
-
-    struct Triangle {
-        std::array<DWORD, 3> v, t;
-        DWORD smGroup, material;
-        ObjCorners corners;
-    };
-    std::vector<Triangle> faces_;
-    std::vector<int> faceLines_;    // the line of each triangle's face
-    std::vector<int> vertexLines_;  // the line of each v
-    DWORD smGroup_ = 0;
-    bool sawSmoothing_ = false;
-    DWORD material_ = 0;
-    std::unordered_map<std::string, DWORD> materialIds_;
-    std::vector<std::string> materialNames_;
-    std::vector<ObjLine> lines_;
-};
+}  // namespace
 
 void ObjParser::ParseLine(int number, std::string_view line)
 {
     line_ = number;
-    SplitBlanks(line, tokens_);
+    Split(line);
     if (tokens_.empty()) return;
     const std::string_view key = tokens_[0];
-    if (key == "v") Vertex();
-    else if (key == "vt") TextureVertex();
-    else if (key == "vn") Normal();
-    else if (key == "f") Polygon();
+    if (key == "v") {
+        Vertex();
+    } else if (key == "vt") {
+        if (uvs_.size() >= INT_MAX) Fail("too many texture vertices");
+        uvs_.push_back(TextureValues());
+    } else if (key == "vn") {
+        if (normals_.size() >= INT_MAX) Fail("too many normals");
+        normals_.push_back(NormalValues());
+    } else {
+        verts_at_ = verts_.data();
+        Other(line, {verts_.size(), uvs_.size(), normals_.size()});
+    }
+}
+
+void ObjParser::Split(std::string_view line) { SplitBlanks(line, tokens_); }
+
+void ObjParser::Other(std::string_view line, const ObjCounts& counts)
+{
+    const std::string_view key = tokens_[0];
+    if (key == "f") Polygon(counts);
     else if (key == "s") Smoothing(line);
     else if (key == "usemtl") Material(line);
     else if (key == "mtllib" || key == "g" || key == "o") Keep(line);
     // Anything else (curves, points, lines, vertex parameters) is not ours.
+}
+
+void ObjParser::Keep(std::string_view line)
+{
+    lines_.push_back({static_cast<int>(faces_.size()), std::string(Trim(line))});
 }
 
 float ObjParser::Number(std::string_view token) const
@@ -193,7 +141,7 @@ DWORD ObjParser::Index(std::string_view token, size_t count, const char* what) c
     return static_cast<DWORD>(zero);
 }
 
-Corner ObjParser::ParseCorner(std::string_view token, bool& uv, bool& normal) const
+ObjCorner ObjParser::ParseCorner(std::string_view token, const ObjCounts& counts, bool& uv, bool& normal) const
 {
     std::string_view parts[3];
     int count = 0;
@@ -209,48 +157,57 @@ Corner ObjParser::ParseCorner(std::string_view token, bool& uv, bool& normal) co
         Fail("bad face corner " + Quote(token));
     uv = count >= 2 && !parts[1].empty();
     normal = count == 3;
-    Corner c;
-    c.v = Index(parts[0], verts_.size(), "vertex");
+    ObjCorner c;
+    c.v = Index(parts[0], counts.v, "vertex");
     if (uv) {
-        if (uvs_.empty()) Fail("the face has texture indices but no vt line came before it");
-        c.t = Index(parts[1], uvs_.size(), "texture vertex");
+        if (counts.t == 0) Fail("the face has texture indices but no vt line came before it");
+        c.t = Index(parts[1], counts.t, "texture vertex");
     }
-    if (normal) c.n = static_cast<int>(Index(parts[2], normals_.size(), "normal"));
+    if (normal) c.n = static_cast<int>(Index(parts[2], counts.n, "normal"));
     return c;
 }
 
-void ObjParser::Vertex()
+bool ObjParser::VertexValues(Point3& position, VertColor& color) const
 {
     if (tokens_.size() != 4 && tokens_.size() != 7) Fail("v needs x y z, or x y z r g b");
-    if (verts_.size() >= INT_MAX) Fail("too many vertices");
-    verts_.push_back({Number(tokens_[1]), Number(tokens_[2]), Number(tokens_[3])});
-    vertexLines_.push_back(line_);
-    if (tokens_.size() == 7) {
-        colors_.resize(verts_.size() - 1, VertColor{1.0f, 1.0f, 1.0f});
-        colors_.push_back({Number(tokens_[4]), Number(tokens_[5]), Number(tokens_[6])});
-        anyColor_ = true;
-    }
+    position = {Number(tokens_[1]), Number(tokens_[2]), Number(tokens_[3])};
+    if (tokens_.size() != 7) return false;
+    color = {Number(tokens_[4]), Number(tokens_[5]), Number(tokens_[6])};
+    return true;
 }
 
-void ObjParser::TextureVertex()
+UVVert ObjParser::TextureValues() const
 {
     if (tokens_.size() < 2 || tokens_.size() > 4) Fail("vt needs u, u v or u v w");
-    if (uvs_.size() >= INT_MAX) Fail("too many texture vertices");
     UVVert uv;
     uv.x = Number(tokens_[1]);
     if (tokens_.size() > 2) uv.y = Number(tokens_[2]);
     if (tokens_.size() > 3) uv.z = Number(tokens_[3]);
-    uvs_.push_back(uv);
+    return uv;
 }
 
-void ObjParser::Normal()
+Point3 ObjParser::NormalValues() const
 {
     if (tokens_.size() != 4) Fail("vn needs x y z");
-    if (normals_.size() >= INT_MAX) Fail("too many normals");
-    normals_.push_back({Number(tokens_[1]), Number(tokens_[2]), Number(tokens_[3])});
+    return {Number(tokens_[1]), Number(tokens_[2]), Number(tokens_[3])};
 }
 
-void ObjParser::Polygon()
+void ObjParser::Vertex()
+{
+    if (verts_.size() >= INT_MAX) Fail("too many vertices");
+    Point3 position;
+    VertColor color;
+    const bool colored = VertexValues(position, color);
+    verts_.push_back(position);
+    vertexLines_.push_back(line_);
+    if (colored) {
+        colors_.resize(verts_.size() - 1, VertColor{1.0f, 1.0f, 1.0f});
+        colors_.push_back(color);
+        anyColor_ = true;
+    }
+}
+
+void ObjParser::Polygon(const ObjCounts& counts)
 {
     const size_t n = tokens_.size() - 1;
     if (n < 3) Fail("a face needs at least three corners; this one has " + std::to_string(n));
@@ -258,7 +215,7 @@ void ObjParser::Polygon()
     bool uv = false, normal = false;
     for (size_t i = 1; i <= n; ++i) {
         bool cornerUV = false, cornerNormal = false;
-        corners_.push_back(ParseCorner(tokens_[i], cornerUV, cornerNormal));
+        corners_.push_back(ParseCorner(tokens_[i], counts, cornerUV, cornerNormal));
         if (i == 1) {
             uv = cornerUV;
             normal = cornerNormal;
@@ -272,14 +229,14 @@ void ObjParser::Polygon()
         triangles_.push_back({0, 1, 2});
     } else {
         positions_.clear();
-        for (const Corner& corner : corners_) positions_.push_back(verts_[corner.v]);
+        for (const ObjCorner& corner : corners_) positions_.push_back(verts_at_[corner.v]);
         const PolygonFault fault = TriangulatePolygon(positions_, triangles_);
         if (fault != PolygonFault::kNone) Fail(PolygonFaultText(fault));
     }
     for (const std::array<int, 3>& t : triangles_) {
-        const Corner& a = corners_[static_cast<size_t>(t[0])];
-        const Corner& b = corners_[static_cast<size_t>(t[1])];
-        const Corner& c = corners_[static_cast<size_t>(t[2])];
+        const ObjCorner& a = corners_[static_cast<size_t>(t[0])];
+        const ObjCorner& b = corners_[static_cast<size_t>(t[1])];
+        const ObjCorner& c = corners_[static_cast<size_t>(t[2])];
         Triangle tri{{a.v, b.v, c.v}, {0, 0, 0}, smGroup_, material_, {}};
         if (uv) tri.t = {a.t, b.t, c.t};
         tri.corners.uv = uv;
@@ -287,7 +244,7 @@ void ObjParser::Polygon()
         tri.corners.normal[1] = b.n;
         tri.corners.normal[2] = c.n;
         faces_.push_back(tri);
-        faceLines_.push_back(line_);
+        if (line_ > 0) faceLines_.push_back(line_);
     }
 }
 
@@ -305,6 +262,7 @@ void ObjParser::Smoothing(std::string_view line)
         // The 32 groups a face can be in; larger numbers wrap round.
         smGroup_ = n == 0 ? 0u : DWORD{1} << ((n - 1) % 32);
     }
+    if (!sawSmoothing_) beforeSmoothing_ = faces_.size();
     sawSmoothing_ = true;
     Keep(line);
 }
@@ -320,35 +278,26 @@ void ObjParser::Material(std::string_view line)
         materialNames_.push_back(name);
     }
     material_ = at->second;
+    if (!sawMaterial_) beforeMaterial_ = faces_.size();
+    sawMaterial_ = true;
     Keep(line);
 }
 
-MeshFile ObjParser::Finish()
+MeshFile ObjParser::Begin(size_t faces)
 {
-    if (faces_.empty()) throw MeshFileError(path_, "no faces");
+    if (faces == 0) throw MeshFileError(path_, "no faces");
     MeshFile file;
     file.format = MeshFormat::kObj;
     Mesh& mesh = file.mesh;
     const int nv = static_cast<int>(verts_.size());
-    const int nf = static_cast<int>(faces_.size());
+    const int nf = static_cast<int>(faces);
     mesh.setNumVerts(nv);
     std::copy(verts_.begin(), verts_.end(), mesh.verts.begin());
     mesh.setNumFaces(nf);
-    file.objFaces.resize(faces_.size());
-    for (size_t f = 0; f < faces_.size(); ++f) {
-        const Triangle& tri = faces_[f];
-        Face& face = mesh.faces[f];
-        face.setVerts(tri.v[0], tri.v[1], tri.v[2]);
-        // A file that never says otherwise is smooth all over.
-        face.smGroup = sawSmoothing_ ? tri.smGroup : 1u;
-        face.flags = tri.material << 16;
-        file.objFaces[f] = tri.corners;
-    }
+    file.objFaces.resize(faces);
     if (!uvs_.empty()) {
         mesh.setNumMapVerts(1, static_cast<int>(uvs_.size()));
         std::copy(uvs_.begin(), uvs_.end(), mesh.mapVerts(1));
-        TVFace* tf = mesh.mapFaces(1);
-        for (size_t f = 0; f < faces_.size(); ++f) tf[f].setTVerts(faces_[f].t[0], faces_[f].t[1], faces_[f].t[2]);
     }
     if (anyColor_) {
         // Colour vertex i belongs to vertex i.
@@ -356,18 +305,46 @@ MeshFile ObjParser::Finish()
         mesh.setNumVertCol(nv);
         std::copy(colors_.begin(), colors_.end(), mesh.vertCol());
         mesh.setNumVCFaces(nf);
-        TVFace* vc = mesh.vcFace();
-        for (size_t f = 0; f < faces_.size(); ++f) vc[f].setTVerts(faces_[f].v[0], faces_[f].v[1], faces_[f].v[2]);
     }
-    // The rule every mesh read obeys, checked here too so that its error
-    // names the line of the face or vertex at fault.
-    const MeshCheck check = CheckMesh(mesh);
+    return file;
+}
+
+void ObjParser::PutFaces(MeshFile& file, size_t at, const std::vector<Triangle>& triangles,
+                         const ObjInherited& inherited) const
+{
+    Mesh& mesh = file.mesh;
+    TVFace* tf = uvs_.empty() ? nullptr : mesh.mapFaces(1);
+    TVFace* vc = anyColor_ ? mesh.vcFace() : nullptr;
+    for (size_t f = 0; f < triangles.size(); ++f) {
+        const Triangle& tri = triangles[f];
+        Face& face = mesh.faces[at + f];
+        face.setVerts(tri.v[0], tri.v[1], tri.v[2]);
+        // A file that never says otherwise is smooth all over.
+        face.smGroup = !sawSmoothing_ ? 1u : f < inherited.beforeGroup ? inherited.group : tri.smGroup;
+        const DWORD material = f < inherited.beforeMaterial ? inherited.material
+                               : inherited.ids             ? (*inherited.ids)[tri.material]
+                                                           : tri.material;
+        face.flags = material << 16;
+        file.objFaces[at + f] = tri.corners;
+        if (tf) tf[at + f].setTVerts(tri.t[0], tri.t[1], tri.t[2]);
+        if (vc) vc[at + f].setTVerts(tri.v[0], tri.v[1], tri.v[2]);
+    }
+}
+
+MeshFile ObjParser::End(MeshFile file, MeshCheck& checked)
+{
+    // The rule every mesh read obeys, checked here so that its error names
+    // the line of the face or vertex at fault.
+    const MeshCheck check = CheckMesh(file.mesh);
     if (!check.ok()) {
+        // A part's lines are not known: the line-by-line reading names it.
+        if (faceLines_.size() != faces_.size() || faces_.empty()) throw ObjLinesUnknown{};
         const int line = check.face >= 0 ? faceLines_[static_cast<size_t>(check.face)]
                          : check.fault == MeshFault::kNonFiniteMapVertex ? 0
                          : vertexLines_[static_cast<size_t>(check.vertex)];
         throw MeshFileError(path_, MeshFaultText(check), line);
     }
+    checked = check;
     file.hadColors = anyColor_;
     file.materialNames = std::move(materialNames_);
     file.objLines = std::move(lines_);
@@ -375,44 +352,17 @@ MeshFile ObjParser::Finish()
     return file;
 }
 
-}  // namespace
-
-MeshFile ReadObjFile(const std::string& path)
+MeshFile ReadObjFile(const std::string& path, int threads, MeshCheck& check)
 {
-    std::string text = ReadWholeFile(path);
+    const WholeFile whole = ReadWholeFile(path, threads);
     // A byte-order mark would hide the first line's keyword.
-    if (text.starts_with("\xEF\xBB\xBF")) text.erase(0, 3);
+    std::string_view body = whole.text();
+    if (body.starts_with("\xEF\xBB\xBF")) body.remove_prefix(3);
+    if (std::optional<MeshFile> file = ReadObjParts(body, path, threads, check)) return std::move(*file);
     ObjParser parser(path);
-    std::string joined;  // a line continued over several physical lines
-    bool continuing = false;
-    int first = 0;
-    int number = 0;
-    for (size_t at = 0; at < text.size();) {
-        size_t end = text.find('\n', at);
-        if (end == std::string::npos) end = text.size();
-        std::string_view line(text.data() + at, end - at);
-        at = end + 1;
-        ++number;
-        line = line.substr(0, line.find('#'));
-        while (!line.empty() && IsBlank(line.back())) line.remove_suffix(1);
-        const bool continued = !line.empty() && line.back() == '\\';
-        if (continued) line.remove_suffix(1);
-        if (!continuing && !continued) {
-            parser.ParseLine(number, line);
-            continue;
-        }
-        if (!continuing) {
-            joined.clear();
-            first = number;
-            continuing = true;
-        }
-        joined.append(line);
-        joined.push_back(' ');
-        if (!continued) {
-            parser.ParseLine(first, joined);
-            continuing = false;
-        }
-    }
-    if (continuing) parser.ParseLine(first, joined);
-    return parser.Finish();
+    std::string joined;
+    ForEachObjLine(body, 1, joined, [&](int number, std::string_view line) { parser.ParseLine(number, line); });
+    MeshFile file = parser.Begin(parser.faces_.size());
+    parser.PutFaces(file, 0, parser.faces_, {});
+    return parser.End(std::move(file), check);
 }

@@ -18,3 +18,11 @@ inline int PartsFor(std::size_t work, std::size_t minimum, int threads)
     const std::size_t most = work / (minimum > 0 ? minimum : 1);
     return threads <= 1 || most <= 1 ? 1 : most < static_cast<std::size_t>(threads) ? static_cast<int>(most) : threads;
 }
+
+// Where part K of PARTS begins in COUNT items cut evenly; part PARTS begins
+// at COUNT.
+inline std::size_t PartBegin(std::size_t count, int k, int parts)
+{
+    const auto n = static_cast<std::size_t>(parts), i = static_cast<std::size_t>(k);
+    return count / n * i + count % n * i / n;
+}
