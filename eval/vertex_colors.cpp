@@ -155,8 +155,9 @@ void GenerateVertexColors(Interface& ip, const UtilitySettings& settings, RunTab
     tables.currentMesh = &mesh;
     ip.ProgressStart(kVertexProgressTitle, 1, &NoProgress, nullptr);
     // The build may use as many threads as the run will.
-    tables.BuildRayTables(mesh, {&starter, WorkerThreadsFor(ip)}, GatherOccluders(ip, settings));
-    tables.vertexNormals.BuildVertexNormals(mesh);
+    const BuildHelpers helpers{&starter, WorkerThreadsFor(ip)};
+    tables.BuildRayTables(mesh, helpers, GatherOccluders(ip, settings));
+    tables.vertexNormals.BuildVertexNormals(mesh, helpers);
 
     const int vertCount = mesh.getNumVerts();
     const int faceCount = mesh.getNumFaces();

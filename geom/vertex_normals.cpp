@@ -1,6 +1,17 @@
 #include "geom/vertex_normals.h"
 
+#include "geom/parallel.h"
+
 namespace {
+
+// Below this many faces the lists are built on the calling thread alone.
+constexpr std::size_t kParallelNormalFaces = 16384;
+
+// Where part T of PARTS begins in COUNT vertices.
+std::size_t PartOf(DWORD count, std::size_t t, int parts)
+{
+    return static_cast<std::size_t>(count) * t / static_cast<std::size_t>(parts);
+}
 
 // Iterative, so that a vertex with a very long list (many faces without a
 // smoothing group) cannot exhaust the stack.
@@ -61,29 +72,42 @@ void NormalNode::MergeAndNormalize()
 
 VertexNormals::~VertexNormals() { Release(); }
 
-void VertexNormals::BuildVertexNormals(const Mesh& mesh)
+void VertexNormals::BuildVertexNormals(const Mesh& mesh, const BuildHelpers& helpers)
 {
     ClearVertexNormals();
     const int vertCount = mesh.getNumVerts();
     TBSetCount(heads_, vertCount);
-    for (int v = 0; v < vertCount; ++v) heads_[v] = new NormalNode{};
-
+    // Each thread owns a range of vertices and goes through every face in
+    // order, adding to its own vertices only: each list is the one a single
+    // thread builds, its sums taken in the same order.
+    const int threads = mesh.faces.size() < kParallelNormalFaces ? 1 : ThreadsOf(helpers);
+    NormalNode** heads = heads_.Data();
+    const Tab<NormalNode*>& table = heads_;
     const Point3* verts = mesh.verts.data();
-    for (const Face& face : mesh.faces) {
-        NormalNode* corner[3];
-        bool valid = true;
-        for (int k = 0; k < 3; ++k) {
-            corner[k] = heads_[static_cast<int>(face.v[k])];
-            valid = valid && corner[k] != nullptr;
+    const auto count = static_cast<DWORD>(vertCount);
+    ParallelFor(threads > 1 ? helpers : BuildHelpers{}, static_cast<std::size_t>(threads), [&](std::size_t t) {
+        const auto lo = static_cast<DWORD>(PartOf(count, t, threads));
+        const auto hi = static_cast<DWORD>(PartOf(count, t + 1, threads));
+        for (DWORD v = lo; v < hi; ++v) heads[v] = new NormalNode{};
+        auto own = [lo, hi](DWORD v) { return v >= lo && v < hi; };
+        for (const Face& face : mesh.faces) {
+            if (face.v[0] >= count || face.v[1] >= count || face.v[2] >= count) {
+                // A corner past the vertices is reported by the table's
+                // check, once, and the face adds nothing.
+                if (t == 0)
+                    for (DWORD v : face.v) (void)table[static_cast<int>(v)];
+                continue;
+            }
+            if (!own(face.v[0]) && !own(face.v[1]) && !own(face.v[2])) continue;
+            const Point3 c0 = verts[face.v[0]], c1 = verts[face.v[1]], c2 = verts[face.v[2]];
+            // Not normalised: its length is twice the face's area, so larger
+            // faces weigh more in the average.
+            const Point3 n = CrossProd(c1 - c0, c2 - c1);
+            for (DWORD v : face.v)
+                if (own(v)) heads[v]->AddFaceNormal(n, face.smGroup);
         }
-        if (!valid) continue;  // reported by the table's check
-        const Point3 c0 = verts[face.v[0]], c1 = verts[face.v[1]], c2 = verts[face.v[2]];
-        // Not normalised: its length is twice the face's area, so larger
-        // faces weigh more in the average.
-        const Point3 n = CrossProd(c1 - c0, c2 - c1);
-        for (NormalNode* head : corner) head->AddFaceNormal(n, face.smGroup);
-    }
-    for (int v = 0; v < vertCount; ++v) heads_[v]->MergeAndNormalize();
+        for (DWORD v = lo; v < hi; ++v) heads[v]->MergeAndNormalize();
+    });
 }
 
 Point3 VertexNormals::InterpolatedNormal(const Face& face, float w0, float w1, float w2) const

@@ -5,11 +5,13 @@
 // share a group at a vertex see one averaged normal; unrelated groups see
 // their own. Between corners the normal is interpolated by barycentric weight.
 //
-// Build and Clear run on the user-interface thread while no worker runs;
+// Build and Clear run on the user-interface thread while no worker runs (a
+// build may share its work out over threads it is lent);
 // InterpolatedNormal and FindNormal only read and may be called from any
 // number of threads at once.
 #pragma once
 
+#include "geom/ray_scene.h"
 #include "host/mesh.h"
 #include "host/tab.h"
 
@@ -37,9 +39,10 @@ public:
     VertexNormals(const VertexNormals&) = delete;
     VertexNormals& operator=(const VertexNormals&) = delete;
 
-    // Replaces any previous lists by those of `mesh`. Every face vertex index
-    // must be below the vertex count (checked through the head table).
-    void BuildVertexNormals(const Mesh& mesh);
+    // Replaces any previous lists by those of `mesh`, the same lists on any
+    // number of the threads `helpers` lends. A face with a vertex index past
+    // the vertex count adds nothing.
+    void BuildVertexNormals(const Mesh& mesh, const BuildHelpers& helpers = {});
 
     // w0*N0 + w1*N1 + w2*N2 of the corner nodes serving the face's own
     // smoothing mask; not normalised.

@@ -229,7 +229,7 @@ void GenerateSmurlMap(Interface& ip, const UtilitySettings& settings, RunTables&
         }
     } else {
         RasterizeFaces(ip, mesh, settings, state.TexelGrid, LentThreads(settings, starter, buildThreads));
-        tables.vertexNormals.BuildVertexNormals(mesh);
+        tables.vertexNormals.BuildVertexNormals(mesh, {&starter, buildThreads});
         startTime = ip.Time();
         TexelJob job{mesh, settings, {tables.faceNormals, tables.vertexNormals, &tables.scene}, tables.workLock, state};
         result = RunTexelWorkers(ip, starter, job, WorkerThreadsFor(ip));

@@ -1,9 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 
 #include "check_recorder.h"
 #include "geom/vertex_normals.h"
+#include "host/threads.h"
+#include "mesh_builders.h"
 
 namespace {
 
@@ -189,6 +192,31 @@ TEST(VertexNormals, ManyGrouplessFacesAtOneVertexFreeWithoutRecursion)
     vn.BuildVertexNormals(fan.mesh);
     EXPECT_EQ(ListLength(vn.Head(0)), 20000);
     vn.ClearVertexNormals();
+}
+
+// Lists built on several threads are those of one, node for node and bit
+// for bit: a large bumpy grid, its faces in mixed and empty groups, one face
+// reaching back across every thread's range of vertices.
+TEST(VertexNormals, SeveralThreadsBuildOnesLists)
+{
+    Mesh mesh;
+    AddGrid(mesh, 128, {0, 0, 0}, {1, 0, 0}, {0, 1, 0});
+    for (int v = 0; v < mesh.getNumVerts(); ++v) mesh.verts[static_cast<size_t>(v)].z = std::sin(0.37f * v);
+    for (size_t f = 0; f < mesh.faces.size(); ++f) mesh.faces[f].smGroup = (f * 2654435761u >> 7) % 5 == 0 ? 0 : 1u << (f % 3);
+    mesh.faces[100].setVerts(0, static_cast<DWORD>(mesh.getNumVerts() / 2), static_cast<DWORD>(mesh.getNumVerts() - 1));
+    VertexNormals one, several;
+    one.BuildVertexNormals(mesh);
+    for (int threads : {2, 3, 7}) {
+        several.BuildVertexNormals(mesh, {&DefaultThreadStarter(), threads});
+        ASSERT_EQ(several.Count(), one.Count());
+        for (int v = 0; v < one.Count(); ++v) {
+            const NormalNode *a = one.Head(v), *b = several.Head(v);
+            for (; a && b; a = a->next, b = b->next)
+                ASSERT_TRUE(a->smGroups == b->smGroups && std::memcmp(&a->normal, &b->normal, sizeof(Point3)) == 0)
+                    << threads << " threads, vertex " << v;
+            ASSERT_TRUE(!a && !b) << threads << " threads, vertex " << v;
+        }
+    }
 }
 
 TEST(VertexNormals, BadVertexIndexIsReportedNotFollowed)
