@@ -181,7 +181,7 @@ std::optional<MeshFile> ObjPartsReader::Read(std::string_view text, const std::s
         ObjParser reader(path);
         size_t at = PartBegin(total.v, k, parts);
         const size_t first = at;
-        std::vector<VertColor>& own = colors[static_cast<size_t>(k)];
+        std::vector<VertColor> own;  // moved to its slot at the end: the slots share cache lines
         ForLines(stretches, &Stretch::v, at, PartBegin(total.v, k + 1, parts), [&](const Stretch&, std::string_view line) {
             reader.Split(line);
             VertColor color;
@@ -201,6 +201,7 @@ std::optional<MeshFile> ObjPartsReader::Read(std::string_view text, const std::s
             reader.Split(line);
             whole.normals_[at++] = reader.NormalValues();
         });
+        colors[static_cast<size_t>(k)] = std::move(own);
     });
     for (int k = 0; k < parts; ++k) {
         if (colors[static_cast<size_t>(k)].empty()) continue;

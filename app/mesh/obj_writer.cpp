@@ -248,7 +248,12 @@ void WriteObjFile(const MeshFile& original, const Mesh& changed, const std::stri
         for (int section = 0; section < kSections; ++section) {
             const size_t size = SectionSize(o, section);
             try {
-                PutRange(o, section, size * k / parts, size * (k + 1) / parts, texts[at(section, k)]);
+                // Formatted apart from the list: the parts' strings lie side
+                // by side there, and growing them in place would have the
+                // threads fight over the cache lines their lengths share.
+                std::string text;
+                PutRange(o, section, size * k / parts, size * (k + 1) / parts, text);
+                texts[at(section, k)] = std::move(text);
             } catch (...) {
                 failures[at(section, k)] = std::current_exception();
                 return;
