@@ -53,7 +53,7 @@ size_t StretchStart(std::string_view text, int k, int parts)
         return end == std::string_view::npos ? text.size() : end + 1;
     };
     size_t at = text.size() / static_cast<size_t>(parts) * static_cast<size_t>(k);
-    if (text[at - 1] != '\n') at = nextLine(at);
+    if (at > 0 && text[at - 1] != '\n') at = nextLine(at);
     while (at < text.size() && ContinuesInto(text, at)) at = nextLine(at);
     return at;
 }
