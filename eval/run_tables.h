@@ -38,7 +38,7 @@ struct RunTables {
     // in the mesh.
     void BuildRayTables(const Mesh& mesh, const BuildHelpers& helpers = {}, std::vector<Mesh> occluderMeshes = {})
     {
-        BuildFaceNormals(mesh, faceNormals);
+        BuildFaceNormals(mesh, faceNormals, helpers);
         occluders = std::move(occluderMeshes);
         occluderNormals.assign(occluders.size(), {});
         std::vector<SceneInput> inputs{{&mesh, &faceNormals}};

@@ -1,20 +1,27 @@
 #include "geom/intersect.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "geom/detail/face_test.h"
+#include "geom/parallel.h"
 #include "host/runtime.h"
 
-void BuildFaceNormals(const Mesh& mesh, Tab<Point3>& faceNormals)
+void BuildFaceNormals(const Mesh& mesh, Tab<Point3>& faceNormals, const BuildHelpers& helpers)
 {
+    constexpr std::size_t kChunk = 8192;  // faces a thread takes at a time
     const int faceCount = mesh.getNumFaces();
     TBSetCount(faceNormals, faceCount);
     const Point3* verts = mesh.verts.data();
-    for (int i = 0; i < faceCount; ++i) {
-        const Face& face = mesh.faces[static_cast<size_t>(i)];
-        const Point3 c0 = verts[face.v[0]], c1 = verts[face.v[1]], c2 = verts[face.v[2]];
-        faceNormals[i] = Normalize(CrossProd(c1 - c0, c2 - c1));
-    }
+    Point3* normals = faceNormals.Data();
+    const auto n = static_cast<std::size_t>(faceCount);
+    ParallelFor(n > kChunk ? helpers : BuildHelpers{}, (n + kChunk - 1) / kChunk, [&](std::size_t c) {
+        for (std::size_t i = c * kChunk; i < std::min(n, (c + 1) * kChunk); ++i) {
+            const Face& face = mesh.faces[i];
+            const Point3 c0 = verts[face.v[0]], c1 = verts[face.v[1]], c2 = verts[face.v[2]];
+            normals[i] = Normalize(CrossProd(c1 - c0, c2 - c1));
+        }
+    });
 }
 
 Point3 FaceBaryCoords(const Mesh& mesh, int f, Point3 point)

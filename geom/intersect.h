@@ -3,6 +3,7 @@
 // Any faster path must return exactly what IntersectRay returns, bit for bit.
 #pragma once
 
+#include "geom/ray_scene.h"
 #include "host/mesh.h"
 #include "host/ray.h"
 #include "host/tab.h"
@@ -15,8 +16,9 @@ inline constexpr int kIntersectCandidateLine = 70;
 
 // Fills faceNormals with one unit normal per face, (c1 - c0) x (c2 - c1)
 // normalised; a face of zero area gets the zero vector. User-interface thread,
-// never while workers run.
-void BuildFaceNormals(const Mesh& mesh, Tab<Point3>& faceNormals);
+// never while workers run; a large mesh's faces are shared out over the
+// threads `helpers` lends.
+void BuildFaceNormals(const Mesh& mesh, Tab<Point3>& faceNormals, const BuildHelpers& helpers = {});
 
 // Tests the ray against every face that faces it (N . D <= -0.0001) and
 // returns 1 with the nearest accepted t in hitDistance, or 0 with hitDistance
