@@ -92,7 +92,10 @@ struct ObjLinesUnknown {};
 // far defined. Errors throw MeshFileError naming the line.
 class ObjParser {
 public:
-    explicit ObjParser(const std::string& path) : path_(path) {}
+    // A parser of a part of a file knows no line numbers: COUNTS_LINES
+    // false keeps none, and a mesh that breaks the rule throws
+    // ObjLinesUnknown for the line-by-line reading to name its line.
+    explicit ObjParser(const std::string& path, bool countsLines = true) : path_(path), countsLines_(countsLines) {}
 
     // One logical line, comment and continuations already removed.
     void ParseLine(int number, std::string_view line);
@@ -136,6 +139,7 @@ private:
     void Keep(std::string_view line);
 
     const std::string& path_;
+    bool countsLines_;
     int line_ = 0;
     std::vector<std::string_view> tokens_;
     std::vector<ObjCorner> corners_;
@@ -143,7 +147,7 @@ private:
     std::vector<std::array<int, 3>> triangles_;
     // Where the vertex positions are read from for triangulating: the
     // parser's own, or those of the whole file when it reads a part.
-    const Point3* verts_at_ = nullptr;
+    const Point3* vertsAt_ = nullptr;
 
     std::vector<Point3> verts_;
     std::vector<VertColor> colors_;  // white where a vertex gave none
@@ -152,8 +156,8 @@ private:
     std::vector<Point3> normals_;
 
     std::vector<Triangle> faces_;
-    // The line of each triangle's face and of each v, where the lines are
-    // known; a part leaves them empty.
+    // The line of each triangle's face and of each v, where lines are
+    // counted.
     std::vector<int> faceLines_;
     std::vector<int> vertexLines_;
     DWORD smGroup_ = 0;

@@ -170,7 +170,7 @@ std::optional<MeshFile> ObjPartsReader::Read(std::string_view text, const std::s
     }
     if (total.v >= INT_MAX || total.t >= INT_MAX || total.n >= INT_MAX) return std::nullopt;
 
-    ObjParser whole(path);
+    ObjParser whole(path, false);
     whole.verts_.resize(total.v);
     whole.uvs_.resize(total.t);
     whole.normals_.resize(total.n);
@@ -178,7 +178,7 @@ std::optional<MeshFile> ObjPartsReader::Read(std::string_view text, const std::s
     // where it has none.
     std::vector<std::vector<VertColor>> colors(static_cast<size_t>(parts));
     RunParts(parts, [&](int k) {
-        ObjParser reader(path);
+        ObjParser reader(path, false);
         size_t at = PartBegin(total.v, k, parts);
         const size_t first = at;
         std::vector<VertColor> own;  // moved to its slot at the end: the slots share cache lines
@@ -211,10 +211,10 @@ std::optional<MeshFile> ObjPartsReader::Read(std::string_view text, const std::s
                              colors[static_cast<size_t>(k)].end());
     }
 
-    std::vector<ObjParser> readers(static_cast<size_t>(parts), ObjParser(path));
+    std::vector<ObjParser> readers(static_cast<size_t>(parts), ObjParser(path, false));
     RunParts(parts, [&](int k) {
         ObjParser& reader = readers[static_cast<size_t>(k)];
-        reader.verts_at_ = whole.verts_.data();
+        reader.vertsAt_ = whole.verts_.data();
         const size_t from = PartBegin(others, k, parts), to = PartBegin(others, k + 1, parts);
         reader.faces_.reserve(to - from);  // a triangle a line, as most files have
         ForLines(stretches, &Stretch::other, from, to,

@@ -83,7 +83,7 @@ void ObjParser::ParseLine(int number, std::string_view line)
         if (normals_.size() >= INT_MAX) Fail("too many normals");
         normals_.push_back(NormalValues());
     } else {
-        verts_at_ = verts_.data();
+        vertsAt_ = verts_.data();
         Other(line, {verts_.size(), uvs_.size(), normals_.size()});
     }
 }
@@ -199,7 +199,7 @@ void ObjParser::Vertex()
     VertColor color;
     const bool colored = VertexValues(position, color);
     verts_.push_back(position);
-    vertexLines_.push_back(line_);
+    if (countsLines_) vertexLines_.push_back(line_);
     if (colored) {
         colors_.resize(verts_.size() - 1, VertColor{1.0f, 1.0f, 1.0f});
         colors_.push_back(color);
@@ -229,7 +229,7 @@ void ObjParser::Polygon(const ObjCounts& counts)
         triangles_.push_back({0, 1, 2});
     } else {
         positions_.clear();
-        for (const ObjCorner& corner : corners_) positions_.push_back(verts_at_[corner.v]);
+        for (const ObjCorner& corner : corners_) positions_.push_back(vertsAt_[corner.v]);
         const PolygonFault fault = TriangulatePolygon(positions_, triangles_);
         if (fault != PolygonFault::kNone) Fail(PolygonFaultText(fault));
     }
@@ -244,7 +244,7 @@ void ObjParser::Polygon(const ObjCounts& counts)
         tri.corners.normal[1] = b.n;
         tri.corners.normal[2] = c.n;
         faces_.push_back(tri);
-        if (line_ > 0) faceLines_.push_back(line_);
+        if (countsLines_) faceLines_.push_back(line_);
     }
 }
 
@@ -337,8 +337,7 @@ MeshFile ObjParser::End(MeshFile file, MeshCheck& checked)
     // the line of the face or vertex at fault.
     const MeshCheck check = CheckMesh(file.mesh);
     if (!check.ok()) {
-        // A part's lines are not known: the line-by-line reading names it.
-        if (faceLines_.size() != faces_.size() || faces_.empty()) throw ObjLinesUnknown{};
+        if (!countsLines_) throw ObjLinesUnknown{};
         const int line = check.face >= 0 ? faceLines_[static_cast<size_t>(check.face)]
                          : check.fault == MeshFault::kNonFiniteMapVertex ? 0
                          : vertexLines_[static_cast<size_t>(check.vertex)];
