@@ -26,7 +26,7 @@ struct VertexAccum {
 };
 
 // What the workers share for one run. Workers read the mesh, settings and
-// tables, and write only faceValue/faceDone (under workLock).
+// tables, and write only faceValue/faceDone (under workLock, a batch at once).
 struct VertexRun {
     const UtilitySettings& settings;
     RunTables& tables;
@@ -42,6 +42,9 @@ DWORD NoProgress(void*) { return 0; }
 // A vertex-colour sample draws nothing from its generator, so a chunk can
 // start anywhere in its sequence with a fresh one.
 constexpr std::int64_t kFacesPerChunk = 64;
+// Faces a worker evaluates before it stores them under workLock at once: a
+// poll of the bar sees at most this many fewer per thread.
+constexpr int kFacesPerBatch = 32;
 
 class VertexWork final : public RunWork {
 public:
@@ -59,28 +62,48 @@ public:
         CrtRand rng;
         const SampleTables tables{run_.tables.faceNormals, run_.tables.vertexNormals, &run_.tables.scene};
         const Point3 centroid{kCentroidWeight, kCentroidWeight, kCentroidWeight};
+        FaceBatch batch;
         WorkChunk chunk;
         while (seat.NextChunk(chunk)) {
             for (std::int64_t p = chunk.begin; p < chunk.end; ++p) {
                 const int f = static_cast<int>(chunk.sequence + 2 * p);
                 if (run_.settings.selectedOnly && !run_.mesh.faceSel[f]) continue;
                 if (seat.Cancelled()) return;
-                const float value =
+                batch.face[batch.count] = f;
+                batch.value[batch.count] =
                     EvaluateSample(run_.settings, tables, run_.mesh, f, centroid, rayScratch.get(), rng);
-                // Each face keeps its own value; vertices sum them later in
-                // face order, so colours never depend on which thread
-                // finished first.
-                std::lock_guard<std::mutex> lock(run_.tables.workLock);
-                run_.faceValue[static_cast<size_t>(f)] = value;
-                run_.faceDone[static_cast<size_t>(f)] = 1;
-                seat.AddDone(1);
+                if (++batch.count == kFacesPerBatch) Publish(batch, seat);
             }
         }
+        Publish(batch, seat);
     }
 
     int ProgressPercent(float itemShare) override { return static_cast<int>(itemShare * 90.0f); }
 
 private:
+    // Faces evaluated and not yet stored. Stored one at a time, the two
+    // threads' neighbouring faces would have them trade the lock's line and
+    // the slots' lines on every face.
+    struct FaceBatch {
+        int count = 0;
+        int face[kFacesPerBatch];
+        float value[kFacesPerBatch];
+    };
+
+    // Each face keeps its own value; vertices sum them later in face order,
+    // so colours never depend on which thread finished first.
+    void Publish(FaceBatch& batch, WorkerSeat& seat)
+    {
+        if (batch.count == 0) return;
+        std::lock_guard<std::mutex> lock(run_.tables.workLock);
+        for (int i = 0; i < batch.count; ++i) {
+            run_.faceValue[static_cast<size_t>(batch.face[i])] = batch.value[i];
+            run_.faceDone[static_cast<size_t>(batch.face[i])] = 1;
+        }
+        seat.AddDone(batch.count);
+        batch.count = 0;
+    }
+
     VertexRun& run_;
 };
 
