@@ -145,6 +145,9 @@ public:
         std::vector<std::vector<BinaryNode>> parts(open.size());
         ParallelFor(helpers, open.size(), [this, &open, &parts](std::size_t i) {
             BinSet bins;
+            // As the whole tree's list is: grown by doubling, a part would
+            // copy itself and touch fresh pages on every step.
+            parts[i].reserve(nodes_[open[i].node].count / 2 + 1);
             parts[i].push_back(nodes_[open[i].node]);
             Grow(parts[i], {0, open[i].depth}, bins);
         });
