@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <limits>
 
+#include "app/mesh/obj_parser.h"
 #include "mesh_test_files.h"
 
 namespace {
@@ -113,6 +114,13 @@ TEST(MeshObjThreads, ReadsTheFileAndFirstErrorOfOneThread)
     for (int threads : kThreadCounts) {
         SCOPED_TRACE(std::to_string(threads) + " threads");
         ExpectSameFile(ReadMeshFile(dir / "in.obj", OnThreads(threads)), one);
+        // Read side by side, not handed to the line-by-line route, which
+        // would give the same file.
+        MeshCheck check;
+        std::optional<MeshFile> parts = ReadObjParts(std::string_view(text).substr(3), "in.obj", threads, check);
+        ASSERT_TRUE(parts.has_value());
+        parts->warnings = one.warnings;  // the whole reading's, from the check
+        ExpectSameFile(*parts, one);
     }
 
     // A bad number late in the file and, before it, a face that counts back

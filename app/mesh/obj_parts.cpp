@@ -1,37 +1,54 @@
-// A large OBJ file read in parts side by side, in three steps:
-// 1. the text is cut into stretches of whole logical lines, and each sorts
-//    its lines by keyword, counting the v, vt and vn lines before the rest;
-// 2. the v, vt and vn lines, cut evenly, are read into the file's arrays at
-//    the places their counts give;
-// 3. the other lines, cut evenly, are read against the counts before each,
-//    each part starting with its smoothing group and material unknown.
-// Then the parts' triangles are joined in order, taking the group and the
-// material in force where a part began without them, and each part's
-// materials are numbered in the order the file first uses them.
+// A large OBJ file read side by side, cut into stretches of whole logical
+// lines, many more than threads so that uneven stretches even out, which
+// the threads take in turn, in three steps:
+// 1. each stretch counts its v, vt and vn lines and the rest;
+// 2. the stretches with v, vt or vn lines read them into the file's arrays,
+//    at the places the counts before them give;
+// 3. the stretches with other lines read those against the counts before
+//    each, each stretch starting with its smoothing group and material
+//    unknown.
+// Then the stretches' triangles are joined in order, taking the group and
+// the material in force where a stretch began without them, and each
+// stretch's materials are numbered in the order the file first uses them.
+//
+// A stretch is read again in each step rather than its lines listed once:
+// skipping a line costs less than keeping it, and a file's v lines and its
+// faces mostly lie in stretches of their own, which the other step passes by.
 //
 // Only the line-by-line route counts lines, so anything amiss (an error, a
 // limit, a mesh that breaks the rule) sends the file to it: every error is
 // the one it gives, and a good file pays for no line numbers.
 
 #include <algorithm>
+#include <atomic>
 #include <climits>
-#include <deque>
 
 #include "app/mesh/obj_parser.h"
 #include "app/mesh/run_parts.h"
 
 namespace {
 
-// Below this much text a part costs more to start than it saves.
+// Below this much text a thread costs more to start than it saves.
 constexpr size_t kPartBytes = size_t{64} << 10;
+// The text a stretch is cut to, where the file is large enough.
+constexpr size_t kStretchBytes = size_t{128} << 10;
 
-std::string_view Keyword(std::string_view line)
+enum class LineKind { kNone, kVertex, kTexture, kNormal, kOther };
+
+// What the parser makes of a line, by its first token.
+LineKind KindOf(std::string_view line)
 {
     size_t i = 0;
     while (i < line.size() && IsObjBlank(line[i])) ++i;
     size_t j = i;
     while (j < line.size() && !IsObjBlank(line[j])) ++j;
-    return line.substr(i, j - i);
+    const std::string_view key = line.substr(i, j - i);
+    if (key == "v") return LineKind::kVertex;
+    if (key == "vt") return LineKind::kTexture;
+    if (key == "vn") return LineKind::kNormal;
+    if (key == "f" || key == "s" || key == "usemtl" || key == "mtllib" || key == "g" || key == "o")
+        return LineKind::kOther;
+    return LineKind::kNone;
 }
 
 // Whether the physical line ending at AT - 1, a '\n', continues onto AT.
@@ -43,75 +60,55 @@ bool ContinuesInto(std::string_view text, size_t at)
     return CutObjLine(text.substr(start, at - 1 - start), cut);
 }
 
-// Where stretch K of PARTS begins: at the first logical line that starts at
+// Where stretch K of COUNT begins: at the first logical line that starts at
 // or after its share of the text.
-size_t StretchStart(std::string_view text, int k, int parts)
+size_t StretchStart(std::string_view text, size_t k, size_t count)
 {
     if (k == 0) return 0;
+    if (k >= count) return text.size();
     auto nextLine = [&](size_t from) {
         const size_t end = text.find('\n', from);
         return end == std::string_view::npos ? text.size() : end + 1;
     };
-    size_t at = text.size() / static_cast<size_t>(parts) * static_cast<size_t>(k);
+    size_t at = PartBegin(text.size(), static_cast<int>(k), static_cast<int>(count));
     if (at > 0 && text[at - 1] != '\n') at = nextLine(at);
     while (at < text.size() && ContinuesInto(text, at)) at = nextLine(at);
     return at;
 }
 
-// A line read in step 3, with the v, vt and vn lines before it in its
-// stretch.
-struct OtherLine {
-    std::string_view text;
-    ObjCounts counts;
-};
-
-// One stretch's lines by keyword, viewing the file's text or the stretch's
-// own joined lines.
 struct Stretch {
-    std::vector<std::string_view> v, t, n;
-    std::vector<OtherLine> other;
-    std::deque<std::string> joined;
+    std::string_view text;
+    ObjCounts own;     // its v, vt and vn lines
+    size_t others = 0;  // and the rest it reads
     ObjCounts before;  // the v, vt and vn lines of the stretches before
 };
 
-void SortLines(std::string_view text, Stretch& s)
+// Calls EACH(i) for every i below COUNT on up to THREADS threads, handing
+// the items out in order.
+template <class Each>
+void ForEachStretch(int threads, size_t count, Each&& each)
 {
-    std::string joined;
-    ForEachObjLine(text, 1, joined, [&](int, std::string_view line) {
-        const std::string_view key = Keyword(line);
-        if (key.empty()) return;
-        const bool v = key == "v", t = key == "vt", n = key == "vn";
-        const bool other = !v && !t && !n &&
-                           (key == "f" || key == "s" || key == "usemtl" || key == "mtllib" || key == "g" || key == "o");
-        if (!v && !t && !n && !other) return;
-        if (line.data() == joined.data()) line = s.joined.emplace_back(line);
-        if (v) s.v.push_back(line);
-        else if (t) s.t.push_back(line);
-        else if (n) s.n.push_back(line);
-        else s.other.push_back({line, {s.v.size(), s.t.size(), s.n.size()}});
+    std::atomic<size_t> next{0};
+    RunParts(threads, [&](int) {
+        for (size_t i; (i = next.fetch_add(1)) < count;) each(i);
     });
 }
 
-// Calls EACH(stretch, line) for the lines [FROM, TO) of LIST, numbered over
-// all the stretches in order.
-template <class Line, class Each>
-void ForLines(const std::vector<Stretch>& stretches, std::vector<Line> Stretch::*list, size_t from, size_t to,
-              Each&& each)
+// Calls LINE(kind, text) for each logical line of S that the parser reads.
+template <class Line>
+void ForStretchLines(const Stretch& s, std::string& joined, Line&& line)
 {
-    size_t base = 0;
-    for (const Stretch& s : stretches) {
-        const std::vector<Line>& lines = s.*list;
-        for (size_t i = std::max(from, base); i < std::min(to, base + lines.size()); ++i) each(s, lines[i - base]);
-        base += lines.size();
-    }
+    ForEachObjLine(s.text, 1, joined, [&](int, std::string_view text) {
+        const LineKind kind = KindOf(text);
+        if (kind != LineKind::kNone) line(kind, text);
+    });
 }
-
 
 }  // namespace
 
 class ObjPartsReader {
 public:
-    static std::optional<MeshFile> Read(std::string_view text, const std::string& path, int parts, MeshCheck& check);
+    static std::optional<MeshFile> Read(std::string_view text, const std::string& path, int threads, MeshCheck& check);
 
 private:
     static bool Join(std::vector<ObjParser>& parts, ObjParser& whole, std::vector<std::vector<DWORD>>& ids,
@@ -151,22 +148,33 @@ bool ObjPartsReader::Join(std::vector<ObjParser>& parts, ObjParser& whole, std::
     return true;
 }
 
-std::optional<MeshFile> ObjPartsReader::Read(std::string_view text, const std::string& path, int parts,
+std::optional<MeshFile> ObjPartsReader::Read(std::string_view text, const std::string& path, int threads,
                                              MeshCheck& check)
 {
-    std::vector<Stretch> stretches(static_cast<size_t>(parts));
-    RunParts(parts, [&](int k) {
-        const size_t begin = StretchStart(text, k, parts), end = StretchStart(text, k + 1, parts);
-        if (begin < end) SortLines(text.substr(begin, end - begin), stretches[static_cast<size_t>(k)]);
+    const size_t count = std::max(static_cast<size_t>(threads), text.size() / kStretchBytes);
+    std::vector<Stretch> stretches(count);
+    for (size_t k = 0; k < count; ++k) {
+        const size_t begin = StretchStart(text, k, count), end = StretchStart(text, k + 1, count);
+        stretches[k].text = text.substr(begin, end - begin);
+    }
+    ForEachStretch(threads, count, [&](size_t k) {
+        Stretch& s = stretches[k];
+        std::string joined;
+        ForStretchLines(s, joined, [&](LineKind kind, std::string_view) {
+            switch (kind) {
+            case LineKind::kVertex: ++s.own.v; break;
+            case LineKind::kTexture: ++s.own.t; break;
+            case LineKind::kNormal: ++s.own.n; break;
+            default: ++s.others; break;
+            }
+        });
     });
     ObjCounts total;
-    size_t others = 0;
     for (Stretch& s : stretches) {
         s.before = total;
-        total.v += s.v.size();
-        total.t += s.t.size();
-        total.n += s.n.size();
-        others += s.other.size();
+        total.v += s.own.v;
+        total.t += s.own.t;
+        total.n += s.own.n;
     }
     if (total.v >= INT_MAX || total.t >= INT_MAX || total.n >= INT_MAX) return std::nullopt;
 
@@ -174,65 +182,68 @@ std::optional<MeshFile> ObjPartsReader::Read(std::string_view text, const std::s
     whole.verts_.resize(total.v);
     whole.uvs_.resize(total.t);
     whole.normals_.resize(total.n);
-    // A part's colours, white before its first coloured vertex, empty
+    // A stretch's colours, white before its first coloured vertex, empty
     // where it has none.
-    std::vector<std::vector<VertColor>> colors(static_cast<size_t>(parts));
-    RunParts(parts, [&](int k) {
+    std::vector<std::vector<VertColor>> colors(count);
+    ForEachStretch(threads, count, [&](size_t k) {
+        const Stretch& s = stretches[k];
+        if (s.own.v + s.own.t + s.own.n == 0) return;
         ObjParser reader(path, false);
-        size_t at = PartBegin(total.v, k, parts);
-        const size_t first = at;
+        ObjCounts at = s.before;
         std::vector<VertColor> own;  // moved to its slot at the end: the slots share cache lines
-        ForLines(stretches, &Stretch::v, at, PartBegin(total.v, k + 1, parts), [&](const Stretch&, std::string_view line) {
+        std::string joined;
+        ForStretchLines(s, joined, [&](LineKind kind, std::string_view line) {
+            if (kind == LineKind::kOther) return;
             reader.Split(line);
-            VertColor color;
-            if (reader.VertexValues(whole.verts_[at], color)) {
-                own.resize(at - first, VertColor{1.0f, 1.0f, 1.0f});
-                own.push_back(color);
+            if (kind == LineKind::kVertex) {
+                VertColor color;
+                if (reader.VertexValues(whole.verts_[at.v], color)) {
+                    own.resize(at.v - s.before.v, VertColor{1.0f, 1.0f, 1.0f});
+                    own.push_back(color);
+                }
+                ++at.v;
+            } else if (kind == LineKind::kTexture) {
+                whole.uvs_[at.t++] = reader.TextureValues();
+            } else {
+                whole.normals_[at.n++] = reader.NormalValues();
             }
-            ++at;
         });
-        at = PartBegin(total.t, k, parts);
-        ForLines(stretches, &Stretch::t, at, PartBegin(total.t, k + 1, parts), [&](const Stretch&, std::string_view line) {
-            reader.Split(line);
-            whole.uvs_[at++] = reader.TextureValues();
-        });
-        at = PartBegin(total.n, k, parts);
-        ForLines(stretches, &Stretch::n, at, PartBegin(total.n, k + 1, parts), [&](const Stretch&, std::string_view line) {
-            reader.Split(line);
-            whole.normals_[at++] = reader.NormalValues();
-        });
-        colors[static_cast<size_t>(k)] = std::move(own);
+        colors[k] = std::move(own);
     });
-    for (int k = 0; k < parts; ++k) {
-        if (colors[static_cast<size_t>(k)].empty()) continue;
+    for (size_t k = 0; k < count; ++k) {
+        if (colors[k].empty()) continue;
         whole.anyColor_ = true;
-        whole.colors_.resize(PartBegin(total.v, k, parts), VertColor{1.0f, 1.0f, 1.0f});
-        whole.colors_.insert(whole.colors_.end(), colors[static_cast<size_t>(k)].begin(),
-                             colors[static_cast<size_t>(k)].end());
+        whole.colors_.resize(stretches[k].before.v, VertColor{1.0f, 1.0f, 1.0f});
+        whole.colors_.insert(whole.colors_.end(), colors[k].begin(), colors[k].end());
     }
 
-    std::vector<ObjParser> readers(static_cast<size_t>(parts), ObjParser(path, false));
-    RunParts(parts, [&](int k) {
-        ObjParser& reader = readers[static_cast<size_t>(k)];
+    std::vector<ObjParser> readers(count, ObjParser(path, false));
+    ForEachStretch(threads, count, [&](size_t k) {
+        const Stretch& s = stretches[k];
+        if (s.others == 0) return;
+        ObjParser& reader = readers[k];
         reader.vertsAt_ = whole.verts_.data();
-        const size_t from = PartBegin(others, k, parts), to = PartBegin(others, k + 1, parts);
-        reader.faces_.reserve(to - from);  // a triangle a line, as most files have
-        ForLines(stretches, &Stretch::other, from, to,
-                 [&](const Stretch& s, const OtherLine& line) {
-                     reader.Split(line.text);
-                     reader.Other(line.text, {s.before.v + line.counts.v, s.before.t + line.counts.t,
-                                              s.before.n + line.counts.n});
-                 });
+        reader.faces_.reserve(s.others);  // a triangle a line, as most files have
+        ObjCounts at = s.before;
+        std::string joined;
+        ForStretchLines(s, joined, [&](LineKind kind, std::string_view line) {
+            switch (kind) {
+            case LineKind::kVertex: ++at.v; break;
+            case LineKind::kTexture: ++at.t; break;
+            case LineKind::kNormal: ++at.n; break;
+            default:
+                reader.Split(line);
+                reader.Other(line, at);
+                break;
+            }
+        });
     });
-    std::vector<std::vector<DWORD>> ids(static_cast<size_t>(parts));
-    std::vector<ObjInherited> inherited(static_cast<size_t>(parts));
-    std::vector<size_t> at(static_cast<size_t>(parts) + 1);
+    std::vector<std::vector<DWORD>> ids(count);
+    std::vector<ObjInherited> inherited(count);
+    std::vector<size_t> at(count + 1);
     if (!Join(readers, whole, ids, inherited, at)) return std::nullopt;
     MeshFile file = whole.Begin(at.back());
-    RunParts(parts, [&](int k) {
-        const auto i = static_cast<size_t>(k);
-        whole.PutFaces(file, at[i], readers[i].faces_, inherited[i]);
-    });
+    ForEachStretch(threads, count, [&](size_t k) { whole.PutFaces(file, at[k], readers[k].faces_, inherited[k]); });
     return whole.End(std::move(file), check);
 }
 
