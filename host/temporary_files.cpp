@@ -225,6 +225,15 @@ bool TemporaryFile::Write(const void* data, std::size_t size)
         }
         p += n;
         size -= static_cast<std::size_t>(n);
+        unsynced_ += static_cast<std::size_t>(n);
+    }
+    if (unsynced_ >= kWritebackBytes) {
+        unsynced_ = 0;
+#if defined(__linux__)
+        // The whole file, as a writer that seeks dirties pages anywhere; a
+        // failure here shows again at the sync, which reports it.
+        (void)::sync_file_range(fd_, 0, 0, SYNC_FILE_RANGE_WRITE);
+#endif
     }
     return true;
 }

@@ -17,6 +17,8 @@
 
 #include "host/runtime.h"
 
+// How much a temporary's writes gather before their write-out is started.
+inline constexpr std::size_t kWritebackBytes = std::size_t{1} << 20;
 // Paths longer than this (terminator included) are not remembered.
 inline constexpr std::size_t kTemporaryPathBytes = 4096;
 // How many temporaries may be remembered at once.
@@ -91,7 +93,9 @@ public:
 
     // Writes all of DATA at the file's offset; false with errno set when it
     // could not. Writers use it rather than write(2) on fd(), so that a test
-    // can make a chosen write fail.
+    // can make a chosen write fail. Every kWritebackBytes or so it starts
+    // the disk writing what the file holds, without waiting, so that the
+    // sync at Commit has little left to wait for.
     bool Write(const void* data, std::size_t size);
 
     // Syncs, closes and renames the file over the target, then syncs the
@@ -104,4 +108,5 @@ private:
     int fd_ = -1;
     int error_ = 0;
     int slot_ = -1;
+    std::size_t unsynced_ = 0;  // bytes written since the disk was last set going
 };
