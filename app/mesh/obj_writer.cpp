@@ -25,6 +25,8 @@
 #include <cmath>
 #include <cstdint>
 #include <exception>
+#include <mutex>
+#include <optional>
 
 #include "app/mesh/mesh_formats.h"
 #include "app/mesh/pending_file.h"
@@ -200,6 +202,43 @@ void PutRange(const ObjText& o, int section, size_t begin, size_t end, std::stri
     }
 }
 
+// Writes the pieces of a text in order, each once it and every piece before
+// it are done, on whichever thread finished the last of them: the disk is
+// then busy with the first pieces while the later ones are formatted. A
+// failed write is the file's to report at its commit.
+class InOrderWriter {
+public:
+    InOrderWriter(std::vector<std::string>& pieces, PendingFile* file)
+        : pieces_(pieces), done_(pieces.size(), 0), file_(file)
+    {
+    }
+
+    // Piece I is done, and holds TEXT where one is given.
+    void Done(size_t i, std::optional<std::string> text = std::nullopt)
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        if (text) pieces_[i] = std::move(*text);
+        done_[i] = 1;
+        if (writing_) return;  // the thread writing takes it in turn
+        writing_ = true;
+        while (next_ < pieces_.size() && done_[next_]) {
+            const std::string piece = std::move(pieces_[next_++]);
+            lock.unlock();
+            if (file_) (void)file_->TryWrite(piece.data(), piece.size());
+            lock.lock();
+        }
+        writing_ = false;
+    }
+
+private:
+    std::mutex mutex_;
+    std::vector<std::string>& pieces_;
+    std::vector<char> done_;
+    size_t next_ = 0;
+    bool writing_ = false;
+    PendingFile* file_;
+};
+
 }  // namespace
 
 void WriteObjFile(const MeshFile& original, const Mesh& changed, const std::string& path, int threads)
@@ -230,19 +269,34 @@ void WriteObjFile(const MeshFile& original, const Mesh& changed, const std::stri
                     ntv,
                     tf};
 
-    std::string before;
-    size_t nextLine = 0;
-    PutLinesBefore(o, 0, nextLine, before);
-
     size_t lines = 0;
     for (int section = 0; section < kSections; ++section) lines += SectionSize(o, section);
     const size_t parts = static_cast<size_t>(PartsFor(lines, 2048, threads));
-    // Range k of every section is part k's. A part stops at its first error:
-    // its ranges after it lie further on in the file, so the first failure
-    // in file order is the one one thread would have met.
-    std::vector<std::string> texts(kSections * parts);
-    std::vector<std::exception_ptr> failures(texts.size());
-    auto at = [&](int section, size_t k) { return static_cast<size_t>(section) * parts + k; };
+    // The kept lines before the vertices, range k of every section for part
+    // k, and the kept lines after the faces, in file order.
+    std::vector<std::string> pieces(kSections * parts + 2);
+    auto at = [&](int section, size_t k) { return 1 + static_cast<size_t>(section) * parts + k; };
+    size_t nextLine = 0;
+    PutLinesBefore(o, 0, nextLine, pieces.front());
+    nextLine = LinesWrittenBefore(o, nf);
+    PutLinesBefore(o, nf, nextLine, pieces.back());
+
+    // A file that cannot be made is reported after any number that cannot
+    // be written, as when the text came first.
+    std::optional<PendingFile> file;
+    std::exception_ptr unmade;
+    try {
+        file.emplace(path);
+    } catch (const MeshFileError&) {
+        unmade = std::current_exception();
+    }
+    InOrderWriter writer(pieces, file ? &*file : nullptr);
+    writer.Done(0);
+    writer.Done(pieces.size() - 1);
+    // A part stops at its first error: its ranges after it lie further on
+    // in the file, so the first failure in file order is the one one thread
+    // would have met.
+    std::vector<std::exception_ptr> failures(pieces.size());
     RunParts(static_cast<int>(parts), [&](int part) {
         const size_t k = static_cast<size_t>(part);
         for (int section = 0; section < kSections; ++section) {
@@ -253,7 +307,7 @@ void WriteObjFile(const MeshFile& original, const Mesh& changed, const std::stri
                 // threads fight over the cache lines their lengths share.
                 std::string text;
                 PutRange(o, section, size * k / parts, size * (k + 1) / parts, text);
-                texts[at(section, k)] = std::move(text);
+                writer.Done(at(section, k), std::move(text));
             } catch (...) {
                 failures[at(section, k)] = std::current_exception();
                 return;
@@ -262,13 +316,6 @@ void WriteObjFile(const MeshFile& original, const Mesh& changed, const std::stri
     });
     for (const std::exception_ptr& failure : failures)
         if (failure) std::rethrow_exception(failure);
-    std::string after;
-    nextLine = LinesWrittenBefore(o, nf);
-    PutLinesBefore(o, nf, nextLine, after);
-
-    PendingFile file(path);
-    file.Write(before);
-    for (const std::string& text : texts) file.Write(text);
-    file.Write(after);
-    file.Commit();
+    if (unmade) std::rethrow_exception(unmade);
+    file->Commit();
 }
