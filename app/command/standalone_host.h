@@ -35,16 +35,23 @@ private:
     Mesh mesh_;
 };
 
-// One mesh file in the scene.
+// One mesh file in the scene. Its object takes the mesh as read; the file
+// keeps of it only the faces, against which a writer tells whether the
+// file's own groups and materials still hold.
 class SceneNode final : public INode {
 public:
     SceneNode(std::string name, MeshFile file)
-        : name_(std::move(name)), file_(std::move(file)), object_(file_.mesh) {}
+        : name_(std::move(name)), file_(std::move(file)), object_(std::move(file_.mesh))
+    {
+        file_.mesh = Mesh();
+        file_.mesh.faces = object_.GetMesh().faces;
+    }
     const char* GetName() override { return name_.c_str(); }
     Object* GetObjectRef() override { return &object_; }
     ObjectState EvalWorldState(TimeValue, int) override { return {&object_}; }
     void NotifyDependents(Interval, PartID, RefMessage, int, int, void*) override { ++notifications_; }
 
+    // The file as read; of its mesh, the faces alone.
     const MeshFile& File() const { return file_; }
     Mesh& CurrentMesh() { return object_.GetMesh(); }
     int Notifications() const { return notifications_; }
