@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <span>
 #include <utility>
 #include <vector>
 
@@ -24,6 +25,8 @@ constexpr std::uint32_t kMinSplit = 4;
 constexpr int kSahDepth = 48;
 // Below this many faces a build runs on the calling thread alone.
 constexpr std::size_t kParallelFaces = 16384;
+// Faces a thread takes at a time where the build's arrays are filled.
+constexpr std::size_t kPrimChunk = 8192;
 // Cost of visiting a node against testing one quad of a leaf: a leaf's
 // faces are tested four at a time, so its cost is its quads.
 constexpr float kTraversalCost = 1.0f;
@@ -95,18 +98,21 @@ struct Prim {
 
 class Builder {
 public:
-    explicit Builder(const std::vector<FaceBox>& boxes)
+    Builder(std::span<const FaceBox> boxes, const BuildHelpers& helpers)
     {
         const std::size_t n = boxes.size();
         prims_.resize(n);
-        for (std::size_t i = 0; i < n; ++i) {
-            for (int a = 0; a < 3; ++a) {
-                prims_[i].lo[a] = boxes[i].lo[a];
-                prims_[i].hi[a] = boxes[i].hi[a];
+        const std::size_t chunks = (n + kPrimChunk - 1) / kPrimChunk;
+        ParallelFor(n < kParallelFaces ? BuildHelpers{} : helpers, chunks, [&](std::size_t c) {
+            for (std::size_t i = c * kPrimChunk; i < std::min(n, (c + 1) * kPrimChunk); ++i) {
+                for (int a = 0; a < 3; ++a) {
+                    prims_[i].lo[a] = boxes[i].lo[a];
+                    prims_[i].hi[a] = boxes[i].hi[a];
+                }
+                prims_[i].lo[3] = prims_[i].hi[3] = 0.0f;
+                prims_[i].face = static_cast<std::uint32_t>(i);
             }
-            prims_[i].lo[3] = prims_[i].hi[3] = 0.0f;
-            prims_[i].face = static_cast<std::uint32_t>(i);
-        }
+        });
     }
 
     void BuildBinary(const BuildHelpers& helpers)
@@ -142,7 +148,7 @@ public:
             open.push_back({l, job.depth + 1});
             open.push_back({l + 1, job.depth + 1});
         }
-        std::vector<std::vector<BinaryNode>> parts(open.size());
+        std::vector<UnsetVector<BinaryNode>> parts(open.size());
         ParallelFor(helpers, open.size(), [this, &open, &parts](std::size_t i) {
             BinSet bins;
             // As the whole tree's list is: grown by doubling, a part would
@@ -151,20 +157,28 @@ public:
             parts[i].push_back(nodes_[open[i].node]);
             Grow(parts[i], {0, open[i].depth}, bins);
         });
+        // A part's node 0 is its open node, already in the tree; its node
+        // p > 0 goes to base + p - 1. The parts are copied in side by side.
+        std::vector<std::uint32_t> bases(open.size());
+        std::size_t total = nodes_.size();
         for (std::size_t i = 0; i < open.size(); ++i) {
-            // A part's node 0 is its open node, already in the tree; its
-            // node p > 0 goes to base + p - 1.
-            const std::vector<BinaryNode>& part = parts[i];
-            const std::uint32_t base = static_cast<std::uint32_t>(nodes_.size());
-            auto place = [base](std::uint32_t p) { return p == 0 ? 0u : base + p - 1; };
+            bases[i] = static_cast<std::uint32_t>(total);
+            total += parts[i].size() - 1;
+        }
+        nodes_.resize(total);
+        auto place = [&bases](std::size_t i, std::uint32_t p) { return p == 0 ? 0u : bases[i] + p - 1; };
+        ParallelFor(helpers, open.size(), [&](std::size_t i) {
+            const UnsetVector<BinaryNode>& part = parts[i];
             for (std::size_t p = 1; p < part.size(); ++p) {
                 BinaryNode n = part[p];
-                n.left = place(n.left);
-                n.right = place(n.right);
-                nodes_.push_back(n);
+                n.left = place(i, n.left);
+                n.right = place(i, n.right);
+                nodes_[bases[i] + p - 1] = n;
             }
-            nodes_[open[i].node].left = place(part[0].left);
-            nodes_[open[i].node].right = place(part[0].right);
+        });
+        for (std::size_t i = 0; i < open.size(); ++i) {
+            nodes_[open[i].node].left = place(i, parts[i][0].left);
+            nodes_[open[i].node].right = place(i, parts[i][0].right);
         }
     }
 
@@ -196,7 +210,7 @@ private:
 
     // Splits nodes[job.node], appending its two children; returns the left
     // child's index, or 0 when the node stays a leaf.
-    std::uint32_t SplitInto(std::vector<BinaryNode>& nodes, Job job, BinSet& bins)
+    std::uint32_t SplitInto(UnsetVector<BinaryNode>& nodes, Job job, BinSet& bins)
     {
         BinaryNode ln, rn;
         if (!Split(nodes[job.node], job.depth, ln, rn, bins)) return 0;
@@ -209,7 +223,7 @@ private:
     }
 
     // Splits nodes[root.node] and everything below it as far as they go.
-    void Grow(std::vector<BinaryNode>& nodes, Job root, BinSet& bins)
+    void Grow(UnsetVector<BinaryNode>& nodes, Job root, BinSet& bins)
     {
         std::vector<Job> jobs{root};
         while (!jobs.empty()) {
@@ -362,19 +376,19 @@ private:
     }
 
     BinSet bins_;
-    std::vector<Prim> prims_;
-    std::vector<BinaryNode> nodes_;
+    UnsetVector<Prim> prims_;
+    UnsetVector<BinaryNode> nodes_;
 };
 
 }  // namespace
 
-void BuildBvh(const std::vector<FaceBox>& boxes, std::vector<BvhNode>& nodes, std::vector<std::uint32_t>& order,
+void BuildBvh(std::span<const FaceBox> boxes, std::vector<BvhNode>& nodes, std::vector<std::uint32_t>& order,
               const BuildHelpers& helpers)
 {
     nodes.clear();
     order.clear();
     if (boxes.empty()) return;
-    Builder builder(boxes);
+    Builder builder(boxes, helpers);
     builder.BuildBinary(helpers);
     builder.Collapse(nodes);
     order = builder.Order();

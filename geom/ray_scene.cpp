@@ -6,6 +6,7 @@
 #include <functional>
 #include <limits>
 #include <new>
+#include <span>
 #include <vector>
 
 #include "geom/detail/bvh.h"
@@ -203,7 +204,7 @@ RayRoute BestRoute()
 }
 
 // Every face in turn, nearest hit kept, ties to the higher index.
-void TestEach(const std::vector<FaceRecord>& faces, const Point3& O, const Point3& D, float maxDistance,
+void TestEach(std::span<const FaceRecord> faces, const Point3& O, const Point3& D, float maxDistance,
               HitState& hit)
 {
     for (const FaceRecord& f : faces) {
@@ -213,7 +214,7 @@ void TestEach(const std::vector<FaceRecord>& faces, const Point3& O, const Point
 }
 
 // The same over the tree's quads, lane by lane.
-void TestEach(const std::vector<FaceQuad>& quads, const Point3& O, const Point3& D, float maxDistance, HitState& hit)
+void TestEach(std::span<const FaceQuad> quads, const Point3& O, const Point3& D, float maxDistance, HitState& hit)
 {
     const float o[3] = {O.x, O.y, O.z}, d[3] = {D.x, D.y, D.z};
     for (const FaceQuad& q : quads)
@@ -261,10 +262,10 @@ const char* RouteName(RayRoute route)
 
 struct RayScene::Data {
     RayRoute route = RayRoute::kPlain;
-    std::vector<FaceRecord> faces;   // the plain route's, in face order
+    UnsetVector<FaceRecord> faces;   // the plain route's, in face order
     std::vector<FaceRecord> always;  // tested for every ray
     std::vector<BvhNode> nodes;
-    std::vector<FaceQuad> quads;     // the tree's faces, leaf by leaf
+    UnsetVector<FaceQuad> quads;     // the tree's faces, leaf by leaf
     int treeFaces = 0;
     // Rays from outside this box (the scene's grown by its diagonal) take
     // the plain loop: the padding is only sound for origins within it.
@@ -326,7 +327,7 @@ std::unique_ptr<RayScene::Data> RayScene::MakeData(std::span<const SceneInput> i
     // Every face that can be hit, in input order.
     std::size_t total = 0;
     for (const SceneInput& in : inputs) total += static_cast<std::size_t>(in.mesh->getNumFaces());
-    std::vector<FaceRecord> records(total);
+    UnsetVector<FaceRecord> records(total);
     std::vector<int> firstOf(inputs.size());  // the index of each input's first face
     int base = 0;
     for (std::size_t k = 0; k < inputs.size(); ++k) {
@@ -394,7 +395,7 @@ std::unique_ptr<RayScene::Data> RayScene::MakeData(std::span<const SceneInput> i
         d->originHi[a] = bounds.hi[a];
     }
 
-    std::vector<FaceBox> padded(records.size());
+    UnsetVector<FaceBox> padded(records.size());
     chunked(records.size(), [&](std::size_t begin, std::size_t end) {
         // From here on, finite[i] says whether face i has a padded box.
         for (std::size_t i = begin; i < end; ++i) {
@@ -407,8 +408,8 @@ std::unique_ptr<RayScene::Data> RayScene::MakeData(std::span<const SceneInput> i
             finite[i] = PaddedFaceBox(records[i], c[1], c[2], M, padded[i]);
         }
     });
-    std::vector<FaceBox> boxes;
-    std::vector<FaceRecord> tree;
+    UnsetVector<FaceBox> boxes;
+    UnsetVector<FaceRecord> tree;
     if (records.size() <= kMaxTreeFaces && std::all_of(finite.begin(), finite.end(), [](char f) { return f != 0; })) {
         // The usual mesh: every face goes into the tree, in order, as it is.
         boxes = std::move(padded);

@@ -44,7 +44,7 @@ TEST(BvhBuild, EveryThreadCountBuildsTheSameTree)
         faces[i].c0 = {static_cast<float>(i), 1.0f, 2.0f};
     }
     std::vector<BvhNode> alonePacked = alone;
-    std::vector<FaceQuad> aloneQuads;
+    UnsetVector<FaceQuad> aloneQuads;
     PackLeaves(alonePacked, aloneOrder, faces, aloneQuads);
     NoThreads none;
     const struct {
@@ -58,7 +58,7 @@ TEST(BvhBuild, EveryThreadCountBuildsTheSameTree)
         ASSERT_EQ(nodes.size(), alone.size()) << c.threads << " threads";
         EXPECT_EQ(std::memcmp(nodes.data(), alone.data(), nodes.size() * sizeof(BvhNode)), 0) << c.threads;
         EXPECT_EQ(order, aloneOrder) << c.threads << " threads";
-        std::vector<FaceQuad> quads;
+        UnsetVector<FaceQuad> quads;
         PackLeaves(nodes, order, faces, quads, {c.starter, c.threads});
         ASSERT_EQ(quads.size(), aloneQuads.size()) << c.threads << " threads";
         EXPECT_EQ(std::memcmp(quads.data(), aloneQuads.data(), quads.size() * sizeof(FaceQuad)), 0) << c.threads;

@@ -2,9 +2,11 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <vector>
 
 #include "geom/detail/face_quad.h"
+#include "geom/detail/unset_vector.h"
 #include "geom/ray_scene.h"
 
 // Eight children per node, their boxes laid out by axis so that one vector
@@ -60,7 +62,7 @@ bool PaddedFaceBox(const FaceRecord& r, const Point3& c1, const Point3& c2, doub
 // root is node 0) and `order`, the faces' indices in tree order, which leaf
 // references index. At most kMaxTreeFaces boxes. The tree is the same
 // whatever threads `helpers` lends; throws std::bad_alloc.
-void BuildBvh(const std::vector<FaceBox>& boxes, std::vector<BvhNode>& nodes, std::vector<std::uint32_t>& order,
+void BuildBvh(std::span<const FaceBox> boxes, std::vector<BvhNode>& nodes, std::vector<std::uint32_t>& order,
               const BuildHelpers& helpers = {});
 
 // Repacks the leaves: each leaf of `nodes` references a run of `order`, the
@@ -69,7 +71,7 @@ void BuildBvh(const std::vector<FaceBox>& boxes, std::vector<BvhNode>& nodes, st
 // by quad index and count. A leaf's faces share quads only with each other.
 // The quads are the same whatever threads `helpers` lends.
 void PackLeaves(std::vector<BvhNode>& nodes, const std::vector<std::uint32_t>& order,
-                const std::vector<FaceRecord>& faces, std::vector<FaceQuad>& quads, const BuildHelpers& helpers = {});
+                std::span<const FaceRecord> faces, UnsetVector<FaceQuad>& quads, const BuildHelpers& helpers = {});
 
 // What a traversal reads, and the best hit so far, which it updates.
 struct TreeView {
