@@ -177,10 +177,13 @@ void GenerateVertexColors(Interface& ip, const UtilitySettings& settings, RunTab
     Mesh& mesh = tri->GetMesh();
     tables.currentMesh = &mesh;
     ip.ProgressStart(kVertexProgressTitle, 1, &NoProgress, nullptr);
-    // The build may use as many threads as the run will.
-    const BuildHelpers helpers{&starter, WorkerThreadsFor(ip)};
-    tables.BuildRayTables(mesh, helpers, GatherOccluders(ip, settings));
-    tables.vertexNormals.BuildVertexNormals(mesh, helpers);
+    {
+        // The build may use as many threads as the run will, started once
+        // for all its steps and ended before the workers start.
+        HelperCrew crew(BuildHelpers{&starter, WorkerThreadsFor(ip)});
+        tables.BuildRayTables(mesh, crew.Helpers(), GatherOccluders(ip, settings));
+        tables.vertexNormals.BuildVertexNormals(mesh, crew.Helpers());
+    }
 
     const int vertCount = mesh.getNumVerts();
     const int faceCount = mesh.getNumFaces();

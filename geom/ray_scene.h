@@ -42,12 +42,19 @@ RayRoute DefaultRayRoute();
 bool RouteSupported(RayRoute route);
 const char* RouteName(RayRoute route);
 
+class HelperCrew;
+
 // Threads a build may start beside the calling one, through `starter`:
 // `threads` in all, the caller's included. They are not worker threads;
-// none is left running when Build returns.
+// none is left running when Build returns, unless they are a crew's
+// (geom/parallel.h), which its owner started for several builds and ends.
 struct BuildHelpers {
     ThreadStarter* starter = nullptr;
     int threads = 1;
+    HelperCrew* crew = nullptr;
+
+    BuildHelpers() = default;
+    BuildHelpers(ThreadStarter* s, int n, HelperCrew* c = nullptr) : starter(s), threads(n), crew(c) {}
 };
 
 struct SceneStats {

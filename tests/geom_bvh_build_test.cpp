@@ -1,7 +1,11 @@
-// The tree does not depend on how many threads build it: every count, and a
-// platform that starts none, gives the same nodes, the same face order and
-// the same packed leaves; a whole scene built on several threads answers as one built on one.
+// The tree does not depend on how many threads build it: every count, a
+// crew of helpers, and a platform that starts none, give the same nodes, the
+// same face order and the same packed leaves; a whole scene built on several
+// threads answers as one built on one.
+#include <atomic>
 #include <cstring>
+#include <new>
+#include <optional>
 #include <random>
 #include <vector>
 
@@ -47,23 +51,46 @@ TEST(BvhBuild, EveryThreadCountBuildsTheSameTree)
     UnsetVector<FaceQuad> aloneQuads;
     PackLeaves(alonePacked, aloneOrder, faces, aloneQuads);
     NoThreads none;
+    // The crews serve both steps, as a generation's does.
     const struct {
         ThreadStarter* starter;
         int threads;
-    } cases[] = {{&DefaultThreadStarter(), 2}, {&DefaultThreadStarter(), 3}, {&DefaultThreadStarter(), 7}, {&none, 4}};
+        bool crew;
+    } cases[] = {{&DefaultThreadStarter(), 2, false}, {&DefaultThreadStarter(), 3, false},
+                 {&DefaultThreadStarter(), 7, false}, {&none, 4, false},
+                 {&DefaultThreadStarter(), 3, true},  {&none, 4, true}};
     for (const auto& c : cases) {
+        std::optional<HelperCrew> crew;
+        BuildHelpers helpers{c.starter, c.threads};
+        if (c.crew) helpers = crew.emplace(helpers).Helpers();
         std::vector<BvhNode> nodes;
         std::vector<std::uint32_t> order;
-        BuildBvh(boxes, nodes, order, {c.starter, c.threads});
+        BuildBvh(boxes, nodes, order, helpers);
         ASSERT_EQ(nodes.size(), alone.size()) << c.threads << " threads";
         EXPECT_EQ(std::memcmp(nodes.data(), alone.data(), nodes.size() * sizeof(BvhNode)), 0) << c.threads;
         EXPECT_EQ(order, aloneOrder) << c.threads << " threads";
         UnsetVector<FaceQuad> quads;
-        PackLeaves(nodes, order, faces, quads, {c.starter, c.threads});
+        PackLeaves(nodes, order, faces, quads, helpers);
         ASSERT_EQ(quads.size(), aloneQuads.size()) << c.threads << " threads";
         EXPECT_EQ(std::memcmp(quads.data(), aloneQuads.data(), quads.size() * sizeof(FaceQuad)), 0) << c.threads;
         EXPECT_EQ(std::memcmp(nodes.data(), alonePacked.data(), nodes.size() * sizeof(BvhNode)), 0) << c.threads;
     }
+}
+
+TEST(HelperCrew, EachStepTakesEveryItemOnceAndHandsOnRunningOutOfMemory)
+{
+    HelperCrew crew({&DefaultThreadStarter(), 4});
+    const BuildHelpers helpers = crew.Helpers();
+    for (std::size_t count : {0u, 1u, 2u, 1000u, 3u}) {
+        std::vector<std::atomic<int>> taken(count);
+        ParallelFor(helpers, count, [&](std::size_t i) { taken[i].fetch_add(1); });
+        for (std::size_t i = 0; i < count; ++i) EXPECT_EQ(taken[i].load(), 1) << count << " items";
+    }
+    EXPECT_THROW(ParallelFor(helpers, 500, [](std::size_t i) { if (i == 250) throw std::bad_alloc(); }),
+                 std::bad_alloc);
+    std::atomic<std::size_t> sum{0};
+    ParallelFor(helpers, 100, [&](std::size_t i) { sum.fetch_add(i); });
+    EXPECT_EQ(sum.load(), 4950u);  // the crew serves on after it
 }
 
 TEST(BvhBuild, AScenesBuildOnSeveralThreadsAnswersAsOnOne)
