@@ -291,8 +291,7 @@ MeshFile ObjParser::Begin(size_t faces)
     Mesh& mesh = file.mesh;
     const int nv = static_cast<int>(verts_.size());
     const int nf = static_cast<int>(faces);
-    mesh.setNumVerts(nv);
-    std::copy(verts_.begin(), verts_.end(), mesh.verts.begin());
+    mesh.verts = std::move(verts_);  // the parser reads them no more
     mesh.setNumFaces(nf);
     file.objFaces.resize(faces);
     if (!uvs_.empty()) {
@@ -301,7 +300,7 @@ MeshFile ObjParser::Begin(size_t faces)
     }
     if (anyColor_) {
         // Colour vertex i belongs to vertex i.
-        colors_.resize(verts_.size(), VertColor{1.0f, 1.0f, 1.0f});
+        colors_.resize(static_cast<size_t>(nv), VertColor{1.0f, 1.0f, 1.0f});
         mesh.setNumVertCol(nv);
         std::copy(colors_.begin(), colors_.end(), mesh.vertCol());
         mesh.setNumVCFaces(nf);
