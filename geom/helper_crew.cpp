@@ -12,11 +12,17 @@ namespace {
 // the gaps between one build's steps, short beside anything else.
 constexpr auto kSpin = std::chrono::milliseconds(5);
 
-void Relax()
+// Spins while BUSY() holds, for up to kSpin; the caller then blocks if need be.
+template <class Busy>
+void SpinWhile(Busy&& busy)
 {
+    const auto until = std::chrono::steady_clock::now() + kSpin;
+    for (int n = 0; busy(); ++n) {
 #if defined(__x86_64__) || defined(__i386__)
-    _mm_pause();
+        _mm_pause();
 #endif
+        if (n % 64 == 0 && std::chrono::steady_clock::now() > until) return;
+    }
 }
 
 }  // namespace
@@ -25,15 +31,16 @@ HelperCrew::HelperCrew(const BuildHelpers& lent) : starter_(lent.starter), threa
 
 void HelperCrew::Grow(std::size_t helpers)
 {
+    if (full_ || started_.size() >= helpers) return;
+    try {
+        started_.reserve(static_cast<std::size_t>(threads_ - 1));
+    } catch (const std::bad_alloc&) {
+        full_ = true;  // no list of helpers: those started so far do
+        return;
+    }
     // A start that fails is not tried again: the system is short of threads.
-    while (!full_ && started_.size() < helpers) {
+    while (started_.size() < helpers) {
         ThreadHandle h;
-        try {
-            started_.reserve(static_cast<std::size_t>(threads_ - 1));
-        } catch (const std::bad_alloc&) {
-            full_ = true;  // no list of helpers: those started so far do
-            break;
-        }
         if (!starter_->Start(&HelperCrew::Entry, this, kBuildStackBytes, h)) {
             full_ = true;
             break;
@@ -68,11 +75,7 @@ void HelperCrew::Serve()
 {
     std::uint64_t seen = 0;
     for (;;) {
-        const auto until = std::chrono::steady_clock::now() + kSpin;
-        for (int n = 0; generation_.load(std::memory_order_acquire) == seen; ++n) {
-            Relax();
-            if (n % 64 == 0 && std::chrono::steady_clock::now() > until) break;
-        }
+        SpinWhile([&] { return generation_.load(std::memory_order_acquire) == seen; });
         {
             std::unique_lock<std::mutex> hold(lock_);
             wake_.wait(hold, [&] { return generation_.load(std::memory_order_relaxed) != seen; });
@@ -114,15 +117,11 @@ void HelperCrew::Run(std::size_t count, const std::function<void(std::size_t)>& 
     wake_.notify_all();
     Take();
     {
-        std::unique_lock<std::mutex> hold(lock_);
+        const std::lock_guard<std::mutex> hold(lock_);
         open_ = false;
     }
     // The helpers still in the step are finishing their last items.
-    const auto until = std::chrono::steady_clock::now() + kSpin;
-    for (int n = 0; busy_.load() != 0; ++n) {
-        Relax();
-        if (n % 64 == 0 && std::chrono::steady_clock::now() > until) break;
-    }
+    SpinWhile([&] { return busy_.load() != 0; });
     {
         std::unique_lock<std::mutex> hold(lock_);
         done_.wait(hold, [&] { return inStep_ == 0; });
