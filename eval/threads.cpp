@@ -29,7 +29,10 @@ void ThreadTracker::Start(void* run)
         WorkerArg* arg = new (std::nothrow) WorkerArg{this, i, run};
         done_[slot].value.store(0);
         ThreadHandle handle = 0;
-        if (!arg || !starter_.Start(entry_, arg, kWorkerStackBytes, handle)) {
+        // The caller waits once the last one is started.
+        const bool last = i == threadCount_ - 1;
+        if (!arg || !(last ? starter_.StartBeforeWait(entry_, arg, kWorkerStackBytes, handle)
+                           : starter_.Start(entry_, arg, kWorkerStackBytes, handle))) {
             delete arg;
             done_[slot].value.store(1);
             throw ThreadStartError();

@@ -1,6 +1,7 @@
 #include "host/threads.h"
 
 #include <pthread.h>
+#include <sched.h>
 
 #include <algorithm>
 #include <chrono>
@@ -12,12 +13,48 @@ class PosixThreadStarter final : public ThreadStarter {
 public:
     bool Start(ThreadEntry entry, void* arg, std::size_t stackBytes, ThreadHandle& handle) override
     {
+        return Launch(entry, arg, stackBytes, handle, false);
+    }
+
+    // Linux puts a new thread on the least loaded processor it sees, and with
+    // all of them busy that is often one a thread of ours just took: the new
+    // one then waits there for the next balancing tick, several milliseconds,
+    // while the caller's own processor goes idle as it waits. Started on the
+    // caller's processor, it runs once the caller sleeps, and takes back the
+    // caller's whole set as it begins.
+    bool StartBeforeWait(ThreadEntry entry, void* arg, std::size_t stackBytes, ThreadHandle& handle) override
+    {
+        return Launch(entry, arg, stackBytes, handle, true);
+    }
+
+    void Join(ThreadHandle handle) override { pthread_join(static_cast<pthread_t>(handle), nullptr); }
+
+private:
+    // pthreads want a void* (*)(void*); the entry is a void (*)(void*).
+    struct Trampoline {
+        ThreadEntry entry;
+        void* arg;
+        bool widen = false;  // whether to take `allowed` back before the entry
+        cpu_set_t allowed{};
+        static void* Run(void* p)
+        {
+            const Trampoline t = *static_cast<Trampoline*>(p);
+            delete static_cast<Trampoline*>(p);
+            if (t.widen) pthread_setaffinity_np(pthread_self(), sizeof t.allowed, &t.allowed);
+            t.entry(t.arg);
+            return nullptr;
+        }
+    };
+
+    static bool Launch(ThreadEntry entry, void* arg, std::size_t stackBytes, ThreadHandle& handle, bool beside)
+    {
         pthread_attr_t attr;
         if (pthread_attr_init(&attr) != 0) return false;
         const std::size_t minimum = static_cast<std::size_t>(PTHREAD_STACK_MIN);
         pthread_attr_setstacksize(&attr, stackBytes < minimum ? minimum : stackBytes);
-        pthread_t thread;
         Trampoline* t = new (std::nothrow) Trampoline{entry, arg};
+        if (t && beside) Beside(attr, *t);
+        pthread_t thread;
         const bool ok = t && pthread_create(&thread, &attr, &Trampoline::Run, t) == 0;
         pthread_attr_destroy(&attr);
         if (!ok) {
@@ -28,21 +65,20 @@ public:
         return true;
     }
 
-    void Join(ThreadHandle handle) override { pthread_join(static_cast<pthread_t>(handle), nullptr); }
-
-private:
-    // pthreads want a void* (*)(void*); the entry is a void (*)(void*).
-    struct Trampoline {
-        ThreadEntry entry;
-        void* arg;
-        static void* Run(void* p)
-        {
-            const Trampoline t = *static_cast<Trampoline*>(p);
-            delete static_cast<Trampoline*>(p);
-            t.entry(t.arg);
-            return nullptr;
-        }
-    };
+    // Starts the thread on the caller's processor where the caller may run on
+    // others too; otherwise leaves the placement to the system.
+    static void Beside(pthread_attr_t& attr, Trampoline& t)
+    {
+        CPU_ZERO(&t.allowed);
+        const int cpu = sched_getcpu();
+        if (cpu < 0 || cpu >= CPU_SETSIZE || pthread_getaffinity_np(pthread_self(), sizeof t.allowed, &t.allowed) != 0 ||
+            !CPU_ISSET(cpu, &t.allowed) || CPU_COUNT(&t.allowed) < 2)
+            return;
+        cpu_set_t one;
+        CPU_ZERO(&one);
+        CPU_SET(cpu, &one);
+        t.widen = pthread_attr_setaffinity_np(&attr, sizeof one, &one) == 0;
+    }
 };
 
 }  // namespace

@@ -20,6 +20,14 @@ public:
     virtual bool Start(ThreadEntry entry, void* arg, std::size_t stackBytes, ThreadHandle& handle) = 0;
     // Waits for a thread Start started to return; once per thread.
     virtual void Join(ThreadHandle handle) = 0;
+    // Start, for the last thread its caller starts before it waits: the
+    // platform may put it on the processor the caller is about to leave, so
+    // that with every processor busy at the start it does not queue behind
+    // another thread until the scheduler moves it.
+    virtual bool StartBeforeWait(ThreadEntry entry, void* arg, std::size_t stackBytes, ThreadHandle& handle)
+    {
+        return Start(entry, arg, stackBytes, handle);
+    }
 };
 
 // A sleep that a wake from another thread ends early. A wake that comes

@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+#include <pthread.h>
+#include <sched.h>
 
 #include <algorithm>
 #include <atomic>
@@ -233,6 +235,21 @@ TEST(RunEngine, WorkersThatFinishAtOnceEndTheWaitWithin20ms)
         EXPECT_LT(took, std::chrono::milliseconds(20)) << threads << " threads, " << host.sleeps << " sleeps";
         EXPECT_GE(host.sleeps, 1);
     }
+}
+
+// The last worker may begin on its starter's processor, but must not stay
+// bound to it.
+TEST(PlatformThreads, StartedBeforeAWaitRunsWhereverItsStarterMay)
+{
+    cpu_set_t starter, started;
+    ASSERT_EQ(pthread_getaffinity_np(pthread_self(), sizeof starter, &starter), 0);
+    CPU_ZERO(&started);
+    ThreadHandle handle = 0;
+    ASSERT_TRUE(DefaultThreadStarter().StartBeforeWait(
+        [](void* set) { pthread_getaffinity_np(pthread_self(), sizeof(cpu_set_t), static_cast<cpu_set_t*>(set)); },
+        &started, std::size_t{64} << 10, handle));
+    DefaultThreadStarter().Join(handle);
+    EXPECT_TRUE(CPU_EQUAL(&starter, &started)) << CPU_COUNT(&started) << " of " << CPU_COUNT(&starter);
 }
 
 }  // namespace
