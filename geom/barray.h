@@ -9,6 +9,7 @@
 // No locking: callers decide who may touch which element when.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -42,8 +43,19 @@ public:
     // Resize and Fill in one pass: the given counts, every element fill.
     void Reset(std::uint32_t outerCount, std::uint32_t innerCount, const T& fill)
     {
+        Reset(outerCount, innerCount, fill, [](std::size_t count, const auto& work) {
+            for (std::size_t i = 0; i < count; ++i) work(i);
+        });
+    }
+
+    // The same, the inner arrays filled by forEach(count, work), which calls
+    // work(i) once for every i below count, on any thread: a large grid's
+    // pages are then first touched by the threads that share out the fill.
+    template <class ForEach>
+    void Reset(std::uint32_t outerCount, std::uint32_t innerCount, const T& fill, const ForEach& forEach)
+    {
         rows_.resize(outerCount);
-        for (std::vector<T>& inner : rows_) inner.assign(innerCount, fill);
+        forEach(std::size_t{outerCount}, [&](std::size_t i) { rows_[i].assign(innerCount, fill); });
     }
 
     void Fill(const T& value)

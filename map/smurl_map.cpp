@@ -27,16 +27,20 @@ std::uint32_t MapSide(std::int32_t size) { return size > 0 ? static_cast<std::ui
 
 // Step one of every run, before any check: nothing of an earlier run
 // survives. False when the grids cannot be had; they are then left 1 x 1.
-bool ResetGrids(MapRunState& state, const UtilitySettings& settings)
+// The grids' columns are filled on the threads HELPERS lends.
+bool ResetGrids(MapRunState& state, const UtilitySettings& settings, const BuildHelpers& helpers)
 {
     bool sized = true;
     // A supersampled run keeps its records band by band, never for the
     // whole map.
     const bool records = settings.supersample <= 1;
+    const auto shared = [&helpers](std::size_t count, const auto& work) {
+        ParallelFor(helpers, count, [&work](std::size_t i) { work(i); });
+    };
     try {
         state.TexelGrid.Reset(records ? MapSide(settings.XSiz) : 1u, records ? MapSide(settings.YSiz) : 1u,
-                              kEmptyTexel);
-        state.TexelValues.Reset(MapSide(settings.XSiz), MapSide(settings.YSiz), 0.0f);
+                              kEmptyTexel, shared);
+        state.TexelValues.Reset(MapSide(settings.XSiz), MapSide(settings.YSiz), 0.0f, shared);
     } catch (const std::bad_alloc&) {
         state.TexelGrid.Reset(1, 1, kEmptyTexel);
         state.TexelValues.Reset(1, 1, 0.0f);
@@ -190,7 +194,9 @@ void GenerateSmurlMap(Interface& ip, const UtilitySettings& settings, RunTables&
                       ThreadStarter& starter)
 {
     if (RefuseUnservableSettings(ip, settings, SettingsUse::kMap)) return;
-    if (!ResetGrids(state, settings)) {
+    // The grids' fill may use as many threads as the run will. Asked again
+    // after ProgressStart, where the host counts the run's questions.
+    if (!ResetGrids(state, settings, LentThreads(settings, starter, WorkerThreadsFor(ip)))) {
         ShowInfo(ip, kOutOfMemory);
         return;
     }
