@@ -1,8 +1,8 @@
 dunsmere_test(command_tests THREADS command_test.cpp pins_test.cpp command_config_dir_test.cpp command_panel_test.cpp
     command_import_test.cpp command_batch_test.cpp)
-# The import tests build assimp scenes by hand.
-find_package(assimp CONFIG REQUIRED)
-target_link_libraries(command_tests PRIVATE dunsmere_command assimp::assimp)
+# The import tests build assimp scenes by hand; the tests that run the
+# command in their own process use the codecs linked in.
+target_link_libraries(command_tests PRIVATE dunsmere_command dunsmere_mesh_codec_objects dunsmere_image_codec_objects)
 target_compile_definitions(command_tests PRIVATE DUNSMERE_COMMAND="$<TARGET_FILE:dunsmere>"
     DUNSMERE_EXAMPLES="${PROJECT_SOURCE_DIR}/examples" DUNSMERE_TEST_DATA="${CMAKE_CURRENT_SOURCE_DIR}/data")
 add_dependencies(command_tests dunsmere)

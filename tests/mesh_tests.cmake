@@ -1,7 +1,7 @@
 # Mesh files: OBJ reading and writing back, PLY and glTF output, assimp input.
 dunsmere_test(mesh_tests THREADS mesh_files_test.cpp mesh_writing_test.cpp mesh_assimp_test.cpp
     mesh_obj_threads_test.cpp)
-target_link_libraries(mesh_tests PRIVATE dunsmere_meshes)
+target_link_libraries(mesh_tests PRIVATE dunsmere_meshes dunsmere_mesh_codec_objects)
 
 # The mesh rules, held against geom/'s normals.
 target_sources(mesh_tests PRIVATE mesh_rules_test.cpp)

@@ -13,6 +13,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "allocation_replaceable.h"
@@ -307,6 +308,34 @@ TEST_F(OutputSafety, ClosedStderrNeverStopsABake)
     EXPECT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
     EXPECT_EQ(WEXITSTATUS(status), 0);
     EXPECT_TRUE(fs::exists(out));
+}
+
+// A command put somewhere without its codec modules still bakes what needs
+// none of them; a file that does is refused by name, the module named, and
+// the old file kept.
+TEST_F(OutputSafety, MissingCodecModulesAreNamedAndTheOldFilesKept)
+{
+    const fs::path bin = fs::path(DUNSMERE_COMMAND).parent_path(), lone = dir + "/lone";
+    fs::create_directory(lone);
+    fs::copy_file(DUNSMERE_COMMAND, lone / "dunsmere");
+    fs::copy_file(bin / "libdunsmere_hostrt.so", lone / "libdunsmere_hostrt.so");
+    fs::create_directory_symlink(bin / "plugins", lone / "plugins");
+    const auto bake = [&](const std::string& out, const std::string& algorithm) {
+        return RunProgram((lone / "dunsmere").string(), {"--config-dir", config, mesh, "--defaults", "--size", "64x64",
+                                                         "--algorithm", algorithm, "-o", out, "--quiet"});
+    };
+    for (const auto& [out, algorithm, module] :
+         {std::tuple{dir + "/map.tif", "uv-map", "libdunsmere_image_codecs.so"},
+          std::tuple{dir + "/quad.glb", "vertex-colors", "libdunsmere_mesh_codecs.so"}}) {
+        std::ofstream(out) << "old";
+        const CommandResult r = bake(out, algorithm);
+        EXPECT_NE(r.status, 0) << out;
+        EXPECT_NE(r.err.find(out), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find(module), std::string::npos) << r.err;
+        EXPECT_EQ(ReadAll(out), "old");
+    }
+    EXPECT_EQ(bake(dir + "/map.png", "uv-map").status, 0);
+    EXPECT_TRUE(Temporaries(dir).empty());
 }
 
 }  // namespace

@@ -7,9 +7,18 @@
 #include <string>
 #include <system_error>
 
+#include "app/codec_modules.h"
 #include "app/file_extension.h"
 #include "app/image/image_codecs.h"
 #include "host/temporary_files.h"
+
+// Defined in a program linked with the codec module's objects.
+extern "C" __attribute__((weak)) const ImageCodecTable* DunsmereImageCodecs();
+
+const ImageCodecTable* ImageCodecs(std::string& reason)
+{
+    return CodecTable(DunsmereImageCodecs, kImageCodecModule, kImageCodecEntry, reason);
+}
 
 namespace {
 
@@ -64,8 +73,14 @@ void WriteImageFile(const std::string& path, int width, int height, std::span<co
     bool written = false;
     switch (format) {
     case ImageFormat::kPng: written = WritePng(temp, width, height, pixels.data(), threads, reason); break;
-    case ImageFormat::kTiff: written = WriteTiff(temp, path.c_str(), width, height, pixels.data(), reason); break;
-    case ImageFormat::kExr: written = WriteExr(temp, path.c_str(), width, height, pixels.data(), reason); break;
+    case ImageFormat::kTiff:
+        if (const ImageCodecTable* codecs = ImageCodecs(reason))
+            written = codecs->writeTiff(temp, path.c_str(), width, height, pixels.data(), reason);
+        break;
+    case ImageFormat::kExr:
+        if (const ImageCodecTable* codecs = ImageCodecs(reason))
+            written = codecs->writeExr(temp, path.c_str(), width, height, pixels.data(), reason);
+        break;
     case ImageFormat::kUnknown: break;
     }
     if (!written) throw ImageFileError("write", path, reason);
@@ -82,12 +97,15 @@ void Read16(const std::string& path, RgbaImage16& image)
     case ImageFormat::kPng:
         if (ReadPng(path, image, reason)) return;
         break;
-    case ImageFormat::kTiff:
-        if (ReadTiff(path, image, reason)) return;
+    case ImageFormat::kTiff: {
+        const ImageCodecTable* codecs = ImageCodecs(reason);
+        if (codecs && codecs->readTiff(path, image, reason)) return;
         break;
+    }
     case ImageFormat::kExr: {
         RgbaImageFloat floats;
-        if (!ReadExr(path, floats, reason)) break;
+        const ImageCodecTable* codecs = ImageCodecs(reason);
+        if (!codecs || !codecs->readExr(path, floats, reason)) break;
         image.width = floats.width;
         image.height = floats.height;
         image.pixels.resize(floats.pixels.size());
@@ -107,7 +125,8 @@ void ReadFloat(const std::string& path, RgbaImageFloat& image)
 {
     if (ImageFormatOf(path) == ImageFormat::kExr) {
         std::string reason;
-        if (ReadExr(path, image, reason)) return;
+        const ImageCodecTable* codecs = ImageCodecs(reason);
+        if (codecs && codecs->readExr(path, image, reason)) return;
         throw ImageFileError("read", path, reason);
     }
     RgbaImage16 levels;

@@ -16,50 +16,17 @@
 // names are kept by index. A vertex without UV set k maps to (0, 0, 0); one
 // without colour set 0 is white.
 
-#include <assimp/Importer.hpp>
-#include <assimp/config.h>
-#include <assimp/postprocess.h>
-#include <assimp/scene.h>
 #include <sys/stat.h>
 
 #include <algorithm>
 
-#include "app/file_extension.h"
+#include "app/codec_modules.h"
 #include "app/mesh/import_child.h"
-#include "app/mesh/import_flatten.h"
 #include "app/mesh/import_stream.h"
 #include "app/mesh/mesh_formats.h"
 #include "app/mesh/smoothing.h"
 
 namespace {
-
-constexpr unsigned kImportSteps = aiProcess_Triangulate | aiProcess_ValidateDataStructure;
-
-FileNormals NormalsOf(const std::string& path)
-{
-    constexpr bool made = (kImportSteps & (aiProcess_GenNormals | aiProcess_GenSmoothNormals)) != 0;
-    return made || LowerExtension(path) == "stl" ? FileNormals::kIgnore : FileNormals::kKeep;
-}
-
-// Runs in the import child: the whole answer, an error included.
-std::string ImportAnswer(const std::string& path)
-{
-    try {
-        Assimp::Importer importer;
-        // A file of bones alone must not turn into made-up geometry.
-        importer.SetPropertyBool(AI_CONFIG_IMPORT_NO_SKELETON_MESHES, true);
-        const aiScene* scene = importer.ReadFile(path, kImportSteps);
-        if (!scene) return EncodeImportError(importer.GetErrorString());
-        return EncodeImportedScene(FlattenScene(*scene, path, NormalsOf(path)));
-    } catch (const MeshFileError& e) {
-        // The path is the parent's to add.
-        return EncodeImportError(std::string(e.what()).substr(path.size() + 2));
-    } catch (const std::bad_alloc&) {
-        throw;
-    } catch (const std::exception& e) {
-        return EncodeImportError(e.what());
-    }
-}
 
 const char* Why(ChildEnd end)
 {
@@ -121,17 +88,32 @@ MeshFile ToMeshFile(ImportedScene&& scene, const std::string& path, double smoot
 
 }  // namespace
 
+// Defined in a program linked with the mesh codec module's objects.
+extern "C" __attribute__((weak)) const MeshCodecTable* DunsmereMeshCodecs();
+
+const MeshCodecTable* MeshCodecs(std::string& reason)
+{
+    return CodecTable(DunsmereMeshCodecs, kMeshCodecModule, kMeshCodecEntry, reason);
+}
+
 bool AssimpReads(const std::string& extension)
 {
-    return Assimp::Importer().IsExtensionSupported("." + extension);
+    std::string reason;
+    const MeshCodecTable* codecs = MeshCodecs(reason);
+    // Without its module the read itself says what is missing.
+    return !codecs || codecs->reads(extension);
 }
 
 MeshFile ReadAssimpFile(const std::string& path, const MeshReading& reading)
 {
     struct stat info {};
     const std::uint64_t size = stat(path.c_str(), &info) == 0 ? static_cast<std::uint64_t>(info.st_size) : 0;
-    const ChildResult child =
-        RunInChild(ImportLimitsFor(size, reading.limitFactor), reading.cancelled, [&] { return ImportAnswer(path); });
+    // Loaded here, before the fork: the child only runs it.
+    std::string reason;
+    const MeshCodecTable* codecs = MeshCodecs(reason);
+    if (!codecs) throw MeshFileError(path, reason);
+    const ChildResult child = RunInChild(ImportLimitsFor(size, reading.limitFactor), reading.cancelled,
+                                         [&] { return codecs->importAnswer(path); });
     if (child.end == ChildEnd::kCancelled) throw MeshReadCancelled();
     if (child.end != ChildEnd::kAnswered) throw MeshFileError(path, Why(child.end));
     return ToMeshFile(DecodeImportAnswer(child.answer, path), path,

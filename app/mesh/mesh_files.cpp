@@ -89,7 +89,12 @@ void WriteMeshFile(const MeshFile& original, const Mesh& changed, const std::str
     const std::string ext = LowerExtension(path);
     if (ext == "obj") return WriteObjFile(original, changed, path, threads);
     if (ext == "ply") return WritePlyFile(changed, path);
-    if (ext == "glb" || ext == "gltf") return WriteGltfFile(original, changed, path, ext == "glb");
+    if (ext == "glb" || ext == "gltf") {
+        std::string reason;
+        const MeshCodecTable* codecs = MeshCodecs(reason);
+        if (!codecs) throw MeshFileError(path, reason);
+        return codecs->writeGltf(original, changed, path, ext == "glb");
+    }
     throw MeshFileError(path, std::string("cannot write this kind of file; the mesh formats written are ") +
                         WritableMeshExtensions());
 }

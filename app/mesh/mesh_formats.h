@@ -22,6 +22,19 @@ void WriteObjFile(const MeshFile& original, const Mesh& changed, const std::stri
 void WritePlyFile(const Mesh& changed, const std::string& path);
 void WriteGltfFile(const MeshFile& original, const Mesh& changed, const std::string& path, bool binary);
 
+// Assimp's part comes from a module of its own (app/codec_modules.h), whose
+// entry kMeshCodecEntry returns this table.
+struct MeshCodecTable {
+    bool (*reads)(const std::string& extension);  // whether assimp reads the extension
+    // The import child's whole answer for PATH (app/mesh/import_stream.h).
+    std::string (*importAnswer)(const std::string& path);
+    decltype(&WriteGltfFile) writeGltf;
+};
+inline constexpr const char* kMeshCodecModule = "libdunsmere_mesh_codecs.so";
+inline constexpr const char* kMeshCodecEntry = "DunsmereMeshCodecs";
+// The table, or null with REASON saying why the module could not be had.
+const MeshCodecTable* MeshCodecs(std::string& reason);
+
 // The mesh's vertices as files with one colour per vertex need them: one
 // output vertex per distinct (vertex, colour) pair over the face corners, in
 // the mesh's vertex order with the copies of a vertex side by side. Where

@@ -1,0 +1,29 @@
+#include "app/codec_modules.h"
+
+#include <dlfcn.h>
+
+#include <filesystem>
+#include <mutex>
+#include <system_error>
+
+namespace fs = std::filesystem;
+
+void* CodecModuleEntry(const char* file, const char* entry, std::string& why)
+{
+    // dlopen counts its own loads; the lock keeps the messages of two
+    // threads that load at once apart.
+    static std::mutex lock;
+    const std::lock_guard<std::mutex> guard(lock);
+    std::error_code ec;
+    const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
+    const std::string path = ec ? std::string(file) : (exe.parent_path() / file).string();
+    void* module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!module) {
+        const char* error = dlerror();
+        why = "its codec module could not be loaded: " + std::string(error ? error : path);
+        return nullptr;
+    }
+    void* symbol = dlsym(module, entry);
+    if (!symbol) why = "its codec module " + path + " lacks " + entry;
+    return symbol;
+}
