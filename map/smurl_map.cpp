@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <memory>
 #include <new>
+#include <optional>
 #include <vector>
 
 #include "eval/eval.h"
@@ -218,15 +219,18 @@ void GenerateSmurlMap(Interface& ip, const UtilitySettings& settings, RunTables&
 
     Mesh& mesh = tri->GetMesh();
     ip.ProgressStart(kMapProgressTitle, 1, &NoProgress, nullptr);
-    // The build may use as many threads as the run will.
+    // The build may use as many threads as the run will, started once for
+    // all the steps before the workers and ended before they start.
     const int buildThreads = WorkerThreadsFor(ip);
-    tables.BuildRayTables(mesh, {&starter, buildThreads}, GatherOccluders(ip, settings));
+    std::optional<HelperCrew> crew(std::in_place, BuildHelpers{&starter, buildThreads});
+    tables.BuildRayTables(mesh, crew->Helpers(), GatherOccluders(ip, settings));
     state.scratchFailed.store(0);
     state.progressPercent = 0;
     const bool supersampled = settings.supersample > 1;
     RunResult result;
     std::int64_t startTime = 0;
     if (supersampled) {
+        crew.reset();
         startTime = ip.Time();
         try {
             result = RunSupersampledMap(ip, mesh, settings, tables, state, starter);
@@ -234,8 +238,10 @@ void GenerateSmurlMap(Interface& ip, const UtilitySettings& settings, RunTables&
             result.outOfMemory = true;
         }
     } else {
-        RasterizeFaces(ip, mesh, settings, state.TexelGrid, LentThreads(settings, starter, buildThreads));
-        tables.vertexNormals.BuildVertexNormals(mesh, {&starter, buildThreads});
+        const bool lent = LentThreads(settings, starter, buildThreads).starter != nullptr;
+        RasterizeFaces(ip, mesh, settings, state.TexelGrid, lent ? crew->Helpers() : BuildHelpers{});
+        tables.vertexNormals.BuildVertexNormals(mesh, crew->Helpers());
+        crew.reset();
         startTime = ip.Time();
         TexelJob job{mesh, settings, {tables.faceNormals, tables.vertexNormals, &tables.scene}, tables.workLock, state};
         result = RunTexelWorkers(ip, starter, job, WorkerThreadsFor(ip));
@@ -251,9 +257,10 @@ void GenerateSmurlMap(Interface& ip, const UtilitySettings& settings, RunTables&
         ip.MessageBox(text, kMessageTitle, MB_OK);
         // A supersampled run cleaned its bands as it went.
         if (!supersampled) {
-            const BuildHelpers helpers = LentThreads(settings, starter, buildThreads);
-            RepairSpeckles(state, helpers);
-            DilateCoverage(state, settings.padding, settings.invertLevels ? &state.reached : nullptr, helpers);
+            // The passes' steps share a crew too.
+            HelperCrew passes(LentThreads(settings, starter, buildThreads));
+            RepairSpeckles(state, passes.Helpers());
+            DilateCoverage(state, settings.padding, settings.invertLevels ? &state.reached : nullptr, passes.Helpers());
             NoteCoverage(settings, state);
         }
     }
