@@ -34,14 +34,13 @@ bool ReadTiff(const std::string& path, RgbaImage16& image, std::string& reason);
 bool ReadExr(const std::string& path, RgbaImageFloat& image, std::string& reason);
 
 // TIFF and EXR come from a module of their own (app/codec_modules.h), whose
-// entry kImageCodecEntry returns this table.
+// entry kImageCodecEntry returns this table. The build names its file.
 struct ImageCodecTable {
     decltype(&WriteTiff) writeTiff;
     decltype(&WriteExr) writeExr;
     decltype(&ReadTiff) readTiff;
     decltype(&ReadExr) readExr;
 };
-inline constexpr const char* kImageCodecModule = "libdunsmere_image_codecs.so";
 inline constexpr const char* kImageCodecEntry = "DunsmereImageCodecs";
 // The table, or null with REASON saying why the module could not be had.
 const ImageCodecTable* ImageCodecs(std::string& reason);

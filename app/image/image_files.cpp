@@ -17,7 +17,7 @@ extern "C" __attribute__((weak)) const ImageCodecTable* DunsmereImageCodecs();
 
 const ImageCodecTable* ImageCodecs(std::string& reason)
 {
-    return CodecTable(DunsmereImageCodecs, kImageCodecModule, kImageCodecEntry, reason);
+    return CodecTable(DunsmereImageCodecs, DUNSMERE_IMAGE_CODECS, kImageCodecEntry, reason);
 }
 
 namespace {

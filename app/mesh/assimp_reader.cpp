@@ -93,7 +93,7 @@ extern "C" __attribute__((weak)) const MeshCodecTable* DunsmereMeshCodecs();
 
 const MeshCodecTable* MeshCodecs(std::string& reason)
 {
-    return CodecTable(DunsmereMeshCodecs, kMeshCodecModule, kMeshCodecEntry, reason);
+    return CodecTable(DunsmereMeshCodecs, DUNSMERE_MESH_CODECS, kMeshCodecEntry, reason);
 }
 
 bool AssimpReads(const std::string& extension)

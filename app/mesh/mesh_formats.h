@@ -23,14 +23,13 @@ void WritePlyFile(const Mesh& changed, const std::string& path);
 void WriteGltfFile(const MeshFile& original, const Mesh& changed, const std::string& path, bool binary);
 
 // Assimp's part comes from a module of its own (app/codec_modules.h), whose
-// entry kMeshCodecEntry returns this table.
+// entry kMeshCodecEntry returns this table. The build names its file.
 struct MeshCodecTable {
     bool (*reads)(const std::string& extension);  // whether assimp reads the extension
     // The import child's whole answer for PATH (app/mesh/import_stream.h).
     std::string (*importAnswer)(const std::string& path);
     decltype(&WriteGltfFile) writeGltf;
 };
-inline constexpr const char* kMeshCodecModule = "libdunsmere_mesh_codecs.so";
 inline constexpr const char* kMeshCodecEntry = "DunsmereMeshCodecs";
 // The table, or null with REASON saying why the module could not be had.
 const MeshCodecTable* MeshCodecs(std::string& reason);
