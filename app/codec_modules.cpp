@@ -3,17 +3,14 @@
 #include <dlfcn.h>
 
 #include <filesystem>
-#include <mutex>
 #include <system_error>
 
 namespace fs = std::filesystem;
 
 void* CodecModuleEntry(const char* file, const char* entry, std::string& why)
 {
-    // dlopen counts its own loads; the lock keeps the messages of two
-    // threads that load at once apart.
-    static std::mutex lock;
-    const std::lock_guard<std::mutex> guard(lock);
+    // dlopen maps a module once and counts the loads after; its error
+    // message is the calling thread's own.
     std::error_code ec;
     const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
     const std::string path = ec ? std::string(file) : (exe.parent_path() / file).string();

@@ -12,7 +12,7 @@
 #include <string>
 
 // The entry ENTRY of module FILE in the executable's folder, or null with
-// WHY saying what failed. Loads each module once; any thread.
+// WHY saying what failed. Any thread; a module is mapped once.
 void* CodecModuleEntry(const char* file, const char* entry, std::string& why);
 
 // The table a module's entry returns: the linked-in one where there is one,

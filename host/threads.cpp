@@ -48,15 +48,12 @@ private:
 
     static bool Launch(ThreadEntry entry, void* arg, std::size_t stackBytes, ThreadHandle& handle, bool beside)
     {
-        pthread_attr_t attr;
-        if (pthread_attr_init(&attr) != 0) return false;
-        const std::size_t minimum = static_cast<std::size_t>(PTHREAD_STACK_MIN);
-        pthread_attr_setstacksize(&attr, stackBytes < minimum ? minimum : stackBytes);
         Trampoline* t = new (std::nothrow) Trampoline{entry, arg};
-        if (t && beside) Beside(attr, *t);
+        if (!t) return false;
         pthread_t thread;
-        const bool ok = t && pthread_create(&thread, &attr, &Trampoline::Run, t) == 0;
-        pthread_attr_destroy(&attr);
+        // A processor that went away in between fails the start: the thread
+        // then starts wherever the system puts it.
+        const bool ok = (beside && Create(thread, stackBytes, t, true)) || Create(thread, stackBytes, t, false);
         if (!ok) {
             delete t;
             return false;
@@ -65,19 +62,32 @@ private:
         return true;
     }
 
-    // Starts the thread on the caller's processor where the caller may run on
-    // others too; otherwise leaves the placement to the system.
-    static void Beside(pthread_attr_t& attr, Trampoline& t)
+    static bool Create(pthread_t& thread, std::size_t stackBytes, Trampoline* t, bool beside)
+    {
+        pthread_attr_t attr;
+        if (pthread_attr_init(&attr) != 0) return false;
+        const std::size_t minimum = static_cast<std::size_t>(PTHREAD_STACK_MIN);
+        pthread_attr_setstacksize(&attr, stackBytes < minimum ? minimum : stackBytes);
+        t->widen = beside && Beside(attr, *t);
+        const bool ok = (!beside || t->widen) && pthread_create(&thread, &attr, &Trampoline::Run, t) == 0;
+        pthread_attr_destroy(&attr);
+        return ok;
+    }
+
+    // Binds ATTR to the caller's processor, keeping the caller's set in T to
+    // take back, where the caller may run on others too. False leaves the
+    // placement to the system.
+    static bool Beside(pthread_attr_t& attr, Trampoline& t)
     {
         CPU_ZERO(&t.allowed);
         const int cpu = sched_getcpu();
         if (cpu < 0 || cpu >= CPU_SETSIZE || pthread_getaffinity_np(pthread_self(), sizeof t.allowed, &t.allowed) != 0 ||
             !CPU_ISSET(cpu, &t.allowed) || CPU_COUNT(&t.allowed) < 2)
-            return;
+            return false;
         cpu_set_t one;
         CPU_ZERO(&one);
         CPU_SET(cpu, &one);
-        t.widen = pthread_attr_setaffinity_np(&attr, sizeof one, &one) == 0;
+        return pthread_attr_setaffinity_np(&attr, sizeof one, &one) == 0;
     }
 };
 
