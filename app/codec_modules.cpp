@@ -7,13 +7,19 @@
 
 namespace fs = std::filesystem;
 
+std::string ExecutableFolder()
+{
+    std::error_code ec;
+    const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
+    return ec ? std::string() : exe.parent_path().string();
+}
+
 void* CodecModuleEntry(const char* file, const char* entry, std::string& why)
 {
     // dlopen maps a module once and counts the loads after; its error
     // message is the calling thread's own.
-    std::error_code ec;
-    const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
-    const std::string path = ec ? std::string(file) : (exe.parent_path() / file).string();
+    const std::string folder = ExecutableFolder();
+    const std::string path = folder.empty() ? std::string(file) : (fs::path(folder) / file).string();
     void* module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!module) {
         const char* error = dlerror();

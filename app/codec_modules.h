@@ -11,6 +11,9 @@
 
 #include <string>
 
+// The folder of the running executable, links followed; "" when unknown.
+std::string ExecutableFolder();
+
 // The entry ENTRY of module FILE in the executable's folder, or null with
 // WHY saying what failed. Any thread; a module is mapped once.
 void* CodecModuleEntry(const char* file, const char* entry, std::string& why);

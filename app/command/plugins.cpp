@@ -8,13 +8,14 @@
 #include <filesystem>
 #include <system_error>
 
+#include "app/codec_modules.h"
+
 namespace fs = std::filesystem;
 
 std::string DefaultPluginFolder()
 {
-    std::error_code ec;
-    const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
-    return ec ? std::string("plugins") : (exe.parent_path() / "plugins").string();
+    const std::string folder = ExecutableFolder();
+    return folder.empty() ? std::string("plugins") : (fs::path(folder) / "plugins").string();
 }
 
 FoundPlugin FindUtilityPlugin(const std::string& folder, const char* className)
