@@ -15,6 +15,8 @@ namespace {
 
 // What a value above 1 becomes: the evaluation's own saturated value.
 constexpr float kSaturated = 0.99f;
+// How many texels ahead of the one in hand a row's records are fetched.
+constexpr std::uint32_t kFetchAhead = 4;
 
 // Under workLock while workers run.
 void SetProgress(MapRunState& state, int percent)
@@ -106,10 +108,18 @@ bool WorkRow(TexelJob& job, std::uint32_t y, TexelScratch& scratch, CrtRand& rng
 {
     MapRunState& state = job.state;
     const UtilitySettings& settings = job.settings;
-    const std::uint32_t W = Columns(state);
+    const std::uint32_t W = Columns(state), H = Rows(state);
     const bool noise = settings.noiseOn && settings.noiseSize != 0.0f;  // size 0: no finite point to look up
     const int faceCount = job.mesh.getNumFaces();
+    const bool storesAhead = state.TexelValues.OuterCount() == W && W > 0 && state.TexelValues.InnerCount(0) == H;
     for (std::uint32_t x = 0; x < W; ++x) {
+        // The grids are stored column by column, so each texel of a row has
+        // lines of its own, far from its neighbours': they are fetched a few
+        // texels ahead, the value's for StoreRow's write.
+        if (x + kFetchAhead < W) {
+            __builtin_prefetch(state.TexelGrid.Inner(x + kFetchAhead) + y);
+            if (storesAhead) __builtin_prefetch(state.TexelValues.Inner(x + kFetchAhead) + y, 1);
+        }
         if (seat.Cancelled()) {
             std::lock_guard<std::mutex> lock(job.workLock);
             StoreRow(job, y, x, scratch.row.get());
@@ -131,7 +141,6 @@ bool WorkRow(TexelJob& job, std::uint32_t y, TexelScratch& scratch, CrtRand& rng
     std::lock_guard<std::mutex> lock(job.workLock);
     StoreRow(job, y, W, scratch.row.get());
     if (finishes) {
-        const std::uint32_t H = Rows(state);
         job.rowFinished[y] = 1;
         const std::uint32_t before = job.lowestOpenEvenRow;
         while (job.lowestOpenEvenRow < H && job.rowFinished[job.lowestOpenEvenRow]) job.lowestOpenEvenRow += 2;
