@@ -6,12 +6,14 @@ namespace {
 
 unsigned TestNodeAvx2(const BvhNode& node, const PreparedRay& ray, float limitUp, float* entries)
 {
-    __m256 entry, exit;
+    __m256 entry, exit, dot, bound;
     Slabs(node, ray, entry, exit);
+    ConeSides(node, ray, dot, bound);
     const __m256 prune =
         _mm256_or_ps(_mm256_cmp_ps(exit, _mm256_setzero_ps(), _CMP_LT_OQ),
                      _mm256_or_ps(_mm256_cmp_ps(entry, _mm256_set1_ps(limitUp), _CMP_GT_OQ),
-                                  _mm256_cmp_ps(entry, UpVec(exit), _CMP_GT_OQ)));
+                                  _mm256_or_ps(_mm256_cmp_ps(entry, UpVec(exit), _CMP_GT_OQ),
+                                               _mm256_cmp_ps(dot, bound, _CMP_GT_OQ))));
     _mm256_storeu_ps(entries, entry);
     return ~static_cast<unsigned>(_mm256_movemask_ps(prune)) & 0xFFu;
 }

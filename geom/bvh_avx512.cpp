@@ -7,11 +7,13 @@ namespace {
 
 unsigned TestNodeAvx512(const BvhNode& node, const PreparedRay& ray, float limitUp, float* entries)
 {
-    __m256 entry, exit;
+    __m256 entry, exit, dot, bound;
     Slabs(node, ray, entry, exit);
+    ConeSides(node, ray, dot, bound);
     const __mmask8 prune = _mm256_cmp_ps_mask(exit, _mm256_setzero_ps(), _CMP_LT_OQ) |
                            _mm256_cmp_ps_mask(entry, _mm256_set1_ps(limitUp), _CMP_GT_OQ) |
-                           _mm256_cmp_ps_mask(entry, UpVec(exit), _CMP_GT_OQ);
+                           _mm256_cmp_ps_mask(entry, UpVec(exit), _CMP_GT_OQ) |
+                           _mm256_cmp_ps_mask(dot, bound, _CMP_GT_OQ);
     _mm256_storeu_ps(entries, entry);
     return static_cast<unsigned>(static_cast<__mmask8>(~prune));
 }

@@ -20,7 +20,7 @@ unsigned TestNodeScalar(const BvhNode& node, const PreparedRay& ray, float limit
             exit = tf < exit ? tf : exit;
         }
         entries[c] = entry;
-        const bool prune = exit < 0.0f || entry > limitUp || entry > Up(exit);
+        const bool prune = exit < 0.0f || entry > limitUp || entry > Up(exit) || ConeFacesAway(node, c, ray);
         if (!prune) mask |= 1u << c;
     }
     return mask;

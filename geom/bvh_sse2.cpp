@@ -12,6 +12,24 @@ inline __m128 UpVec(__m128 x)
     return _mm_add_ps(_mm_add_ps(x, _mm_mul_ps(magnitude, _mm_set1_ps(kLimitSlack))), _mm_set1_ps(kTiny));
 }
 
+// Four children's cone rule (bvh.h): the mask of those facing away. SSE2
+// widens bytes by unpacking them into the top of each lane.
+inline __m128 ConesFacingAway(const BvhNode& node, int half, const PreparedRay& ray)
+{
+    auto bytes = [](const void* p) {
+        int word;
+        __builtin_memcpy(&word, p, sizeof word);
+        const __m128i b = _mm_cvtsi32_si128(word);
+        return _mm_unpacklo_epi16(_mm_unpacklo_epi8(b, b), _mm_unpacklo_epi8(b, b));
+    };
+    auto axis = [&](int a) { return _mm_cvtepi32_ps(_mm_srai_epi32(bytes(node.axis[a] + half), 24)); };
+    const __m128 dot = _mm_add_ps(_mm_add_ps(_mm_mul_ps(axis(0), _mm_set1_ps(ray.d[0])),
+                                             _mm_mul_ps(axis(1), _mm_set1_ps(ray.d[1]))),
+                                  _mm_mul_ps(axis(2), _mm_set1_ps(ray.d[2])));
+    const __m128 spread = _mm_cvtepi32_ps(_mm_srli_epi32(bytes(node.spread + half), 24));
+    return _mm_cmpgt_ps(dot, _mm_add_ps(_mm_mul_ps(spread, _mm_set1_ps(ray.coneStep)), _mm_set1_ps(ray.coneSlack)));
+}
+
 unsigned TestNodeSse2(const BvhNode& node, const PreparedRay& ray, float limitUp, float* entries)
 {
     const __m128 limit = _mm_set1_ps(limitUp);
@@ -30,8 +48,9 @@ unsigned TestNodeSse2(const BvhNode& node, const PreparedRay& ray, float limitUp
             entry = _mm_max_ps(tn, entry);
             exit = _mm_min_ps(tf, exit);
         }
-        const __m128 prune = _mm_or_ps(_mm_cmplt_ps(exit, zero),
-                                       _mm_or_ps(_mm_cmpgt_ps(entry, limit), _mm_cmpgt_ps(entry, UpVec(exit))));
+        const __m128 prune =
+            _mm_or_ps(_mm_or_ps(_mm_cmplt_ps(exit, zero), ConesFacingAway(node, half, ray)),
+                      _mm_or_ps(_mm_cmpgt_ps(entry, limit), _mm_cmpgt_ps(entry, UpVec(exit))));
         _mm_storeu_ps(entries + half, entry);
         mask |= (~static_cast<unsigned>(_mm_movemask_ps(prune)) & 15u) << half;
     }

@@ -65,6 +65,35 @@ TEST(RayScene, FlatFacesNearTheOriginGrazedFromAfarAgree)
     }
 }
 
+// A rolling surface seen from its own faces, as a bake sees it: the
+// children's normal cones are narrow here, and the rays leave the surface
+// or skim it at about the facing test's own angle, each way: a cone drawn
+// too tight loses their hits.
+TEST(RayScene, RollingSurfaceSeenFromItselfAgrees)
+{
+    Mesh mesh;
+    AddGrid(mesh, 40, {0, 0, 0}, {1, 0, 0}, {0, 1, 0});
+    for (int i = 0; i < mesh.getNumVerts(); ++i) {
+        const Point3 p = mesh.getVert(i);
+        mesh.setVert(i, {p.x, p.y, 0.08f * std::sin(7.0f * p.x) * std::cos(5.0f * p.y)});
+    }
+    const SceneCase sc(mesh);
+    std::mt19937 rng(5);
+    std::uniform_real_distribution<float> u(0.0f, 1.0f), s(-1.0f, 1.0f);
+    std::vector<Ray> rays;
+    for (int k = 0; k < 30000; ++k) {
+        const int f = static_cast<int>(rng() % static_cast<unsigned>(mesh.getNumFaces()));
+        const Point3 N = sc.normals[f];
+        const Point3 along = Normalize(CrossProd(N, Normalize({s(rng), s(rng), s(rng)})));
+        // Out into the open half; or along the surface, leaning by up to
+        // three times the facing test's 1e-4 either way.
+        Point3 dir = k % 2 ? Normalize(N + Normalize({s(rng), s(rng), s(rng)}) * 0.9f) : along + N * (3e-4f * s(rng));
+        if (k % 5 == 0) dir = dir * (k % 3 ? 1e3f : 1e-3f);
+        rays.push_back({RandomPointOn(mesh, f, rng, u), dir});
+    }
+    EXPECT_GT(sc.CheckAll(rays, {INFINITY, 0.3f}), 3000);
+}
+
 TEST(RayScene, DistancesAtTheEdgesAgree)
 {
     // Each hit again with a maximum one ulp below and at its own distance,

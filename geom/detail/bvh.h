@@ -12,13 +12,34 @@
 // Eight children per node, their boxes laid out by axis so that one vector
 // load brings one bound of every child. lo[a][c] and hi[a][c] bound child c
 // in axis a; an empty slot has lo = +inf and hi = -inf, which every box test
-// rejects. 224 bytes.
-struct alignas(32) BvhNode {
+// rejects.
+//
+// Each child also has a cone around the stored normals of the faces below
+// it: a direction axis[.][c] in whole numbers and spread[c], how far those
+// normals may lean from it. A ray that the cone faces away from, one for
+// which ConeFacesAway holds, would be refused by every one of those faces'
+// facing tests, and skips the child. The default, kOpenCone, never does;
+// geom/bvh_cones.cpp says how the cones are chosen and why the rule is
+// sound. 256 bytes, four cache lines.
+inline constexpr std::uint8_t kOpenCone = 255;
+struct alignas(64) BvhNode {
     float lo[3][8];
     float hi[3][8];
     std::uint32_t child[8];
+    std::int8_t axis[3][8] = {};
+    std::uint8_t spread[8] = {kOpenCone, kOpenCone, kOpenCone, kOpenCone,
+                              kOpenCone, kOpenCone, kOpenCone, kOpenCone};
 };
-static_assert(sizeof(BvhNode) == 224, "a node is six bounds and a reference for eight children");
+static_assert(sizeof(BvhNode) == 256, "a node is six bounds, a reference and a cone for eight children");
+
+// The cone rule. With L = |D|, child c faces away from ray direction D when
+//   axis . D > (spread * kConeStep + kConeSlack) * L,
+// each side computed in float. kConeStep is 127 * sqrt(3) / 255 rounded
+// up, so that spread 255 asks for more than any axis of whole numbers up
+// to 127 can give; kConeSlack, against |axis| >= 127, covers every rounding
+// of both sides many times over.
+inline constexpr float kConeStep = 0.86267f;
+inline constexpr float kConeSlack = 0.01f;
 
 // Internal linkage: the traversal files, built for other instruction sets,
 // must not lend their copies to the rest of the program.
@@ -72,6 +93,11 @@ void BuildBvh(std::span<const FaceBox> boxes, std::vector<BvhNode>& nodes, std::
 // The quads are the same whatever threads `helpers` lends.
 void PackLeaves(std::vector<BvhNode>& nodes, const std::vector<std::uint32_t>& order,
                 std::span<const FaceRecord> faces, UnsetVector<FaceQuad>& quads, const BuildHelpers& helpers = {});
+
+// Sets every child's cone of `nodes` from the normals of the faces of
+// `quads` below it. Any cones, the default ones included, give the same
+// hits: they only save work.
+void SetNormalCones(std::vector<BvhNode>& nodes, std::span<const FaceQuad> quads);
 
 // What a traversal reads, and the best hit so far, which it updates.
 struct TreeView {

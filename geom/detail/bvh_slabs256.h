@@ -35,4 +35,19 @@ inline void Slabs(const BvhNode& node, const PreparedRay& ray, __m256& entry, __
     }
 }
 
+// Both sides of every child's cone rule: a child faces away from the ray
+// where dot > bound.
+inline void ConeSides(const BvhNode& node, const PreparedRay& ray, __m256& dot, __m256& bound)
+{
+    auto lanes = [](const std::int8_t* v) {
+        return _mm256_cvtepi32_ps(_mm256_cvtepi8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(v))));
+    };
+    dot = _mm256_add_ps(_mm256_add_ps(_mm256_mul_ps(lanes(node.axis[0]), _mm256_set1_ps(ray.d[0])),
+                                      _mm256_mul_ps(lanes(node.axis[1]), _mm256_set1_ps(ray.d[1]))),
+                        _mm256_mul_ps(lanes(node.axis[2]), _mm256_set1_ps(ray.d[2])));
+    const __m256 spread =
+        _mm256_cvtepi32_ps(_mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(node.spread))));
+    bound = _mm256_add_ps(_mm256_mul_ps(spread, _mm256_set1_ps(ray.coneStep)), _mm256_set1_ps(ray.coneSlack));
+}
+
 }  // namespace

@@ -45,12 +45,24 @@ inline float Up(float x) { return x + __builtin_fabsf(x) * kLimitSlack + kTiny; 
 // for each axis which bound the ray meets first (0: lo, 1: hi), also as the
 // byte offsets in a node of the bounds it meets first and last, so that the
 // vector tests load them without choosing.
+// The direction itself, and the two terms of the cone rule's bound, for
+// the tests that read the cones.
 struct PreparedRay {
     float o[3];
     float inv[3];
     int nearHi[3];
     unsigned nearOffset[3], farOffset[3];
+    float d[3];
+    float coneStep, coneSlack;
 };
+
+// Whether child c's cone faces away from the ray (bvh.h gives the rule).
+inline bool ConeFacesAway(const BvhNode& node, int c, const PreparedRay& ray)
+{
+    const float dot = (static_cast<float>(node.axis[0][c]) * ray.d[0] + static_cast<float>(node.axis[1][c]) * ray.d[1]) +
+                      static_cast<float>(node.axis[2][c]) * ray.d[2];
+    return dot > static_cast<float>(node.spread[c]) * ray.coneStep + ray.coneSlack;
+}
 
 inline PreparedRay Prepare(const Point3& O, const Point3& D)
 {
@@ -69,7 +81,11 @@ inline PreparedRay Prepare(const Point3& O, const Point3& D)
         const unsigned hi = static_cast<unsigned>(offsetof(BvhNode, hi)) + 32u * static_cast<unsigned>(a);
         r.nearOffset[a] = r.nearHi[a] ? hi : lo;
         r.farOffset[a] = r.nearHi[a] ? lo : hi;
+        r.d[a] = d[a];
     }
+    const float length = __builtin_sqrtf((d[0] * d[0] + d[1] * d[1]) + d[2] * d[2]);
+    r.coneStep = kConeStep * length;
+    r.coneSlack = kConeSlack * length;
     return r;
 }
 
