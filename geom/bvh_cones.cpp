@@ -22,10 +22,12 @@
 #include <vector>
 
 #include "geom/detail/bvh.h"
+#include "geom/parallel.h"
 
 namespace {
 
 constexpr double kDelta = 0x1p-8;
+constexpr std::size_t kNodeChunk = 64;  // nodes a thread takes at a time
 constexpr double kHalfTurn = 3.14159265358979323846;
 
 // The normals below a child: an axis (unit, in double: the whole-number
@@ -106,7 +108,12 @@ Cone LeafCone(const FaceQuad* quads, std::uint32_t count)
         c.open = true;
         return c;
     }
-    for (std::uint32_t k = 0; k < c.faces; ++k) c.phi = std::max(c.phi, AngleBetween(c.axis, normals[k]));
+    double least = 1.0;  // the cosine of the widest angle
+    for (std::uint32_t k = 0; k < c.faces; ++k) {
+        const double* n = normals[k];
+        least = std::min(least, (c.axis[0] * n[0] + c.axis[1] * n[1] + c.axis[2] * n[2]) / Length(n));
+    }
+    c.phi = std::acos(std::clamp(least, -1.0, 1.0));
     return c;
 }
 
@@ -135,10 +142,21 @@ Cone Merge(const Cone* parts, int n)
 
 }  // namespace
 
-void SetNormalCones(std::vector<BvhNode>& nodes, std::span<const FaceQuad> quads)
+void SetNormalCones(std::vector<BvhNode>& nodes, std::span<const FaceQuad> quads, const BuildHelpers& helpers)
 {
-    // Children come after their parents, so walking the nodes backwards
-    // finds every inner child's cone already made.
+    // The leaves' cones first, chunk by chunk on any thread; then the inner
+    // children's, walking the nodes backwards: children come after their
+    // parents, so every inner child's cone is made before it is needed.
+    std::vector<Cone> leaves(nodes.size() * 8);
+    const std::size_t chunks = (nodes.size() + kNodeChunk - 1) / kNodeChunk;
+    ParallelFor(helpers, chunks, [&](std::size_t chunk) {
+        for (std::size_t i = chunk * kNodeChunk; i < std::min(nodes.size(), (chunk + 1) * kNodeChunk); ++i)
+            for (int s = 0; s < 8; ++s) {
+                const std::uint32_t ref = nodes[i].child[s];
+                if (ref == kEmptyChild || !(ref & kLeafBit)) continue;
+                leaves[i * 8 + static_cast<std::size_t>(s)] = LeafCone(quads.data() + LeafFirst(ref), LeafCount(ref));
+            }
+    });
     std::vector<Cone> below(nodes.size());
     for (std::size_t i = nodes.size(); i-- > 0;) {
         BvhNode& node = nodes[i];
@@ -146,7 +164,7 @@ void SetNormalCones(std::vector<BvhNode>& nodes, std::span<const FaceQuad> quads
         for (int s = 0; s < 8; ++s) {
             const std::uint32_t ref = node.child[s];
             if (ref == kEmptyChild) continue;
-            slots[s] = ref & kLeafBit ? LeafCone(quads.data() + LeafFirst(ref), LeafCount(ref)) : below[ref];
+            slots[s] = ref & kLeafBit ? leaves[i * 8 + static_cast<std::size_t>(s)] : below[ref];
             Store(node, s, slots[s]);
         }
         below[i] = Merge(slots, 8);

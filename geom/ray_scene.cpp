@@ -435,7 +435,7 @@ std::unique_ptr<RayScene::Data> RayScene::MakeData(std::span<const SceneInput> i
         BuildBvh(boxes, d->nodes, order, helpers);
         d->nodes.shrink_to_fit();
         PackLeaves(d->nodes, order, tree, d->quads, helpers);
-        SetNormalCones(d->nodes, d->quads);
+        SetNormalCones(d->nodes, d->quads, helpers);
         d->treeFaces = static_cast<int>(tree.size());
     }
     d->always.shrink_to_fit();

@@ -95,9 +95,9 @@ void PackLeaves(std::vector<BvhNode>& nodes, const std::vector<std::uint32_t>& o
                 std::span<const FaceRecord> faces, UnsetVector<FaceQuad>& quads, const BuildHelpers& helpers = {});
 
 // Sets every child's cone of `nodes` from the normals of the faces of
-// `quads` below it. Any cones, the default ones included, give the same
-// hits: they only save work.
-void SetNormalCones(std::vector<BvhNode>& nodes, std::span<const FaceQuad> quads);
+// `quads` below it, the same whatever threads `helpers` lends. Any cones,
+// the default ones included, give the same hits: they only save work.
+void SetNormalCones(std::vector<BvhNode>& nodes, std::span<const FaceQuad> quads, const BuildHelpers& helpers = {});
 
 // What a traversal reads, and the best hit so far, which it updates.
 struct TreeView {
