@@ -88,7 +88,8 @@ TEST(RayScene, RollingSurfaceSeenFromItselfAgrees)
         // Out into the open half; or along the surface, leaning by up to
         // three times the facing test's 1e-4 either way.
         Point3 dir = k % 2 ? Normalize(N + Normalize({s(rng), s(rng), s(rng)}) * 0.9f) : along + N * (3e-4f * s(rng));
-        if (k % 5 == 0) dir = dir * (k % 3 ? 1e3f : 1e-3f);
+        // Lengths far from 1 too, down to where their squares are lost.
+        if (k % 5 == 0) dir = dir * (k % 3 == 0 ? 1e3f : k % 3 == 1 ? 1e-3f : 1e-25f);
         rays.push_back({RandomPointOn(mesh, f, rng, u), dir});
     }
     EXPECT_GT(sc.CheckAll(rays, {INFINITY, 0.3f}), 3000);

@@ -83,7 +83,12 @@ inline PreparedRay Prepare(const Point3& O, const Point3& D)
         r.farOffset[a] = r.nearHi[a] ? lo : hi;
         r.d[a] = d[a];
     }
-    const float length = __builtin_sqrtf((d[0] * d[0] + d[1] * d[1]) + d[2] * d[2]);
+    // A direction so short that its squares lose bits gets no cone tests:
+    // infinite terms, which no dot product exceeds (0 * inf gives a
+    // not-a-number bound, which none exceeds either). Only a face whose
+    // stored normal is far longer than 1 could face such a ray at all.
+    const float squares = (d[0] * d[0] + d[1] * d[1]) + d[2] * d[2];
+    const float length = squares >= 0x1p-100f ? __builtin_sqrtf(squares) : INFINITY;
     r.coneStep = kConeStep * length;
     r.coneSlack = kConeSlack * length;
     return r;
