@@ -8,14 +8,14 @@
 // D is at most 90 degrees - phi - delta, and the one between any N and D at
 // most 90 degrees - delta: N . D >= |N| L sin(delta). The facing test's
 // den = (N.z D.z + N.y D.y) + N.x D.x carries three roundings, at most
-// 2^-22 |N| L, far below that, so den > 0 > -0.0001 and the test refuses
+// 2^-21 |N| L, far below that, so den > 0 > -0.0001 and the test refuses
 // the face. delta = 2^-8 also covers the double rounding of the angles
 // below.
 //
 // Faces whose normal is zero or not a number never pass the face test
 // whatever the ray, and take no part in a cone. A child without one face
 // that could count gets axis 0 and spread 0, which the rule never meets
-// (0 > a positive bound is false): such children are rare, and cheap.
+// (0 > a bound of at least 0 is false): such children are rare, and cheap.
 #include <algorithm>
 #include <cmath>
 #include <cstdint>

@@ -16,9 +16,9 @@
 //
 // Each child also has a cone around the stored normals of the faces below
 // it: a direction axis[.][c] in whole numbers and spread[c], how far those
-// normals may lean from it. A ray that the cone faces away from, one for
-// which ConeFacesAway holds, would be refused by every one of those faces'
-// facing tests, and skips the child. The default, kOpenCone, never does;
+// normals may lean from it. A ray that the cone faces away from, by the
+// rule below, would be refused by every one of those faces' facing tests,
+// and skips the child. The default, kOpenCone, never does;
 // geom/bvh_cones.cpp says how the cones are chosen and why the rule is
 // sound. 256 bytes, four cache lines.
 inline constexpr std::uint8_t kOpenCone = 255;
