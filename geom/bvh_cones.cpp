@@ -87,7 +87,7 @@ void Store(BvhNode& node, int slot, const Cone& c)
 // The cone of a leaf's faces, measured against its own whole-number axis.
 Cone LeafCone(const FaceQuad* quads, std::uint32_t count)
 {
-    double normals[4 * kMaxLeafFaces][3];
+    double normals[4 * kMaxLeafFaces][3];  // unit length
     double sum[3] = {0, 0, 0};
     Cone c;
     for (std::uint32_t i = 0; i < count; ++i)
@@ -100,7 +100,10 @@ Cone LeafCone(const FaceQuad* quads, std::uint32_t count)
             n[2] = static_cast<double>(q.nz[j]);
             const double length = Length(n);
             if (!(length > 0.0) || !std::isfinite(length)) continue;
-            for (int a = 0; a < 3; ++a) sum[a] += n[a] / length;
+            for (int a = 0; a < 3; ++a) {
+                n[a] /= length;
+                sum[a] += n[a];
+            }
             ++c.faces;
         }
     if (c.faces == 0) return c;
@@ -111,7 +114,7 @@ Cone LeafCone(const FaceQuad* quads, std::uint32_t count)
     double least = 1.0;  // the cosine of the widest angle
     for (std::uint32_t k = 0; k < c.faces; ++k) {
         const double* n = normals[k];
-        least = std::min(least, (c.axis[0] * n[0] + c.axis[1] * n[1] + c.axis[2] * n[2]) / Length(n));
+        least = std::min(least, c.axis[0] * n[0] + c.axis[1] * n[1] + c.axis[2] * n[2]);
     }
     c.phi = std::acos(std::clamp(least, -1.0, 1.0));
     return c;

@@ -44,9 +44,8 @@ inline float Up(float x) { return x + __builtin_fabsf(x) * kLimitSlack + kTiny; 
 // The ray as every node test wants it: origin, reciprocal direction, and
 // for each axis which bound the ray meets first (0: lo, 1: hi), also as the
 // byte offsets in a node of the bounds it meets first and last, so that the
-// vector tests load them without choosing.
-// The direction itself, and the two terms of the cone rule's bound, for
-// the tests that read the cones.
+// vector tests load them without choosing; and the direction itself with
+// the two terms of the cone rule's bound, for the tests that read the cones.
 struct PreparedRay {
     float o[3];
     float inv[3];
