@@ -257,11 +257,18 @@ void GenerateSmurlMap(Interface& ip, const UtilitySettings& settings, RunTables&
         ip.MessageBox(text, kMessageTitle, MB_OK);
         // A supersampled run cleaned its bands as it went.
         if (!supersampled) {
-            // The passes' steps share a crew too.
-            HelperCrew passes(LentThreads(settings, starter, buildThreads));
-            RepairSpeckles(state, passes.Helpers());
-            DilateCoverage(state, settings.padding, settings.invertLevels ? &state.reached : nullptr, passes.Helpers());
-            NoteCoverage(settings, state);
+            // The passes' steps share a crew too. The growth's marks and
+            // frontiers are the run's last large allocations: a map they
+            // cannot be had for is not saved half-grown.
+            try {
+                HelperCrew passes(LentThreads(settings, starter, buildThreads));
+                RepairSpeckles(state, passes.Helpers());
+                DilateCoverage(state, settings.padding, settings.invertLevels ? &state.reached : nullptr,
+                               passes.Helpers());
+                NoteCoverage(settings, state);
+            } catch (const std::bad_alloc&) {
+                failure = kOutOfMemory;
+            }
         }
     }
 

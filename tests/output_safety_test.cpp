@@ -224,13 +224,19 @@ TEST_F(OutputSafety, OutOfMemoryAfterTheBakeIsAFailureNotABug)
     const std::string out = dir + "/map.png";
     ASSERT_EQ(Map(out).status, 0);
     const std::string before = ReadAll(out);
-    // The map's 512 x 512 x 8 bytes are the first allocation of a megabyte.
-    const CommandResult r = Map(out, "alloc 1 1048576", "512x512");
-    EXPECT_EQ(r.status, 1) << r.err;
-    EXPECT_EQ(Count(r.err, "out of memory"), 1u) << r.err;
-    EXPECT_EQ(r.err.find("internal check"), std::string::npos) << r.err;
-    EXPECT_EQ(ReadAll(out), before);
-    EXPECT_EQ(Temporaries(dir), std::vector<std::string>{});
+    // The map's 512 x 512 x 8 bytes are the first allocation of a megabyte;
+    // with --invert, the growth's 512 x 512 marks come first of a quarter.
+    for (const bool invert : {false, true}) {
+        SCOPED_TRACE(invert ? "the growth's marks" : "the bitmap");
+        const CommandResult r =
+            invert ? Bake({"--defaults", "--size", "512x512", "--invert", "-o", out, "--quiet"}, "alloc 1 262144")
+                   : Map(out, "alloc 1 1048576", "512x512");
+        EXPECT_EQ(r.status, 1) << r.err;
+        EXPECT_EQ(Count(r.err, invert ? "Not enough memory" : "out of memory"), 1u) << r.err;
+        EXPECT_EQ(r.err.find("internal check"), std::string::npos) << r.err;
+        EXPECT_EQ(ReadAll(out), before);
+        EXPECT_EQ(Temporaries(dir), std::vector<std::string>{});
+    }
 }
 
 TEST_F(OutputSafety, SignalDuringTheFinalWriteKeepsTheOldFile)
