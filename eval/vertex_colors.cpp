@@ -177,14 +177,6 @@ void GenerateVertexColors(Interface& ip, const UtilitySettings& settings, RunTab
     Mesh& mesh = tri->GetMesh();
     tables.currentMesh = &mesh;
     ip.ProgressStart(kVertexProgressTitle, 1, &NoProgress, nullptr);
-    {
-        // The build may use as many threads as the run will, started once
-        // for all its steps and ended before the workers start.
-        HelperCrew crew(BuildHelpers{&starter, WorkerThreadsFor(ip)});
-        tables.BuildRayTables(mesh, crew.Helpers(), GatherOccluders(ip, settings));
-        tables.vertexNormals.BuildVertexNormals(mesh, crew.Helpers());
-    }
-
     const int vertCount = mesh.getNumVerts();
     const int faceCount = mesh.getNumFaces();
     // Accumulating into a channel with fewer colour vertices than vertices
@@ -194,14 +186,28 @@ void GenerateVertexColors(Interface& ip, const UtilitySettings& settings, RunTab
     // colour vertices to multiply.
     const bool prepare =
         !settings.addVertexColors || mesh.getNumVertCol() < vertCount || mesh.getNumVCFaces() < faceCount;
-    if (prepare) {
-        mesh.setNumVertCol(vertCount, false);
-        mesh.setNumVCFaces(faceCount, false, 0);
-        for (int i = 0; i < vertCount; ++i) mesh.vertCol()[i] = Point3{};
-        for (int f = 0; f < faceCount; ++f) {
-            const Face& face = mesh.faces[static_cast<size_t>(f)];
-            mesh.vcFace()[f].setTVerts(face.v[0], face.v[1], face.v[2]);
+    // A build step or a colour channel that runs out of memory ends the run
+    // as the workers do when they run out.
+    bool built = true;
+    try {
+        {
+            // The build may use as many threads as the run will, started
+            // once for all its steps and ended before the workers start.
+            HelperCrew crew(BuildHelpers{&starter, WorkerThreadsFor(ip)});
+            tables.BuildRayTables(mesh, crew.Helpers(), GatherOccluders(ip, settings));
+            tables.vertexNormals.BuildVertexNormals(mesh, crew.Helpers());
         }
+        if (prepare) {
+            mesh.setNumVertCol(vertCount, false);
+            mesh.setNumVCFaces(faceCount, false, 0);
+            for (int i = 0; i < vertCount; ++i) mesh.vertCol()[i] = Point3{};
+            for (int f = 0; f < faceCount; ++f) {
+                const Face& face = mesh.faces[static_cast<size_t>(f)];
+                mesh.vcFace()[f].setTVerts(face.v[0], face.v[1], face.v[2]);
+            }
+        }
+    } catch (const std::bad_alloc&) {
+        built = false;
     }
     const bool replace = prepare;
     const int colourCount = mesh.getNumVertCol();
@@ -210,10 +216,12 @@ void GenerateVertexColors(Interface& ip, const UtilitySettings& settings, RunTab
     std::vector<VertexAccum> accum;
     ColourTargets targets;
     try {
-        run = new VertexRun{settings, tables, mesh, std::vector<float>(static_cast<size_t>(faceCount), 0.0f),
-                            std::vector<std::uint8_t>(static_cast<size_t>(faceCount), 0)};
-        accum.resize(static_cast<size_t>(colourCount));
-        targets.Build(mesh, colourCount);
+        if (built) {
+            run = new VertexRun{settings, tables, mesh, std::vector<float>(static_cast<size_t>(faceCount), 0.0f),
+                                std::vector<std::uint8_t>(static_cast<size_t>(faceCount), 0)};
+            accum.resize(static_cast<size_t>(colourCount));
+            targets.Build(mesh, colourCount);
+        }
     } catch (const std::bad_alloc&) {
         delete run;
         run = nullptr;

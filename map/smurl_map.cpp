@@ -222,31 +222,33 @@ void GenerateSmurlMap(Interface& ip, const UtilitySettings& settings, RunTables&
     // The build may use as many threads as the run will, started once for
     // all the steps before the workers and ended before they start.
     const int buildThreads = WorkerThreadsFor(ip);
-    std::optional<HelperCrew> crew(std::in_place, BuildHelpers{&starter, buildThreads});
-    tables.BuildRayTables(mesh, crew->Helpers(), GatherOccluders(ip, settings));
-    state.scratchFailed.store(0);
-    state.progressPercent = 0;
     const bool supersampled = settings.supersample > 1;
     RunResult result;
     std::int64_t startTime = 0;
-    if (supersampled) {
-        crew.reset();
-        startTime = ip.Time();
-        try {
+    // A build step or a rasterizing that runs out of memory ends the run as
+    // the workers do when they run out.
+    try {
+        std::optional<HelperCrew> crew(std::in_place, BuildHelpers{&starter, buildThreads});
+        tables.BuildRayTables(mesh, crew->Helpers(), GatherOccluders(ip, settings));
+        state.scratchFailed.store(0);
+        state.progressPercent = 0;
+        if (supersampled) {
+            crew.reset();
+            startTime = ip.Time();
             result = RunSupersampledMap(ip, mesh, settings, tables, state, starter);
-        } catch (const std::bad_alloc&) {
-            result.outOfMemory = true;
+        } else {
+            const bool lent = LentThreads(settings, starter, buildThreads).starter != nullptr;
+            RasterizeFaces(ip, mesh, settings, state.TexelGrid, lent ? crew->Helpers() : BuildHelpers{});
+            tables.vertexNormals.BuildVertexNormals(mesh, crew->Helpers());
+            crew.reset();
+            startTime = ip.Time();
+            TexelJob job{mesh, settings, {tables.faceNormals, tables.vertexNormals, &tables.scene}, tables.workLock,
+                         state};
+            result = RunTexelWorkers(ip, starter, job, WorkerThreadsFor(ip));
         }
-    } else {
-        const bool lent = LentThreads(settings, starter, buildThreads).starter != nullptr;
-        RasterizeFaces(ip, mesh, settings, state.TexelGrid, lent ? crew->Helpers() : BuildHelpers{});
-        tables.vertexNormals.BuildVertexNormals(mesh, crew->Helpers());
-        crew.reset();
-        startTime = ip.Time();
-        TexelJob job{mesh, settings, {tables.faceNormals, tables.vertexNormals, &tables.scene}, tables.workLock, state};
-        result = RunTexelWorkers(ip, starter, job, WorkerThreadsFor(ip));
+    } catch (const std::bad_alloc&) {
+        result.outOfMemory = true;
     }
-
 
     const char* failure = result.startFailed                                 ? kThreadStartFailure
                           : result.outOfMemory || state.scratchFailed.load() ? kOutOfMemory

@@ -3,6 +3,8 @@
 // tests that count or fail allocations skip there.
 #pragma once
 
+#include <atomic>
+
 #if defined(__has_feature)
 #if __has_feature(thread_sanitizer)
 #define DUNSMERE_ALLOCATION_FIXED 1
@@ -13,3 +15,15 @@
 #endif
 
 inline constexpr bool kAllocationReplaceable = !DUNSMERE_ALLOCATION_FIXED;
+
+// Armed by a test with N, the Nth allocation from then on that would throw
+// fails, on whichever thread makes it; 0 arms nothing. A program's
+// TestAllocate asks FailsThisThrowingAllocation.
+inline std::atomic<long> gFailThrowingAllocation{0};
+inline bool FailsThisThrowingAllocation()
+{
+    long n = gFailThrowingAllocation.load();
+    while (n > 0 && !gFailThrowingAllocation.compare_exchange_weak(n, n - 1)) {
+    }
+    return n == 1;
+}

@@ -8,6 +8,7 @@
 #include <random>
 #include <vector>
 
+#include "allocation_replaceable.h"
 #include "eval/eval.h"
 #include "geom/geom.h"
 #include "mesh_builders.h"
@@ -27,7 +28,10 @@ void* CountedAlloc(std::size_t n) noexcept
 }
 }  // namespace
 
-void* TestAllocate(std::size_t n, bool) noexcept { return CountedAlloc(n); }
+void* TestAllocate(std::size_t n, bool nothrow) noexcept
+{
+    return !nothrow && FailsThisThrowingAllocation() ? nullptr : CountedAlloc(n);
+}
 #include "replaced_new.h"
 
 namespace {

@@ -6,6 +6,7 @@
 #include <thread>
 #include <vector>
 
+#include "allocation_replaceable.h"
 #include "eval/eval.h"
 #include "geom/geom.h"
 #include "mesh_builders.h"
@@ -374,6 +375,34 @@ TEST(VertexColors, FailedThreadStartEndsTheRunInOrder)
         // The workers' lock is free again.
         EXPECT_TRUE(bake.tables.workLock.try_lock());
         bake.tables.workLock.unlock();
+    }
+}
+
+// Each allocation from the bar's start to its end fails in turn: the run
+// either ends on the out-of-memory message or (where the ray scene falls
+// back to its plain loop) writes the colours it always does.
+TEST(VertexColors, RunningOutOfMemoryAnywhereEndsTheRunInOrder)
+{
+    if (!kAllocationReplaceable) GTEST_SKIP() << "no allocation can be failed in this build";
+    VertexBake plain;
+    const std::vector<float> levels = ExpectedLevels(plain.mesh(), plain.settings);
+    for (long n = 1;; ++n) {
+        SCOPED_TRACE(n);
+        VertexBake bake;
+        bake.host.workerThreads = 1;  // the same allocations in the same order each time
+        bake.host.progress.reserve(4096);
+        long left = 0;
+        bake.host.onProgressStart = [n] { gFailThrowingAllocation.store(n); };
+        bake.host.onProgressEnd = [&left] { left = gFailThrowingAllocation.exchange(0); };
+        bake.Run();
+        EXPECT_EQ(bake.host.progressEnds, 1);
+        EXPECT_EQ(bake.tables.vertexNormals.Count(), 0);
+        ASSERT_EQ(bake.host.messages.size(), 1u);
+        if (left > 0) break;  // past the run's last allocation
+        if (bake.host.messages[0].text == "Not enough memory for the smurl calculation") continue;
+        const std::vector<Point3> c = bake.Colours();
+        ASSERT_EQ(c.size(), levels.size());
+        for (size_t i = 0; i < c.size(); ++i) EXPECT_EQ(c[i], Point3(levels[i], levels[i], levels[i])) << i;
     }
 }
 

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <new>
 
+#include "allocation_replaceable.h"
 #include "check_recorder.h"
 #include "map_support.h"
 #include "scripted_bitmaps.h"
@@ -20,6 +21,7 @@ void* Allocate(std::size_t n, bool nothrow) noexcept
 {
     const std::size_t from = gFailNothrowFrom.load();
     if (nothrow && from > 0 && n >= from) return nullptr;
+    if (!nothrow && FailsThisThrowingAllocation()) return nullptr;
     return std::malloc(n ? n : 1);
 }
 }  // namespace
@@ -397,6 +399,34 @@ TEST(SmurlMap, CancelAsksAboutThePartialMap)
         for (std::uint32_t x = 0; x < 20; ++x)
             lifted += bake.state.TexelGrid.Get(x, y).face >= 0 && bake.bitmaps.Pixel(static_cast<int>(x), static_cast<int>(y)).r > 0;
     EXPECT_GT(lifted, 0);
+}
+
+// Each allocation from the bar's start to its end fails in turn: the run
+// either ends on the out-of-memory message, having saved nothing, or (where
+// the ray scene falls back to its plain loop) saves the map it always does.
+TEST(SmurlMap, RunningOutOfMemoryAnywhereEndsTheRunInOrder)
+{
+    if (!kAllocationReplaceable) GTEST_SKIP() << "no allocation can be failed in this build";
+    const std::vector<BMM_Color_64> expected = MapBake().Expected();
+    for (long n = 1;; ++n) {
+        SCOPED_TRACE(n);
+        MapBake bake;
+        bake.host.workerThreads = 1;  // the same allocations in the same order each time
+        bake.host.progress.reserve(4096);
+        bake.object.convertsToCopy = true;
+        long left = 0;
+        bake.host.onProgressStart = [n] { gFailThrowingAllocation.store(n); };
+        bake.host.onProgressEnd = [&left] { left = gFailThrowingAllocation.exchange(0); };
+        bake.Run();
+        EXPECT_EQ(bake.host.progressEnds, 1);
+        EXPECT_EQ(bake.object.copiesDeleted, 1);
+        EXPECT_EQ(bake.tables.vertexNormals.Count(), 0);
+        if (left > 0) break;  // past the run's last allocation
+        if (bake.Texts().back() == "Not enough memory for the smurl calculation")
+            EXPECT_TRUE(bake.bitmaps.created.empty());
+        else
+            EXPECT_EQ(bake.bitmaps.pixels, expected);
+    }
 }
 
 TEST(SmurlMap, FailuresEndTheRunInOrder)

@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "allocation_replaceable.h"
 #include "host/core.h"
 #include "host/threads.h"
 
@@ -125,6 +126,7 @@ public:
     int cancelAtQuery = -1;          // GetCancel answers 1 from this query on (1-based)
     bool cancelOnceBarPasses90 = false;
     std::function<void()> onCancelQuery;
+    std::function<void()> onProgressStart, onProgressEnd;
     int answer = IDNO;               // the button pressed on a question
     std::int64_t clock = 1000;       // each Time() reading advances it by clockStep
     std::int64_t clockStep = 3;
@@ -142,6 +144,7 @@ public:
     {
         ++progressStarts;
         progressTitle = title ? title : "";
+        if (onProgressStart) onProgressStart();
         if (fn) fn(arg);
     }
     void ProgressUpdate(int percent, int, const char*) override
@@ -156,11 +159,19 @@ public:
         if (cancelAtQuery > 0 && cancelQueries >= cancelAtQuery) return 1;
         return barPassed90_ ? 1 : 0;
     }
-    void ProgressEnd() override { ++progressEnds; }
+    void ProgressEnd() override
+    {
+        ++progressEnds;
+        if (onProgressEnd) onProgressEnd();
+    }
 
     int MessageBox(const char* text, const char* title, unsigned type) override
     {
+        // A host's own record never runs out of memory, whatever a test
+        // has armed for the plug-in.
+        const long armed = gFailThrowingAllocation.exchange(0);
         messages.push_back({text ? text : "", title ? title : "", type});
+        gFailThrowingAllocation.store(armed);
         return (type & MB_YESNO) ? answer : IDOK;
     }
 
