@@ -218,21 +218,38 @@ TEST_F(OutputSafety, FailedSettingsSaveKeepsTheOldSettings)
     EXPECT_EQ(Count(r.err, "fault hook: left open"), 0u) << r.err;
 }
 
-TEST_F(OutputSafety, OutOfMemoryAfterTheBakeIsAFailureNotABug)
+TEST_F(OutputSafety, OutOfMemoryIsAFailureNotABug)
 {
     if (!kAllocationReplaceable) GTEST_SKIP() << "no allocation can be failed in this build";
     const std::string out = dir + "/map.png";
     ASSERT_EQ(Map(out).status, 0);
     const std::string before = ReadAll(out);
-    // The map's 512 x 512 x 8 bytes are the first allocation of a megabyte;
-    // with --invert, the growth's 512 x 512 marks come first of a quarter.
-    for (const bool invert : {false, true}) {
-        SCOPED_TRACE(invert ? "the growth's marks" : "the bitmap");
-        const CommandResult r =
-            invert ? Bake({"--defaults", "--size", "512x512", "--invert", "-o", out, "--quiet"}, "alloc 1 262144")
-                   : Map(out, "alloc 1 1048576", "512x512");
-        EXPECT_EQ(r.status, 1) << r.err;
-        EXPECT_EQ(Count(r.err, invert ? "Not enough memory" : "out of memory"), 1u) << r.err;
+    // Each the first allocation of its size: the map's 512 x 512 x 8 bytes;
+    // with --invert, the growth's 512 x 512 marks; the text of a mesh file
+    // of 240 kB.
+    struct Case {
+        const char* what;
+        std::vector<std::string> args;
+        const char* fault;
+        int status;
+        const char* says;
+    };
+    const std::vector<Case> cases = {
+        {"the bitmap", {"--size", "512x512"}, "alloc 1 1048576", 1, "out of memory"},
+        {"the growth's marks", {"--size", "512x512", "--invert"}, "alloc 1 262144", 1, "Not enough memory"},
+        {"the mesh's text", {}, "alloc 1 200000", 2, "padded.obj: out of memory"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (c.status == 2) {
+            mesh = dir + "/padded.obj";
+            std::ofstream(mesh) << kQuad << std::string(240000, '#') << "\n";
+        }
+        std::vector<std::string> args = {"--defaults", "-o", out, "--quiet"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const CommandResult r = Bake(args, c.fault);
+        EXPECT_EQ(r.status, c.status) << r.err;
+        EXPECT_EQ(Count(r.err, c.says), 1u) << r.err;
         EXPECT_EQ(r.err.find("internal check"), std::string::npos) << r.err;
         EXPECT_EQ(ReadAll(out), before);
         EXPECT_EQ(Temporaries(dir), std::vector<std::string>{});

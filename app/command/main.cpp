@@ -10,13 +10,13 @@
 
 int main(int argc, char** argv)
 {
-    if (argc > 1 && std::strcmp(argv[1], "info") == 0) return RunInfo(argc, argv);
-    const ParseResult parsed = ParseCommandLine(argc, argv);
-    std::fputs(parsed.out.c_str(), stdout);
-    std::fputs(parsed.err.c_str(), stderr);
-    if (!parsed.options) return parsed.exitStatus;
     int status = kExitFailed;
     try {
+        if (argc > 1 && std::strcmp(argv[1], "info") == 0) return RunInfo(argc, argv);
+        const ParseResult parsed = ParseCommandLine(argc, argv);
+        std::fputs(parsed.out.c_str(), stdout);
+        std::fputs(parsed.err.c_str(), stderr);
+        if (!parsed.options) return parsed.exitStatus;
         status = RunCommand(*parsed.options);
     } catch (const std::bad_alloc&) {
         std::fputs("dunsmere: out of memory\n", stderr);

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstdint>
+#include <new>
 
 #include "app/file_extension.h"
 #include "app/mesh/mesh_formats.h"
@@ -78,6 +79,9 @@ MeshFile ReadMeshFile(const std::string& path, const MeshReading& reading)
         throw;
     } catch (const MeshReadCancelled&) {
         throw;
+    } catch (const std::bad_alloc&) {
+        // Not the file's fault, but the file it happened on.
+        throw MeshFileError(path, "out of memory");
     } catch (const std::exception& e) {
         // What a library throws becomes ours, so that it names the file.
         throw MeshFileError(path, e.what());
