@@ -101,7 +101,7 @@ TEST(MeshObjRead, SmoothingGroups)
 TEST(MeshObjRead, MaterialsNumberedByFirstAppearance)
 {
     ScratchDir dir;
-    const MeshFile file = ReadObj(dir, "mtllib a.mtl\nv 0 0 0\nv 1 0 0\nv 0 1 0\n"
+    const MeshFile file = ReadObj(dir, "mtllib a.mtl\no pot\nv 0 0 0\nv 1 0 0\nv 0 1 0\n"
                                        "f 1 2 3\n"
                                        "usemtl zinc\nf 1 2 3\n"
                                        "usemtl  old brass \nf 1 2 3 # a comment\n"
@@ -111,11 +111,12 @@ TEST(MeshObjRead, MaterialsNumberedByFirstAppearance)
     for (int f = 0; f < 5; ++f) EXPECT_EQ(file.mesh.faces[static_cast<size_t>(f)].getMatID(), expected[f]) << f;
     EXPECT_EQ(file.mesh.faces[2].flags, 1u << 16);
     EXPECT_EQ(file.materialNames, (std::vector<std::string>{"zinc", "old brass"}));
-    ASSERT_EQ(file.objLines.size(), 6u);
+    ASSERT_EQ(file.objLines.size(), 7u);
     EXPECT_EQ(file.objLines[0].text, "mtllib a.mtl");
     EXPECT_EQ(file.objLines[0].face, 0);
-    EXPECT_EQ(file.objLines[4].text, "g lid");
-    EXPECT_EQ(file.objLines[4].face, 4);
+    EXPECT_EQ(file.objLines[1].text, "o pot");
+    EXPECT_EQ(file.objLines[5].text, "g lid");
+    EXPECT_EQ(file.objLines[5].face, 4);
 }
 
 TEST(MeshObjRead, ColoursWhiteWhereAVertexHasNone)

@@ -64,6 +64,23 @@ void ForEachObjLine(std::string_view text, int first, std::string& joined, Line&
     if (continuing) line(start, std::string_view(joined));
 }
 
+// What the reader makes of a line, by its first token: the one list of the
+// keywords it takes. Any other line (curves, points, lines, vertex
+// parameters) is not ours.
+enum class ObjKey { kNone, kVertex, kTexture, kNormal, kFace, kSmoothing, kMaterial, kKept };
+
+inline ObjKey ObjKeyOf(std::string_view key)
+{
+    if (key == "v") return ObjKey::kVertex;
+    if (key == "vt") return ObjKey::kTexture;
+    if (key == "vn") return ObjKey::kNormal;
+    if (key == "f") return ObjKey::kFace;
+    if (key == "s") return ObjKey::kSmoothing;
+    if (key == "usemtl") return ObjKey::kMaterial;
+    if (key == "mtllib" || key == "g" || key == "o") return ObjKey::kKept;
+    return ObjKey::kNone;
+}
+
 struct ObjCorner {
     DWORD v = 0, t = 0;
     int n = -1;

@@ -35,20 +35,21 @@ constexpr size_t kStretchBytes = size_t{128} << 10;
 
 enum class LineKind { kNone, kVertex, kTexture, kNormal, kOther };
 
-// What the parser makes of a line, by its first token.
+// What a stretch's steps need to know of a line: a v, vt or vn line, another
+// line the parser reads, or none.
 LineKind KindOf(std::string_view line)
 {
     size_t i = 0;
     while (i < line.size() && IsObjBlank(line[i])) ++i;
     size_t j = i;
     while (j < line.size() && !IsObjBlank(line[j])) ++j;
-    const std::string_view key = line.substr(i, j - i);
-    if (key == "v") return LineKind::kVertex;
-    if (key == "vt") return LineKind::kTexture;
-    if (key == "vn") return LineKind::kNormal;
-    if (key == "f" || key == "s" || key == "usemtl" || key == "mtllib" || key == "g" || key == "o")
-        return LineKind::kOther;
-    return LineKind::kNone;
+    switch (ObjKeyOf(line.substr(i, j - i))) {
+    case ObjKey::kNone: return LineKind::kNone;
+    case ObjKey::kVertex: return LineKind::kVertex;
+    case ObjKey::kTexture: return LineKind::kTexture;
+    case ObjKey::kNormal: return LineKind::kNormal;
+    default: return LineKind::kOther;
+    }
 }
 
 // Whether the physical line ending at AT - 1, a '\n', continues onto AT.

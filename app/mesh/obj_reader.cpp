@@ -73,18 +73,20 @@ void ObjParser::ParseLine(int number, std::string_view line)
     line_ = number;
     Split(line);
     if (tokens_.empty()) return;
-    const std::string_view key = tokens_[0];
-    if (key == "v") {
-        Vertex();
-    } else if (key == "vt") {
+    switch (ObjKeyOf(tokens_[0])) {
+    case ObjKey::kVertex: Vertex(); break;
+    case ObjKey::kTexture:
         if (uvs_.size() >= INT_MAX) Fail("too many texture vertices");
         uvs_.push_back(TextureValues());
-    } else if (key == "vn") {
+        break;
+    case ObjKey::kNormal:
         if (normals_.size() >= INT_MAX) Fail("too many normals");
         normals_.push_back(NormalValues());
-    } else {
+        break;
+    default:
         vertsAt_ = verts_.data();
         Other(line, {verts_.size(), uvs_.size(), normals_.size()});
+        break;
     }
 }
 
@@ -92,12 +94,13 @@ void ObjParser::Split(std::string_view line) { SplitBlanks(line, tokens_); }
 
 void ObjParser::Other(std::string_view line, const ObjCounts& counts)
 {
-    const std::string_view key = tokens_[0];
-    if (key == "f") Polygon(counts);
-    else if (key == "s") Smoothing(line);
-    else if (key == "usemtl") Material(line);
-    else if (key == "mtllib" || key == "g" || key == "o") Keep(line);
-    // Anything else (curves, points, lines, vertex parameters) is not ours.
+    switch (ObjKeyOf(tokens_[0])) {
+    case ObjKey::kFace: Polygon(counts); break;
+    case ObjKey::kSmoothing: Smoothing(line); break;
+    case ObjKey::kMaterial: Material(line); break;
+    case ObjKey::kKept: Keep(line); break;
+    default: break;
+    }
 }
 
 void ObjParser::Keep(std::string_view line)
