@@ -186,9 +186,14 @@ void GenerateVertexColors(Interface& ip, const UtilitySettings& settings, RunTab
     // colour vertices to multiply.
     const bool prepare =
         !settings.addVertexColors || mesh.getNumVertCol() < vertCount || mesh.getNumVCFaces() < faceCount;
-    // A build step or a colour channel that runs out of memory ends the run
-    // as the workers do when they run out.
-    bool built = true;
+    const bool replace = prepare;
+    int colourCount = 0;
+
+    // A build step, the colour channel or the run's own arrays running out
+    // of memory ends the run as the workers do when they run out.
+    VertexRun* run = nullptr;
+    std::vector<VertexAccum> accum;
+    ColourTargets targets;
     try {
         {
             // The build may use as many threads as the run will, started
@@ -206,22 +211,11 @@ void GenerateVertexColors(Interface& ip, const UtilitySettings& settings, RunTab
                 mesh.vcFace()[f].setTVerts(face.v[0], face.v[1], face.v[2]);
             }
         }
-    } catch (const std::bad_alloc&) {
-        built = false;
-    }
-    const bool replace = prepare;
-    const int colourCount = mesh.getNumVertCol();
-
-    VertexRun* run = nullptr;
-    std::vector<VertexAccum> accum;
-    ColourTargets targets;
-    try {
-        if (built) {
-            run = new VertexRun{settings, tables, mesh, std::vector<float>(static_cast<size_t>(faceCount), 0.0f),
-                                std::vector<std::uint8_t>(static_cast<size_t>(faceCount), 0)};
-            accum.resize(static_cast<size_t>(colourCount));
-            targets.Build(mesh, colourCount);
-        }
+        colourCount = mesh.getNumVertCol();
+        run = new VertexRun{settings, tables, mesh, std::vector<float>(static_cast<size_t>(faceCount), 0.0f),
+                            std::vector<std::uint8_t>(static_cast<size_t>(faceCount), 0)};
+        accum.resize(static_cast<size_t>(colourCount));
+        targets.Build(mesh, colourCount);
     } catch (const std::bad_alloc&) {
         delete run;
         run = nullptr;
