@@ -187,10 +187,15 @@ TEST_F(Info, AFailedReadIsNamedAndTheOthersStillReported)
     EXPECT_EQ(json.status, 2);
     EXPECT_NE(json.err.find("dunsmere: " + broken + ":"), std::string::npos) << json.err;
     EXPECT_NE(json.err.find("dunsmere: " + missing + ":"), std::string::npos) << json.err;
+    // Every file given has its object, in order; an unreadable one its error.
     const nlohmann::json all = nlohmann::json::parse(json.out);
-    ASSERT_EQ(all.size(), 2u);
-    EXPECT_EQ(all[0]["file"], kCrate);
-    EXPECT_EQ(all[1]["file"], doubled);
+    ASSERT_EQ(all.size(), 4u);
+    EXPECT_EQ(all[0]["file"], broken);
+    EXPECT_EQ(all[0]["error"].get<std::string>().rfind(broken + ":", 0), 0u) << all[0];
+    EXPECT_EQ(all[1]["file"], kCrate);
+    EXPECT_FALSE(all[1].contains("error"));
+    EXPECT_EQ(all[2]["file"], missing);
+    EXPECT_EQ(all[3]["file"], doubled);
 }
 
 TEST_F(Info, CommandLine)

@@ -152,12 +152,12 @@ TEST_F(Pipeline, APresetCarriesTheRunItCameFrom)
               std::string::npos)
         << text;
 
-    // Elsewhere, from the preset alone (its output included), the same map;
-    // and an option given beats the preset's value.
+    // Elsewhere, from the preset and the output alone, the same map; and an
+    // option given beats the preset's value.
     fs::remove_all(config);
     const std::string again = scratch / "again.png";
     fs::rename(first, again);
-    ASSERT_EQ(Run({kCrate, "--preset", preset}).status, 0);
+    ASSERT_EQ(Run({kCrate, "--preset", preset, "-o", first}).status, 0);
     EXPECT_EQ(ReadAll(first), ReadAll(again));
     const CommandResult shown = Run({"--preset", preset, "--horizontal", "9", "--show-settings"});
     EXPECT_EQ(Shown(shown.out, "Ray Spread: Horizontal"), "9");

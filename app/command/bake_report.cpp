@@ -99,7 +99,8 @@ std::string BakeReportsJson(const std::vector<BakeReport>& reports)
                          {"outOfRange", r.faces.outOfRange}}},
                        {"value", value},
                        {"seconds", {{"load", r.seconds.load}, {"bake", r.seconds.bake}, {"write", r.seconds.write}}},
-                       {"status", r.status}});
+                       {"status", r.status},
+                       {"error", r.error.empty() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(r.error)}});
     }
     return all.dump(2) + "\n";
 }

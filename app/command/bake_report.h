@@ -28,6 +28,7 @@ struct BakeReport {
         double load = 0.0, bake = 0.0, write = 0.0;
     } seconds;
     int status = 0;
+    std::string error;  // why a failed run failed, as its last message said; "" for none
 };
 
 // The faces by the map's own rule for a map, by the selection alone for

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <map>
+#include <string_view>
 
 #include "app/command/command.h"
 
@@ -10,7 +11,57 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr const char* kPlaceholders[] = {"{stem}", "{name}", "{ext}", "{channel}", "{index}"};
+constexpr std::string_view kPlaceholders[] = {"{stem}", "{name}", "{ext}", "{channel}", "{index}"};
+constexpr std::size_t kLiteral = std::size(kPlaceholders);
+constexpr std::size_t kChannel = 3;
+static_assert(kPlaceholders[kChannel] == "{channel}");
+
+// One piece of a pattern: a placeholder (its index in kPlaceholders) or
+// literal text. "{{" is a literal brace; any other "{word}" that names no
+// placeholder is an error, so that a misspelt one never becomes part of a
+// file name.
+struct Piece {
+    std::size_t which = kLiteral;
+    std::string_view text;  // the literal text, or the unknown "{word}"
+    bool unknown = false;
+};
+
+template <class Visit>
+void ForEachPiece(std::string_view pattern, Visit&& visit)
+{
+    std::size_t at = 0;
+    while (at < pattern.size()) {
+        const std::size_t brace = pattern.find('{', at);
+        if (brace == std::string_view::npos) {
+            visit(Piece{kLiteral, pattern.substr(at)});
+            return;
+        }
+        if (brace > at) visit(Piece{kLiteral, pattern.substr(at, brace - at)});
+        if (pattern.compare(brace, 2, "{{") == 0) {
+            visit(Piece{kLiteral, pattern.substr(brace, 1)});
+            at = brace + 2;
+            continue;
+        }
+        const std::size_t close = pattern.find_first_of("{}/", brace + 1);
+        if (close == std::string_view::npos || pattern[close] != '}') {
+            // A brace that opens no placeholder is part of the name.
+            visit(Piece{kLiteral, pattern.substr(brace, 1)});
+            at = brace + 1;
+            continue;
+        }
+        const std::string_view word = pattern.substr(brace, close + 1 - brace);
+        const auto known = std::find(std::begin(kPlaceholders), std::end(kPlaceholders), word);
+        visit(Piece{static_cast<std::size_t>(known - std::begin(kPlaceholders)), word, known == std::end(kPlaceholders)});
+        at = close + 1;
+    }
+}
+
+bool Names(std::string_view pattern, std::size_t which)
+{
+    bool found = false;
+    ForEachPiece(pattern, [&](const Piece& p) { found = found || (!p.unknown && p.which == which); });
+    return found;
+}
 
 // Two spellings of one file: relative and absolute, "a/./b" and "a/b".
 std::string SamePathKey(const std::string& path)
@@ -26,11 +77,25 @@ std::string NodeName(const std::string& input) { return fs::path(input).stem().s
 
 bool HasPlaceholder(const std::string& pattern)
 {
-    return std::any_of(std::begin(kPlaceholders), std::end(kPlaceholders),
-                       [&](const char* p) { return pattern.find(p) != std::string::npos; });
+    bool found = false;
+    ForEachPiece(pattern, [&](const Piece& p) { found = found || (!p.unknown && p.which != kLiteral); });
+    return found;
 }
 
-bool NamesChannel(const std::string& pattern) { return pattern.find("{channel}") != std::string::npos; }
+bool NamesChannel(const std::string& pattern) { return Names(pattern, kChannel); }
+
+std::string PatternError(const std::string& pattern)
+{
+    std::string unknown;
+    ForEachPiece(pattern, [&](const Piece& p) {
+        if (p.unknown && unknown.empty()) unknown = p.text;
+    });
+    if (unknown.empty()) return "";
+    std::string known;
+    for (const std::string_view p : kPlaceholders) known += (known.empty() ? "" : ", ") + std::string(p);
+    return "--output " + pattern + ": no placeholder " + unknown + "; the placeholders are " + known +
+           ", and {{ writes a brace";
+}
 
 std::string ExpandOutput(const std::string& pattern, const OutputNames& names)
 {
@@ -39,20 +104,9 @@ std::string ExpandOutput(const std::string& pattern, const OutputNames& names)
     if (!ext.empty()) ext.erase(0, 1);
     const std::string values[] = {input.stem().string(), names.node, ext, std::to_string(names.channel),
                                   std::to_string(names.index)};
+    static_assert(std::size(values) == kLiteral);
     std::string out;
-    for (std::size_t at = 0; at < pattern.size();) {
-        std::size_t which = 0;
-        while (which < std::size(kPlaceholders) && pattern.compare(at, std::char_traits<char>::length(
-                                                                           kPlaceholders[which]),
-                                                                   kPlaceholders[which]) != 0)
-            ++which;
-        if (which == std::size(kPlaceholders)) {
-            out += pattern[at++];
-            continue;
-        }
-        out += values[which];
-        at += std::char_traits<char>::length(kPlaceholders[which]);
-    }
+    ForEachPiece(pattern, [&](const Piece& p) { out += p.which < kLiteral ? std::string_view(values[p.which]) : p.text; });
     return out;
 }
 

@@ -20,9 +20,14 @@ struct OutputNames {
 std::string NodeName(const std::string& input);
 
 // Whether PATTERN holds a placeholder: {stem}, {name}, {ext}, {channel} or
-// {index}. Other braces are part of the name.
+// {index}. "{{" writes a brace; a brace that opens no "{word}" is part of
+// the name.
 bool HasPlaceholder(const std::string& pattern);
 bool NamesChannel(const std::string& pattern);
+
+// Why PATTERN cannot name outputs, listing the placeholders: it holds a
+// "{word}" that names none. "" when it can.
+std::string PatternError(const std::string& pattern);
 
 // PATTERN with each placeholder replaced: {stem} the file name without
 // folder or extension, {name} the node name, {ext} the extension without

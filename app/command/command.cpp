@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <new>
@@ -39,7 +40,15 @@ namespace fs = std::filesystem;
 
 namespace {
 
-void Fail(const std::string& message) { std::fprintf(stderr, "dunsmere: %s\n", message.c_str()); }
+// The last failure printed, for the --json object of the mesh in hand. The
+// command's runs are one after another on this one thread.
+std::string g_lastFailure;
+
+void Fail(const std::string& message)
+{
+    std::fprintf(stderr, "dunsmere: %s\n", message.c_str());
+    g_lastFailure = message;
+}
 
 // A warning is advice: -q drops it.
 void Warn(const CommandOptions& o, const std::string& message)
@@ -78,10 +87,19 @@ int Reported(Steps&& steps)
 
 void DebugToStderr(const char* text) { std::fputs(text, stderr); }
 
+// The plug-in traces every triangle it rasterizes and every face it leaves
+// out: megabytes for one mesh, kept for --debug=2.
+void DebugToStderrButTriangles(const char* text)
+{
+    for (const char* each : {"TRIANGLE ", "DRAWLINE ", "Face "})
+        if (std::strncmp(text, each, std::strlen(each)) == 0) return;
+    DebugToStderr(text);
+}
+
 void InstallProcessHooks(const CommandOptions& o)
 {
     SetAssertReporter(&InternalCheckFailed);
-    if (o.debug) SetDebugSink(&DebugToStderr);
+    if (o.debug > 0) SetDebugSink(o.debug > 1 ? &DebugToStderr : &DebugToStderrButTriangles);
     // The plug-in's ray code reads its route from the environment.
     if (o.plain) setenv("DUNSMERE_RAYS", "plain", 1);
     InstallCancelSignals();
@@ -438,8 +456,10 @@ int BakeOne(const CommandOptions& o, const Batch& batch, BakeReport* report)
 
     status = ExitStatus(host.outcome, CancelSignal());
     if (!kept) status = std::max(status, kExitFailed);
-    if (host.outcome.written && !host.outcome.cancelReached && !CancelSignal() && !o.quiet)
-        std::fprintf(stderr, "dunsmere: wrote %s\n", o.output.c_str());
+    const bool ran = !host.outcome.cancelReached && !CancelSignal() && !o.quiet;
+    if (ran && host.outcome.completed)
+        std::fprintf(stderr, "dunsmere: baked in %.1f s\n", host.timings.Seconds(RunTimings::kBuild, RunTimings::kWrite));
+    if (ran && host.outcome.written) std::fprintf(stderr, "dunsmere: wrote %s\n", o.output.c_str());
     if (o.timings) {
         std::fputs(host.timings.Line().c_str(), stderr);
         std::fputs(RunTimings::PeakMemoryLine().c_str(), stderr);
@@ -484,11 +504,7 @@ int Bake(const CommandOptions& given)
     // The whole batch is planned, and refused, before any mesh is read.
     const std::vector<std::string> outputs =
         PlanOutputs(o, NamesChannel(o.output) ? MapChannelOf(o, plugin, config) : 1);
-    for (const std::string& output : outputs) {
-        CommandOptions each = o;
-        each.output = output;
-        RefuseUnwritableOutput(each);
-    }
+    RefuseUnwritableOutputs(o, outputs);
     std::vector<BakeReport> reports;
     int status = kExitDone;
     for (std::size_t i = 0; i < o.meshes.size(); ++i) {
@@ -497,8 +513,10 @@ int Bake(const CommandOptions& given)
         each.output = outputs[i];
         if (i > 0) config.Restart();
         BakeReport& report = reports.emplace_back();
+        g_lastFailure.clear();
         // Only --json reads the report: without it no face is counted twice.
         report.status = Reported([&] { return BakeOne(each, batch, o.json ? &report : nullptr); });
+        if (report.status != kExitDone) report.error = g_lastFailure;
         // A cancel ends the batch: the mesh in hand ended as a single run's
         // cancel, and no later one starts.
         if (CancelSignal()) {

@@ -109,7 +109,10 @@ Parsed Parse(int argc, const char* const* argv, InfoOptions& o)
 {
     CLI::App app{"Shows what a bake would see of each mesh: its size, map channels, materials and smoothing groups.",
                  "dunsmere info"};
-    app.add_option("meshes", o.meshes, "mesh files, as a bake reads them")->required();
+    app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+    app.add_option("meshes", o.meshes, "mesh files, as a bake reads them")
+        ->required()
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
     app.add_flag("--json", o.json, "print one JSON array, an object per mesh read");
     std::optional<double> importLimits;
     app.add_option("--import-limits", importLimits,
@@ -119,6 +122,11 @@ Parsed Parse(int argc, const char* const* argv, InfoOptions& o)
                    "the smoothing groups a bake with this --smooth-angle would use")
         ->type_name("DEG");
     app.add_flag("-q,--quiet", o.quiet, "no warnings about what reading found doubtful");
+    // A bake's shared options, which info takes wherever they stand: it
+    // loads no plug-in and saves no settings, so they change nothing here.
+    std::string unused;
+    app.add_option("--config-dir", unused, "")->group("");
+    app.add_option("--plugins", unused, "")->group("");
     try {
         // The program name is "info": CLI11 passes over it.
         app.parse(argc - 1, argv + 1);
@@ -189,6 +197,13 @@ int RunInfo(int argc, const char* const* argv)
     nlohmann::ordered_json all = nlohmann::ordered_json::array();
     bool first = true;
     for (const std::string& path : o.meshes) {
+        // Named on stderr, and in the JSON beside the meshes read, so that
+        // a script sees every file it gave.
+        const auto unreadable = [&](const std::string& error) {
+            std::fprintf(stderr, "dunsmere: %s\n", error.c_str());
+            if (o.json) all.push_back({{"file", path}, {"error", error}});
+            status = kExitUsage;
+        };
         try {
             const MeshFile file = ReadMeshFile(path, reading);
             if (!o.quiet)
@@ -198,11 +213,9 @@ int RunInfo(int argc, const char* const* argv)
             else std::fputs(((first ? "" : "\n") + Text(report)).c_str(), stdout);
             first = false;
         } catch (const MeshFileError& e) {
-            std::fprintf(stderr, "dunsmere: %s\n", e.what());
-            status = kExitUsage;
+            unreadable(e.what());
         } catch (const std::bad_alloc&) {
-            std::fprintf(stderr, "dunsmere: %s: out of memory\n", path.c_str());
-            status = kExitUsage;
+            unreadable(path + ": out of memory");
         }
         std::fflush(stdout);
     }

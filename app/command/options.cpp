@@ -7,6 +7,7 @@
 #include <cmath>
 #include <sstream>
 
+#include "app/command/batch.h"
 #include "app/command/did_you_mean.h"
 #include "app/mesh/smoothing.h"
 
@@ -122,87 +123,111 @@ ParseResult ParseCommandLine(int argc, const char* const* argv)
     CLI::App app{"Bakes the smurl occlusion value of a mesh into a 16-bit grey map or grey vertex colours.",
                  "dunsmere"};
     app.footer(kExamples);
+    // A repeated option takes its last value, so that a script can override
+    // a base line; the options that gather (the meshes, --occluder) say so.
+    app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
 
     std::string algorithm, size;
     std::optional<float> distance, noiseSize;
     app.add_option("meshes", o.meshes,
-                   "mesh files (OBJ, PLY, STL, glTF/GLB, FBX, 3DS, Collada, ...), baked in turn, each on its own");
+                   "The mesh files (OBJ, PLY, STL, glTF/GLB, FBX, 3DS, Collada, ...), baked in turn, each on its own.")
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
     app.add_option("-o,--output", o.output,
-                   "output: an image (.png, .tif, .tiff, .exr) or a mesh (.obj, .ply, .glb, .gltf); {stem}, {name}, "
-                   "{ext}, {channel} and {index} name each input's");
-    app.add_option("--algorithm", algorithm, "uv-map | vertex-colors | spatial")
+                   "The output file, which every bake needs: an image (.png, .tif, .tiff, .exr) or a mesh (.obj, "
+                   ".ply, .glb, .gltf). {stem}, {name}, {ext}, {channel} and {index} name each input's, and {{ "
+                   "writes a brace. Standard output (-) is not taken.")
+        ->type_name("PATH");
+    app.add_option("--algorithm", algorithm, "What to bake: uv-map, vertex-colors or spatial (default uv-map).")
         ->check(CLI::IsMember({"uv-map", "vertex-colors", "spatial"}));
     auto* distanceOption = app.add_option(
         "--distance", distance,
-        "maximum ray distance, any positive number (outside 1 to 100000 the mesh is scaled by a power of two)");
+        "The maximum ray distance in mesh units, any positive number (default 30). Outside 1 to 100000 the mesh "
+        "is scaled by a power of two.");
     app.add_option("--distance-relative", o.distanceRelative,
-                   "the distance as F times the diagonal of the mesh's bounding box")
+                   "The distance as F times the diagonal of the mesh's bounding box (instead of --distance).")
         ->type_name("F")
         ->excludes(distanceOption);
-    app.add_option("--horizontal", o.horizontal, "rays per ring, 0 to 24");
-    app.add_option("--vertical", o.vertical, "rings of rays, 0 to 10");
-    app.add_option("--size", size, "map size WxH, each 50 to 4096");
-    app.add_option("--width", o.width, "map width, 50 to 4096");
-    app.add_option("--height", o.height, "map height, 50 to 4096");
-    app.add_option("--map-channel", o.mapChannel, "map channel of the UV layout, 1 to 99");
-    AddSwitch(app, "selected-only", o.selectedOnly, "bake only the selected faces (--no-selected-only: all)");
-    AddSwitch(app, "noise", o.noise, "modulate the map by 3-D noise (--no-noise: off)");
-    app.add_option("--noise-size", noiseSize, "size of the noise, 0 to 100000");
-    AddSwitch(app, "material-filter", o.materialFilter, "bake only faces of --material-id (--no-material-filter: all)");
-    app.add_option("--material-id", o.materialId, "material ID the filter keeps, 1 to 100");
-    AddSwitch(app, "accumulate", o.accumulate, "multiply the vertex colours already there (--no-accumulate: replace)");
-    app.add_option("--padding", o.padding, "texels of padding grown around the map's faces, 0 to 64")->type_name("N");
-    app.add_option("--supersample", o.supersample, "compute the map S times finer each way and average, 1 to 8")
+    app.add_option("--horizontal", o.horizontal, "Rays per ring, 0 to 24 (default 8).");
+    app.add_option("--vertical", o.vertical, "Rings of rays, 0 to 10 (default 1).");
+    app.add_option("--size", size, "The map size in texels, WxH, each 50 to 4096 (default 200x200).");
+    app.add_option("--width", o.width, "The map width in texels, 50 to 4096 (default 200).");
+    app.add_option("--height", o.height, "The map height in texels, 50 to 4096 (default 200).");
+    app.add_option("--map-channel", o.mapChannel, "The map channel of the UV layout, 1 to 99 (default 1).");
+    AddSwitch(app, "selected-only", o.selectedOnly,
+              "Bake only the selected faces (default off; --no-selected-only bakes all).");
+    AddSwitch(app, "noise", o.noise, "Modulate the map by 3-D noise (default off).");
+    app.add_option("--noise-size", noiseSize, "The size of the noise in mesh units, 0 to 100000 (default 25).");
+    AddSwitch(app, "material-filter", o.materialFilter,
+              "Bake only the faces of --material-id (default off; --no-material-filter bakes all).");
+    app.add_option("--material-id", o.materialId, "The material ID the filter keeps, 1 to 100 (default 1).");
+    AddSwitch(app, "accumulate", o.accumulate,
+              "Multiply the vertex colours already there (default off; --no-accumulate replaces them).");
+    app.add_option("--padding", o.padding, "Texels of padding grown around the map's faces, 0 to 64 (default 1).")
+        ->type_name("N");
+    app.add_option("--supersample", o.supersample,
+                   "Compute the map S times finer each way and average, 1 to 8 (default 1).")
         ->type_name("S");
     AddSwitch(app, "coverage-alpha", o.coverageAlpha,
-              "alpha holds the share of each texel the faces cover (--no-coverage-alpha: opaque)");
-    AddSwitch(app, "invert", o.invert, "white is open: reached levels become 65535 - level (--no-invert: off)");
-    AddSwitch(app, "even-ring", o.evenRing, "the ring's azimuths spread evenly over 360 degrees (--no-even-ring: off)");
+              "Alpha holds the share of each texel the faces cover (default off: opaque).");
+    AddSwitch(app, "invert", o.invert, "White is open: reached levels become 65535 - level (default off).");
+    AddSwitch(app, "even-ring", o.evenRing, "The ring's azimuths spread evenly over 360 degrees (default off).");
     AddSwitch(app, "scene-occluders", o.sceneOccluders,
-              "the scene's occluder meshes shadow the bake (--no-scene-occluders: only the mesh itself)");
-    app.add_option("--occluder", o.occluders, "a mesh that only occludes; may be given again (implies --scene-occluders)")
+              "The scene's occluder meshes shadow the bake (default off: only the mesh itself).");
+    app.add_option("--occluder", o.occluders,
+                   "A mesh that only occludes. It may be given again, and implies --scene-occluders.")
         ->type_name("FILE")
-        ->allow_extra_args(false);
+        ->allow_extra_args(false)
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
     std::string groundPlane;
     app.add_option("--ground-plane", groundPlane,
-                   "a ground plane under the mesh, facing it: -x, +x, -y, +y, -z or +z (implies --scene-occluders)")
+                   "A ground plane under the mesh, facing it: -x, +x, -y, +y, -z or +z (default none). It implies "
+                   "--scene-occluders.")
         ->type_name("AXIS")
         ->check(CLI::IsMember({"-x", "+x", "-y", "+y", "-z", "+z"}));
-    app.add_option("--select", o.select, "select only this node, by name or index (one input only)");
-    app.add_option("--select-faces", o.selectFaces, "face selection of the selected node, e.g. 0-99,250");
-    CLI::Option* preset = app.add_option("--preset", o.preset, "start from this settings file instead of the defaults")
-                              ->type_name("FILE");
-    app.add_flag("--last", o.last, "start from the settings the last bake saved")->excludes(preset);
-    app.add_option("--write-preset", o.writePreset, "write the settings this run used as a preset")->type_name("FILE");
-    app.add_flag("--defaults", o.defaults, "no effect: every run starts from the defaults");
-    app.add_flag("--no-save-settings", o.noSaveSettings, "save nothing in the configuration directory");
-    app.add_option("--config-dir", o.configDir, "configuration directory, where a bake saves its settings");
-    app.add_option("--plugins", o.pluginDir, "plug-in folder (default: plugins beside the executable)");
-    app.add_flag("--show-settings", o.showSettings, "print the panel and exit without saving");
-    app.add_flag("--about", o.about, "print the About box and exit");
-    app.add_flag("--version", o.version, "print the command's and the plug-in's versions and exit");
+    app.add_option("--select", o.select, "Select only this node, by name or index (one input only; default all).");
+    app.add_option("--select-faces", o.selectFaces,
+                   "The face selection of the selected node, such as 0-99,250 (default none).");
+    CLI::Option* preset =
+        app.add_option("--preset", o.preset, "Start from this settings file instead of the defaults.")->type_name("FILE");
+    app.add_flag("--last", o.last, "Start from the settings the last bake saved.")->excludes(preset);
+    app.add_option("--write-preset", o.writePreset, "Write the settings this run used as a preset.")->type_name("FILE");
+    app.add_flag("--defaults", o.defaults, "No effect: every run starts from the defaults.");
+    app.add_flag("--no-save-settings", o.noSaveSettings, "Save nothing in the configuration directory.");
+    app.add_option("--config-dir", o.configDir,
+                   "The configuration directory, where a bake saves its settings (default $XDG_CONFIG_HOME/dunsmere, "
+                   "else ~/.config/dunsmere).")
+        ->type_name("DIR");
+    app.add_option("--plugins", o.pluginDir, "The plug-in folder (default: plugins beside the executable).")
+        ->type_name("DIR");
+    app.add_flag("--show-settings", o.showSettings, "Print the panel and exit without saving.");
+    app.add_flag("--about", o.about, "Print the About box and exit.");
+    app.add_flag("--version", o.version, "Print the command's and the plug-in's versions and exit.");
     std::optional<std::string> threads;
-    app.add_option("--threads", threads, "worker threads, 1 to 256, or all (default: every CPU this process may use)");
-    app.add_flag("-q,--quiet", o.quiet, "no progress bar");
-    app.add_flag("--json", o.json, "print the results as JSON on stdout");
-    app.add_flag("--debug", o.debug, "print debug lines to stderr");
+    app.add_option("--threads", threads,
+                   "Worker threads, 1 to 256, or all (default all: every processor this process may use).")
+        ->type_name("N");
+    app.add_flag("-q,--quiet", o.quiet, "Print no progress bar and no warnings.");
+    app.add_flag("--json", o.json, "Print the results as JSON on stdout.");
+    app.add_flag("--debug{1}", o.debug,
+                 "Print the plug-in's debug lines on stderr; --debug=2 adds its lines for each triangle.");
     // Not in --help: the reference route, for checking and timing the fast one.
     app.add_flag("--plain", o.plain, "")->group("");
     // Not in --help either: where a bake's time went, for the benchmarks.
     app.add_flag("--timings", o.timings, "")->group("");
     std::string savePartial;
-    app.add_option("--save-partial", savePartial, "after a cancel, save the partial map: yes | no")
+    app.add_option("--save-partial", savePartial,
+                   "After a cancel, save the partial map: yes or no (default: ask on a terminal, else no).")
         ->check(CLI::IsMember({"yes", "no"}));
 
     std::optional<double> importLimits;
     app.add_option("--import-limits", importLimits,
-                   "multiply the mesh importer's limits on memory, CPU time and stack by F (at least 1)")
+                   "Multiply the mesh importer's limits on memory, CPU time and stack by F, at least 1 (default 1).")
         ->type_name("F");
 
     app.add_option("--smooth-angle", o.smoothAngle,
-                   "faces meeting at up to DEG degrees are smooth where a mesh file gives no normals, 0 to " +
+                   "Faces meeting at up to DEG degrees are smooth where a mesh file gives no normals, 0 to " +
                        std::to_string(static_cast<int>(kMaxSmoothAngle)) + " (default " +
-                       std::to_string(static_cast<int>(kDefaultSmoothAngle)) + "; OBJ keeps its s groups)")
+                       std::to_string(static_cast<int>(kDefaultSmoothAngle)) + "; an OBJ keeps its s groups).")
         ->type_name("DEG");
 
     // An axis such as "-x" would be read as an option of its own: it is
@@ -306,9 +331,12 @@ ParseResult ParseCommandLine(int argc, const char* const* argv)
 
     const bool bakes = !o.showSettings && !o.about && !o.version;
     if (bakes && o.meshes.empty()) return fail("dunsmere: no mesh file given (see --help)\n");
-    // A preset or the last run's file may name the output.
-    if (bakes && o.output.empty() && o.preset.empty() && !o.last)
-        return fail("dunsmere: --output PATH is required\n");
+    // The output is a fact of one run: only the line names it, never a
+    // preset or the last run's settings.
+    if (bakes && o.output.empty()) return fail("dunsmere: --output PATH is required\n");
+    if (o.output == "-")
+        return fail("dunsmere: --output -: a bake writes a file, not standard output (./- names a file called -)\n");
+    if (const std::string why = PatternError(o.output); !why.empty()) return fail("dunsmere: " + why + "\n");
 
     // Occluders and a ground plane shadow nothing unless the scene's
     // occluders enter the bake.

@@ -46,7 +46,7 @@ struct CommandOptions {
     bool version = false;  // print both versions: the command's, the plug-in's
     bool quiet = false;
     bool json = false;  // the results as JSON on stdout
-    bool debug = false;
+    int debug = 0;  // 1: the plug-in's debug lines; 2: its lines for each triangle too
     int threads = 0;       // worker threads; 0: every processor the process may run on
     bool plain = false;    // hidden: every ray against every face, the reference
     bool timings = false;  // hidden: the run's phases on stderr at the end

@@ -6,15 +6,93 @@
 #include <cstring>
 #include <filesystem>
 #include <map>
+#include <system_error>
+#include <vector>
 
+#include "app/command/batch.h"
 #include "app/command/command.h"
 #include "host/temporary_files.h"
 
 namespace {
 
-[[noreturn]] void RefuseOutput(const CommandOptions& o, const std::string& why)
+[[noreturn]] void Refuse(const std::string& target, const std::string& why)
 {
-    throw CommandError(kExitUsage, "cannot write " + o.output + ": " + why);
+    throw CommandError(kExitUsage, "cannot write " + target + ": " + why);
+}
+
+// What a path that is not a regular file is, for the refusal.
+const char* KindOf(mode_t mode)
+{
+    if (S_ISDIR(mode)) return "a folder";
+    if (S_ISFIFO(mode)) return "a FIFO";
+    if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device";
+    if (S_ISSOCK(mode)) return "a socket";
+    return "not a regular file";
+}
+
+// The file PATH is when it exists (links followed); nothing when it does not.
+struct Existing {
+    bool exists = false;
+    struct stat st {};
+};
+
+Existing Stat(const std::string& path)
+{
+    Existing e;
+    e.exists = ::stat(path.c_str(), &e.st) == 0;
+    return e;
+}
+
+bool SameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
+
+// Two spellings of one path that may not exist yet: links followed where
+// they lead, relative made absolute, "a/./b" as "a/b".
+std::string PathKey(const std::string& path)
+{
+    std::error_code ec;
+    const std::filesystem::path key = std::filesystem::weakly_canonical(FollowLinks(path), ec);
+    return ec ? std::filesystem::absolute(path, ec).lexically_normal().string() : key.string();
+}
+
+// What TARGET may not be, whatever is written to it: something that is not
+// a regular file (a FIFO, a device, a folder, or a link to one), which the
+// write's rename would replace, or a file the run reads.
+void RefuseTarget(const std::string& shown, const std::string& target, const CommandOptions& o)
+{
+    const Existing out = Stat(target);
+    if (!out.exists) return;
+    if (!S_ISREG(out.st.st_mode)) Refuse(shown, std::string("it is ") + KindOf(out.st.st_mode));
+    const auto refuseRead = [&](const std::vector<std::string>& files, const char* what) {
+        for (const std::string& file : files) {
+            const Existing in = Stat(file);
+            if (in.exists && SameFile(in.st, out.st)) Refuse(shown, std::string("it is the ") + what + " " + file);
+        }
+    };
+    refuseRead(o.meshes, "input file");
+    refuseRead(o.occluders, "occluder file");
+}
+
+// Refuses TARGET when no file can be made beside it, found by making and
+// removing a temporary there as the write itself will.
+void ProbeTarget(const std::string& shown, const std::string& target)
+{
+    const TemporaryFile probe(target);
+    if (probe.fd() >= 0) return;
+    std::string folder = std::filesystem::path(probe.target()).parent_path().string();
+    if (folder.empty()) folder = ".";
+    if (probe.error() == ENOENT) Refuse(shown, "its folder " + folder + " does not exist");
+    if (probe.error() == ENOTDIR) Refuse(shown, folder + " is not a folder");
+    Refuse(shown, std::strerror(probe.error()));
+}
+
+// Makes the folders of OUTPUT that are missing; refuses when it cannot.
+void MakeFolders(const std::string& output)
+{
+    const std::filesystem::path folder = std::filesystem::path(output).parent_path();
+    if (folder.empty()) return;
+    std::error_code ec;
+    std::filesystem::create_directories(folder, ec);
+    if (ec) Refuse(output, "cannot make its folder " + folder.string() + ": " + ec.message());
 }
 
 // "map channels 1 and 3", "map channel 2", "no map channels".
@@ -37,24 +115,22 @@ std::string ChannelsOf(const Mesh& mesh)
 
 }  // namespace
 
-void RefuseUnwritableOutput(const CommandOptions& o)
+void RefuseUnwritableOutputs(const CommandOptions& o, const std::vector<std::string>& outputs)
 {
-    struct stat out {};
-    if (::stat(o.output.c_str(), &out) == 0) {
-        if (S_ISDIR(out.st_mode)) RefuseOutput(o, "it is a folder");
-        for (const std::string& mesh : o.meshes) {
-            struct stat in {};
-            if (::stat(mesh.c_str(), &in) == 0 && in.st_dev == out.st_dev && in.st_ino == out.st_ino)
-                RefuseOutput(o, "it is the input file " + mesh);
-        }
+    const std::string preset = o.writePreset.empty() ? "" : "the preset " + o.writePreset;
+    for (const std::string& output : outputs) RefuseTarget(output, output, o);
+    if (!preset.empty()) {
+        RefuseTarget(preset, o.writePreset, o);
+        const std::string key = PathKey(o.writePreset);
+        for (const std::string& output : outputs)
+            if (PathKey(output) == key) Refuse(preset, "it is the output " + output);
     }
-    const TemporaryFile probe(o.output);
-    if (probe.fd() >= 0) return;
-    std::string folder = std::filesystem::path(probe.target()).parent_path().string();
-    if (folder.empty()) folder = ".";
-    if (probe.error() == ENOENT) RefuseOutput(o, "its folder " + folder + " does not exist");
-    if (probe.error() == ENOTDIR) RefuseOutput(o, folder + " is not a folder");
-    RefuseOutput(o, std::strerror(probe.error()));
+    // A pattern's folders are made, as batch tools make them: a plain path
+    // into a missing folder is more often a typo.
+    if (HasPlaceholder(o.output))
+        for (const std::string& output : outputs) MakeFolders(output);
+    for (const std::string& output : outputs) ProbeTarget(output, output);
+    if (!preset.empty()) ProbeTarget(preset, o.writePreset);
 }
 
 std::string FacesLeftOut(const Mesh& mesh, const MapFaceFilter& filter, int& count)

@@ -5,17 +5,22 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "app/command/options.h"
 #include "app/command/standalone_host.h"
 #include "host/face_rule.h"
 #include "host/mesh.h"
 
-// Refuses an output path that cannot be written: its folder is missing, it
-// is a folder, it is one of the input files (the same device and inode,
-// links followed), or no file can be made beside it, which is found by
-// making and removing a temporary there as the write itself will.
-void RefuseUnwritableOutput(const CommandOptions& options);
+// Refuses, before any mesh is read, the outputs of a batch and the
+// --write-preset target of OPTIONS when one cannot be written: it exists and
+// is not a regular file (a folder, a FIFO, a device, or a link to one, which
+// the write's rename would replace), it is an input or occluder file (the
+// same device and inode, links followed), the preset names an output, its
+// folder is missing, or no file can be made beside it, which is found by
+// making and removing a temporary there as the write itself will. The
+// missing folders of a pattern's outputs are made first.
+void RefuseUnwritableOutputs(const CommandOptions& options, const std::vector<std::string>& outputs);
 
 // The faces a map run will leave out, by reason, as the map generation's
 // own rule decides ("12 not selected, 3 other material IDs"); COUNT gets
