@@ -75,15 +75,17 @@ public:
     std::uint32_t Height() const { return H_; }
 
     // Takes the band's rows in; finishes every row whose passes no longer
-    // wait on rows below.
-    void Add(const MapRunState& band)
+    // wait on rows below. The last band of a cancelled run ends the map:
+    // its rows are finished as far as they make whole blocks, as if the
+    // map stopped there.
+    void Add(const MapRunState& band, bool last = false)
     {
         window_.Append(band);
         const std::uint32_t end = window_.End();
-        const std::uint32_t upTo = end == H_ ? H_ : end > halo_ ? (end - halo_) / S_ * S_ : 0u;
+        const std::uint32_t upTo = end == H_ ? H_ : last ? end / S_ * S_ : end > halo_ ? (end - halo_) / S_ * S_ : 0u;
         // Each finish cleans its halos too: with halos wider than a band,
         // rows are gathered until they outnumber a halo.
-        if (upTo <= finished_ || (upTo < H_ && upTo - finished_ < halo_)) return;
+        if (upTo <= finished_ || (!last && upTo < H_ && upTo - finished_ < halo_)) return;
         Finish(finished_, upTo);
         finished_ = upTo;
         window_.DropBelow(finished_ > halo_ ? finished_ - halo_ : 0u);
@@ -95,7 +97,7 @@ private:
     void Finish(std::uint32_t f0, std::uint32_t f1)
     {
         const std::uint32_t lo = std::max(f0 > halo_ ? f0 - halo_ : 0u, window_.first);
-        const std::uint32_t hi = std::min(H_, f1 + halo_);
+        const std::uint32_t hi = std::min({H_, f1 + halo_, window_.End()});
         PassWindow pass;
         pass.width = W_;
         pass.height = hi - lo;
@@ -169,24 +171,27 @@ RunResult RunSupersampledMap(Interface& ip, const Mesh& mesh, const UtilitySetti
         // Each face traced once, in the band of its first row.
         RasterizeBand(band.TexelGrid, rows, faces, mesh, settings.mapChannel, true);
 
-        if (!result.cancelled) {
-            TexelJob job{mesh, settings, sampleTables, tables.workLock, band};
-            job.firstRow = first;
-            job.mapRows = H;
-            job.drawsAbove[0] = drawsAbove[0];
-            job.drawsAbove[1] = drawsAbove[1];
-            const RunResult r = RunTexelWorkers(ip, starter, job, threads);
-            if (r.startFailed || r.outOfMemory || band.scratchFailed.load()) {
-                state.scratchFailed.store(band.scratchFailed.load());
-                return r;
-            }
-            result.cancelled = r.cancelled;
-            for (std::uint32_t x = 0; x < W; ++x) {
-                const TexelRecord* records = band.TexelGrid.Inner(x);
-                for (std::uint32_t y = 0; y < count; ++y) drawsAbove[y & 1u] += IsCovered(records[y], faceCount);
-            }
+        TexelJob job{mesh, settings, sampleTables, tables.workLock, band};
+        job.firstRow = first;
+        job.mapRows = H;
+        job.drawsAbove[0] = drawsAbove[0];
+        job.drawsAbove[1] = drawsAbove[1];
+        const RunResult r = RunTexelWorkers(ip, starter, job, threads);
+        if (r.startFailed || r.outOfMemory || band.scratchFailed.load()) {
+            state.scratchFailed.store(band.scratchFailed.load());
+            return r;
         }
-        map.Add(band);
+        // A cancel stops the run with the band in hand: the bands below
+        // would only be rasterized and cleaned to come out black.
+        map.Add(band, r.cancelled);
+        if (r.cancelled) {
+            result.cancelled = true;
+            break;
+        }
+        for (std::uint32_t x = 0; x < W; ++x) {
+            const TexelRecord* records = band.TexelGrid.Inner(x);
+            for (std::uint32_t y = 0; y < count; ++y) drawsAbove[y & 1u] += IsCovered(records[y], faceCount);
+        }
     }
     return result;
 }

@@ -36,11 +36,11 @@ struct Bake {
         for (int v = 0; v < object.mesh.getNumMapVerts(1); ++v) std::swap(object.mesh.mapVerts(1)[v].x, object.mesh.mapVerts(1)[v].y);
     }
     // The pixels written, row by row.
-    std::vector<BMM_Color_64> Run()
+    std::vector<BMM_Color_64> Run(ThreadStarter& starter = DefaultThreadStarter())
     {
         ScriptedBitmapManager bitmaps;
         BitmapManagerScope installed{&bitmaps};
-        GenerateSmurlMap(host, settings, tables, state);
+        GenerateSmurlMap(host, settings, tables, state, starter);
         EXPECT_EQ(bitmaps.width, settings.XSiz);
         return bitmaps.pixels;
     }
@@ -162,6 +162,46 @@ TEST(Supersample, ACancelledMapIsStillFinishedAndOffered)
     bool asked = false;
     for (const MessageRecord& m : bake.host.messages) asked = asked || m.text == kSavePartialBitmap;
     EXPECT_TRUE(asked);
+}
+
+// The cancel is forwarded while the workers of band k wait: they stop at
+// their first texel and no later band starts. Against the whole bake, the
+// rows above the band's reach keep their values, the band's rows its
+// coverage, and the rows below stay 0 and uncovered.
+TEST(Supersample, ACancelStopsTheRunInTheBandInHand)
+{
+    constexpr std::uint32_t S = 2, kBandRows = 4, kBand = 3, kFirst = kBand * kBandRows;
+    Bake whole(20, 14), cancelled(20, 14);
+    for (Bake* b : {&whole, &cancelled}) {
+        b->settings.supersample = S;
+        b->settings.padding = 0;  // a halo of one row: the speckle repair's
+        b->settings.coverageAlpha = 1;
+        b->state.bandRows = kBandRows;
+    }
+    GateStarter gate;
+    gate.gateFrom = 2 * kBand + 1;
+    ScriptedHost& host = cancelled.host;
+    host.onCancelQuery = [&] {
+        if (gate.starts >= gate.gateFrom && host.cancelAtQuery < 0) host.cancelAtQuery = host.cancelQueries;
+    };
+    host.onSleep = [&] { gate.open.store(host.cancelAtQuery > 0); };
+    host.answer = IDYES;
+    whole.Run();
+    cancelled.Run(gate);
+    EXPECT_EQ(gate.starts, static_cast<int>(2 * kBand + 2));
+
+    int litBelow = 0;
+    for (std::uint32_t Y = 0; Y < 14; ++Y)
+        for (std::uint32_t X = 0; X < 20; ++X) {
+            const std::size_t i = static_cast<std::size_t>(X) * 14 + Y;
+            const float want = whole.state.TexelValues.Get(X, Y), got = cancelled.state.TexelValues.Get(X, Y);
+            if (S * Y + S + 1 <= kFirst) EXPECT_EQ(Bits(got), Bits(want)) << X << "," << Y;
+            if (S * Y >= kFirst + 2) EXPECT_EQ(got, 0.0f) << X << "," << Y;  // the band's own rows included
+            const bool below = S * Y >= kFirst + kBandRows;
+            EXPECT_EQ(cancelled.state.coveredSubTexels[i], below ? 0 : whole.state.coveredSubTexels[i]) << X << "," << Y;
+            litBelow += S * Y >= kFirst + 2 && want > 0.0f && whole.state.coveredSubTexels[i] > 0;
+        }
+    EXPECT_GT(litBelow, 40);
 }
 
 }  // namespace

@@ -8,14 +8,14 @@
 
 #include "host/threads.h"
 
-// Workers wait behind a gate that `open` lifts; with `firstInline` the first
-// one started instead runs to its end inside Start. Start number `failAt`
-// fails.
+// Workers from start number `gateFrom` on wait behind a gate that `open`
+// lifts; with `firstInline` the first one started instead runs to its end
+// inside Start. Start number `failAt` fails.
 class GateStarter : public ThreadStarter {
 public:
     std::atomic<bool> open{false};
     bool firstInline = false;
-    int failAt = 0, starts = 0, joins = 0;
+    int gateFrom = 1, failAt = 0, starts = 0, joins = 0;
 
     bool Start(ThreadEntry entry, void* arg, std::size_t stack, ThreadHandle& h) override
     {
@@ -25,7 +25,7 @@ public:
             h = 0;
             return true;
         }
-        auto* held = new Held{entry, arg, this};
+        auto* held = new Held{entry, arg, starts >= gateFrom ? this : nullptr};
         return DefaultThreadStarter().Start(&Held::Run, held, stack, h) || (delete held, false);
     }
     void Join(ThreadHandle h) override
@@ -43,7 +43,7 @@ private:
         {
             const Held h = *static_cast<Held*>(p);
             delete static_cast<Held*>(p);
-            while (!h.owner->open.load()) std::this_thread::yield();
+            while (h.owner && !h.owner->open.load()) std::this_thread::yield();
             h.entry(h.arg);
         }
     };

@@ -21,10 +21,12 @@
 // On return state.TexelValues holds the XSiz x YSiz block means, and
 // state.coveredSubTexels and state.reached are filled when coverageAlpha and
 // invertLevels ask for them. The bar moves through the faces, then through
-// the fine map's rows. After a cancel the texels not yet evaluated count as
-// 0 and every band is still cleaned and averaged. A start failure or a
-// worker's failed buffer ends the run at once (state.scratchFailed is
-// raised for the latter). Builds the run's vertex normals; the caller
-// clears them. Throws std::bad_alloc.
+// the fine map's rows. A cancel ends the run with the band in hand: its
+// texels not yet evaluated count as 0, its rows are cleaned as the map's
+// last and averaged as far as they fill whole blocks, and no later band is
+// begun, so the written map's rows below stay 0 and uncovered. A start
+// failure or a worker's failed buffer ends the run at once
+// (state.scratchFailed is raised for the latter). Builds the run's vertex
+// normals; the caller clears them. Throws std::bad_alloc.
 RunResult RunSupersampledMap(Interface& ip, const Mesh& mesh, const UtilitySettings& settings, RunTables& tables,
                              MapRunState& state, ThreadStarter& starter);
