@@ -11,3 +11,6 @@ target_compile_definitions(mesh_tests PRIVATE DUNSMERE_EXAMPLES="${PROJECT_SOURC
 # Hard edges for files without smoothing groups, with their fixtures.
 target_sources(mesh_tests PRIVATE mesh_smoothing_test.cpp)
 target_compile_definitions(mesh_tests PRIVATE DUNSMERE_TEST_DATA="${CMAKE_CURRENT_SOURCE_DIR}/data")
+
+# A model's references, held beneath its folder.
+target_sources(mesh_tests PRIVATE mesh_references_test.cpp)

@@ -1,5 +1,6 @@
 // The mesh codec module: assimp's side of reading (run in the import child,
 // app/mesh/assimp_reader.cpp) and the glTF writer (app/mesh/gltf_writer.cpp).
+// The import reads files only through app/mesh/beneath_io.h.
 #include <assimp/Importer.hpp>
 #include <assimp/config.h>
 #include <assimp/postprocess.h>
@@ -9,6 +10,7 @@
 #include <new>
 
 #include "app/file_extension.h"
+#include "app/mesh/beneath_io.h"
 #include "app/mesh/import_flatten.h"
 #include "app/mesh/import_stream.h"
 #include "app/mesh/mesh_formats.h"
@@ -30,7 +32,10 @@ std::string ImportAnswer(const std::string& path)
         Assimp::Importer importer;
         // A file of bones alone must not turn into made-up geometry.
         importer.SetPropertyBool(AI_CONFIG_IMPORT_NO_SKELETON_MESHES, true);
+        auto* files = new BeneathIOSystem(path);
+        importer.SetIOHandler(files);  // the importer's to delete
         const aiScene* scene = importer.ReadFile(path, kImportSteps);
+        if (!files->refusal().empty()) return EncodeImportError(files->refusal());
         if (!scene) return EncodeImportError(importer.GetErrorString());
         return EncodeImportedScene(FlattenScene(*scene, path, NormalsOf(path)));
     } catch (const MeshFileError& e) {
