@@ -81,6 +81,8 @@ int BeneathIOSystem::OpenFile(const std::string& path, std::string* refused) con
     return -1;
 }
 
+// A probe records no refusal: assimp probes its own guesses at a path after
+// any failed open, and only an open is the model asking for a file.
 bool BeneathIOSystem::Exists(const char* path) const
 {
     const int fd = path ? OpenFile(path, nullptr) : -1;
