@@ -4,7 +4,7 @@
 
 namespace {
 
-std::string Clock(double seconds)
+std::string Minutes(double seconds)
 {
     const long s = static_cast<long>(seconds + 0.5);
     char buf[32];
@@ -19,19 +19,20 @@ void ProgressBar::Start(const char* title)
     title_ = title ? title : "";
     phase_.clear();
     active_ = true;
-    drawn_ = false;
+    drawn_ = held_ = closed_ = false;
 }
 
 void ProgressBar::Phase(const char* name)
 {
     if (!active_) return;
+    Flush();
     // The phase before keeps its line on a terminal too.
     if (terminal_ && drawn_ && !quiet_) std::fputc('\n', out_);
-    drawn_ = false;
+    drawn_ = closed_ = false;
     phase_ = name ? name : "";
     percent_ = 0;
     lastDecile_ = -1;
-    start_ = std::chrono::steady_clock::now();
+    start_ = now_();
     Draw();
 }
 
@@ -39,12 +40,19 @@ void ProgressBar::Update(int percent)
 {
     if (!active_ || phase_.empty()) return;
     percent_ = std::max(percent_, std::clamp(percent, 0, 100));
+    // A rasterizing updates once per face: a terminal would get a redraw
+    // for each.
+    if (terminal_ && !quiet_ && now_() - lastDraw_ < kRedrawInterval) {
+        held_ = true;
+        return;
+    }
     Draw();
 }
 
 void ProgressBar::End()
 {
     if (!active_) return;
+    Flush();
     if (terminal_ && drawn_ && !quiet_) std::fputc('\n', out_);
     active_ = false;
     drawn_ = false;
@@ -52,15 +60,21 @@ void ProgressBar::End()
 
 void ProgressBar::Complete()
 {
-    if (phase_.empty() || lastDecile_ == 10) return;
-    const bool wasActive = active_;
-    active_ = true;
-    percent_ = 100;
-    Draw();
+    if (lastDecile_ == 10 && !held_) return;  // 100 % is out already
+    Close(100, nullptr);
+}
+
+void ProgressBar::Cancelled() { Close(percent_, "cancelled"); }
+
+void ProgressBar::Close(int percent, const char* tail)
+{
+    if (phase_.empty() || closed_) return;
+    closed_ = true;
+    percent_ = percent;
+    Draw(tail);
     // On a terminal the last state stays on its own line.
     if (terminal_ && drawn_ && !quiet_) std::fputc('\n', out_);
     drawn_ = false;
-    active_ = wasActive;
 }
 
 void ProgressBar::Interrupt()
@@ -71,32 +85,40 @@ void ProgressBar::Interrupt()
     }
 }
 
-void ProgressBar::Draw()
+void ProgressBar::Flush()
 {
+    if (held_) Draw();
+}
+
+void ProgressBar::Draw(const char* tail)
+{
+    held_ = false;
     const int decile = percent_ / 10;
-    if (quiet_) {
+    if (quiet_ || (!terminal_ && !tail && decile == lastDecile_)) {
         lastDecile_ = decile;
         return;
     }
-    const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+    lastDecile_ = decile;
+    const Clock::time_point now = now_();
+    const double elapsed = std::chrono::duration<double>(now - start_).count();
     std::string left = "--:--";
-    if (percent_ > 0 && percent_ < 100) left = Clock(elapsed * (100 - percent_) / percent_);
-    if (percent_ >= 100) left = Clock(0);
+    if (percent_ > 0 && percent_ < 100) left = Minutes(elapsed * (100 - percent_) / percent_);
+    if (percent_ >= 100) left = Minutes(0);
+    const std::string end = tail ? tail : left + " left";
     const std::string label = title_ + ": " + phase_;
     if (terminal_) {
         constexpr int kWidth = 30;
         const int filled = percent_ * kWidth / 100;
-        std::fprintf(out_, "\r\033[K%s [%s%s] %3d%%  %s elapsed, %s left", label.c_str(),
+        std::fprintf(out_, "\r\033[K%s [%s%s] %3d%%  %s elapsed, %s", label.c_str(),
                      std::string(static_cast<size_t>(filled), '#').c_str(),
-                     std::string(static_cast<size_t>(kWidth - filled), '.').c_str(), percent_, Clock(elapsed).c_str(),
-                     left.c_str());
+                     std::string(static_cast<size_t>(kWidth - filled), '.').c_str(), percent_, Minutes(elapsed).c_str(),
+                     end.c_str());
         drawn_ = true;
-        lastDecile_ = decile;
+        lastDraw_ = now;
     } else {
-        if (decile == lastDecile_) return;
-        lastDecile_ = decile;
-        std::fprintf(out_, "%s %3d%%  %s elapsed, %s left\n", label.c_str(), decile * 10, Clock(elapsed).c_str(),
-                     left.c_str());
+        // A log's lines step by tens; a cancel's says where the run stood.
+        std::fprintf(out_, "%s %3d%%  %s elapsed, %s\n", label.c_str(), tail ? percent_ : decile * 10,
+                     Minutes(elapsed).c_str(), end.c_str());
     }
     std::fflush(out_);
 }

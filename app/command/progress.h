@@ -1,10 +1,13 @@
 // The host's progress bar on stderr: title, phase, bar, percentage, elapsed
 // time and an estimate of the time left. On a terminal it is redrawn in
-// place; elsewhere (a log, a pipe) one line is written per 10 percent.
+// place, at most every kRedrawInterval; elsewhere (a log, a pipe) one line
+// is written per 10 percent.
 //
 // A run shows as phases of the plug-in's title (a map as "Rasterizing" and
 // then "Baking"), each with its own clock; within a phase the percentage
-// never goes back. A completed run ends on 100 %.
+// never goes back, and the state a phase ends in is always drawn. A
+// completed run ends on 100 %, a cancelled one on the percentage it reached
+// and the word "cancelled".
 #pragma once
 
 #include <chrono>
@@ -13,7 +16,14 @@
 
 class ProgressBar {
 public:
-    ProgressBar(std::FILE* out, bool terminal, bool quiet) : out_(out), terminal_(terminal), quiet_(quiet) {}
+    using Clock = std::chrono::steady_clock;
+    static constexpr Clock::duration kRedrawInterval = std::chrono::milliseconds(100);
+
+    // `now` is the bar's clock; tests give their own.
+    ProgressBar(std::FILE* out, bool terminal, bool quiet, Clock::time_point (*now)() = &Clock::now)
+        : out_(out), terminal_(terminal), quiet_(quiet), now_(now)
+    {
+    }
 
     // A run's bar: nothing is drawn until its first phase begins.
     void Start(const char* title);
@@ -28,19 +38,31 @@ public:
     // The run completed: its last phase is drawn at 100 % unless it already
     // was, also after End.
     void Complete();
+    // The run was cancelled: its last phase is drawn once more where it
+    // stands, ending in "cancelled", also after End. Complete then draws
+    // nothing.
+    void Cancelled();
 
     // Clears the line the bar occupies so that a message can be printed.
     void Interrupt();
 
 private:
-    void Draw();
+    // The current state; `tail` replaces the estimate of the time left.
+    void Draw(const char* tail = nullptr);
+    // Draws what an update held back, before the phase's line is left.
+    void Flush();
+    // Draws the last phase's closing state on a line of its own.
+    void Close(int percent, const char* tail);
 
     std::FILE* out_;
     bool terminal_, quiet_;
+    Clock::time_point (*now_)();
     bool active_ = false;
     bool drawn_ = false;
+    bool held_ = false;    // an update not yet drawn
+    bool closed_ = false;  // the run's last state is out
     std::string title_, phase_;
     int percent_ = 0;
     int lastDecile_ = -1;
-    std::chrono::steady_clock::time_point start_;
+    Clock::time_point start_, lastDraw_;
 };

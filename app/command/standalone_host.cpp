@@ -54,19 +54,31 @@ int StandaloneHost::GetCancel()
     return 1;
 }
 
-void StandaloneHost::ProgressEnd() { progress_.End(); }
+void StandaloneHost::ProgressEnd()
+{
+    // A cancelled vertex-colour run shows no message: its bar says it here.
+    if (outcome.cancelReached) progress_.Cancelled();
+    progress_.End();
+}
 
 int StandaloneHost::MessageBox(const char* text, const char* title, unsigned type)
 {
-    const std::string shown = std::string(title && *title ? title : "Dunsmere") + ": " + (text ? text : "");
+    // Every line of a message carries the title, as a log reader greps it.
+    const std::string prefix = std::string(title && *title ? title : "Dunsmere") + ": ";
+    std::string shown = prefix + (text ? text : "");
+    for (size_t nl = shown.find('\n'); nl != std::string::npos && nl + 1 < shown.size();
+         nl = shown.find('\n', nl + 1 + prefix.size()))
+        shown.insert(nl + 1, prefix);
     const bool question = (type & MB_YESNO) != 0;
     const bool refusal = (type & MB_ICONINFORMATION) != 0;
     if (refusal) outcome.refused = true;
     if (!question && !refusal) {
-        // A completion or elapsed-time message: the bar ends on 100 % first.
+        // A completion or elapsed-time message: the bar ends first, on
+        // 100 %, or where a cancel left it.
         outcome.completed = true;
         timings.Record(RunTimings::kPasses);
-        progress_.Complete();
+        if (outcome.cancelReached) progress_.Cancelled();
+        else progress_.Complete();
     }
     progress_.Interrupt();
     if (!question) {

@@ -1,6 +1,7 @@
 // The standalone host: a scene of mesh nodes, the core interface the plug-in
 // talks to, the progress bar on stderr, message boxes as "Dunsmere: TEXT"
-// lines (each printed once; quiet drops all but refusals and the question),
+// lines (each printed once, each of its lines so prefixed; quiet drops all
+// but refusals and the question),
 // Ctrl-C as the cancel request, and rollup pages as in-memory dialogs.
 // It also watches what the plug-in does, so that the command can tell its
 // exit status from what it saw.
