@@ -3,13 +3,15 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cstddef>
 #include <cerrno>
 #include <climits>
-#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -24,6 +26,7 @@ struct Slot {
 };
 
 Slot g_slots[kTemporarySlots];
+constexpr char kMark[] = ".dunsmere-";
 std::atomic<FileFaultHook> g_faultHook{nullptr};
 
 // A handler may only touch atomics that need no lock.
@@ -65,40 +68,54 @@ std::string NameOf(const std::string& path)
 }
 
 // The start of every temporary name of a target called NAME: the name cut
-// to a whole UTF-8 character within the stem limit, and a dot.
+// to a whole UTF-8 character within the stem limit, between the marks that
+// make it hidden and ours.
 std::string TemporaryPrefix(const std::string& name)
 {
     size_t keep = std::min(name.size(), kTemporaryStemBytes);
     while (keep > 0 && keep < name.size() && (static_cast<unsigned char>(name[keep]) & 0xC0) == 0x80) --keep;
-    return name.substr(0, keep) + ".";
+    return "." + name.substr(0, keep) + kMark;
 }
 
-// The process id in REST when it reads "PID-COUNT.tmp"; 0 otherwise.
-pid_t TemporaryOwner(const char* rest)
+// Whether [FIRST, LAST) is a non-empty run of decimal digits.
+bool AllDigits(const char* first, const char* last)
 {
-    char* end = nullptr;
-    errno = 0;
-    const long pid = std::strtol(rest, &end, 10);
-    if (errno != 0 || end == rest || *end != '-' || pid <= 0 || pid > INT_MAX || rest[0] < '0' || rest[0] > '9')
-        return 0;
-    const char* count = end + 1;
-    if (*count < '0' || *count > '9') return 0;
-    while (*count >= '0' && *count <= '9') ++count;
-    return std::strcmp(count, ".tmp") == 0 ? static_cast<pid_t>(pid) : 0;
+    if (first == last) return false;
+    for (; first != last; ++first)
+        if (*first < '0' || *first > '9') return false;
+    return true;
 }
 
-// Temporaries with PREFIX in DIR whose process has ended: what a killed run
-// left behind. A process that still exists, ours or another's, keeps its own.
-void RemoveStaleTemporaries(const std::string& dir, const std::string& prefix)
+// An exclusive flock on FD, taken without waiting: 0, or -1 with errno.
+int TryLock(int fd)
+{
+    int r;
+    while ((r = ::flock(fd, LOCK_EX | LOCK_NB)) != 0 && errno == EINTR) {
+    }
+    return r;
+}
+
+// Whether DIRFD/NAME is the file open at FD.
+bool StillNamed(int fd, int dirfd, const char* name)
+{
+    struct stat held {}, named {};
+    return ::fstat(fd, &held) == 0 && ::fstatat(dirfd, name, &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+           held.st_dev == named.st_dev && held.st_ino == named.st_ino;
+}
+
+// Temporaries in DIR that nobody alive holds: what killed runs left, ours
+// or another tool's copy of us, whatever their process ids now mean.
+void RemoveAbandonedTemporaries(const std::string& dir)
 {
     DIR* d = ::opendir(dir.c_str());
     if (!d) return;
-    const pid_t self = ::getpid();
     while (const dirent* entry = ::readdir(d)) {
-        if (std::strncmp(entry->d_name, prefix.c_str(), prefix.size()) != 0) continue;
-        const pid_t owner = TemporaryOwner(entry->d_name + prefix.size());
-        if (owner == 0 || owner == self) continue;
-        if (::kill(owner, 0) != 0 && errno == ESRCH) (void)::unlinkat(::dirfd(d), entry->d_name, 0);
+        if (!IsTemporaryName(entry->d_name)) continue;
+        const int fd = LockAbandoned(::dirfd(d), entry->d_name, false);
+        if (fd < 0) continue;
+        // Unlinked while locked, so that no writer can own it meanwhile.
+        (void)::unlinkat(::dirfd(d), entry->d_name, 0);
+        ::close(fd);
     }
     ::closedir(d);
 }
@@ -123,6 +140,47 @@ std::string FollowLinks(const std::string& path)
     return path;
 }
 
+
+bool IsTemporaryName(const char* name)
+{
+    // ".NAME" + kMark + "PID-COUNT.tmp", read from the end.
+    const size_t length = std::strlen(name);
+    constexpr size_t kTail = 4, kMarkBytes = sizeof kMark - 1;
+    if (name[0] != '.' || length < 2 + kMarkBytes + 3 + kTail || std::strcmp(name + length - kTail, ".tmp") != 0)
+        return false;
+    const char* end = name + length - kTail;
+    const char* dash = end;
+    while (dash > name && dash[-1] != '-') --dash;
+    if (dash == name || !AllDigits(dash, end)) return false;
+    const char* pid = dash - 1;
+    while (pid > name && pid[-1] != '-') --pid;
+    if (pid - name < static_cast<std::ptrdiff_t>(1 + 1 + kMarkBytes) || !AllDigits(pid, dash - 1)) return false;
+    return std::strncmp(pid - kMarkBytes, kMark, kMarkBytes) == 0;
+}
+
+bool LockWhileNamed(int fd, int dirfd, const char* name)
+{
+    // Where the file system keeps no locks the file goes on unlocked: no
+    // sweep can take it either, so it is only ever its owner's.
+    if (TryLock(fd) != 0 && errno == EWOULDBLOCK) return false;
+    return StillNamed(fd, dirfd, name);
+}
+
+int LockAbandoned(int dirfd, const char* name, bool create)
+{
+    // Never a link's file, and never stuck opening a FIFO that took the name.
+    const int flags = O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | (create ? O_CREAT : 0);
+    int fd = ::openat(dirfd, name, O_RDONLY | flags, 0600);
+    // A temporary takes its target's permissions; write-only ones too.
+    if (fd < 0 && errno == EACCES) fd = ::openat(dirfd, name, O_WRONLY | flags, 0600);
+    if (fd < 0) return -1;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || TryLock(fd) != 0 || !StillNamed(fd, dirfd, name)) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
 
 int RememberTemporaryFile(const char* path)
 {
@@ -166,15 +224,13 @@ void SetFileFaultHook(FileFaultHook hook) { g_faultHook.store(hook, std::memory_
 
 TemporaryFile::TemporaryFile(const std::string& target) : target_(FollowLinks(target))
 {
-    const std::string dir = DirectoryOf(target_);
-    const std::string prefix = TemporaryPrefix(NameOf(target_));
-    RemoveStaleTemporaries(dir, prefix);
+    RemoveAbandonedTemporaries(DirectoryOf(target_));
     // The process id and a counter keep this process's temporaries apart;
     // O_EXCL settles the rest.
     static std::atomic<unsigned> counter{0};
     const size_t slash = target_.rfind('/');
     const std::string head = slash == std::string::npos ? "" : target_.substr(0, slash + 1);
-    const std::string stem = head + prefix + std::to_string(::getpid()) + "-";
+    const std::string stem = head + TemporaryPrefix(NameOf(target_)) + std::to_string(::getpid()) + "-";
     if (const int fault = Fault(FileStep::kCreate, target_)) {
         error_ = fault;
         return;
@@ -186,6 +242,13 @@ TemporaryFile::TemporaryFile(const std::string& target) : target_(FollowLinks(ta
             // 0666 lets the umask decide, as for any new file.
             fd_ = ::open(path_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
             if (fd_ < 0 && errno != EEXIST) break;
+            // A sweep that found it before it was locked removes it: a
+            // fresh name then.
+            if (fd_ >= 0 && !LockWhileNamed(fd_, AT_FDCWD, path_.c_str())) {
+                ::close(fd_);
+                fd_ = -1;
+                errno = EEXIST;
+            }
         }
         if (fd_ < 0) {
             error_ = errno;
@@ -200,8 +263,9 @@ TemporaryFile::TemporaryFile(const std::string& target) : target_(FollowLinks(ta
 
 TemporaryFile::~TemporaryFile()
 {
-    if (fd_ >= 0) ::close(fd_);
+    // Unlinked before it is closed: until then its lock keeps sweeps away.
     if (!path_.empty()) ::unlink(path_.c_str());
+    if (fd_ >= 0) ::close(fd_);
     ForgetTemporaryFile(slot_);
 }
 
@@ -209,7 +273,7 @@ bool TemporaryFile::Write(const void* data, std::size_t size)
 {
     const char* p = static_cast<const char*>(data);
     while (size > 0) {
-        if (fd_ < 0) {
+        if (fd_ < 0 || committing_) {
             errno = EBADF;
             return false;
         }
@@ -240,22 +304,19 @@ bool TemporaryFile::Write(const void* data, std::size_t size)
 
 bool TemporaryFile::Commit()
 {
-    if (fd_ < 0) {
-        errno = error_ ? error_ : EBADF;
+    if (fd_ < 0 || committing_) {
+        errno = (fd_ < 0 && error_ != 0) ? error_ : EBADF;
         return false;
     }
+    // One try: what fails here leaves the temporary to the destructor.
+    committing_ = true;
     // Synced first: after the rename the target must hold the whole file
     // even if the machine stops.
-    const int fd = fd_;
-    fd_ = -1;
     int fault = Fault(FileStep::kSync, target_);
-    if (fault != 0 || ::fsync(fd) != 0) {
-        const int error = fault ? fault : errno;
-        ::close(fd);
-        errno = error;
+    if (fault != 0 || ::fsync(fd_) != 0) {
+        if (fault != 0) errno = fault;
         return false;
     }
-    if (::close(fd) != 0) return false;
     fault = Fault(FileStep::kRename, target_);
     {
         // A cancel either comes before this check, and the old file stays,
@@ -266,11 +327,15 @@ bool TemporaryFile::Commit()
             errno = abandoned ? ECANCELED : fault;
             return false;
         }
+        // Renamed while still locked, so that no sweep takes it on the way.
         if (::rename(path_.c_str(), target_.c_str()) != 0) return false;
         path_.clear();
         ForgetTemporaryFile(slot_);
         slot_ = -1;
     }
+    // The data is synced and in place: a failing close changes nothing.
+    ::close(fd_);
+    fd_ = -1;
     // Makes the rename itself durable; a file system that cannot sync a
     // directory has still renamed atomically, so a failure here is not one.
     const int dfd = ::open(DirectoryOf(target_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);

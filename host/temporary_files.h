@@ -24,9 +24,9 @@ inline constexpr std::size_t kTemporaryPathBytes = 4096;
 // How many temporaries may be remembered at once.
 inline constexpr int kTemporarySlots = 8;
 // A target's file name is cut to this many bytes in its temporary's name, so
-// that the temporary's name ("NAME.PID-COUNT.tmp") stays a valid 255-byte
-// file name.
-inline constexpr std::size_t kTemporaryStemBytes = 229;
+// that the temporary's name (".NAME.dunsmere-PID-COUNT.tmp") stays a valid
+// 255-byte file name.
+inline constexpr std::size_t kTemporaryStemBytes = 219;
 
 // Remembers PATH as a temporary in progress. Returns the slot to forget it
 // by, or -1 when the path is too long or every slot is taken (the write then
@@ -55,6 +55,23 @@ enum class FileStep { kWrite, kSync, kRename, kCreate };
 using FileFaultHook = int (*)(FileStep step, const char* target);
 DUNSMERE_HOST_API void SetFileFaultHook(FileFaultHook hook);
 
+// Whether NAME is a temporary's name: ".NAME.dunsmere-PID-COUNT.tmp".
+DUNSMERE_HOST_API bool IsTemporaryName(const char* name);
+
+// Takes, without waiting, the exclusive flock on FD's file, and checks that
+// DIRFD/NAME (AT_FDCWD for a path) still names that file. A file's lock is
+// held by whoever owns it for as long as the file is theirs; one a sweep
+// can take belongs to nobody alive. False when another holds the lock or
+// the name has gone; the caller then closes FD. On a file system without
+// locks, true unlocked: no sweep can take the file either.
+DUNSMERE_HOST_API bool LockWhileNamed(int fd, int dirfd, const char* name);
+
+// Opens DIRFD/NAME, which must be a regular file (created first when CREATE
+// is true), and takes its lock as above: the open descriptor, whose owner
+// may now remove the file, and what it guards, before closing it; -1 when a
+// live owner holds it or it cannot be opened.
+DUNSMERE_HOST_API int LockAbandoned(int dirfd, const char* name, bool create);
+
 // PATH with its symbolic links followed to the file they lead to (which need
 // not exist yet); PATH itself when a link cannot be read or there are too
 // many. For a writer whose file names others beside it.
@@ -69,8 +86,10 @@ DUNSMERE_HOST_API std::string FollowLinks(const std::string& path);
 //
 // A TARGET that is a symbolic link is written through: the temporary goes
 // beside the file the link leads to, which the rename replaces, and the link
-// stays. Before the temporary is made, temporaries of the same target left
-// by processes that no longer exist are removed.
+// stays. The temporary is named by IsTemporaryName's rule and holds its lock
+// (LockWhileNamed) from its creation until it is renamed or removed. Before
+// it is made, every temporary in its folder whose lock can be taken, left by
+// a run that was killed, is removed.
 //
 // Signals are held back while a temporary is created and remembered and
 // while it is renamed and forgotten, so that a handler never finds a file
@@ -98,8 +117,9 @@ public:
     // sync at Commit has little left to wait for.
     bool Write(const void* data, std::size_t size);
 
-    // Syncs, closes and renames the file over the target, then syncs the
-    // directory; false with errno set when it could not.
+    // Syncs the file and renames it over the target, closes it, then syncs
+    // the directory; false with errno set when it could not, and the
+    // temporary then waits for the destructor. Called once.
     bool Commit();
 
 private:
@@ -108,5 +128,6 @@ private:
     int fd_ = -1;
     int error_ = 0;
     int slot_ = -1;
+    bool committing_ = false;
     std::size_t unsynced_ = 0;  // bytes written since the disk was last set going
 };

@@ -14,6 +14,7 @@
 #include <random>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/mesh/sha256.h"
@@ -33,13 +34,36 @@ bool Replace(const std::string& target, const std::string& bytes)
     return file.fd() >= 0 && file.Write(bytes.data(), bytes.size()) && file.Commit();
 }
 
-// A process id that was in use a moment ago and is not now.
-pid_t EndedPid()
+// A child process that makes a temporary for TARGET and either ends at
+// once without removing it, as a killed run does, or, when it HOLDS it, keeps
+// it until its RELEASE descriptor is closed.
+struct ChildWriter {
+    pid_t pid = -1;
+    int release = -1;
+};
+ChildWriter WriteInChild(const std::string& target, bool holds)
 {
+    int ready[2], release[2];
+    if (::pipe(ready) != 0 || ::pipe(release) != 0) return {};
     const pid_t pid = ::fork();
-    if (pid == 0) ::_exit(0);
-    ::waitpid(pid, nullptr, 0);
-    return pid;
+    if (pid == 0) {
+        ::close(release[1]);
+        const TemporaryFile file(target);
+        char c = 0;
+        if (holds && ::write(ready[1], &c, 1) == 1) (void)!::read(release[0], &c, 1);
+        ::_exit(0);
+    }
+    ::close(ready[1]);
+    ::close(release[0]);
+    char c;
+    (void)!::read(ready[0], &c, 1);  // a byte, or the end when the child is gone
+    ::close(ready[0]);
+    if (!holds) {
+        ::waitpid(pid, nullptr, 0);
+        ::close(release[1]);
+        return {};
+    }
+    return {pid, release[1]};
 }
 
 TEST(Sha256, KnownDigests)
@@ -102,23 +126,36 @@ TEST(TemporaryFiles, ALongestNameStillHasATemporary)
     EXPECT_EQ(ReadAll(target), "x");
 }
 
-TEST(TemporaryFiles, LeftoversOfEndedProcessesGoOthersStay)
+// Whoever holds a temporary's lock owns it, whatever its process id says.
+TEST(TemporaryFiles, LeftoversNobodyHoldsGoOthersStay)
 {
     ScratchDir dir;
-    const std::string ended = std::to_string(EndedPid());
-    const std::vector<std::string> kept{
-        "map.png.1-0.tmp",                  // process 1 is alive
-        "map.png." + ended + "-x.tmp",      // not a temporary's name
-        "other.png." + ended + "-0.tmp",    // another target's
-        "map.png." + ended + "-0.tmp.keep",
+    const std::vector<std::pair<std::string, bool>> named{
+        {".map.png.dunsmere-1-0.tmp", false},  // process 1 lives, yet holds nothing
+        {".a.png.dunsmere-99-7.tmp", false},   // another target's
+        {".map.png.dunsmere-1-x.tmp", true},   // not a temporary's name
+        {"map.png.dunsmere-1-0.tmp", true},
+        {".map.png.dunsmere-1-0.tmp.keep", true},
+        {"map.png.1-0.tmp", true},
     };
-    for (const std::string& name : kept) WriteAll(dir / name, "");
-    WriteAll(dir / ("map.png." + ended + "-7.tmp"), "half");
+    // Each made after those it must not sweep away.
+    const ChildWriter live = WriteInChild(dir / "live.png", true);
+    ASSERT_GT(live.pid, 0);
+    const TemporaryFile ours(dir / "ours.png");  // locked through another open of this process
+    WriteInChild(dir / "ended.png", false);
+    for (const auto& [name, kept] : named) WriteAll(dir / name, "half");
+    const std::vector<std::string> before = dir.Entries();
+    ASSERT_EQ(before.size(), named.size() + 3) << "a temporary each for ended.png, live.png and ours.png";
+    std::vector<std::string> expected{"map.png"};
+    for (const std::string& name : before) {
+        const auto found = std::find_if(named.begin(), named.end(), [&](const auto& c) { return c.first == name; });
+        if (found != named.end() ? found->second : name.rfind(".ended.png.", 0) != 0) expected.push_back(name);
+    }
     ASSERT_TRUE(Replace(dir / "map.png", "whole"));
-    std::vector<std::string> expected = kept;
-    expected.push_back("map.png");
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(dir.Entries(), expected);
+    ::close(live.release);
+    ::waitpid(live.pid, nullptr, 0);
 }
 
 TEST(TemporaryFiles, ACancelAbandonsOnlyTheWritesUnderWay)
