@@ -1,11 +1,15 @@
 // The command's configuration directory: the XDG rules, and the directory a
 // run gives the plug-in.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "app/command/command.h"
 #include "app/command/config_dir.h"
@@ -90,6 +94,36 @@ TEST(CommandConfigDir, AShowingRunWorksOnACopyItThrowsAway)
     EXPECT_NE(run.path(), real);
     EXPECT_FALSE(fs::exists(run.path() + "/Dunsmere.ini"));  // --defaults starts afresh
     EXPECT_TRUE(fs::exists(real + "/Dunsmere.ini"));         // and removes nothing
+}
+
+// A scratch directory is its run's while the run holds its lock; one that
+// nobody holds is what a killed run left, and the next run removes it.
+TEST(CommandConfigDir, ScratchDirectoriesNobodyHoldsGo)
+{
+    ScratchDir scratch;
+    const ScopedEnv tmp("TMPDIR", scratch.path().c_str());
+    CommandOptions o;
+    o.defaults = true;
+    // Each made after those it must not sweep away.
+    const RunConfigDir live(o);
+    const pid_t killed = ::fork();
+    if (killed == 0) {
+        const RunConfigDir run(o);
+        std::ofstream(run.File()) << "[Dunsmere]\n";
+        ::_exit(0);
+    }
+    ASSERT_EQ(::waitpid(killed, nullptr, 0), killed);
+    fs::create_directories(scratch / "dunsmere-run-unlocked/sub");  // killed before it took its lock
+    std::ofstream(scratch / "dunsmere-run-unlocked/Dunsmere.ini") << "[Dunsmere]\n";
+    std::ofstream(scratch / "dunsmere-run-file") << "not a directory";
+    fs::create_directory(scratch / "other");
+    ASSERT_EQ(scratch.Entries().size(), 5u);
+
+    const RunConfigDir next(o);
+    std::vector<std::string> expected{fs::path(live.path()).filename(), fs::path(next.path()).filename(),
+                                      "dunsmere-run-file", "other"};
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(scratch.Entries(), expected);
 }
 
 TEST(CommandConfigDir, NoDirectoryToSaveInIsAUsageErrorOnlyForLast)

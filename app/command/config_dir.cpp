@@ -1,5 +1,6 @@
 #include "app/command/config_dir.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -23,6 +24,9 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr const char* kSettingsFile = "Dunsmere.ini";
+constexpr const char* kScratchPrefix = "dunsmere-run-";
+// Held by the run that owns a scratch directory for its whole life.
+constexpr const char* kOwnerLock = ".owner.lock";
 
 // Creates DIR and any missing parents; true when DIR is then a directory.
 bool MakeDirectories(const std::string& dir)
@@ -104,6 +108,40 @@ bool ReplaceLocked(const std::string& target, const std::string& bytes)
     return done;
 }
 
+// Everything in the scratch directory DIR but its lock, then the lock and
+// the directory, while the caller holds the lock.
+void RemoveScratch(const std::string& dir)
+{
+    std::error_code ec;
+    for (const fs::directory_entry& entry : fs::directory_iterator(dir, ec))
+        if (entry.path().filename() != kOwnerLock) fs::remove_all(entry.path(), ec);
+    (void)::unlink((dir + "/" + kOwnerLock).c_str());
+    (void)::rmdir(dir.c_str());
+}
+
+// The scratch directories in TEMP, ours, that no live run holds: what
+// killed runs left. One without a lock (killed before it took one) gets one
+// here, so that its run, if it is only starting, sees it taken and moves on.
+void RemoveAbandonedScratch(const std::string& temp)
+{
+    DIR* d = ::opendir(temp.c_str());
+    if (!d) return;
+    const uid_t self = ::geteuid();
+    while (const dirent* entry = ::readdir(d)) {
+        if (std::strncmp(entry->d_name, kScratchPrefix, std::strlen(kScratchPrefix)) != 0) continue;
+        struct stat st {};
+        if (::fstatat(::dirfd(d), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISDIR(st.st_mode) ||
+            st.st_uid != self)
+            continue;
+        const std::string name = entry->d_name;
+        const int lock = LockAbandoned(::dirfd(d), (name + "/" + kOwnerLock).c_str(), true);
+        if (lock < 0) continue;
+        RemoveScratch(temp + "/" + name);
+        ::close(lock);
+    }
+    ::closedir(d);
+}
+
 }  // namespace
 
 std::string CommandConfigDir()
@@ -140,14 +178,35 @@ RunConfigDir::RunConfigDir(const CommandOptions& o) : real_(RealConfigDir(o))
     if (read == Read::kRead) startedFrom_ = from;
 
     std::error_code ec;
-    std::string pattern = (fs::temp_directory_path(ec) / "dunsmere-run-XXXXXX").string();
-    if (!::mkdtemp(pattern.data())) throw CommandError(kExitUsage, "cannot make a scratch settings directory in " +
-                                                                       fs::path(pattern).parent_path().string());
-    path_ = pattern;
-    const std::string file = File(), lock = file + ".lock";
-    RemoveAtSecondSignal({file.c_str(), lock.c_str(), path_.c_str()});
+    const std::string temp = fs::temp_directory_path(ec).string();
+    RemoveAbandonedScratch(temp);
+    // A sweep by another run may take a directory between its making and
+    // its locking; it then removes it, and a fresh one is made.
+    for (int attempt = 0; attempt < 100 && owner_ < 0; ++attempt) {
+        std::string pattern = (fs::path(temp) / (std::string(kScratchPrefix) + "XXXXXX")).string();
+        if (!::mkdtemp(pattern.data())) break;
+        const std::string lock = pattern + "/" + kOwnerLock;
+        owner_ = ::open(lock.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+        const bool taken = owner_ < 0 ? errno == ENOENT : !LockWhileNamed(owner_, AT_FDCWD, lock.c_str());
+        if (owner_ >= 0 && !taken) {
+            path_ = pattern;
+            break;
+        }
+        if (owner_ >= 0) ::close(owner_);
+        owner_ = -1;
+        (void)::rmdir(pattern.c_str());  // fails, harmlessly, under a sweep
+        if (!taken) break;
+    }
+    if (owner_ < 0) throw CommandError(kExitUsage, "cannot make a scratch settings directory in " + temp);
+    const std::string file = File(), lock = file + ".lock", owner = path_ + "/" + kOwnerLock;
+    RemoveAtSecondSignal({file.c_str(), lock.c_str(), owner.c_str(), path_.c_str()});
     if (read == Read::kRead) start_ = std::move(bytes);
-    Restart();
+    try {
+        Restart();
+    } catch (...) {
+        Discard();
+        throw;
+    }
 }
 
 void RunConfigDir::Restart() const
@@ -160,11 +219,15 @@ void RunConfigDir::Restart() const
     if (!out.flush()) throw CommandError(kExitUsage, "cannot copy " + startedFrom_ + " to " + File());
 }
 
-RunConfigDir::~RunConfigDir()
+RunConfigDir::~RunConfigDir() { Discard(); }
+
+void RunConfigDir::Discard() noexcept
 {
+    // Removed while still locked, so that no sweep takes it on the way.
     std::error_code ec;
     fs::remove_all(path_, ec);
     RemoveAtSecondSignal({});
+    ::close(owner_);
 }
 
 std::string RunConfigDir::File() const { return path_ + "/" + kSettingsFile; }

@@ -21,10 +21,12 @@ std::string RealConfigDir(const CommandOptions& options);
 
 // The scratch directory of one run, made in the temporary directory and
 // removed with everything in it when this is destroyed (and by a second
-// signal, which ends the run at once). It starts empty, so the plug-in
-// loads its own defaults; with --preset it holds a copy of the preset, and
-// with --last one of the real directory's file, as the plug-in's
-// Dunsmere.ini.
+// signal, which ends the run at once). The run holds a lock file inside it
+// for its life (LockWhileNamed in host/temporary_files.h); making one first
+// removes every scratch directory of the user's whose lock nobody holds,
+// left by killed runs. It starts with no settings file, so the plug-in loads
+// its own defaults; with --preset it holds a copy of the preset, and with
+// --last one of the real directory's file, as the plug-in's Dunsmere.ini.
 class RunConfigDir {
 public:
     // Throws CommandError (usage) when the preset cannot be read, or --last
@@ -56,8 +58,11 @@ public:
     std::string CopyTo(const std::string& target) const;
 
 private:
+    void Discard() noexcept;
+
     std::string path_;
     std::string real_;
     std::string startedFrom_;
     std::string start_;  // the file's bytes as the run started
+    int owner_ = -1;     // holds the directory's lock
 };
