@@ -4,9 +4,16 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
+#include <filesystem>
+#include <iterator>
 #include <limits>
+#include <string>
+#include <vector>
 
 #include "mesh_builders.h"
 #include "mesh_test_files.h"
@@ -193,6 +200,58 @@ TEST(MeshGltfWrite, GlbAndGltfReadBackThroughAssimp)
         }
     }
     EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"in.obj", "out.bin", "out.glb", "out.gltf"}));
+}
+
+// An old buffer goes once no .gltf in its folder names it; another .gltf
+// (a copy) may still.
+TEST(MeshGltfWrite, AnOldBufferStaysWhileAnotherFileNamesIt)
+{
+    ScratchDir dir;
+    const MeshFile file = ReadText(dir, "in.obj", "v 0 0 0 1 1 1\nv 1 0 0\nv 0 1 0\nf 1 2 3\n");
+    for (const bool copied : {false, true}) {
+        SCOPED_TRACE(copied ? "copied" : "alone");
+        const std::string sub = dir / (copied ? "copied" : "alone");
+        std::filesystem::create_directory(sub);
+        WriteMeshFile(file, file.mesh, sub + "/out.gltf");
+        if (copied) std::filesystem::copy_file(sub + "/out.gltf", sub + "/copy.gltf");
+        WriteMeshFile(file, file.mesh, sub + "/out.gltf");  // beside out.bin, so as out-XXXXXXXX.bin
+        EXPECT_EQ(std::filesystem::exists(sub + "/out.bin"), copied);
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(sub), {}), copied ? 4 : 2);
+    }
+}
+
+// Runs writing one .gltf at once leave it and the one buffer it names.
+TEST(MeshGltfWrite, WritersAtOnceLeaveOnePair)
+{
+    ScratchDir dir;
+    const MeshFile file = ReadText(dir, "in.obj", "v 0 0 0 1 1 1\nv 1 0 0\nv 0 1 0\nf 1 2 3\n");
+    std::filesystem::create_directory(dir / "out");
+    std::vector<pid_t> writers;
+    for (int w = 0; w < 4; ++w) {
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            // A mesh of its own, so that each writer's buffer has its own name.
+            Mesh mesh = file.mesh;
+            mesh.verts[0].x = static_cast<float>(w);
+            try {
+                for (int i = 0; i < 4; ++i) WriteMeshFile(file, mesh, dir / "out/out.gltf");
+            } catch (...) {
+                ::_exit(1);
+            }
+            ::_exit(0);
+        }
+        writers.push_back(pid);
+    }
+    for (const pid_t pid : writers) {
+        int status = -1;
+        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+        EXPECT_EQ(status, 0);
+    }
+    std::vector<std::string> left;
+    for (const auto& entry : std::filesystem::directory_iterator(dir / "out")) left.push_back(entry.path().filename());
+    std::sort(left.begin(), left.end());
+    ASSERT_EQ(left.size(), 2u) << left.back();
+    EXPECT_NE(ReadBytes(dir / "out/out.gltf").find("\"" + left[0] + "\""), std::string::npos) << left[0];
 }
 
 TEST(MeshWrite, FailuresLeaveTheFolderAsItWas)

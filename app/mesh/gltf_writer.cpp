@@ -16,21 +16,27 @@
 // A .gltf's buffer never replaces the one the old .gltf names: it is written
 // as STEM.bin when there is no such file, else as STEM-HASH.bin (the first 8
 // hex digits of its SHA-256), then the .gltf is renamed into place, and only
-// then is the old buffer removed, if the old .gltf named it and it has one
-// of those two forms. At every moment the .gltf on disk and the buffer it
-// names belong together.
+// then is the old buffer removed, if the old .gltf named it, it has one of
+// those two forms, and no other .gltf in the folder names it. At every
+// moment the .gltf on disk and the buffer it names belong together. Writers
+// of one folder's .gltf files take turns, under a lock on the folder, from
+// choosing the buffer's name to removing the old one, so that two at once
+// never leave a buffer nothing names.
 
 #include <assimp/Exporter.hpp>
 #include <assimp/IOStream.hpp>
 #include <assimp/IOSystem.hpp>
 #include <assimp/material.h>
 #include <assimp/scene.h>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <bit>
 #include <cctype>
+#include <cerrno>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -38,6 +44,7 @@
 #include <fstream>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -326,6 +333,44 @@ std::string OldMainFile(const std::string& path)
     return bytes;
 }
 
+// Adds the URIs the .gltf files in DIR other than NAME give to URIS; false
+// when the folder cannot be read through.
+bool UrisOfOthers(const std::string& dir, const std::string& name, std::set<std::string>& uris)
+{
+    std::error_code ec;
+    namespace fs = std::filesystem;
+    const fs::directory_iterator end;
+    for (fs::directory_iterator at(dir.empty() ? "." : dir, ec); !ec && at != end; at.increment(ec)) {
+        std::string extension = at->path().extension().string();
+        for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        std::error_code kind;
+        if (extension != ".gltf" || at->path().filename() == name || !at->is_regular_file(kind)) continue;
+        for (std::string& uri : PlainUris(OldMainFile(at->path().string()))) uris.insert(std::move(uri));
+    }
+    return !ec;
+}
+
+// An exclusive lock on a folder for the scope's life; none where the folder
+// cannot be opened or locked, and the write goes on as it would alone.
+class FolderLock {
+public:
+    explicit FolderLock(const std::string& dir)
+        : fd_(::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC))
+    {
+        while (fd_ >= 0 && ::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
+        }
+    }
+    ~FolderLock()
+    {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    FolderLock(const FolderLock&) = delete;
+    FolderLock& operator=(const FolderLock&) = delete;
+
+private:
+    int fd_;
+};
+
 void Replace(const std::string& target, const std::string& bytes)
 {
     PendingFile file(target);
@@ -338,6 +383,7 @@ void CommitSeparate(const std::string& path, std::string json, const std::vector
 {
     const auto [dir, name] = SplitPath(path);
     const std::string stem = std::filesystem::path(name).stem().string();
+    const FolderLock turn(dir);
     std::vector<std::string> chosen;  // the buffers' names
     for (const MemoryFile* buffer : buffers) {
         const std::string given = SplitPath(buffer->path).second;
@@ -368,9 +414,15 @@ void CommitSeparate(const std::string& path, std::string json, const std::vector
         for (const std::string& file : created) (void)::unlink(file.c_str());
         throw;
     }
+    std::vector<std::string> unnamed;
     for (const std::string& uri : PlainUris(old))
         if (IsBufferName(uri, stem) && std::find(chosen.begin(), chosen.end(), uri) == chosen.end())
-            (void)::unlink((dir + uri).c_str());
+            unnamed.push_back(uri);
+    // A folder that cannot be read through may hold a .gltf that names it.
+    std::set<std::string> others;
+    if (unnamed.empty() || !UrisOfOthers(dir, name, others)) return;
+    for (const std::string& uri : unnamed)
+        if (others.count(uri) == 0) (void)::unlink((dir + uri).c_str());
 }
 
 }  // namespace
