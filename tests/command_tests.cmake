@@ -46,5 +46,7 @@ target_sources(command_tests PRIVATE occluders_test.cpp)
 # The options page through the command: its options, their refusals and
 # their keys in the saved settings.
 target_sources(command_tests PRIVATE command_options_page_test.cpp)
+# What the command never overwrites, and how its line reads.
+target_sources(command_tests PRIVATE command_guards_test.cpp)
 # The progress bar on stderr, on a clock of the test's own.
 target_sources(command_tests PRIVATE command_progress_test.cpp)
