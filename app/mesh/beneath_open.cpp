@@ -155,7 +155,11 @@ bool LeavesFolder(std::string_view reference)
 int OpenBeneath(int folder, const std::string& relative, BeneathRoute route)
 {
     int fd = route == BeneathRoute::kKernel ? KernelOpen(folder, relative) : -1;
-    if (route == BeneathRoute::kWalk || (fd < 0 && errno == ENOSYS)) fd = WalkOpen(folder, relative);
+    // A kernel without openat2 says ENOSYS; a container's system-call filter
+    // that does not know it may say EPERM, which the call itself never
+    // returns for a file (a permission is EACCES). The walk keeps the rule.
+    if (route == BeneathRoute::kWalk || (fd < 0 && (errno == ENOSYS || errno == EPERM)))
+        fd = WalkOpen(folder, relative);
     if (fd < 0) return -1;
     struct stat info {};
     if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) return fd;
