@@ -5,6 +5,7 @@
 //
 // Usage: dunsmere_bench --dunsmere PATH --crate PATH --work DIR --results FILE
 //                       [--sizes 1000,10000]  (triangle counts; the default is the four sizes)
+//                       [--cancel-only 1]     (the Ctrl-C measurement alone)
 #include <algorithm>
 #include <atomic>
 #include <bit>
@@ -22,6 +23,7 @@
 #include <vector>
 
 #include "app/mesh/mesh_files.h"
+#include "cancel_bench.h"
 #include "command_bench.h"
 #include "command_runner.h"
 #include "eval/eval.h"
@@ -500,6 +502,7 @@ struct Args {
     std::string dunsmere, crate, work, results;
     std::vector<int> sizes{1000, 10000, 100000, 1000000};
     bool raysOnly = false;  // --rays-only 1: the scene and Embree alone, no bakes
+    bool cancelOnly = false;
 };
 
 Args Parse(int argc, char** argv)
@@ -517,6 +520,7 @@ Args Parse(int argc, char** argv)
             for (std::string n; std::getline(list, n, ',');) a.sizes.push_back(std::stoi(n));
         }
         else if (k == "--rays-only") a.raysOnly = v == "1";
+        else if (k == "--cancel-only") a.cancelOnly = v == "1";
         else throw std::runtime_error("unknown option " + k);
     }
     if (a.dunsmere.empty() || a.crate.empty() || a.work.empty() || a.results.empty())
@@ -533,6 +537,12 @@ int main(int argc, char** argv)
         const auto start = Clock::now();
         const fs::path work = args.work;
         fs::create_directories(work);
+        if (args.cancelOnly) {
+            const std::string report = MeasureCancelLatency(args.dunsmere, args.crate, work.string());
+            std::fputs(report.c_str(), stdout);
+            if (!(std::ofstream(args.results) << report)) throw std::runtime_error("cannot write " + args.results);
+            return 0;
+        }
         std::vector<MeshRow> rows;
         std::string mesh100k;
         for (const int triangles : args.sizes) {
@@ -543,9 +553,11 @@ int main(int argc, char** argv)
             rows.push_back(MeasureMesh(name, path, true, args.dunsmere, work, args.raysOnly));
         }
         rows.push_back(MeasureMesh("crate", args.crate, false, args.dunsmere, work, args.raysOnly));
-        const std::string commandBakes = mesh100k.empty() || args.raysOnly
-                                             ? std::string()
-                                             : MeasureCommandBakes(args.dunsmere, mesh100k, work.string());
+        const std::string commandBakes =
+            mesh100k.empty() || args.raysOnly
+                ? std::string()
+                : MeasureCommandBakes(args.dunsmere, mesh100k, work.string()) +
+                      MeasureCancelLatency(args.dunsmere, args.crate, work.string());
         const std::string report = Report(rows, commandBakes, Since(start));
         std::fputs(report.c_str(), stdout);
         std::ofstream(args.results) << report;
