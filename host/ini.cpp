@@ -351,6 +351,25 @@ int ProfileSnapshot::GetString(const char* section, const char* key, const char*
     return static_cast<int>(n);
 }
 
+std::vector<std::string> ProfileSnapshot::Keys(const char* section) const
+{
+    std::vector<std::string> keys;
+    if (!section) return keys;
+    try {
+        const std::vector<Line> lines = SplitLines(bytes_);
+        const auto span = FindSection(lines, Trim(section));
+        for (size_t i = span ? span->header + 1 : 0; span && i < span->end; ++i) {
+            const auto k = ParseKeyLine(lines[i].text);
+            // A later line of a key already listed is never read.
+            if (k && std::none_of(keys.begin(), keys.end(), [&](const std::string& n) { return SameName(n, k->key); }))
+                keys.emplace_back(k->key);
+        }
+    } catch (...) {
+        keys.clear();
+    }
+    return keys;
+}
+
 int GetPrivateProfileInt(const char* section, const char* key, int defaultValue, const char* path)
 {
     return ProfileSnapshot(path).GetInt(section, key, defaultValue);

@@ -40,6 +40,9 @@ public:
     int GetInt(const char* section, const char* key, int defaultValue) const;
     int GetString(const char* section, const char* key, const char* defaultValue, char* buffer,
                   int bufferSize) const;
+    // The keys of SECTION that reads can find, each once as first spelled,
+    // in file order; none for a missing section.
+    std::vector<std::string> Keys(const char* section) const;
 
 private:
     std::string path_;

@@ -80,6 +80,13 @@ TEST_F(HostIni, NamesMatchWithoutCaseAndTheFirstMatchWins)
     EXPECT_EQ(Get("Bake", "Spread"), "<none>");  // only the first [bake] counts
 }
 
+TEST_F(HostIni, TheKeysListedAreTheOnesReadsFind)
+{
+    Spit("Rays=0\n[bake]\n;Rays=1\n RAYS =3\nno equals\nrays=4\n\tSpread=\n[BAKE]\nDepth=5\n");
+    EXPECT_EQ(ProfileSnapshot(path_.c_str()).Keys("Bake"), (std::vector<std::string>{"RAYS", "Spread"}));
+    EXPECT_EQ(ProfileSnapshot(path_.c_str()).Keys("Other"), std::vector<std::string>{});
+}
+
 TEST_F(HostIni, NamesAndValuesAreTrimmed)
 {
     Spit("  [ Bake ]  \n\t Rays \t=  12 rays \t\nEmpty =  \n");
