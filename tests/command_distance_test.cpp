@@ -2,6 +2,7 @@
 // before it bakes: through the command, against bakes of the mesh scaled by
 // hand and the plug-in's own bake through the test host.
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <charconv>
@@ -289,23 +290,93 @@ TEST_F(CommandDistance, RelativeDistanceIsAFractionOfTheDiagonal)
     EXPECT_EQ(FileText(relative), FileText(absolute));
 }
 
-// A scaled run saved values no panel could show: nothing goes back to the
-// real configuration directory, while its preset keeps what the user gave,
-// and the preset bakes the same map again.
-TEST_F(CommandDistance, ScaledRunsCopyNothingBackAndTheirPresetsKeepTheUsersValues)
+// A scaled run saves its settings like any other: the panel's section holds
+// the scaled values, the command's the user's, and both --last and the
+// preset bake the same map again from the file alone.
+TEST_F(CommandDistance, ScaledRunsSaveWhatReproducesThem)
 {
     const std::string mesh = Write("box.obj", SliverObj());
     const std::string first = scratch / "first.png", again = scratch / "again.png", preset = scratch / "p.ini";
-    ASSERT_EQ(Map(mesh, first, {"--distance-relative", "0.05", "--write-preset", preset}).status, 0);
-    EXPECT_FALSE(fs::exists(scratch / "config/Dunsmere.ini"));
-    const std::string text = FileText(preset);
-    EXPECT_NE(text.find("[dunsmere-command]"), std::string::npos) << text;
-    EXPECT_NE(text.find("distanceRelative=0.05"), std::string::npos) << text;
-    ASSERT_EQ(Map(mesh, again, {"--preset", preset}).status, 0);
-    EXPECT_EQ(FileText(first), FileText(again));
-    // An unscaled run does copy back.
-    ASSERT_EQ(Map(mesh, again, {"--distance", "2"}).status, 0);
-    EXPECT_TRUE(fs::exists(scratch / "config/Dunsmere.ini"));
+    const CommandResult run = Map(mesh, first, {"--distance", "0.05", "--noise", "--write-preset", preset, "--json"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    const nlohmann::json settings = nlohmann::json::parse(run.out)[0]["settings"];
+    EXPECT_EQ(settings["distance"], 0.05);
+    EXPECT_EQ(settings["distanceScale"], 32);  // 0.05 * 2^5 = 1.6
+    EXPECT_EQ(FileText(preset), FileText(scratch / "config/Dunsmere.ini"));
+    EXPECT_NE(FileText(preset).find("[dunsmere-command]\ndistance=0.05\nnoiseSize=25\n"), std::string::npos);
+    for (const std::vector<std::string>& from : {std::vector<std::string>{"--last"}, {"--preset", preset}}) {
+        std::vector<std::string> args{mesh, "-q", "-o", again};
+        args.insert(args.end(), from.begin(), from.end());
+        ASSERT_EQ(Run(args).status, 0) << from[0];
+        EXPECT_EQ(FileText(first), FileText(again)) << from[0];
+    }
+}
+
+// Past D* every hit counts in full: a huge distance bakes as D*, not as an
+// empty map, and says so. The slivers' box, 0.2 x 0.2 x 0.08, has a diagonal
+// of 0.294: D* = 2^24 >= 2^25 * 0.294; the ground plane's, 10 times as wide,
+// brings D* to 2^28.
+TEST_F(CommandDistance, HugeDistancesBakeAsTheFarthestThatMatters)
+{
+    const std::string mesh = Write("box.obj", SliverObj());
+    using Scene = std::pair<std::vector<std::string>, int>;
+    for (const auto& [scene, farthest] : {Scene{{}, 24}, Scene{{"--ground-plane", "-z"}, 28}}) {
+        const std::string expected = scratch / "farthest.png", out = scratch / "huge.png";
+        std::vector<std::string> args = scene;
+        args.insert(args.end(), {"--distance", Text(std::ldexp(1.0f, farthest))});
+        ASSERT_EQ(Map(mesh, expected, args).status, 0);
+        const std::vector<BMM_Color_64> own = MapPixels(expected);
+        EXPECT_NE(std::count(own.begin(), own.end(), own[0]), static_cast<std::ptrdiff_t>(own.size()));
+        for (const char* huge : {"1e15", "1e20", "1e35"}) {
+            args.back() = huge;
+            ASSERT_EQ(Map(mesh, out, args).status, 0) << huge;
+            EXPECT_EQ(FileText(out), FileText(expected)) << huge << " with " << scene.size() << " more";
+        }
+    }
+    const CommandResult said = Run({mesh, "--distance", "1e20", "-o", scratch / "m.png"});
+    EXPECT_NE(said.err.find("note: " + mesh + ": distance 1e+20 bakes as 16777216"), std::string::npos) << said.err;
+}
+
+// A preset is checked as the command line is, key by key, both sections.
+TEST_F(CommandDistance, PresetsAreCheckedAsTheCommandLineIs)
+{
+    const std::string mesh = Write("box.obj", SliverObj()), out = scratch / "m.png";
+    const std::pair<const char*, const char*> refused[] = {
+        {"[Dunsmere]\nXSiz=99999\n", "[Dunsmere] XSiz=99999: --width"},
+        {"[Dunsmere]\nXSize=64\n", "[Dunsmere] XSize=64: no such key"},
+        {"[Dunsmere]\nnoiseOn=2\n", "[Dunsmere] noiseOn=2: wants 0 or 1"},
+        {"[Dunsmere]\nalgorithm=7\n", "[Dunsmere] algorithm=7: wants 1008"},
+        {"[Dunsmere]\ndist=0\n", "[Dunsmere] dist=0: --distance"},
+        {"[dunsmere-command]\nnoiseSize=-1\n", "[dunsmere-command] noiseSize=-1: --noise-size"},
+        {"[dunsmere-command]\nsize=64\n", "[dunsmere-command] size=64: no such key"},
+    };
+    for (const auto& [text, says] : refused) {
+        const CommandResult run = Run({mesh, "--preset", Write("bad.ini", text), "-o", out});
+        EXPECT_EQ(run.status, 2) << text;
+        EXPECT_NE(run.err.find(scratch / "bad.ini" + ": " + says), std::string::npos) << run.err;
+    }
+    EXPECT_FALSE(fs::exists(out));
+
+    // The plug-in's distance past its spinner bakes as given, not clamped;
+    // an output key is ignored, and said so.
+    const std::string far = Write("far.ini", "[Dunsmere]\ndist=0.05\n[dunsmere-command]\noutput=x.png\n");
+    ASSERT_EQ(Map(mesh, out, {"--preset", far}).status, 0);
+    ASSERT_EQ(Map(mesh, scratch / "given.png", {"--distance", "0.05"}).status, 0);
+    EXPECT_EQ(FileText(out), FileText(scratch / "given.png"));
+    const CommandResult noted = Run({mesh, "--preset", far, "-o", out});
+    EXPECT_NE(noted.err.find("note: " + far + ": its output key is ignored; give -o"), std::string::npos) << noted.err;
+
+    // Every key the plug-in writes reads back (the options page's only away
+    // from their defaults).
+    const std::string all = scratch / "all.ini";
+    ASSERT_EQ(Map(mesh, out, {"--padding", "2", "--supersample", "2", "--coverage-alpha", "--invert", "--even-ring",
+                              "--scene-occluders", "--noise", "--write-preset", all})
+                  .status,
+              0);
+    ASSERT_NE(FileText(all).find("sceneOccluders=1"), std::string::npos) << FileText(all);
+    const CommandResult back = Run({mesh, "--preset", all, "-q", "-o", scratch / "back.png"});
+    EXPECT_EQ(back.status, 0) << back.err;
+    EXPECT_EQ(FileText(scratch / "back.png"), FileText(out));
 }
 
 // Outputs that cannot be written are refused before the mesh is baked, and

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cmath>
+#include <cstdint>
 #include <fstream>
 
 namespace {
@@ -19,6 +21,13 @@ nlohmann::ordered_json SettingValue(const std::string& text)
     if (auto [at, ec] = std::from_chars(text.data(), end, real); ec == std::errc() && at == end && !text.empty())
         return real;
     return text;
+}
+
+// 2^K, a whole number where it is one.
+nlohmann::ordered_json DistanceScale(int k)
+{
+    if (k >= 0 && k < 63) return std::int64_t{1} << k;
+    return std::ldexp(1.0, k);
 }
 
 }  // namespace
@@ -85,8 +94,12 @@ std::string BakeReportsJson(const std::vector<BakeReport>& reports)
     nlohmann::ordered_json all = nlohmann::ordered_json::array();
     for (const BakeReport& r : reports) {
         nlohmann::ordered_json settings = nlohmann::ordered_json::object();
-        for (const auto& [key, text] : r.settings)
-            if (!text.empty()) settings[key] = SettingValue(text);
+        for (const auto& [key, text] : r.settings) {
+            if (text.empty()) continue;
+            settings[key] = SettingValue(text);
+            // The user's distance, with the scale the panel's dist holds it at.
+            if (key == "distance") settings["distanceScale"] = DistanceScale(r.distanceExponent);
+        }
         nlohmann::ordered_json value = nullptr;
         if (r.value.known) value = {{"min", r.value.min}, {"max", r.value.max}, {"mean", r.value.mean}};
         all.push_back({{"inputs", r.inputs},

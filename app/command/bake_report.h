@@ -14,6 +14,9 @@ struct BakeReport {
     // Every key of the settings file the run saved, in file order, with its
     // text; numbers are written as JSON numbers.
     std::vector<std::pair<std::string, std::string>> settings;
+    // The power of two, 2^k, by which the mesh, distance and noise size
+    // reached the plug-in: its section's dist is the user's distance times it.
+    int distanceExponent = 0;
     struct Faces {
         int baked = 0, notSelected = 0, otherMaterial = 0, outOfRange = 0;
     } faces;

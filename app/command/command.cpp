@@ -363,15 +363,14 @@ int PrintVersion(const CommandOptions& o)
 // directory: the command's own values join them, a run that reached
 // "Generate" copies them to the real directory, and --write-preset hands
 // them on. False when the preset asked for could not be written.
-bool KeepSettings(const CommandOptions& o, const std::string& outputGiven, const RunConfigDir& config,
-                  const RunOutcome& outcome, bool generated)
+bool KeepSettings(const CommandOptions& o, const RunConfigDir& config, const RunOutcome& outcome, bool generated)
 {
     std::error_code ec;
-    CommandValues values = CommandValuesOf(o);
-    if (values.output) values.output = outputGiven;
+    // A scaled run's panel saved scaled values: the user's win on reading.
+    const CommandValues values{outcome.distance, outcome.noiseSize, o.distanceRelative, o.smoothAngle};
     if (fs::exists(config.File(), ec) && !WriteCommandSection(config.File(), values))
         DebugPrint("dunsmere: the command's values not saved to %s\n", config.File().c_str());
-    if (generated && !o.noSaveSettings && !outcome.distanceScaled) config.CopyBack();
+    if (generated && !o.noSaveSettings) config.CopyBack();
     if (o.writePreset.empty()) return true;
     const std::string why = config.CopyTo(o.writePreset);
     if (!why.empty()) Fail("cannot write the preset " + o.writePreset + ": " + why);
@@ -390,6 +389,7 @@ void NoteRun(const CommandOptions& o, const StandaloneHost& host, const FileBitm
              const RunConfigDir& config, bool selectedOnly, BakeReport& report)
 {
     report.settings = SettingsKeys(config.File());
+    report.distanceExponent = host.outcome.distanceExponent;
     report.seconds = {host.timings.Seconds(RunTimings::kLoad, RunTimings::kPanel),
                       host.timings.Seconds(RunTimings::kBuild, RunTimings::kWrite),
                       host.timings.Seconds(RunTimings::kWrite, RunTimings::kClose)};
@@ -410,7 +410,6 @@ struct Batch {
     const FoundPlugin& plugin;
     const RunConfigDir& config;
     std::chrono::steady_clock::time_point pluginStart;
-    std::string output;  // as the user gave it, a pattern perhaps: what the settings keep
 };
 
 // One run of the plug-in: its own host, scene and panel session, from the
@@ -449,7 +448,7 @@ int BakeOne(const CommandOptions& o, const Batch& batch, BakeReport* report)
     }
     // Only a bake, or a look at the settings, has settings to keep.
     const bool keeps = generated || (o.showSettings && status == kExitDone);
-    const bool kept = !keeps || KeepSettings(o, batch.output, config, host.outcome, generated);
+    const bool kept = !keeps || KeepSettings(o, config, host.outcome, generated);
     if (report) NoteRun(o, host, bitmaps, config, selectedOnly, *report);
     if (status >= 0) return kept ? status : std::max(status, kExitFailed);
     host.timings.Record(RunTimings::kEnd);
@@ -492,13 +491,9 @@ int Bake(const CommandOptions& given)
     const FoundPlugin plugin = LoadPlugin(given);
     const RunConfigDir config(given);
     CommandOptions o = given;
-    if (!config.StartedFrom().empty()) ApplyCommandSection(config.File(), config.StartedFrom(), o);
+    if (!config.StartedFrom().empty()) ApplyPreset(config.File(), config.StartedFrom(), o);
     const bool looks = o.showSettings || o.about;
-    if (!looks && o.output.empty())
-        throw CommandError(kExitUsage, "--output PATH is required: " + (config.StartedFrom().empty()
-                                                                           ? std::string("no last bake's file names one")
-                                                                           : config.StartedFrom() + " names none"));
-    const Batch batch{plugin, config, pluginStart, o.output};
+    const Batch batch{plugin, config, pluginStart};
     if (looks) return BakeOne(o, batch, nullptr);
 
     // The whole batch is planned, and refused, before any mesh is read.

@@ -4,6 +4,7 @@
 // alone.
 #pragma once
 
+#include <optional>
 #include <string>
 
 struct RunOutcome {
@@ -19,10 +20,12 @@ struct RunOutcome {
     // message of a run that was not cancelled.
     bool written = false;
 
-    // The distance lay outside the panel's range, so the mesh, the distance
-    // and the noise size reached the plug-in scaled by a power of two: the
-    // settings the plug-in saves hold the scaled values, not the user's.
-    bool distanceScaled = false;
+    // The run's distance and noise size as the user knows them (given, or
+    // the panel's), and the power of two, 2^distanceExponent, by which they
+    // and the mesh reached the plug-in: the settings the plug-in saves hold
+    // the scaled values, not the user's.
+    std::optional<float> distance, noiseSize;
+    int distanceExponent = 0;
 };
 
 // The exit status: the cancel's when the run was cancelled (by a cancel

@@ -1,34 +1,83 @@
 #include "app/command/presets.h"
 
+#include <algorithm>
+#include <cctype>
 #include <charconv>
+#include <cstdio>
+#include <iterator>
 #include <string_view>
 #include <vector>
 
 #include "app/command/command.h"
 #include "host/ini.h"
+#include "host/numbers.h"
 
 namespace {
 
-// The section's keys and the options they stand for.
-struct Key {
+constexpr const char* kPanelSection = "Dunsmere";
+
+// The plug-in's keys and the options that set the same controls, so that
+// a preset's value is checked against the command line's range. A switch
+// is saved as 0 or 1, the algorithm as its radio button's code.
+enum class Kind { kValue, kSwitch, kAlgorithm };
+struct PanelKey {
+    const char* key;
+    const char* option;
+    Kind kind = Kind::kValue;
+};
+constexpr PanelKey kPanelKeys[] = {
+    {"algorithm", "algorithm", Kind::kAlgorithm},
+    {"XSiz", "width"},
+    {"YSiz", "height"},
+    {"horizontalSpread", "horizontal"},
+    {"verticalSpread", "vertical"},
+    {"mapChannel", "map-channel"},
+    {"dist", "distance"},
+    {"selectedOnly", "selected-only", Kind::kSwitch},
+    {"noiseOn", "noise", Kind::kSwitch},
+    {"noiseSize", "noise-size"},
+    {"mtlIDOn", "material-filter", Kind::kSwitch},
+    {"mtlID", "material-id"},
+    {"addVertexColors", "accumulate", Kind::kSwitch},
+    {"padding", "padding"},
+    {"supersample", "supersample"},
+    {"coverageAlpha", "coverage-alpha", Kind::kSwitch},
+    {"invertLevels", "invert", Kind::kSwitch},
+    {"evenRing", "even-ring", Kind::kSwitch},
+    {"sceneOccluders", "scene-occluders", Kind::kSwitch},
+};
+constexpr std::string_view kAlgorithmCodes[][2] = {
+    {"1008", "uv-map"}, {"1009", "vertex-colors"}, {"1010", "spatial"}};
+
+// The command's section.
+struct CommandKey {
     const char* key;
     const char* option;
 };
-constexpr Key kDistance{"distance", "--distance"};
-constexpr Key kNoiseSize{"noiseSize", "--noise-size"};
-constexpr Key kDistanceRelative{"distanceRelative", "--distance-relative"};
-constexpr Key kOutput{"output", "--output"};
-constexpr Key kSmoothAngle{"smoothAngle", "--smooth-angle"};
+constexpr CommandKey kDistance{"distance", "distance"};
+constexpr CommandKey kNoiseSize{"noiseSize", "noise-size"};
+constexpr CommandKey kDistanceRelative{"distanceRelative", "distance-relative"};
+constexpr CommandKey kSmoothAngle{"smoothAngle", "smooth-angle"};
+constexpr CommandKey kCommandKeys[] = {kDistance, kNoiseSize, kDistanceRelative, kSmoothAngle};
+// Older files kept the output; it is now the command line's alone.
+constexpr const char* kOutputKey = "output";
 
 // Room for the longest path a file system takes.
 constexpr int kValueBytes = 4097;
 
-std::string ReadValue(const Key& key, const std::string& file)
+// Keys match as the settings file matches them: ignoring ASCII case.
+bool SameKey(std::string_view a, std::string_view b)
 {
-    std::string buffer(kValueBytes, '\0');
-    const int n = GetPrivateProfileString(kCommandSection, key.key, "", buffer.data(), kValueBytes, file.c_str());
-    buffer.resize(static_cast<size_t>(n));
-    return buffer;
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](unsigned char x, unsigned char y) {
+        return std::tolower(x) == std::tolower(y);
+    });
+}
+
+template <class Row, std::size_t N>
+const Row* Find(const Row (&rows)[N], std::string_view key)
+{
+    const auto row = std::find_if(std::begin(rows), std::end(rows), [&](const Row& r) { return SameKey(r.key, key); });
+    return row == std::end(rows) ? nullptr : row;
 }
 
 template <class Number>
@@ -55,67 +104,113 @@ bool HasKey(const std::string& file, const char* key)
            probe[0] != '\n';
 }
 
+// One reading of a preset, whose values are checked by the command line's
+// own parser, one key at a time, so that a refusal names its key.
+class Preset {
+public:
+    Preset(const std::string& file, const std::string& shown) : snapshot_(file.c_str()), shown_(shown) {}
+
+    std::vector<std::string> Keys(const char* section) const { return snapshot_.Keys(section); }
+    std::string Value(const char* section, const std::string& key) const
+    {
+        std::string buffer(kValueBytes, '\0');
+        buffer.resize(static_cast<size_t>(snapshot_.GetString(section, key.c_str(), "", buffer.data(), kValueBytes)));
+        return buffer;
+    }
+    // The options ARGUMENT sets, alone on a command line.
+    CommandOptions Parsed(const char* section, const std::string& key, const std::string& value,
+                          const std::string& argument) const
+    {
+        const char* argv[] = {"dunsmere", "--show-settings", argument.c_str()};
+        const ParseResult parsed = ParseCommandLine(static_cast<int>(std::size(argv)), argv);
+        if (!parsed.options) Refuse(section, key, value, FirstLine(parsed.err));
+        return *parsed.options;
+    }
+    [[noreturn]] void Refuse(const char* section, const std::string& key, const std::string& value,
+                             const std::string& why) const
+    {
+        throw CommandError(kExitUsage, shown_ + ": [" + section + "] " + key + "=" + value + ": " + why);
+    }
+
+private:
+    ProfileSnapshot snapshot_;
+    std::string shown_;
+};
+
+// The command line's argument for a value of the plug-in's section.
+std::string PanelArgument(const Preset& preset, const PanelKey& row, const std::string& key, const std::string& value)
+{
+    const std::string option = std::string("--") + row.option;
+    switch (row.kind) {
+    case Kind::kValue: return option + "=" + value;
+    case Kind::kSwitch:
+        if (value != "0" && value != "1") preset.Refuse(kPanelSection, key, value, "wants 0 or 1");
+        return value == "1" ? option : "--no-" + std::string(row.option);
+    case Kind::kAlgorithm:
+        for (const auto& [code, name] : kAlgorithmCodes)
+            if (value == code) return option + "=" + std::string(name);
+        preset.Refuse(kPanelSection, key, value, "wants 1008 (uv-map), 1009 (vertex-colors) or 1010 (spatial)");
+    }
+    return option;
+}
+
 }  // namespace
 
 std::string ShortestDecimal(float v) { return Shortest(v); }
 std::string ShortestDecimal(double v) { return Shortest(v); }
 
-CommandValues CommandValuesOf(const CommandOptions& o)
+void ApplyPreset(const std::string& file, const std::string& shown, CommandOptions& o)
 {
-    CommandValues v;
-    v.distance = o.distance;
-    v.noiseSize = o.noiseSize;
-    v.distanceRelative = o.distanceRelative;
-    v.smoothAngle = o.smoothAngle;
-    if (!o.output.empty()) v.output = o.output;
-    return v;
-}
-
-void ApplyCommandSection(const std::string& file, const std::string& shown, CommandOptions& o)
-{
-    // The section's values are read as the options they stand for, by the
-    // command line's own parser, so that a preset can hold nothing the
-    // command line would refuse.
-    std::vector<std::string> args{"dunsmere", "--show-settings"};
-    auto take = [&](const Key& key) {
-        const std::string value = ReadValue(key, file);
-        if (!value.empty()) args.push_back(std::string(key.option) + "=" + value);
-    };
-    if (!o.distance && !o.distanceRelative) {
-        take(kDistance);
-        take(kDistanceRelative);
+    const Preset preset(file, shown);
+    CommandValues command, panel;
+    for (const std::string& key : preset.Keys(kCommandSection)) {
+        const std::string value = preset.Value(kCommandSection, key);
+        if (SameKey(key, kOutputKey)) {
+            if (!value.empty() && !o.quiet)
+                std::fprintf(stderr, "dunsmere: note: %s: its output key is ignored; give -o\n", shown.c_str());
+            continue;
+        }
+        const CommandKey* row = Find(kCommandKeys, key);
+        if (!row) preset.Refuse(kCommandSection, key, value, "no such key");
+        if (value.empty()) continue;  // a value not set
+        const std::string argument = "--" + std::string(row->option) + "=" + value;
+        const CommandOptions parsed = preset.Parsed(kCommandSection, key, value, argument);
+        if (parsed.distance) command.distance = parsed.distance;
+        if (parsed.noiseSize) command.noiseSize = parsed.noiseSize;
+        if (parsed.distanceRelative) command.distanceRelative = parsed.distanceRelative;
+        if (parsed.smoothAngle) command.smoothAngle = parsed.smoothAngle;
     }
-    if (!o.noiseSize) take(kNoiseSize);
-    if (o.output.empty()) take(kOutput);
-    if (!o.smoothAngle) take(kSmoothAngle);
-    if (args.size() == 2) return;
+    for (const std::string& key : preset.Keys(kPanelSection)) {
+        const std::string value = preset.Value(kPanelSection, key);
+        const PanelKey* row = Find(kPanelKeys, key);
+        if (!row) preset.Refuse(kPanelSection, key, value, "no such key");
+        const CommandOptions parsed = preset.Parsed(kPanelSection, key, value, PanelArgument(preset, *row, key, value));
+        // Read as the plug-in reads them, which is what it would have baked
+        // had the panel's spinner not clamped them.
+        if (parsed.distance) panel.distance = ParseFloatC(value.c_str());
+        if (parsed.noiseSize) panel.noiseSize = ParseFloatC(value.c_str());
+    }
 
-    std::vector<const char*> argv;
-    for (const std::string& a : args) argv.push_back(a.c_str());
-    const ParseResult parsed = ParseCommandLine(static_cast<int>(argv.size()), argv.data());
-    if (!parsed.options)
-        throw CommandError(kExitUsage, shown + ": [" + kCommandSection + "] " + FirstLine(parsed.err));
-    const CommandOptions& from = *parsed.options;
-    if (from.distance) o.distance = from.distance;
-    if (from.distanceRelative) o.distanceRelative = from.distanceRelative;
-    if (from.noiseSize) o.noiseSize = from.noiseSize;
-    if (!from.output.empty()) o.output = from.output;
-    if (from.smoothAngle) o.smoothAngle = from.smoothAngle;
+    if (!o.distance && !o.distanceRelative) {
+        if (command.distanceRelative) o.distanceRelative = command.distanceRelative;
+        else o.distance = command.distance ? command.distance : panel.distance;
+    }
+    if (!o.noiseSize) o.noiseSize = command.noiseSize ? command.noiseSize : panel.noiseSize;
+    if (!o.smoothAngle) o.smoothAngle = command.smoothAngle;
 }
 
 bool WriteCommandSection(const std::string& file, const CommandValues& v)
 {
-    const std::pair<const Key*, std::string> values[] = {
+    const std::pair<const CommandKey*, std::string> values[] = {
         {&kDistance, v.distance ? ShortestDecimal(*v.distance) : ""},
         {&kNoiseSize, v.noiseSize ? ShortestDecimal(*v.noiseSize) : ""},
         {&kDistanceRelative, v.distanceRelative ? ShortestDecimal(*v.distanceRelative) : ""},
-        {&kOutput, v.output.value_or("")},
         {&kSmoothAngle, v.smoothAngle ? ShortestDecimal(*v.smoothAngle) : ""},
     };
     // A key not set is only written, empty, over a value an earlier run left.
     ProfileEntries entries;
     for (const auto& [key, value] : values)
         if (!value.empty() || HasKey(file, key->key)) entries.emplace_back(key->key, value);
-    if (entries.empty()) return true;
+    entries.emplace_back(kOutputKey, std::nullopt);
     return WritePrivateProfileStrings(kCommandSection, entries, file.c_str());
 }

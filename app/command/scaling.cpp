@@ -47,10 +47,47 @@ std::string ShortestText(double value)
     return std::string(text, end);
 }
 
+// The length of the diagonal of the box around the vertices that faces use,
+// computed in double from the float positions; 0 without faces.
+double Diagonal(const std::vector<const Mesh*>& meshes)
+{
+    constexpr double kHuge = std::numeric_limits<double>::infinity();
+    double lo[3] = {kHuge, kHuge, kHuge}, hi[3] = {-kHuge, -kHuge, -kHuge};
+    for (const Mesh* mesh : meshes)
+        for (const Face& face : mesh->faces)
+            for (DWORD v : face.v) {
+                const Point3& p = mesh->verts[v];
+                const double c[3] = {static_cast<double>(p.x), static_cast<double>(p.y), static_cast<double>(p.z)};
+                for (int i = 0; i < 3; ++i) {
+                    lo[i] = std::min(lo[i], c[i]);
+                    hi[i] = std::max(hi[i], c[i]);
+                }
+            }
+    if (lo[0] > hi[0]) return 0.0;
+    const double dx = hi[0] - lo[0], dy = hi[1] - lo[1], dz = hi[2] - lo[2];
+    return std::sqrt(dx * dx + dy * dy + dz * dz);
+}
+
 std::string RefusedScale(const std::string& file, float distance, int k)
 {
     return file + ": distance " + ShortestFloatText(distance) + " needs a scale of 2^" + std::to_string(k) +
            " that the mesh or noise size cannot take";
+}
+
+// DISTANCE, or D* of NODE's scene when it lies past that, with a note.
+float WithinFarthest(const CommandOptions& o, const StandaloneHost& host, SceneNode& node, float distance)
+{
+    std::vector<const Mesh*> scene{&node.CurrentMesh()};
+    for (const auto& occluder : host.occluders) scene.push_back(&occluder->CurrentMesh());
+    const float farthest = FarthestDistance(scene);
+    if (!(distance > farthest)) return distance;
+    if (!o.quiet)
+        std::fprintf(stderr,
+                     "dunsmere: note: %s: distance %s bakes as %s, where every hit already counts in full: a farther "
+                     "distance bakes the same\n",
+                     node.File().path.c_str(), ShortestFloatText(distance).c_str(),
+                     ShortestFloatText(farthest).c_str());
+    return farthest;
 }
 
 }  // namespace
@@ -65,20 +102,20 @@ int DistanceExponent(float distance, float min, float max)
 
 float RelativeDistance(const Mesh& mesh, double fraction)
 {
-    if (mesh.faces.empty()) return 0.0f;
-    constexpr double kHuge = std::numeric_limits<double>::infinity();
-    double lo[3] = {kHuge, kHuge, kHuge}, hi[3] = {-kHuge, -kHuge, -kHuge};
-    for (const Face& face : mesh.faces)
-        for (DWORD v : face.v) {
-            const Point3& p = mesh.verts[v];
-            const double c[3] = {static_cast<double>(p.x), static_cast<double>(p.y), static_cast<double>(p.z)};
-            for (int i = 0; i < 3; ++i) {
-                lo[i] = std::min(lo[i], c[i]);
-                hi[i] = std::max(hi[i], c[i]);
-            }
-        }
-    const double dx = hi[0] - lo[0], dy = hi[1] - lo[1], dz = hi[2] - lo[2];
-    return static_cast<float>(fraction * std::sqrt(dx * dx + dy * dy + dz * dz));
+    return static_cast<float>(fraction * Diagonal({&mesh}));
+}
+
+float FarthestDistance(const std::vector<const Mesh*>& meshes)
+{
+    constexpr float kNone = std::numeric_limits<float>::infinity();
+    const double diagonal = Diagonal(meshes);
+    if (!(diagonal > 0.0)) return kNone;
+    int e = 0;
+    // 2^25 times the diagonal is m * 2^e with m in [0.5, 1): 2^e is the
+    // power above it, unless it is the power 2^(e - 1) itself.
+    const double m = std::frexp(std::ldexp(diagonal, 25), &e);
+    const double farthest = std::ldexp(1.0, m == 0.5 ? e - 1 : e);
+    return farthest <= static_cast<double>(FLT_MAX) ? static_cast<float>(farthest) : kNone;
 }
 
 void ScalePositions(std::vector<Point3>& positions, int k)
@@ -145,27 +182,43 @@ ScaledNode ApplyWithDistance(const CommandOptions& o, StandaloneHost& host, cons
             throw CommandError(kExitUsage, node->File().path + ": --distance-relative " +
                                                ShortestText(*o.distanceRelative) + " gives no finite distance above 0");
     }
-    const std::optional<Panel::Limits> range = panel.SpinnerLimits("distance");
-    const int k = distance && range && node ? DistanceExponent(*distance, range->min, range->max) : 0;
-
     CommandOptions typed = o;
-    typed.distance = distance ? std::optional<float>(std::ldexp(*distance, k)) : std::nullopt;
+    typed.distance.reset();   // typed below, at the mesh's scale
+    typed.noiseSize.reset();  // likewise
+    panel.Apply(typed);
+    const float own = distance.value_or(panel.ReadFloat("distance"));
+    const float noiseSize = o.noiseSize.value_or(panel.ReadFloat("noise-size"));
+    host.outcome.distance = own;
+    host.outcome.noiseSize = noiseSize;
+
+    const float baked = node ? WithinFarthest(o, host, *node, own) : own;
+    const std::optional<Panel::Limits> range = panel.SpinnerLimits("distance");
+    const bool scalable = node && range && std::isfinite(baked) && baked > 0.0f;
+    const int k = scalable ? DistanceExponent(baked, range->min, range->max) : 0;
+    host.outcome.distanceExponent = k;
+    // The panel's own distance is typed again only when it changes.
+    if (distance || std::ldexp(baked, k) != own) {
+        CommandOptions typedDistance;
+        typedDistance.distance = std::ldexp(baked, k);
+        panel.Apply(typedDistance);
+    }
     if (k == 0) {
-        panel.Apply(typed);
+        if (o.noiseSize) {
+            CommandOptions noise;
+            noise.noiseSize = o.noiseSize;
+            panel.Apply(noise);
+        }
         return {};
     }
-    typed.noiseSize.reset();  // typed below, at the mesh's scale
-    panel.Apply(typed);
 
     const std::string& file = node->File().path;
-    const float noiseSize = o.noiseSize.value_or(panel.ReadFloat("noise-size"));
     const float scaledNoise = std::ldexp(noiseSize, k);
     const std::optional<Panel::Limits> noiseRange = panel.SpinnerLimits("noise-size");
     const bool noiseFits = std::ldexp(scaledNoise, -k) == noiseSize &&
                            (!noiseRange || (scaledNoise >= noiseRange->min && scaledNoise <= noiseRange->max));
     // A noise size the bake does not use cannot spoil it.
     const bool noiseUsed = panel.Algorithm() == "uv-map" && panel.IsTicked("noise");
-    if (noiseUsed && !noiseFits) throw CommandError(kExitUsage, RefusedScale(file, *distance, k));
+    if (noiseUsed && !noiseFits) throw CommandError(kExitUsage, RefusedScale(file, own, k));
     if (noiseFits) {
         CommandOptions noise;
         noise.noiseSize = scaledNoise;
@@ -174,7 +227,7 @@ ScaledNode ApplyWithDistance(const CommandOptions& o, StandaloneHost& host, cons
 
     ScaledNode scaled(*node, k);
     for (const auto& occluder : host.occluders) scaled.Add(*occluder);
-    if (!scaled.MeshesPass()) throw CommandError(kExitUsage, RefusedScale(file, *distance, k));
+    if (!scaled.MeshesPass()) throw CommandError(kExitUsage, RefusedScale(file, own, k));
     const int faces = FacesBelowTheNormalRange(node->CurrentMesh(), scaled.Original(), k);
     if (faces > 0 && !o.quiet)  // advice: -q drops it
         std::fprintf(stderr,
@@ -182,6 +235,5 @@ ScaledNode ApplyWithDistance(const CommandOptions& o, StandaloneHost& host, cons
                      "%s may differ in the last bits\n",
                      file.c_str(), faces, faces == 1 ? "face is" : "faces are", k,
                      faces == 1 ? "its value" : "their values");
-    host.outcome.distanceScaled = true;
     return scaled;
 }

@@ -41,6 +41,15 @@ int DistanceExponent(float distance, float min, float max);
 // rounded once to float; 0 for a mesh without faces.
 float RelativeDistance(const Mesh& mesh, double fraction);
 
+// D*, the farthest distance that bakes differently from a farther one: the
+// smallest power of two at or above 2^25 times the diagonal of the box
+// around the vertices that faces of MESHES use (the ray scene: the mesh,
+// its occluders and ground plane). No hit lies farther than that diagonal,
+// and from D* on `dist - t` rounds to `dist` for every hit t, so each hit
+// counts in full and a value is exactly 2 x hits / rays. Infinity when D*
+// is past the float range, or the box is a point.
+float FarthestDistance(const std::vector<const Mesh*>& meshes);
+
 // Multiplies every position by 2^k.
 void ScalePositions(std::vector<Point3>& positions, int k);
 
@@ -81,12 +90,14 @@ private:
 };
 
 // Applies the options to the panel as Panel::Apply does, with the distance
-// (given, or relative to the one selected node's mesh) brought into the
-// spinner's range: when it lies outside, the distance typed is the user's
-// times 2^k, the noise size typed is the panel's (or the user's) times 2^k,
-// and the selected node's mesh is scaled for the run, with HOST's occluders,
-// which HOST's outcome records. A relative distance with not exactly one node selected is left
-// out: the plug-in refuses that selection itself.
+// (given, relative to the one selected node's mesh, or the panel's) past
+// D* baked as D*, with a note unless quiet, and brought into the spinner's
+// range: when it lies outside, the distance typed is the user's times 2^k,
+// the noise size typed is the panel's (or the user's) times 2^k, and the
+// selected node's mesh is scaled for the run, with HOST's occluders. HOST's
+// outcome records the user's distance, the noise size and k. A relative
+// distance with not exactly one node selected is left out: the plug-in
+// refuses that selection itself.
 //
 // Throws CommandError (status 2) when the scaled mesh or an occluder would
 // break the mesh check's bound, or when a noise size the run uses would leave its spinner's
