@@ -164,10 +164,8 @@ TEST(Supersample, ACancelledMapIsStillFinishedAndOffered)
     EXPECT_TRUE(asked);
 }
 
-// The cancel is forwarded while the workers of band k wait: they stop at
-// their first texel and no later band starts. Against the whole bake, the
-// rows above the band's reach keep their values, the band's rows its
-// coverage, and the rows below stay 0 and uncovered.
+// A cancel while band k's workers wait: they stop at their first texel, no
+// later band starts, and the rows below the band stay 0 and uncovered.
 TEST(Supersample, ACancelStopsTheRunInTheBandInHand)
 {
     constexpr std::uint32_t S = 2, kBandRows = 4, kBand = 3, kFirst = kBand * kBandRows;
@@ -190,19 +188,16 @@ TEST(Supersample, ACancelStopsTheRunInTheBandInHand)
     cancelled.Run(gate);
     EXPECT_EQ(gate.starts, static_cast<int>(2 * kBand + 2));
 
-    int litBelow = 0;
     for (std::uint32_t Y = 0; Y < 14; ++Y)
         for (std::uint32_t X = 0; X < 20; ++X) {
             const std::size_t i = static_cast<std::size_t>(X) * 14 + Y;
             const float want = whole.state.TexelValues.Get(X, Y), got = cancelled.state.TexelValues.Get(X, Y);
-            // Between the two, the rows the speckle repair reaches from above.
+            // Rows between: those the speckle repair reaches from above.
             const float expected = S * Y + S + 1 <= kFirst ? want : S * Y >= kFirst + 2 ? 0.0f : got;
             EXPECT_EQ(Bits(got), Bits(expected)) << X << "," << Y;
             const bool below = S * Y >= kFirst + kBandRows;
             EXPECT_EQ(cancelled.state.coveredSubTexels[i], below ? 0 : whole.state.coveredSubTexels[i]) << X << "," << Y;
-            litBelow += S * Y >= kFirst + 2 && want > 0.0f;
         }
-    EXPECT_GT(litBelow, 40);
 }
 
 }  // namespace
