@@ -179,10 +179,10 @@ TEST(Supersample, ACancelStopsTheRunInTheBandInHand)
     GateStarter gate;
     gate.gateFrom = 2 * kBand + 1;
     ScriptedHost& host = cancelled.host;
-    host.onCancelQuery = [&] {
-        if (gate.starts >= gate.gateFrom && host.cancelAtQuery < 0) host.cancelAtQuery = host.cancelQueries;
+    host.onSleep = [&] {  // the band's first poll cancels; its next lets the workers go
+        gate.open.store(host.cancelAtQuery > 0);
+        if (gate.starts >= gate.gateFrom) host.cancelAtQuery = 1;
     };
-    host.onSleep = [&] { gate.open.store(host.cancelAtQuery > 0); };
     host.answer = IDYES;
     whole.Run();
     cancelled.Run(gate);
