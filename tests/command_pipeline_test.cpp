@@ -148,9 +148,8 @@ TEST_F(Pipeline, APresetCarriesTheRunItCameFrom)
     EXPECT_EQ(text, ReadAll(ini));
     EXPECT_NE(text.find("dist=12.345678\nselectedOnly="), std::string::npos) << text;
     EXPECT_NE(text.find("noiseSize=0.100000\n"), std::string::npos) << text;
-    EXPECT_NE(text.find("[dunsmere-command]\ndistance=12.345678\nnoiseSize=0.1\noutput=" + first + "\n"),
-              std::string::npos)
-        << text;
+    EXPECT_NE(text.find("[dunsmere-command]\ndistance=12.345678\nnoiseSize=0.1\n"), std::string::npos) << text;
+    EXPECT_EQ(text.find("output="), std::string::npos) << text;
 
     // Elsewhere, from the preset and the output alone, the same map; and an
     // option given beats the preset's value.
