@@ -13,6 +13,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "command_runner.h"
@@ -141,7 +142,7 @@ TEST_F(Guards, TheLineReadsAsScriptsExpect)
 TEST_F(Guards, AFullStdoutFailsAfterTheOutputsAreInPlace)
 {
     if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
-    for (const std::string& what : {"bake", "info", "help", "settings"}) {
+    for (const std::string_view what : {"bake", "info", "help", "settings"}) {
         std::vector<std::string> args{"-c", ""};
         const std::string command = std::string(DUNSMERE_COMMAND);
         if (what == "bake") args[1] = command + " " + kCrate + " -q --json --size 50x50 -o " + At("full.png");

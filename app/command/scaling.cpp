@@ -174,11 +174,13 @@ void ScaledNode::Restore()
 ScaledNode ApplyWithDistance(const CommandOptions& o, StandaloneHost& host, const Panel& panel)
 {
     SceneNode* node = host.selection.size() == 1 ? host.selection[0] : nullptr;
-    std::optional<float> distance = o.distance;
+    // The user's distance, when given or relative to the one selected mesh.
+    bool given = o.distance.has_value();
+    float user = o.distance ? *o.distance : 0.0f;
     if (o.distanceRelative) {
-        if (!node) distance.reset();
-        else distance = RelativeDistance(node->CurrentMesh(), *o.distanceRelative);
-        if (node && !(std::isfinite(*distance) && *distance > 0.0f))
+        given = node != nullptr;
+        user = node ? RelativeDistance(node->CurrentMesh(), *o.distanceRelative) : 0.0f;
+        if (node && !(std::isfinite(user) && user > 0.0f))
             throw CommandError(kExitUsage, node->File().path + ": --distance-relative " +
                                                ShortestText(*o.distanceRelative) + " gives no finite distance above 0");
     }
@@ -186,7 +188,7 @@ ScaledNode ApplyWithDistance(const CommandOptions& o, StandaloneHost& host, cons
     typed.distance.reset();   // typed below, at the mesh's scale
     typed.noiseSize.reset();  // likewise
     panel.Apply(typed);
-    const float own = distance.value_or(panel.ReadFloat("distance"));
+    const float own = given ? user : panel.ReadFloat("distance");
     const float noiseSize = o.noiseSize.value_or(panel.ReadFloat("noise-size"));
     host.outcome.distance = own;
     host.outcome.noiseSize = noiseSize;
@@ -197,7 +199,7 @@ ScaledNode ApplyWithDistance(const CommandOptions& o, StandaloneHost& host, cons
     const int k = scalable ? DistanceExponent(baked, range->min, range->max) : 0;
     host.outcome.distanceExponent = k;
     // The panel's own distance is typed again only when it changes.
-    if (distance || std::ldexp(baked, k) != own) {
+    if (given || std::ldexp(baked, k) != own) {
         CommandOptions typedDistance;
         typedDistance.distance = std::ldexp(baked, k);
         panel.Apply(typedDistance);
