@@ -1,6 +1,8 @@
 // Sample evaluation layer: what it offers the layers above.
 //
 //   settings.h       UtilitySettings, the algorithm codes
+//   bake_hooks.h     BakeHooks, BakeStatus: what a host-free bake asks and answers
+//   host_hooks.h     HostBakeHooks: a bake's hooks answered by the host
 //   rng.h            CrtRand, the per-worker pseudo-random generator
 //   sample.h         EvaluateSample, SampleTables, RayCount
 //   run_tables.h     RunTables: face and vertex normals, workLock, current mesh
@@ -10,12 +12,16 @@
 //   messages.h       the generations' message texts, ShowInfo
 //   settings_range.h RefuseUnservableSettings: the values no run can serve
 //   setting_text.h   SettingText: a value as the settings file writes it
+//   face_values.h    FaceValueBake: the host-free core of the vertex colours
 //   vertex_colors.h  GenerateVertexColors
 //
 // The engine's bookkeeping (ThreadTracker, WaitForWorkers) is the layer's
 // own: eval/detail/threads.h.
 #pragma once
 
+#include "eval/bake_hooks.h"
+#include "eval/face_values.h"
+#include "eval/host_hooks.h"
 #include "eval/messages.h"
 #include "eval/occluders.h"
 #include "eval/rng.h"

@@ -34,8 +34,9 @@ void EngineEntry(void* p);
 
 class Engine {
 public:
-    Engine(Interface& host, ThreadStarter& starter, RunWork& runWork, const RunPlan& runPlan)
-        : ip(host), work(runWork), plan(runPlan), tracker(&EngineEntry, starter), chunked(!IsTwoThreadSplit(plan.threads))
+    Engine(const BakeHooks& runHooks, RunWork& runWork, const RunPlan& runPlan)
+        : hooks(runHooks), work(runWork), plan(runPlan), tracker(&EngineEntry, *runHooks.starter),
+          chunked(!IsTwoThreadSplit(plan.threads))
     {
         int threads = std::clamp(plan.threads, 1, kMaxWorkerThreads);
         const std::int64_t chunkLength = std::max<std::int64_t>(plan.chunkLength, 1);
@@ -87,7 +88,7 @@ public:
         return Chunk(next.fetch_add(1), chunk);
     }
 
-    Interface& ip;
+    const BakeHooks& hooks;
     RunWork& work;
     const RunPlan plan;
     ThreadTracker tracker;
@@ -108,11 +109,12 @@ void EngineEntry(void* p)
     WorkerArg* arg = static_cast<WorkerArg*>(p);
     Engine& engine = *static_cast<Engine*>(arg->run);
     engine.work.Work(engine.seats[static_cast<std::size_t>(arg->index)]);
-    // Once the flag is set the run may end and the engine go: the host
-    // outlives both, and the wake touches nothing of the run.
-    Interface& ip = engine.ip;
+    // Once the flag is set the run may end and the engine go: the hooks are
+    // the caller's, joined before they go, and the wake touches nothing of
+    // the run.
+    const BakeHooks& hooks = engine.hooks;
     arg->tracker->SetDone(arg->index, 1);
-    ip.WakeSleeper();
+    hooks.wake();
     delete arg;
 }
 
@@ -125,12 +127,12 @@ int WorkerThreadsFor(Interface& ip)
     return n > kMaxWorkerThreads ? kMaxWorkerThreads : n;
 }
 
-RunResult RunWorkers(Interface& ip, ThreadStarter& starter, std::mutex& workLock, RunWork& work, const RunPlan& plan)
+RunResult RunWorkers(const BakeHooks& hooks, std::mutex& workLock, RunWork& work, const RunPlan& plan)
 {
     RunResult result;
     std::unique_ptr<Engine> engine;
     try {
-        engine = std::make_unique<Engine>(ip, starter, work, plan);
+        engine = std::make_unique<Engine>(hooks, work, plan);
     } catch (const std::bad_alloc&) {
         result.outOfMemory = true;
         result.cancelled = true;
@@ -143,7 +145,7 @@ RunResult RunWorkers(Interface& ip, ThreadStarter& starter, std::mutex& workLock
         result.startFailed = true;
         engine->tracker.SetCancel(1);
     }
-    WaitForWorkers(ip, engine->tracker, workLock, &work);
+    WaitForWorkers(hooks, engine->tracker, workLock, &work);
     result.cancelled = engine->tracker.IsCancelled();
     return result;
 }

@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <mutex>
 
+#include "eval/bake_hooks.h"
 #include "host/core.h"
 #include "host/threads.h"
 
@@ -80,8 +81,9 @@ int WorkerThreadsFor(Interface& ip);
 // Two threads run the sequences whole, one each; any other count chunks them.
 inline bool IsTwoThreadSplit(int threads) { return threads == 2; }
 
-// Starts the run's threads, waits for them on the calling (user-interface)
-// thread, moving the bar and forwarding a cancel request every 500 ms or
-// when a thread ends, and joins them. A thread that cannot be started
-// cancels the run; the threads that did start are waited for.
-RunResult RunWorkers(Interface& ip, ThreadStarter& starter, std::mutex& workLock, RunWork& work, const RunPlan& plan);
+// Starts the run's threads with the hooks' starter, waits for them on the
+// calling (user-interface) thread, moving the bar and forwarding a cancel
+// request through the hooks every 500 ms or when a thread ends, and joins
+// them. A thread that cannot be started cancels the run; the threads that
+// did start are waited for.
+RunResult RunWorkers(const BakeHooks& hooks, std::mutex& workLock, RunWork& work, const RunPlan& plan);

@@ -39,6 +39,8 @@ Matrix3 RotationOntoZ(const Point3& N)
     return R;
 }
 
+bool ServingDistance(float dist) { return dist > 0.0f && std::isfinite(dist); }
+
 }  // namespace
 
 std::int64_t RayCount(const UtilitySettings& settings)
@@ -56,8 +58,17 @@ std::int64_t RayScratchCount(const UtilitySettings& settings)
 float EvaluateSample(const UtilitySettings& settings, const SampleTables& tables, const Mesh& mesh, int face,
                      const Point3& weights, Ray* rayScratch, CrtRand& rng)
 {
+    // A distance that gives 0 takes no draw.
+    if (!ServingDistance(settings.dist)) return 0.0f;
+    const int draw = settings.algorithm != kAlgorithmVertexColors ? rng.Next() : 0;
+    return EvaluateSampleWithDraw(settings, tables, mesh, face, weights, rayScratch, draw);
+}
+
+float EvaluateSampleWithDraw(const UtilitySettings& settings, const SampleTables& tables, const Mesh& mesh, int face,
+                             const Point3& weights, Ray* rayScratch, int azimuthDraw)
+{
     const float dist = settings.dist;
-    if (!(dist > 0.0f) || !std::isfinite(dist)) return 0.0f;
+    if (!ServingDistance(dist)) return 0.0f;
     const int H = settings.horizontalSpread;
     const int V = settings.verticalSpread;
 
@@ -78,10 +89,8 @@ float EvaluateSample(const UtilitySettings& settings, const SampleTables& tables
     const Matrix3 toNormal = Inverse(RotationOntoZ(N));
 
     float phi0 = 0.0f;
-    if (settings.algorithm != kAlgorithmVertexColors) {
-        const int r = rng.Next();
-        phi0 = static_cast<float>(2 * r - 32767) * kJitterDegreesPerStep * kRadiansPerDegree;
-    }
+    if (settings.algorithm != kAlgorithmVertexColors)
+        phi0 = static_cast<float>(2 * azimuthDraw - 32767) * kJitterDegreesPerStep * kRadiansPerDegree;
 
     for (int w = 0; w < V; ++w) {
         const float e = 90.0f / static_cast<float>(V + 1) * static_cast<float>(w + 1) * kRadiansPerDegree;

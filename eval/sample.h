@@ -47,3 +47,8 @@ std::int64_t RayScratchCount(const UtilitySettings& settings);
 // once, each with its own rayScratch and rng.
 float EvaluateSample(const UtilitySettings& settings, const SampleTables& tables, const Mesh& mesh, int face,
                      const Point3& weights, Ray* rayScratch, CrtRand& rng);
+
+// EvaluateSample with the azimuth draw (0..CrtRand::kMax) given instead of
+// taken from a generator; "Vertex Colors" ignores it.
+float EvaluateSampleWithDraw(const UtilitySettings& settings, const SampleTables& tables, const Mesh& mesh, int face,
+                             const Point3& weights, Ray* rayScratch, int azimuthDraw);

@@ -3,7 +3,6 @@
 #include <cmath>
 #include <new>
 
-#include "host/core.h"
 
 ThreadTracker::ThreadTracker(ThreadEntry entry, ThreadStarter& starter) : entry_(entry), starter_(starter) {}
 
@@ -66,15 +65,15 @@ float ThreadTracker::Progress() const
     return p > 1.0f ? 1.0f : p;
 }
 
-void WaitForWorkers(Interface& ip, ThreadTracker& tracker, std::mutex& workLock, RunWork* work)
+void WaitForWorkers(const BakeHooks& hooks, ThreadTracker& tracker, std::mutex& workLock, RunWork* work)
 {
     while (tracker.RunningCount() > 0) {
-        ip.SleepUnlessWoken(500);
+        hooks.sleep(500);
         std::lock_guard<std::mutex> lock(workLock);
         const int percent = work ? work->ProgressPercent(tracker.Progress())
                                  : static_cast<int>(tracker.Progress() * 90.0f);
-        ip.ProgressUpdate(percent, 1, nullptr);
-        if (ip.GetCancel()) tracker.SetCancel(1);
+        hooks.progress(percent);
+        if (hooks.cancelRequested()) tracker.SetCancel(1);
     }
     tracker.JoinAll();
 }

@@ -6,7 +6,7 @@
 #include "host/face_rule.h"
 #include "host/runtime.h"
 
-void ForEachMappedFace(Interface& ip, const Mesh& mesh, const UtilitySettings& settings,
+void ForEachMappedFace(const BakeHooks& hooks, const Mesh& mesh, const UtilitySettings& settings,
                        const std::function<void(int face, Point3 p0, Point3 p1, Point3 p2)>& face)
 {
     const MapFaceFilter filter{settings.mapChannel, settings.selectedOnly != 0, settings.mtlIDOn != 0,
@@ -17,7 +17,7 @@ void ForEachMappedFace(Interface& ip, const Mesh& mesh, const UtilitySettings& s
     const UVVert* tv = mesh.mapVerts(filter.mapChannel);
     const TVFace* tf = mesh.mapFaces(filter.mapChannel);
     for (int i = 0; i < faceCount; ++i) {
-        ip.ProgressUpdate(static_cast<int>(100LL * i / faceCount), 1, nullptr);
+        hooks.progress(static_cast<int>(100LL * i / faceCount));
         switch (MapFaceExclusion(mesh, filter, i)) {
         case FaceExclusion::kBaked: break;
         case FaceExclusion::kOtherMaterial:
@@ -30,12 +30,12 @@ void ForEachMappedFace(Interface& ip, const Mesh& mesh, const UtilitySettings& s
     }
 }
 
-std::vector<FaceRows> GatherFaceRows(Interface& ip, const Mesh& mesh, const UtilitySettings& settings, int mapWidth,
+std::vector<FaceRows> GatherFaceRows(const BakeHooks& hooks, const Mesh& mesh, const UtilitySettings& settings, int mapWidth,
                                      int mapHeight, bool trace)
 {
     std::vector<FaceRows> faces;
     faces.reserve(static_cast<std::size_t>(mesh.getNumFaces()));
-    ForEachMappedFace(ip, mesh, settings, [&](int face, Point3 p0, Point3 p1, Point3 p2) {
+    ForEachMappedFace(hooks, mesh, settings, [&](int face, Point3 p0, Point3 p1, Point3 p2) {
         FaceRows f{face, 0, 0};
         if (!FaceRowSpan(p0, p1, p2, mapWidth, mapHeight, f.first, f.last)) return;
         if (trace) TraceRasterize(p0, p1, p2, mapWidth, mapHeight, face);

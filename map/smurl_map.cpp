@@ -6,17 +6,10 @@
 #include <cstdio>
 #include <memory>
 #include <new>
-#include <optional>
-#include <vector>
 
 #include "eval/eval.h"
-#include "geom/geom.h"
 #include "host/core.h"
-#include "host/face_rule.h"
-#include "map/detail/mapped_faces.h"
-#include "map/detail/rasterize.h"
-#include "map/detail/supersample.h"
-#include "map/detail/texel_workers.h"
+#include "map/map_bake.h"
 
 namespace {
 
@@ -24,92 +17,12 @@ constexpr WORD kOpaque = 65535;
 
 DWORD NoProgress(void*) { return 0; }
 
-std::uint32_t MapSide(std::int32_t size) { return size > 0 ? static_cast<std::uint32_t>(size) : 0u; }
-
-// Step one of every run, before any check: nothing of an earlier run
-// survives. False when the grids cannot be had; they are then left 1 x 1.
-// The grids' columns are filled on the threads HELPERS lends.
-bool ResetGrids(MapRunState& state, const UtilitySettings& settings, const BuildHelpers& helpers)
-{
-    bool sized = true;
-    // A supersampled run keeps its records band by band, never for the
-    // whole map.
-    const bool records = settings.supersample <= 1;
-    const auto shared = [&helpers](std::size_t count, const auto& work) {
-        ParallelFor(helpers, count, [&work](std::size_t i) { work(i); });
-    };
-    try {
-        state.TexelGrid.Reset(records ? MapSide(settings.XSiz) : 1u, records ? MapSide(settings.YSiz) : 1u,
-                              kEmptyTexel, shared);
-        state.TexelValues.Reset(MapSide(settings.XSiz), MapSide(settings.YSiz), 0.0f, shared);
-    } catch (const std::bad_alloc&) {
-        state.TexelGrid.Reset(1, 1, kEmptyTexel);
-        state.TexelValues.Reset(1, 1, 0.0f);
-        sized = false;
-    }
-    state.coveredSubTexels.clear();
-    state.reached.clear();
-    return sized;
-}
-
-// Rasterizes every face that the face rule keeps, moving the bar through
-// the share of faces seen. On lent threads the faces are gathered first,
-// their debug lines written in face order, and bands of rows are then
-// rasterized at once, each taking the faces that reach it in face order:
-// a texel's records come in the order they would on one thread.
-void RasterizeFaces(Interface& ip, const Mesh& mesh, const UtilitySettings& settings, BArray<TexelRecord>& grid,
-                    const BuildHelpers& helpers)
-{
-    const int W = static_cast<int>(grid.OuterCount()), H = W > 0 ? static_cast<int>(grid.InnerCount(0)) : 0;
-    std::vector<FaceRows> faces;
-    bool gathered = ThreadsOf(helpers) > 1 && H > 1;
-    try {
-        if (gathered) faces = GatherFaceRows(ip, mesh, settings, W, H, true);
-    } catch (const std::bad_alloc&) {
-        gathered = false;  // before the list, nothing was done
-    }
-    if (!gathered) {
-        ForEachMappedFace(ip, mesh, settings,
-                          [&grid](int face, Point3 p0, Point3 p1, Point3 p2) { RasterizeFace(grid, p0, p1, p2, face); });
-        return;
-    }
-    const int bands = std::min(H, 8 * ThreadsOf(helpers)), bandRows = (H + bands - 1) / bands;
-    ParallelFor(helpers, static_cast<std::size_t>(bands), [&](std::size_t b) {
-        const int first = static_cast<int>(b) * bandRows, last = std::min(H, first + bandRows) - 1;
-        if (first > last) return;
-        RasterizeBand(grid, {H, first, static_cast<std::uint32_t>(last - first + 1), true}, faces, mesh,
-                      settings.mapChannel, false);
-    });
-}
-
-// The threads the steps before and after the workers' run may use: as many
-// as the build was lent, for a map large enough to be worth starting them
-// for. The host is not asked again: it may count its questions.
-BuildHelpers LentThreads(const UtilitySettings& settings, ThreadStarter& starter, int threads)
-{
-    constexpr std::int64_t kLentTexels = std::int64_t{1} << 15;
-    if (std::int64_t{settings.XSiz} * settings.YSiz < kLentTexels) return {};
-    return {&starter, threads};
-}
-
 void Describe(BitmapInfo& info, const UtilitySettings& settings)
 {
     info.SetWidth(static_cast<WORD>(settings.XSiz));
     info.SetHeight(static_cast<WORD>(settings.YSiz));
     info.SetType(BMM_TRUE_64);
     info.SetFlags(MAP_HAS_ALPHA);
-}
-
-// The options' view of a direct run's texels, as a supersampled run leaves
-// them: a texel covers itself or not, and is reached when the padding set it.
-void NoteCoverage(const UtilitySettings& settings, MapRunState& state)
-{
-    if (!settings.coverageAlpha) return;
-    const std::uint32_t W = state.TexelGrid.OuterCount(), H = W > 0 ? state.TexelGrid.InnerCount(0) : 0u;
-    state.coveredSubTexels.assign(static_cast<std::size_t>(W) * H, 0);
-    for (std::uint32_t x = 0; x < W; ++x)
-        for (std::uint32_t y = 0; y < H; ++y)
-            state.coveredSubTexels[static_cast<std::size_t>(x) * H + y] = state.TexelGrid.Get(x, y).face != -1;
 }
 
 // Row 0 of the bitmap is row 0 of the map, its top. Pixels outside the value
@@ -195,9 +108,9 @@ void GenerateSmurlMap(Interface& ip, const UtilitySettings& settings, RunTables&
                       ThreadStarter& starter)
 {
     if (RefuseUnservableSettings(ip, settings, SettingsUse::kMap)) return;
-    // The grids' fill may use as many threads as the run will. Asked again
-    // after ProgressStart, where the host counts the run's questions.
-    if (!ResetGrids(state, settings, LentThreads(settings, starter, WorkerThreadsFor(ip)))) {
+    // Made before the bar starts: a host's hooks allocate nothing later.
+    const BakeHooks hooks = HostBakeHooks(ip, starter);
+    if (!ResetMapGrids(state, settings, hooks)) {
         ShowInfo(ip, kOutOfMemory);
         return;
     }
@@ -219,71 +132,31 @@ void GenerateSmurlMap(Interface& ip, const UtilitySettings& settings, RunTables&
 
     Mesh& mesh = tri->GetMesh();
     ip.ProgressStart(kMapProgressTitle, 1, &NoProgress, nullptr);
-    // The build may use as many threads as the run will, started once for
-    // all the steps before the workers and ended before they start.
-    const int buildThreads = WorkerThreadsFor(ip);
-    const bool supersampled = settings.supersample > 1;
-    RunResult result;
-    std::int64_t startTime = 0;
-    // A build step or a rasterizing that runs out of memory ends the run as
-    // the workers do when they run out.
+    MapBake bake(mesh, settings, tables, state, hooks);
+    BakeStatus status = BakeStatus::kOutOfMemory;
     try {
-        std::optional<HelperCrew> crew(std::in_place, BuildHelpers{&starter, buildThreads});
-        tables.BuildRayTables(mesh, crew->Helpers(), GatherOccluders(ip, settings));
-        state.scratchFailed.store(0);
-        state.progressPercent = 0;
-        if (supersampled) {
-            crew.reset();
-            startTime = ip.Time();
-            result = RunSupersampledMap(ip, mesh, settings, tables, state, starter);
-        } else {
-            const bool lent = LentThreads(settings, starter, buildThreads).starter != nullptr;
-            RasterizeFaces(ip, mesh, settings, state.TexelGrid, lent ? crew->Helpers() : BuildHelpers{});
-            tables.vertexNormals.BuildVertexNormals(mesh, crew->Helpers());
-            crew.reset();
-            startTime = ip.Time();
-            TexelJob job{mesh, settings, {tables.faceNormals, tables.vertexNormals, &tables.scene}, tables.workLock,
-                         state};
-            result = RunTexelWorkers(ip, starter, job, WorkerThreadsFor(ip));
-        }
+        tables.occluders = GatherOccluders(ip, settings);
+        status = bake.Evaluate();
     } catch (const std::bad_alloc&) {
-        result.outOfMemory = true;
     }
 
-    const char* failure = result.startFailed                                 ? kThreadStartFailure
-                          : result.outOfMemory || state.scratchFailed.load() ? kOutOfMemory
-                                                                            : nullptr;
-    if (!failure) {
+    const bool failed = status == BakeStatus::kThreadStartFailed || status == BakeStatus::kOutOfMemory;
+    const bool cancelled = status == BakeStatus::kCancelled;
+    if (!failed) {
         char text[64];
-        std::snprintf(text, sizeof text, "elapsed time = %d secs", static_cast<int>(ip.Time() - startTime));
+        std::snprintf(text, sizeof text, "elapsed time = %d secs", static_cast<int>(ip.Time() - bake.WorkersStarted()));
         ip.MessageBox(text, kMessageTitle, MB_OK);
-        // A supersampled run cleaned its bands as it went.
-        if (!supersampled) {
-            // The passes' steps share a crew too. The growth's marks and
-            // frontiers are the run's last large allocations: a map they
-            // cannot be had for is not saved half-grown.
-            try {
-                HelperCrew passes(LentThreads(settings, starter, buildThreads));
-                RepairSpeckles(state, passes.Helpers());
-                DilateCoverage(state, settings.padding, settings.invertLevels ? &state.reached : nullptr,
-                               passes.Helpers());
-                NoteCoverage(settings, state);
-            } catch (const std::bad_alloc&) {
-                failure = kOutOfMemory;
-            }
-        }
+        status = bake.Finish();
     }
 
     ip.ProgressEnd();
     if (copy) copy->DeleteThis();
     tables.vertexNormals.ClearVertexNormals();
-    if (failure) {
-        ShowInfo(ip, failure);
+    if (status == BakeStatus::kThreadStartFailed || status == BakeStatus::kOutOfMemory) {
+        ShowInfo(ip, status == BakeStatus::kThreadStartFailed ? kThreadStartFailure : kOutOfMemory);
         return;
     }
 
-    if (result.cancelled &&
-        ip.MessageBox(kSavePartialBitmap, kMessageTitle, MB_YESNO | MB_ICONQUESTION) != IDYES)
-        return;
+    if (cancelled && ip.MessageBox(kSavePartialBitmap, kMessageTitle, MB_YESNO | MB_ICONQUESTION) != IDYES) return;
     SaveMap(ip, settings, state);
 }

@@ -143,8 +143,8 @@ private:
 
 }  // namespace
 
-RunResult RunSupersampledMap(Interface& ip, const Mesh& mesh, const UtilitySettings& settings, RunTables& tables,
-                             MapRunState& state, ThreadStarter& starter)
+RunResult RunSupersampledMap(const BakeHooks& hooks, const Mesh& mesh, const UtilitySettings& settings,
+                             RunTables& tables, MapRunState& state, const TexelEvaluator& evaluator)
 {
     BandedMap map(settings, state);
     const std::uint32_t W = map.Width(), H = map.Height();
@@ -152,14 +152,14 @@ RunResult RunSupersampledMap(Interface& ip, const Mesh& mesh, const UtilitySetti
     // Each face's rows once, so that a band rasterizes only the faces that
     // reach it, still in face order.
     const std::vector<FaceRows> faces =
-        GatherFaceRows(ip, mesh, settings, static_cast<int>(W), static_cast<int>(H), false);
+        GatherFaceRows(hooks, mesh, settings, static_cast<int>(W), static_cast<int>(H), false);
     tables.vertexNormals.BuildVertexNormals(mesh);
 
     const std::uint32_t bandRows = BandRows(state, W);
     MapRunState band;
     band.progressWrites = state.progressWrites;
     const SampleTables sampleTables{tables.faceNormals, tables.vertexNormals, &tables.scene};
-    const int threads = WorkerThreadsFor(ip);
+    const int threads = hooks.workerCount();
     const int faceCount = mesh.getNumFaces();
     std::uint64_t drawsAbove[2] = {0, 0};
     RunResult result;
@@ -172,11 +172,18 @@ RunResult RunSupersampledMap(Interface& ip, const Mesh& mesh, const UtilitySetti
         RasterizeBand(band.TexelGrid, rows, faces, mesh, settings.mapChannel, true);
 
         TexelJob job{mesh, settings, sampleTables, tables.workLock, band};
+        job.evaluator = &evaluator;
         job.firstRow = first;
         job.mapRows = H;
         job.drawsAbove[0] = drawsAbove[0];
         job.drawsAbove[1] = drawsAbove[1];
-        const RunResult r = RunTexelWorkers(ip, starter, job, threads);
+        // Counted from the records before the workers run: an evaluator may
+        // find a texel uncovered, but its draw was taken.
+        for (std::uint32_t x = 0; x < W; ++x) {
+            const TexelRecord* records = band.TexelGrid.Inner(x);
+            for (std::uint32_t y = 0; y < count; ++y) drawsAbove[y & 1u] += IsCovered(records[y], faceCount);
+        }
+        const RunResult r = RunTexelWorkers(hooks, job, threads);
         if (r.startFailed || r.outOfMemory || band.scratchFailed.load()) {
             state.scratchFailed.store(band.scratchFailed.load());
             return r;
@@ -187,10 +194,6 @@ RunResult RunSupersampledMap(Interface& ip, const Mesh& mesh, const UtilitySetti
         if (r.cancelled) {
             result.cancelled = true;
             break;
-        }
-        for (std::uint32_t x = 0; x < W; ++x) {
-            const TexelRecord* records = band.TexelGrid.Inner(x);
-            for (std::uint32_t y = 0; y < count; ++y) drawsAbove[y & 1u] += IsCovered(records[y], faceCount);
         }
     }
     return result;

@@ -1,6 +1,5 @@
 #include "map/detail/texel_workers.h"
 
-#include <atomic>
 #include <cmath>
 #include <cstdint>
 #include <memory>
@@ -10,26 +9,12 @@
 #include "eval/eval.h"
 #include "host/noise.h"
 #include "host/ray.h"
+#include "map/detail/texel_loop.h"
 
 namespace {
 
 // What a value above 1 becomes: the evaluation's own saturated value.
 constexpr float kSaturated = 0.99f;
-// How many texels ahead of the one in hand a row's records are fetched.
-constexpr std::uint32_t kFetchAhead = 4;
-
-// Under workLock while workers run.
-void SetProgress(MapRunState& state, int percent)
-{
-    state.progressPercent = percent;
-    if (state.progressWrites) state.progressWrites->push_back(percent);
-}
-
-std::uint32_t Columns(const MapRunState& state) { return state.TexelGrid.OuterCount(); }
-std::uint32_t Rows(const MapRunState& state)
-{
-    return state.TexelGrid.OuterCount() > 0 ? state.TexelGrid.InnerCount(0) : 0u;
-}
 
 }  // namespace
 
@@ -55,7 +40,7 @@ float CapTexelValue(float value) { return value > 1.0f ? kSaturated : value; }
 void PrepareChunkedRows(TexelJob& job)
 {
     const MapRunState& state = job.state;
-    const std::uint32_t W = Columns(state), H = Rows(state);
+    const std::uint32_t W = texel_loop::Columns(state), H = texel_loop::Rows(state);
     const int faceCount = job.mesh.getNumFaces();
     std::vector<std::uint64_t> covered(H, 0);
     // Column by column, the order the grid is stored in.
@@ -68,9 +53,14 @@ void PrepareChunkedRows(TexelJob& job)
     job.lowestOpenEvenRow = 0;
 }
 
-namespace {
+namespace texel_loop {
 
-// RowProgress before the grids' row y, counted in the map's rows.
+void SetProgress(MapRunState& state, int percent)
+{
+    state.progressPercent = percent;
+    if (state.progressWrites) state.progressWrites->push_back(percent);
+}
+
 int MapRowProgress(const TexelJob& job, std::uint32_t y)
 {
     const std::uint32_t W = Columns(job.state);
@@ -78,122 +68,80 @@ int MapRowProgress(const TexelJob& job, std::uint32_t y)
     return RowProgress(static_cast<int>(job.firstRow + y), static_cast<int>(W), static_cast<int>(mapRows));
 }
 
-// What a worker keeps for the whole run: the rays of one sample and the
-// values of the row in hand.
-struct TexelScratch {
-    std::unique_ptr<Ray[]> rays;
-    std::unique_ptr<float[]> row;
-
-    TexelScratch(const UtilitySettings& settings, std::uint32_t W)
-    {
-        const std::int64_t count = RayScratchCount(settings);
-        if (count > 0) rays.reset(new (std::nothrow) Ray[static_cast<std::size_t>(count)]);
-        row.reset(new (std::nothrow) float[W > 0 ? W : 1u]);
-    }
-    bool Ready() const { return rays && row; }
-};
-
-// Stores the evaluated texels [0, end) of row y; the caller holds workLock.
-void StoreRow(TexelJob& job, std::uint32_t y, std::uint32_t end, const float* row)
+void StoreRow(TexelJob& job, std::uint32_t y, std::uint32_t end, const RowScratch& row)
 {
     const int faceCount = job.mesh.getNumFaces();
-    for (std::uint32_t x = 0; x < end; ++x)
-        if (IsCovered(job.state.TexelGrid.Get(x, y), faceCount)) job.state.TexelValues.Set(x, y, row[x]);
+    for (std::uint32_t x = 0; x < end; ++x) {
+        if (!IsCovered(job.state.TexelGrid.Get(x, y), faceCount)) continue;
+        // Only this row's worker reads the record until the workers end.
+        if (row.uncovered[x])
+            job.state.TexelGrid.Set(x, y, kEmptyTexel);
+        else
+            job.state.TexelValues.Set(x, y, row.values[x]);
+    }
 }
 
-// Evaluates row y into the scratch row and stores it. False when the run
-// was cancelled before the row's end; what was evaluated is stored.
-bool WorkRow(TexelJob& job, std::uint32_t y, TexelScratch& scratch, CrtRand& rng, const WorkerSeat& seat,
-             bool finishes)
+void FinishRow(TexelJob& job, std::uint32_t y)
 {
-    MapRunState& state = job.state;
-    const UtilitySettings& settings = job.settings;
-    const std::uint32_t W = Columns(state), H = Rows(state);
-    const bool noise = settings.noiseOn && settings.noiseSize != 0.0f;  // size 0: no finite point to look up
-    const int faceCount = job.mesh.getNumFaces();
-    const bool storesAhead = state.TexelValues.OuterCount() == W && W > 0 && state.TexelValues.InnerCount(0) == H;
-    for (std::uint32_t x = 0; x < W; ++x) {
-        // The grids are stored column by column, so each texel of a row has
-        // lines of its own, far from its neighbours': they are fetched a few
-        // texels ahead, the value's for StoreRow's write.
-        if (x + kFetchAhead < W) {
-            __builtin_prefetch(state.TexelGrid.Inner(x + kFetchAhead) + y);
-            if (storesAhead) __builtin_prefetch(state.TexelValues.Inner(x + kFetchAhead) + y, 1);
-        }
-        if (seat.Cancelled()) {
-            std::lock_guard<std::mutex> lock(job.workLock);
-            StoreRow(job, y, x, scratch.row.get());
-            return false;
-        }
-        const TexelRecord r = state.TexelGrid.Get(x, y);
-        if (!IsCovered(r, faceCount)) continue;
-        float value = EvaluateSample(settings, job.tables, job.mesh, r.face, r.bary, scratch.rays.get(), rng);
-        if (noise) {
+    const std::uint32_t H = Rows(job.state);
+    job.rowFinished[y] = 1;
+    const std::uint32_t before = job.lowestOpenEvenRow;
+    while (job.lowestOpenEvenRow < H && job.rowFinished[job.lowestOpenEvenRow]) job.lowestOpenEvenRow += 2;
+    // Once every even row is done the bar stays on the last one's share,
+    // where the two-thread split's even-row worker leaves it: never 100.
+    const std::uint32_t lastEven = (H - 1) & ~1u;
+    const std::uint32_t shown = job.lowestOpenEvenRow < H ? job.lowestOpenEvenRow : lastEven;
+    if (job.lowestOpenEvenRow != before) SetProgress(job.state, MapRowProgress(job, shown));
+}
+
+}  // namespace texel_loop
+
+namespace {
+
+// The smurl sample at the texel's conditioned weights, scaled by noise at
+// the texel's own position.
+struct SmurlEvaluator {
+    struct Scratch {
+        std::unique_ptr<Ray[]> rays;
+    };
+
+    bool MakeScratch(const TexelJob& job, Scratch& scratch) const
+    {
+        const std::int64_t count = RayScratchCount(job.settings);
+        if (count > 0) scratch.rays.reset(new (std::nothrow) Ray[static_cast<std::size_t>(count)]);
+        return scratch.rays != nullptr;
+    }
+
+    bool Evaluate(const TexelJob& job, const TexelSample& texel, Scratch& scratch, float& value) const
+    {
+        const UtilitySettings& settings = job.settings;
+        value = EvaluateSampleWithDraw(settings, job.tables, job.mesh, texel.face, texel.bary, scratch.rays.get(),
+                                       texel.azimuthDraw);
+        // Size 0: no finite point to look up.
+        if (settings.noiseOn && settings.noiseSize != 0.0f) {
             // Placed with the raw weights: the noise follows the map, not
             // the sample point pulled inside the face.
-            const Face& f = job.mesh.faces[static_cast<std::size_t>(r.face)];
+            const Face& f = job.mesh.faces[static_cast<std::size_t>(texel.face)];
             const Point3 V0 = job.mesh.verts[f.v[0]], V1 = job.mesh.verts[f.v[1]], V2 = job.mesh.verts[f.v[2]];
-            const Point3 P = r.rawBary.x * V0 + r.rawBary.y * V1 + r.rawBary.z * V2;
+            const Point3 P = texel.rawBary.x * V0 + texel.rawBary.y * V1 + texel.rawBary.z * V2;
             value = ModulateByNoise(value, noise3(P / settings.noiseSize));
         }
-        scratch.row[x] = CapTexelValue(value);
+        return true;
     }
-    std::lock_guard<std::mutex> lock(job.workLock);
-    StoreRow(job, y, W, scratch.row.get());
-    if (finishes) {
-        job.rowFinished[y] = 1;
-        const std::uint32_t before = job.lowestOpenEvenRow;
-        while (job.lowestOpenEvenRow < H && job.rowFinished[job.lowestOpenEvenRow]) job.lowestOpenEvenRow += 2;
-        // Once every even row is done the bar stays on the last one's share,
-        // where the two-thread split's even-row worker leaves it: never 100.
-        const std::uint32_t lastEven = (H - 1) & ~1u;
-        const std::uint32_t shown = job.lowestOpenEvenRow < H ? job.lowestOpenEvenRow : lastEven;
-        if (job.lowestOpenEvenRow != before) SetProgress(state, MapRowProgress(job, shown));
-    }
-    return true;
-}
+};
 
 }  // namespace
 
-int TexelWorker(TexelJob& job, WorkerSeat& seat)
+const TexelEvaluator& ClassicTexelEvaluator()
 {
-    MapRunState& state = job.state;
-    const std::uint32_t W = Columns(state);
-    const std::uint32_t H = Rows(state);
-    const bool chunked = seat.Chunked();
-    if (!chunked) {
-        std::lock_guard<std::mutex> lock(job.workLock);
-        SetProgress(state, MapRowProgress(job, 0));
-    }
-    TexelScratch scratch(job.settings, W);
-    if (!scratch.Ready()) {
-        state.scratchFailed.store(1);
-        seat.Cancel();  // the other workers need not go on either
-        return 0;
-    }
-
-    CrtRand rng;
-    WorkChunk chunk;
-    while (seat.NextChunk(chunk)) {
-        const bool reports = !chunked && chunk.sequence == kEvenRowSequence;
-        for (std::int64_t p = chunk.begin; p < chunk.end; ++p) {
-            const std::uint32_t y = static_cast<std::uint32_t>(2 * p + chunk.sequence);
-            if (y >= H) break;
-            if (p == chunk.begin)
-                rng = CrtRand::After(chunked ? job.drawsBefore[y] : job.drawsAbove[chunk.sequence]);
-            if (reports) {
-                std::lock_guard<std::mutex> lock(job.workLock);
-                SetProgress(state, MapRowProgress(job, y));
-            }
-            if (!WorkRow(job, y, scratch, rng, seat, chunked)) return 0;
-        }
-    }
-    return chunked && seat.Cancelled() ? 0 : 1;
+    static const SmurlEvaluator smurl;
+    static const TexelEvaluatorFor<SmurlEvaluator> classic(smurl);
+    return classic;
 }
 
-RunResult RunTexelWorkers(Interface& ip, ThreadStarter& starter, TexelJob& job, int threads)
+RunResult RunTexelWorkers(const BakeHooks& hooks, TexelJob& job, int threads)
 {
-    const std::uint32_t rows = Rows(job.state);
+    const std::uint32_t rows = texel_loop::Rows(job.state);
     RunPlan plan;
     plan.threads = threads;
     plan.length[kEvenRowSequence] = (rows + 1) / 2;
@@ -208,5 +156,5 @@ RunResult RunTexelWorkers(Interface& ip, ThreadStarter& starter, TexelJob& job, 
         return result;
     }
     TexelWork work(job);
-    return RunWorkers(ip, starter, job.workLock, work, plan);
+    return RunWorkers(hooks, job.workLock, work, plan);
 }

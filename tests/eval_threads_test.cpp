@@ -39,7 +39,7 @@ TEST(ThreadTracker, CountSetWithoutStartHasNothingRunning)
     EXPECT_EQ(t.RunningCount(), 0);
     ScriptedHost host;
     std::mutex lock;
-    WaitForWorkers(host, t, lock);
+    WaitForWorkers(HostBakeHooks(host, DefaultThreadStarter()), t, lock);
     EXPECT_EQ(host.sleeps, 0);  // the test comes before the sleep
     EXPECT_TRUE(host.progress.empty());
 }
@@ -75,7 +75,7 @@ TEST(ThreadTracker, TwoThreadsSplitItemsByParityAndReachFullProgress)
     t.SetThreadCount(2);
     t.Start(&d);
     ScriptedHost host;
-    WaitForWorkers(host, t, d.lock);
+    WaitForWorkers(HostBakeHooks(host, DefaultThreadStarter()), t, d.lock);
     EXPECT_EQ(t.RunningCount(), 0);
     EXPECT_EQ(d.taken[0], (std::vector<int>{0, 2, 4, 6, 8, 10}));
     EXPECT_EQ(d.taken[1], (std::vector<int>{1, 3, 5, 7, 9}));
@@ -109,7 +109,7 @@ TEST(ThreadTracker, CancelDuringTheWaitStillWaitsForBothThreads)
     host.cancelAtQuery = 1;
     host.onCancelQuery = [&] { g.open.store(true); };
     std::mutex lock;
-    WaitForWorkers(host, t, lock);
+    WaitForWorkers(HostBakeHooks(host, DefaultThreadStarter()), t, lock);
     EXPECT_TRUE(t.IsCancelled());
     EXPECT_EQ(t.RunningCount(), 0);
     EXPECT_EQ(g.itemsDone.load(), 0);  // the flag was up before either took an item
@@ -135,7 +135,7 @@ TEST(ThreadTracker, FailedSecondStartThrowsAndLeavesAWaitThatEnds)
     g.open.store(true);
     ScriptedHost host;
     std::mutex lock;
-    WaitForWorkers(host, t, lock);
+    WaitForWorkers(HostBakeHooks(host, DefaultThreadStarter()), t, lock);
     EXPECT_EQ(t.RunningCount(), 0);
     EXPECT_EQ(starter.joins, 1);
 }
@@ -190,7 +190,7 @@ TEST(RunEngine, EveryPositionOnceOnAnyThreadCount)
         plan.firstStarted = 1;
         plan.chunkLength = 2;
         plan.totalItems = 28;
-        const RunResult r = RunWorkers(host, DefaultThreadStarter(), work.lock, work, plan);
+        const RunResult r = RunWorkers(HostBakeHooks(host, DefaultThreadStarter()), work.lock, work, plan);
         EXPECT_FALSE(r.cancelled || r.startFailed || r.outOfMemory);
         for (int s = 0; s < 2; ++s) {
             std::sort(work.taken[static_cast<size_t>(s)].begin(), work.taken[static_cast<size_t>(s)].end());
@@ -230,7 +230,7 @@ TEST(RunEngine, WorkersThatFinishAtOnceEndTheWaitWithin20ms)
         plan.length[0] = plan.length[1] = 4;
         std::mutex lock;
         const auto start = std::chrono::steady_clock::now();
-        RunWorkers(host, starter, lock, work, plan);
+        RunWorkers(HostBakeHooks(host, starter), lock, work, plan);
         const auto took = std::chrono::steady_clock::now() - start;
         EXPECT_LT(took, std::chrono::milliseconds(20)) << threads << " threads, " << host.sleeps << " sleeps";
         EXPECT_GE(host.sleeps, 1);

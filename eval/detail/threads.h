@@ -17,7 +17,6 @@
 #include "geom/geom.h"
 #include "host/threads.h"
 
-class Interface;
 class ThreadTracker;
 
 // Handed to each thread: the tracker, the thread's index and the run's
@@ -83,7 +82,7 @@ private:
 
 // The user-interface thread's wait: while a thread runs, sleep up to 500 ms
 // (less when a thread ends and wakes it), then under workLock move the bar
-// and forward a cancel request. The bar shows the work's ProgressPercent,
+// and forward a cancel request, all through the hooks. The bar shows the work's ProgressPercent,
 // or trunc(Progress() * 90) without one. Tests before it sleeps. Joins the
 // threads at the end.
-void WaitForWorkers(Interface& ip, ThreadTracker& tracker, std::mutex& workLock, RunWork* work = nullptr);
+void WaitForWorkers(const BakeHooks& hooks, ThreadTracker& tracker, std::mutex& workLock, RunWork* work = nullptr);

@@ -9,15 +9,14 @@
 #include <vector>
 
 #include "eval/eval.h"
-#include "host/core.h"
 #include "host/mesh.h"
 #include "map/detail/rasterize.h"
 
-// Calls `face` for each baked face with its map vertices, moving the bar
-// through the share of faces seen and writing the debug line of each face
+// Calls `face` for each baked face with its map vertices, moving the hooks'
+// bar through the share of faces seen and writing the debug line of each face
 // that another material leaves out. Calls nothing when the mesh lacks the
 // map channel.
-void ForEachMappedFace(Interface& ip, const Mesh& mesh, const UtilitySettings& settings,
+void ForEachMappedFace(const BakeHooks& hooks, const Mesh& mesh, const UtilitySettings& settings,
                        const std::function<void(int face, Point3 p0, Point3 p1, Point3 p2)>& face);
 
 // A face to rasterize and the rows of the map it may write.
@@ -30,7 +29,7 @@ struct FaceRows {
 // reaches, with their rows, in face order. TRACE writes each one's
 // rasterizer debug lines as it is found. Throws std::bad_alloc before it
 // moves the bar when the list cannot be had.
-std::vector<FaceRows> GatherFaceRows(Interface& ip, const Mesh& mesh, const UtilitySettings& settings, int mapWidth,
+std::vector<FaceRows> GatherFaceRows(const BakeHooks& hooks, const Mesh& mesh, const UtilitySettings& settings, int mapWidth,
                                      int mapHeight, bool trace);
 
 // Rasterizes into band ROWS of GRID the gathered faces that reach it, in

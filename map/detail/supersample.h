@@ -9,14 +9,14 @@
 // whole map's sequences, and kept as faces and values only for as long as
 // the passes of the rows around it need it (PassHalo rows each side).
 //
-// User-interface thread; runs the workers as the direct run does.
+// User-interface thread; runs the workers as the direct run does, with the
+// same evaluator.
 #pragma once
 
 #include "eval/eval.h"
-#include "host/core.h"
 #include "host/mesh.h"
-#include "host/threads.h"
 #include "map/run_state.h"
+#include "map/texel_evaluator.h"
 
 // On return state.TexelValues holds the XSiz x YSiz block means, and
 // state.coveredSubTexels and state.reached are filled when coverageAlpha and
@@ -28,5 +28,5 @@
 // failure or a worker's failed buffer ends the run at once
 // (state.scratchFailed is raised for the latter). Builds the run's vertex
 // normals; the caller clears them. Throws std::bad_alloc.
-RunResult RunSupersampledMap(Interface& ip, const Mesh& mesh, const UtilitySettings& settings, RunTables& tables,
-                             MapRunState& state, ThreadStarter& starter);
+RunResult RunSupersampledMap(const BakeHooks& hooks, const Mesh& mesh, const UtilitySettings& settings,
+                             RunTables& tables, MapRunState& state, const TexelEvaluator& evaluator);

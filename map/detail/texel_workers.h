@@ -2,11 +2,10 @@
 // map/detail/passes.h).
 //
 // The work is two sequences of rows, the even rows and the odd rows, each
-// walked top to bottom and each row left to right. A worker evaluates the
-// smurl value of every covered texel, optionally modulates it with 3-D
-// noise, and stores the row under the run's workLock. The azimuth offsets
-// come from a generator per sequence, drawn once per covered texel in that
-// order: a thread that takes up a sequence part-way puts its generator where
+// walked top to bottom and each row left to right. A worker has the job's
+// evaluator (map/texel_evaluator.h) compute every covered texel and stores
+// the row under the run's workLock. The azimuth offsets come from a
+// generator per sequence, drawn once per covered texel in that order: a thread that takes up a sequence part-way puts its generator where
 // the sequence's own would be, so a map comes out the same bit for bit on
 // every run, every machine and every thread count.
 #pragma once
@@ -19,6 +18,7 @@
 #include "host/mesh.h"
 #include "map/detail/passes.h"
 #include "map/run_state.h"
+#include "map/texel_evaluator.h"
 
 inline constexpr int kEvenRowSequence = 0;
 inline constexpr int kOddRowSequence = 1;
@@ -38,6 +38,7 @@ struct TexelJob {
     SampleTables tables;
     std::mutex& workLock;
     MapRunState& state;
+    const TexelEvaluator* evaluator = &ClassicTexelEvaluator();
 
     // Chunked runs only (see PrepareChunkedRows). Per row, the covered
     // texels of the rows of its parity above it: the draws its sequence made
@@ -63,11 +64,12 @@ inline bool IsCovered(const TexelRecord& r, int faceCount) { return r.face >= 0 
 // std::bad_alloc.
 void PrepareChunkedRows(TexelJob& job);
 
-// Works the seat's chunks, each a run of rows of one sequence (a position p
-// of sequence s is row 2p + s). Tests the cancel flag before every texel;
-// on a cancel it stores the texels of the row in hand it has evaluated and
-// returns 0. Texels it never reaches keep their value. Returns 1 once there
-// is no chunk left.
+// Works the seat's chunks with the job's evaluator, each a run of rows of
+// one sequence (a position p of sequence s is row 2p + s). Tests the cancel
+// flag before every texel; on a cancel it stores the texels of the row in
+// hand it has evaluated and returns 0. Texels it never reaches keep their
+// value; texels the evaluator finds uncovered get the empty record and
+// keep their value. Returns 1 once there is no chunk left.
 //
 // In the two-thread split it is the specified worker: it sets the bar to 0,
 // and the even-row worker alone moves it before each of its rows. (In a
@@ -75,9 +77,9 @@ void PrepareChunkedRows(TexelJob& job);
 // the bar shows the lowest even row not yet finished, and the last even row
 // once all are.
 //
-// A buffer it cannot allocate stops it at once: it raises the state's
-// scratchFailed, cancels the run and returns 0.
-int TexelWorker(TexelJob& job, WorkerSeat& seat);
+// A buffer it (or the evaluator) cannot allocate stops it at once: it
+// raises the state's scratchFailed, cancels the run and returns 0.
+inline int TexelWorker(TexelJob& job, WorkerSeat& seat) { return job.evaluator->Work(job, seat); }
 
 // The RunWork of a map run over the job.
 class TexelWork final : public RunWork {
@@ -90,10 +92,11 @@ private:
     TexelJob& job_;
 };
 
-// Runs the job's workers over every row of its grids on `threads` threads:
-// the even and the odd rows as the two sequences, a row per chunk. A chunked
-// run's bookkeeping that cannot be had is reported as outOfMemory.
-RunResult RunTexelWorkers(Interface& ip, ThreadStarter& starter, TexelJob& job, int threads);
+// Runs the job's workers over every row of its grids on `threads` threads
+// with the hooks: the even and the odd rows as the two sequences, a row per
+// chunk. A chunked run's bookkeeping that cannot be had is reported as
+// outOfMemory.
+RunResult RunTexelWorkers(const BakeHooks& hooks, TexelJob& job, int threads);
 
 // The progress the even-row worker reports before row y of a W x H map: the
 // share of all texels in the rows above it, truncated. Never 100.

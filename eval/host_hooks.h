@@ -1,0 +1,10 @@
+// A bake's hooks as the host's core interface answers them: its worker
+// count, its progress bar and cancel query, its wakeable sleep and its
+// clock. The hooks call the host only while it lives.
+#pragma once
+
+#include "eval/bake_hooks.h"
+#include "host/core.h"
+#include "host/threads.h"
+
+BakeHooks HostBakeHooks(Interface& ip, ThreadStarter& starter);
