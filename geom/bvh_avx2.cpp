@@ -20,7 +20,10 @@ unsigned TestNodeAvx2(const BvhNode& node, const PreparedRay& ray, float limitUp
 
 }  // namespace
 
+template <Facing F>
 void TraverseAvx2(const TreeView& tree, const Point3& O, const Point3& D, float maxDistance, HitState& hit)
 {
-    WalkWithQuadLanes<TestNodeAvx2>(tree, O, D, maxDistance, hit);
+    WalkWithQuadLanes<F, TestNodeAvx2>(tree, O, D, maxDistance, hit);
 }
+template void TraverseAvx2<Facing::kFront>(const TreeView&, const Point3&, const Point3&, float, HitState&);
+template void TraverseAvx2<Facing::kBack>(const TreeView&, const Point3&, const Point3&, float, HitState&);

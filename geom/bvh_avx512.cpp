@@ -20,7 +20,10 @@ unsigned TestNodeAvx512(const BvhNode& node, const PreparedRay& ray, float limit
 
 }  // namespace
 
+template <Facing F>
 void TraverseAvx512(const TreeView& tree, const Point3& O, const Point3& D, float maxDistance, HitState& hit)
 {
-    WalkWithQuadLanes<TestNodeAvx512>(tree, O, D, maxDistance, hit);
+    WalkWithQuadLanes<F, TestNodeAvx512>(tree, O, D, maxDistance, hit);
 }
+template void TraverseAvx512<Facing::kFront>(const TreeView&, const Point3&, const Point3&, float, HitState&);
+template void TraverseAvx512<Facing::kBack>(const TreeView&, const Point3&, const Point3&, float, HitState&);

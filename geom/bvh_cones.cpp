@@ -10,7 +10,8 @@
 // den = (N.z D.z + N.y D.y) + N.x D.x carries three roundings, at most
 // 2^-21 |N| L, far below that, so den > 0 > -0.0001 and the test refuses
 // the face. delta = 2^-8 also covers the double rounding of the angles
-// below.
+// below. Mirrored, a back query reads the rule with -D: every N . D is
+// then at most -|N| L sin(delta), and den < 0 < 0.0001 refuses the face.
 //
 // Faces whose normal is zero or not a number never pass the face test
 // whatever the ray, and take no part in a cone. A child without one face

@@ -28,18 +28,21 @@ unsigned TestNodeScalar(const BvhNode& node, const PreparedRay& ray, float limit
 
 }  // namespace
 
+template <Facing F>
 void TraverseScalar(const TreeView& tree, const Point3& O, const Point3& D, float maxDistance, HitState& hit)
 {
     const float o[3] = {O.x, O.y, O.z}, d[3] = {D.x, D.y, D.z};
     auto quadTest = [&o, &d](const FaceQuad& q, float maxDistance_, float bound, float* ts) {
         unsigned lanes = 0;
         for (int j = 0; j < 4; ++j)
-            if (QuadLaneTest(q, j, o, d, maxDistance_, bound, ts[j])) lanes |= 1u << j;
+            if (QuadLaneTest<F>(q, j, o, d, maxDistance_, bound, ts[j])) lanes |= 1u << j;
         return lanes;
     };
     // Lambdas, not a function's address, so that both tests are inlined.
     auto nodeTest = [](const BvhNode& node, const PreparedRay& ray, float limitUp, float* entries) {
         return TestNodeScalar(node, ray, limitUp, entries);
     };
-    Walk(tree, O, D, maxDistance, hit, nodeTest, quadTest);
+    Walk<F>(tree, O, D, maxDistance, hit, nodeTest, quadTest);
 }
+template void TraverseScalar<Facing::kFront>(const TreeView&, const Point3&, const Point3&, float, HitState&);
+template void TraverseScalar<Facing::kBack>(const TreeView&, const Point3&, const Point3&, float, HitState&);

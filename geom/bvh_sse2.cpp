@@ -59,7 +59,10 @@ unsigned TestNodeSse2(const BvhNode& node, const PreparedRay& ray, float limitUp
 
 }  // namespace
 
+template <Facing F>
 void TraverseSse2(const TreeView& tree, const Point3& O, const Point3& D, float maxDistance, HitState& hit)
 {
-    WalkWithQuadLanes<TestNodeSse2>(tree, O, D, maxDistance, hit);
+    WalkWithQuadLanes<F, TestNodeSse2>(tree, O, D, maxDistance, hit);
 }
+template void TraverseSse2<Facing::kFront>(const TreeView&, const Point3&, const Point3&, float, HitState&);
+template void TraverseSse2<Facing::kBack>(const TreeView&, const Point3&, const Point3&, float, HitState&);

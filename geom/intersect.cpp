@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "geom/detail/face_test.h"
+#include "geom/detail/nearest_face.h"
 #include "geom/parallel.h"
 #include "host/runtime.h"
 
@@ -54,8 +55,11 @@ Point3 FaceBaryCoords(const Mesh& mesh, int f, Point3 point)
     return {(1.0f - w1) - w2, w1, w2};
 }
 
-int IntersectRay(const Mesh& mesh, const Ray& ray, float& hitDistance, float maxDistance,
-                 const Tab<Point3>& faceNormals)
+namespace {
+
+template <Facing F>
+int Nearest(const Mesh& mesh, const Ray& ray, float& hitDistance, int& face, float maxDistance,
+            const Tab<Point3>& faceNormals)
 {
     const int faceCount = mesh.getNumFaces();
     const int normalCount = faceNormals.Count();
@@ -72,10 +76,27 @@ int IntersectRay(const Mesh& mesh, const Ray& ray, float& hitDistance, float max
         // what rejects), so even the sign of a zero is the last face's.
         float t;
         const float bound = found ? hitDistance : INFINITY;
-        if (FaceTest(MakeFaceRecord(mesh, f, faceNormals[f]), ray.p, ray.dir, maxDistance, bound, t)) {
+        if (FaceTest<F>(MakeFaceRecord(mesh, f, faceNormals[f]), ray.p, ray.dir, maxDistance, bound, t)) {
             found = true;
             hitDistance = t;
+            face = f;
         }
     }
     return found ? 1 : 0;
+}
+
+}  // namespace
+
+int IntersectRay(const Mesh& mesh, const Ray& ray, float& hitDistance, float maxDistance,
+                 const Tab<Point3>& faceNormals)
+{
+    int face = -1;
+    return Nearest<Facing::kFront>(mesh, ray, hitDistance, face, maxDistance, faceNormals);
+}
+
+int NearestFace(const Mesh& mesh, const Ray& ray, Facing facing, float& hitDistance, int& face, float maxDistance,
+                const Tab<Point3>& faceNormals)
+{
+    return facing == Facing::kFront ? Nearest<Facing::kFront>(mesh, ray, hitDistance, face, maxDistance, faceNormals)
+                                    : Nearest<Facing::kBack>(mesh, ray, hitDistance, face, maxDistance, faceNormals);
 }

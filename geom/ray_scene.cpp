@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "geom/detail/bvh.h"
+#include "geom/detail/nearest_face.h"
 #include "geom/parallel.h"
 #include "geom/intersect.h"
 #include "host/cpu.h"
@@ -203,24 +204,34 @@ RayRoute BestRoute()
 #endif
 }
 
+// The input of scene face index g: the last input starting at or before
+// it, which is never an empty one.
+std::size_t InputOf(const std::vector<int>& firstFace, int g)
+{
+    return static_cast<std::size_t>(std::upper_bound(firstFace.begin(), firstFace.end(), g) - firstFace.begin()) - 1;
+}
+
 // Every face in turn, nearest hit kept, ties to the higher index.
+template <Facing F>
 void TestEach(std::span<const FaceRecord> faces, const Point3& O, const Point3& D, float maxDistance,
               HitState& hit)
 {
     for (const FaceRecord& f : faces) {
         float t;
-        if (FaceTest(f, O, D, maxDistance, hit.found ? hit.t : INFINITY, t)) Offer(hit, t, f.index);
+        if (FaceTest<F>(f, O, D, maxDistance, hit.found ? hit.t : INFINITY, t)) Offer(hit, t, f.index);
     }
 }
 
 // The same over the tree's quads, lane by lane.
+template <Facing F>
 void TestEach(std::span<const FaceQuad> quads, const Point3& O, const Point3& D, float maxDistance, HitState& hit)
 {
     const float o[3] = {O.x, O.y, O.z}, d[3] = {D.x, D.y, D.z};
     for (const FaceQuad& q : quads)
         for (int j = 0; j < 4; ++j) {
             float t;
-            if (QuadLaneTest(q, j, o, d, maxDistance, hit.found ? hit.t : INFINITY, t)) Offer(hit, t, q.index[j]);
+            if (QuadLaneTest<F>(q, j, o, d, maxDistance, hit.found ? hit.t : INFINITY, t))
+                Offer(hit, t, q.index[j]);
         }
 }
 
@@ -270,7 +281,7 @@ struct RayScene::Data {
     // Rays from outside this box (the scene's grown by its diagonal) take
     // the plain loop: the padding is only sound for origins within it.
     float originLo[3] = {0, 0, 0}, originHi[3] = {-1, -1, -1};
-    void (*traverse)(const TreeView&, const Point3&, const Point3&, float, HitState&) = nullptr;
+    Traversal traverse[2] = {nullptr, nullptr};  // by Facing
 };
 
 RayScene::RayScene() = default;
@@ -281,6 +292,8 @@ void RayScene::Clear()
     data_.reset();
     inputs_.clear();
     inputs_.shrink_to_fit();
+    firstFace_.clear();
+    firstFace_.shrink_to_fit();
 }
 
 RayRoute RayScene::Route() const { return data_ ? data_->route : RayRoute::kPlain; }
@@ -294,8 +307,9 @@ SceneStats RayScene::Stats() const
     s.alwaysFaces = static_cast<int>(d.always.size() + d.faces.size());
     s.faces = s.treeFaces + s.alwaysFaces;
     s.nodes = static_cast<int>(d.nodes.size());
-    s.bytes = sizeof(Data) + d.faces.capacity() * sizeof(FaceRecord) + d.always.capacity() * sizeof(FaceRecord) +
-              d.nodes.capacity() * sizeof(BvhNode) + d.quads.capacity() * sizeof(FaceQuad);
+    s.bytes = sizeof(Data) + firstFace_.capacity() * sizeof(int) + d.faces.capacity() * sizeof(FaceRecord) +
+              d.always.capacity() * sizeof(FaceRecord) + d.nodes.capacity() * sizeof(BvhNode) +
+              d.quads.capacity() * sizeof(FaceQuad);
     return s;
 }
 
@@ -303,16 +317,22 @@ void RayScene::Build(std::span<const SceneInput> inputs, RayRoute route, const B
 {
     Clear();
     inputs_.assign(inputs.begin(), inputs.end());
+    int base = 0;
+    for (const SceneInput& in : inputs) {
+        firstFace_.push_back(base);
+        base += in.mesh->getNumFaces();
+    }
     for (const SceneInput& in : inputs)
         if (in.faceNormals->Count() != in.mesh->getNumFaces()) return;  // IntersectRay reports it
     try {
-        data_ = MakeData(inputs, RouteSupported(route) ? route : BestRoute(), helpers);
+        data_ = MakeData(inputs, firstFace_, RouteSupported(route) ? route : BestRoute(), helpers);
     } catch (const std::bad_alloc&) {
         data_.reset();  // slower, never wrong
     }
 }
 
-std::unique_ptr<RayScene::Data> RayScene::MakeData(std::span<const SceneInput> inputs, RayRoute route,
+std::unique_ptr<RayScene::Data> RayScene::MakeData(std::span<const SceneInput> inputs,
+                                                   const std::vector<int>& firstFace, RayRoute route,
                                                    const BuildHelpers& helpers)
 {
     auto d = std::make_unique<Data>();
@@ -328,18 +348,10 @@ std::unique_ptr<RayScene::Data> RayScene::MakeData(std::span<const SceneInput> i
     std::size_t total = 0;
     for (const SceneInput& in : inputs) total += static_cast<std::size_t>(in.mesh->getNumFaces());
     UnsetVector<FaceRecord> records(total);
-    std::vector<int> firstOf(inputs.size());  // the index of each input's first face
-    int base = 0;
-    for (std::size_t k = 0; k < inputs.size(); ++k) {
-        firstOf[k] = base;
-        base += inputs[k].mesh->getNumFaces();
-    }
-    // The input and face of index g: the last input starting at or before
-    // it, which is never an empty one.
-    auto locate = [&firstOf](std::size_t g, std::size_t& which, int& f) {
-        which = static_cast<std::size_t>(std::upper_bound(firstOf.begin(), firstOf.end(), static_cast<int>(g)) -
-                                         firstOf.begin()) - 1;
-        f = static_cast<int>(g) - firstOf[which];
+    // The input and face of index g.
+    auto locate = [&firstFace](std::size_t g, std::size_t& which, int& f) {
+        which = InputOf(firstFace, static_cast<int>(g));
+        f = static_cast<int>(g) - firstFace[which];
     };
     chunked(total, [&](std::size_t begin, std::size_t end) {
         for (std::size_t g = begin; g < end; ++g) {
@@ -439,57 +451,89 @@ std::unique_ptr<RayScene::Data> RayScene::MakeData(std::span<const SceneInput> i
         d->treeFaces = static_cast<int>(tree.size());
     }
     d->always.shrink_to_fit();
+    auto pick = [&d](Traversal front, Traversal back) {
+        d->traverse[static_cast<int>(Facing::kFront)] = front;
+        d->traverse[static_cast<int>(Facing::kBack)] = back;
+    };
     switch (d->route) {
 #if defined(DUNSMERE_HAVE_X86_TRAVERSAL)
-    case RayRoute::kSse2: d->traverse = &TraverseSse2; break;
-    case RayRoute::kAvx2: d->traverse = &TraverseAvx2; break;
-    case RayRoute::kAvx512: d->traverse = &TraverseAvx512; break;
+    case RayRoute::kSse2: pick(&TraverseSse2<Facing::kFront>, &TraverseSse2<Facing::kBack>); break;
+    case RayRoute::kAvx2: pick(&TraverseAvx2<Facing::kFront>, &TraverseAvx2<Facing::kBack>); break;
+    case RayRoute::kAvx512: pick(&TraverseAvx512<Facing::kFront>, &TraverseAvx512<Facing::kBack>); break;
 #endif
-    default: d->traverse = &TraverseScalar; break;
+    default: pick(&TraverseScalar<Facing::kFront>, &TraverseScalar<Facing::kBack>); break;
     }
     return d;
 }
 
-int RayScene::Intersect(const Ray& ray, float& hitDistance, float maxDistance) const
+namespace {
+
+// The nearest hit of facing F, its face by scene index (firstFace gives
+// where each input's faces start).
+template <Facing F>
+HitState Nearest(const RayScene::Data* data, std::span<const SceneInput> inputs, const std::vector<int>& firstFace,
+                 const Ray& ray, float maxDistance)
 {
     HitState hit;
-    if (!data_) {
+    if (!data) {
         // Input by input through the reference itself; a later input's equal
         // distance wins, as a later face's does.
-        for (const SceneInput& in : inputs_) {
+        for (std::size_t k = 0; k < inputs.size(); ++k) {
             float t = 0.0f;
-            if (IntersectRay(*in.mesh, ray, t, maxDistance, *in.faceNormals) &&
-                (!hit.found || !(hit.t < t))) {
-                hit.found = true;
-                hit.t = t;
-            }
+            int face = -1;
+            if (NearestFace(*inputs[k].mesh, ray, F, t, face, maxDistance, *inputs[k].faceNormals))
+                Offer(hit, t, firstFace[k] + face);
         }
-    } else {
-        const Data& d = *data_;
-        const Point3& O = ray.p;
-        const Point3& D = ray.dir;
-        bool tree = d.traverse && !d.nodes.empty();
-        const float o[3] = {O.x, O.y, O.z}, dir[3] = {D.x, D.y, D.z};
-        for (int a = 0; a < 3; ++a) {
-            // The padding bounds finite origins within the grown box only. A
-            // direction component must be finite, and one whose reciprocal
-            // overflows would make the box tests lose the ray: below 2^-126
-            // in magnitude, short of zero, it might (either route gives the
-            // same answer, so erring towards the plain loop costs only time).
-            const float m = std::fabs(dir[a]);
-            tree = tree && std::fabs(o[a]) <= std::numeric_limits<float>::max() && o[a] >= d.originLo[a] &&
-                   o[a] <= d.originHi[a] &&
-                   (dir[a] == 0.0f || (m >= 0x1p-126f && m <= std::numeric_limits<float>::max()));
-        }
-        if (!d.always.empty()) TestEach(d.always, O, D, maxDistance, hit);
-        if (tree) {
-            d.traverse({d.nodes.data(), d.quads.data()}, O, D, maxDistance, hit);
-        } else {
-            TestEach(d.faces, O, D, maxDistance, hit);
-            TestEach(d.quads, O, D, maxDistance, hit);
-        }
+        return hit;
     }
+    const RayScene::Data& d = *data;
+    const Point3& O = ray.p;
+    const Point3& D = ray.dir;
+    bool tree = d.traverse[static_cast<int>(F)] && !d.nodes.empty();
+    const float o[3] = {O.x, O.y, O.z}, dir[3] = {D.x, D.y, D.z};
+    for (int a = 0; a < 3; ++a) {
+        // The padding bounds finite origins within the grown box only. A
+        // direction component must be finite, and one whose reciprocal
+        // overflows would make the box tests lose the ray: below 2^-126
+        // in magnitude, short of zero, it might (either route gives the
+        // same answer, so erring towards the plain loop costs only time).
+        const float m = std::fabs(dir[a]);
+        tree = tree && std::fabs(o[a]) <= std::numeric_limits<float>::max() && o[a] >= d.originLo[a] &&
+               o[a] <= d.originHi[a] && (dir[a] == 0.0f || (m >= 0x1p-126f && m <= std::numeric_limits<float>::max()));
+    }
+    if (!d.always.empty()) TestEach<F>(d.always, O, D, maxDistance, hit);
+    if (tree) {
+        d.traverse[static_cast<int>(F)]({d.nodes.data(), d.quads.data()}, O, D, maxDistance, hit);
+    } else {
+        TestEach<F>(d.faces, O, D, maxDistance, hit);
+        TestEach<F>(d.quads, O, D, maxDistance, hit);
+    }
+    return hit;
+}
+
+}  // namespace
+
+int RayScene::Intersect(const Ray& ray, float& hitDistance, float maxDistance) const
+{
+    const HitState hit = Nearest<Facing::kFront>(data_.get(), inputs_, firstFace_, ray, maxDistance);
     if (!hit.found) return 0;
     hitDistance = hit.t;
     return 1;
+}
+
+bool RayScene::NearestHit(const Ray& ray, float maxDistance, Facing facing, RayHit& hit) const
+{
+    const HitState found = facing == Facing::kFront
+                               ? Nearest<Facing::kFront>(data_.get(), inputs_, firstFace_, ray, maxDistance)
+                               : Nearest<Facing::kBack>(data_.get(), inputs_, firstFace_, ray, maxDistance);
+    if (!found.found) return false;
+    const std::size_t input = InputOf(firstFace_, found.index);
+    hit.t = found.t;
+    hit.input = static_cast<int>(input);
+    hit.face = found.index - firstFace_[input];
+    const Point3& O = ray.p;
+    const Point3& D = ray.dir;
+    const float t = found.t;
+    hit.weights = FaceBaryCoords(*inputs_[input].mesh, hit.face, {t * D.x + O.x, t * D.y + O.y, t * D.z + O.z});
+    return true;
 }

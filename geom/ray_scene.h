@@ -3,12 +3,15 @@
 //
 // Intersect answers exactly what IntersectRay answers over the same faces,
 // bit for bit: the hit flag, the hit distance (even the sign of a zero) and
-// an untouched hitDistance on a miss. Faces go through the one per-face test
-// on every route; a bounding volume hierarchy of eight-wide nodes decides
-// only which faces are tested, and it skips only faces that cannot be hit.
+// an untouched hitDistance on a miss. NearestHit also says which face was
+// hit, and where in it, and may count the faces' back sides instead. Faces
+// go through the one per-face test on every route; a bounding volume
+// hierarchy of eight-wide nodes decides only which faces are tested, and it
+// skips only faces that cannot be hit.
 //
 // Build and Clear run on the user-interface thread while no worker runs;
-// Intersect only reads and may be called from any number of threads.
+// Intersect and NearestHit only read and may be called from any number of
+// threads.
 #pragma once
 
 #include <cstddef>
@@ -41,6 +44,23 @@ RayRoute DefaultRayRoute();
 // Whether this build and processor can run `route`.
 bool RouteSupported(RayRoute route);
 const char* RouteName(RayRoute route);
+
+// Which side of its faces a query counts: the front, N . D <= -0.0001, as
+// IntersectRay does; or the back, N . D >= 0.0001, for rays cast into the
+// inside of a surface. N is the face's stored normal, D the ray's direction.
+enum class Facing { kFront, kBack };
+
+// The nearest hit of a query: its t; the input of Build whose mesh holds the
+// face hit (an index into those inputs), and the face in that mesh; and the
+// face's weights of the hit point, FaceBaryCoords(mesh, face, P) of the very
+// P = (t*D.x + O.x, t*D.y + O.y, t*D.z + O.z) the face test computes, so
+// that none is negative.
+struct RayHit {
+    float t = 0.0f;
+    int input = -1;
+    int face = -1;
+    Point3 weights;
+};
 
 class HelperCrew;
 
@@ -85,6 +105,11 @@ public:
     // As IntersectRay over the scene's faces: 1 with the nearest accepted t
     // in hitDistance, or 0 with hitDistance untouched.
     int Intersect(const Ray& ray, float& hitDistance, float maxDistance) const;
+    // The nearest hit within maxDistance on the faces that face the ray as
+    // `facing` asks, by Intersect's rules: among equal distances, the later
+    // face of the inputs' concatenation. True with `hit` filled, or false
+    // with `hit` untouched. For the front, hit.t is what Intersect answers.
+    bool NearestHit(const Ray& ray, float maxDistance, Facing facing, RayHit& hit) const;
 
     RayRoute Route() const;
     SceneStats Stats() const;
@@ -92,9 +117,10 @@ public:
     struct Data;
 
 private:
-    static std::unique_ptr<Data> MakeData(std::span<const SceneInput> inputs, RayRoute route,
-                                          const BuildHelpers& helpers);
+    static std::unique_ptr<Data> MakeData(std::span<const SceneInput> inputs, const std::vector<int>& firstFace,
+                                          RayRoute route, const BuildHelpers& helpers);
 
     std::vector<SceneInput> inputs_;
+    std::vector<int> firstFace_;  // the scene index of each input's first face
     std::unique_ptr<Data> data_;
 };

@@ -34,7 +34,8 @@ static_assert(sizeof(BvhNode) == 256, "a node is six bounds, a reference and a c
 
 // The cone rule. With L = |D|, child c faces away from ray direction D when
 //   axis . D > (spread * kConeStep + kConeSlack) * L,
-// each side computed in float. kConeStep is 127 * sqrt(3) / 255 rounded
+// each side computed in float. A query of the faces' back sides reads it
+// with -D. kConeStep is 127 * sqrt(3) / 255 rounded
 // up, so that spread 255 asks for more than any axis of whole numbers up
 // to 127 can give; kConeSlack, against |axis| >= 127, covers every rounding
 // of both sides many times over.
@@ -124,10 +125,15 @@ static inline void Offer(HitState& hit, float t, int index)
 }
 
 // Walks the tree for ray (O, D): every face the walk reaches goes through
-// the face test, lane by lane of its quad, and is offered to the state. One
-// entry point per instruction set; each is compiled on its own with that
-// set's flags.
+// the face test of facing F, lane by lane of its quad, and is offered to
+// the state. One entry point per instruction set, instantiated for both
+// facings in its own file, which is compiled with that set's flags.
+using Traversal = void (*)(const TreeView&, const Point3&, const Point3&, float, HitState&);
+template <Facing F>
 void TraverseScalar(const TreeView& tree, const Point3& O, const Point3& D, float maxDistance, HitState& hit);
+template <Facing F>
 void TraverseSse2(const TreeView& tree, const Point3& O, const Point3& D, float maxDistance, HitState& hit);
+template <Facing F>
 void TraverseAvx2(const TreeView& tree, const Point3& O, const Point3& D, float maxDistance, HitState& hit);
+template <Facing F>
 void TraverseAvx512(const TreeView& tree, const Point3& O, const Point3& D, float maxDistance, HitState& hit);

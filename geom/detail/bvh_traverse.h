@@ -44,8 +44,8 @@ inline float Up(float x) { return x + __builtin_fabsf(x) * kLimitSlack + kTiny; 
 // The ray as every node test wants it: origin, reciprocal direction, and
 // for each axis which bound the ray meets first (0: lo, 1: hi), also as the
 // byte offsets in a node of the bounds it meets first and last, so that the
-// vector tests load them without choosing; and the direction itself with
-// the two terms of the cone rule's bound, for the tests that read the cones.
+// vector tests load them without choosing; and the direction the cone rule
+// reads with the two terms of its bound, for the tests that read the cones.
 struct PreparedRay {
     float o[3];
     float inv[3];
@@ -63,6 +63,11 @@ inline bool ConeFacesAway(const BvhNode& node, int c, const PreparedRay& ray)
     return dot > static_cast<float>(node.spread[c]) * ray.coneStep + ray.coneSlack;
 }
 
+// A back query reads the cones with the direction negated: the rule then
+// skips a child every face of which the ray meets from the front, by the
+// same margin, and negation is exact, so that each dot product is the
+// front's negated bit for bit.
+template <Facing F>
 inline PreparedRay Prepare(const Point3& O, const Point3& D)
 {
     PreparedRay r;
@@ -80,7 +85,7 @@ inline PreparedRay Prepare(const Point3& O, const Point3& D)
         const unsigned hi = static_cast<unsigned>(offsetof(BvhNode, hi)) + 32u * static_cast<unsigned>(a);
         r.nearOffset[a] = r.nearHi[a] ? hi : lo;
         r.farOffset[a] = r.nearHi[a] ? lo : hi;
-        r.d[a] = d[a];
+        r.d[a] = F == Facing::kFront ? d[a] : -d[a];
     }
     // A direction so short that its squares lose bits gets no cone tests:
     // infinite terms, which no dot product exceeds (0 * inf gives a
@@ -111,7 +116,7 @@ struct StackEntry {
 // visit and writes their entry distances; QuadTest(quad, maxDistance, bound,
 // ts) returns the mask of the quad's lanes that accept the ray (as
 // QuadLaneTest does) and writes their t.
-template <class NodeTest, class QuadTest>
+template <Facing F, class NodeTest, class QuadTest>
 inline void Walk(const TreeView& tree, const Point3& O, const Point3& D, float maxDistance, HitState& hit,
                  NodeTest test, QuadTest quadTest)
 {
@@ -119,7 +124,7 @@ inline void Walk(const TreeView& tree, const Point3& O, const Point3& D, float m
     if (!hit.found && maxDistance < 0.0f) return;
     float limit = hit.found ? hit.t : (__builtin_isnan(maxDistance) ? INFINITY : maxDistance);
     float limitUp = Up(limit);
-    const PreparedRay ray = Prepare(O, D);
+    const PreparedRay ray = Prepare<F>(O, D);
 
     StackEntry stack[kStackEntries];
     int sp = 0;

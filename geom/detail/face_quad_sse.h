@@ -28,12 +28,14 @@ inline __m128 Select3(__m128 m0, __m128 m1, __m128 m2, __m128 x, __m128 y, __m12
 }
 
 // The mask of the lanes that accept the ray, their t in ts.
+template <Facing F>
 inline unsigned TestQuadSse(const FaceQuad& q, const QuadRay& r, float maxDistance, float bound, float* ts)
 {
     const __m128 nx = _mm_load_ps(q.nx), ny = _mm_load_ps(q.ny), nz = _mm_load_ps(q.nz);
     const __m128 den = _mm_add_ps(_mm_add_ps(_mm_mul_ps(nz, r.d[2]), _mm_mul_ps(ny, r.d[1])), _mm_mul_ps(nx, r.d[0]));
-    // Not (den > -0.0001): a not-a-number den goes on, as in the scalar test.
-    __m128 ok = _mm_cmpngt_ps(den, _mm_set1_ps(-0.0001f));
+    // Faces<F>: a not-a-number den goes on, as in the scalar test.
+    __m128 ok = F == Facing::kFront ? _mm_cmpngt_ps(den, _mm_set1_ps(-0.0001f))
+                                    : _mm_cmpnlt_ps(den, _mm_set1_ps(0.0001f));
     if (_mm_movemask_ps(ok) == 0) return 0;
     const __m128 dot = _mm_add_ps(_mm_add_ps(_mm_mul_ps(nx, r.o[0]), _mm_mul_ps(nz, r.o[2])), _mm_mul_ps(ny, r.o[1]));
     const __m128 tf = _mm_div_ps(_mm_sub_ps(_mm_load_ps(q.nDotC0), dot), den);
@@ -66,18 +68,18 @@ inline unsigned TestQuadSse(const FaceQuad& q, const QuadRay& r, float maxDistan
 // The walk with NodeTest for the nodes and the leaves' quads in 128-bit
 // lanes. NodeTest is a template argument, not a function's address held at
 // run time, so that both tests are inlined into the walk.
-template <unsigned (*NodeTest)(const BvhNode&, const PreparedRay&, float, float*)>
+template <Facing F, unsigned (*NodeTest)(const BvhNode&, const PreparedRay&, float, float*)>
 inline void WalkWithQuadLanes(const TreeView& tree, const Point3& O, const Point3& D, float maxDistance,
                               HitState& hit)
 {
     const QuadRay quadRay = PrepareQuadRay(O, D);
     auto quadTest = [&quadRay](const FaceQuad& q, float maxDistance_, float bound, float* ts) {
-        return TestQuadSse(q, quadRay, maxDistance_, bound, ts);
+        return TestQuadSse<F>(q, quadRay, maxDistance_, bound, ts);
     };
     auto nodeTest = [](const BvhNode& node, const PreparedRay& ray, float limitUp, float* entries) {
         return NodeTest(node, ray, limitUp, entries);
     };
-    Walk(tree, O, D, maxDistance, hit, nodeTest, quadTest);
+    Walk<F>(tree, O, D, maxDistance, hit, nodeTest, quadTest);
 }
 
 }  // namespace

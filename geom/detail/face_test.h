@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "geom/ray_scene.h"
 #include "host/mesh.h"
 #include "host/point3.h"
 #include "host/tab.h"
@@ -68,23 +69,38 @@ inline bool NeverHit(const FaceRecord& r)
     return zeroNormal || nanNormal || r.nk == 0.0f || std::isnan(r.nk);
 }
 
+// The facing test: whether a face with den = N . D counts for a query of
+// facing F. Faces seen edge-on never count, nor do faces from the side the
+// query leaves out, which also keeps a ray from hitting the face it leaves.
+// The back's bound is the front's negated, so a back query is a front query
+// on negated normals. A not-a-number den counts here: its t is refused.
+// Internal linkage, as everything here.
+template <Facing F>
+static inline bool Faces(float den)
+{
+    if constexpr (F == Facing::kFront)
+        return !(den > -0.0001f);
+    else
+        return !(den < 0.0001f);
+}
+
 // Tests ray (O, D), given as coordinate arrays, against the face: true with
-// the face's t when the face faces the ray (N . D <= -0.0001), 0 <= t, t is
-// neither above maxDistance nor above bound, and the hit point lies inside
-// or on the face's border. A not-a-number maxDistance or bound rejects
-// nothing; a not-a-number t is rejected by !(t >= 0).
+// the face's t when the face faces the ray as F asks (see Faces), 0 <= t, t
+// is neither above maxDistance nor above bound, and the hit point lies
+// inside or on the face's border. A not-a-number maxDistance or bound
+// rejects nothing; a not-a-number t is rejected by !(t >= 0).
 //
 // Internal linkage: this is also compiled into the traversal files built
 // for other instruction sets, and nothing of theirs may be shared with the
 // rest of the program.
+template <Facing F = Facing::kFront>
 static inline bool FaceTest(const FaceRecord& r, const float* O, const float* D, float maxDistance, float bound,
                             float& t)
 {
     const Point3& N = r.N;
-    // Facing test first: faces seen edge-on or from behind never count,
-    // which also keeps a ray from hitting the face it leaves.
+    // Facing test first, before any division.
     const float den = (N.z * D[2] + N.y * D[1]) + N.x * D[0];
-    if (den > -0.0001f) return false;
+    if (!Faces<F>(den)) return false;
     const float tf = (r.nDotC0 - ((N.x * O[0] + N.z * O[2]) + N.y * O[1])) / den;
     if (!(tf >= 0.0f)) return false;
     if (tf > maxDistance || tf > bound) return false;
@@ -109,9 +125,10 @@ static inline bool FaceTest(const FaceRecord& r, const float* O, const float* D,
 }
 
 // The same with the ray as points.
+template <Facing F = Facing::kFront>
 static inline bool FaceTest(const FaceRecord& r, const Point3& O, const Point3& D, float maxDistance, float bound,
                             float& t)
 {
     const float o[3] = {O.x, O.y, O.z}, d[3] = {D.x, D.y, D.z};
-    return FaceTest(r, o, d, maxDistance, bound, t);
+    return FaceTest<F>(r, o, d, maxDistance, bound, t);
 }
