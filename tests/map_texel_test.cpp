@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "check_recorder.h"
+#include "map/detail/texel_loop.h"
 #include "map_support.h"
 
 namespace {
@@ -120,6 +121,43 @@ TEST(TexelWorkers, ValuesMatchEvaluateSampleOnTheRecords)
     EXPECT_EQ(ModulateByNoise(0.5f, -1.018f), 0.0f);  // noise3's low end: never below 0
     EXPECT_EQ(CapTexelValue(ModulateByNoise(0.6f, 1.0f)), 0.99f);  // 1.2
     EXPECT_EQ(CapTexelValue(ModulateByNoise(0.5f, 1.0f)), 1.0f);   // exactly 1 stays
+}
+
+// The smurl sample without noise, finding the texels of odd faces uncovered.
+struct OddFacesUncovered {
+    struct Scratch {
+        std::vector<Ray> rays;
+    };
+    bool MakeScratch(const TexelJob& job, Scratch& s) const
+    {
+        s.rays.resize(static_cast<size_t>(RayScratchCount(job.settings)));
+        return true;
+    }
+    bool Evaluate(const TexelJob& job, const TexelSample& t, Scratch& s, float& value) const
+    {
+        value = EvaluateSampleWithDraw(job.settings, job.tables, job.mesh, t.face, t.bary, s.rays.data(), t.azimuthDraw);
+        return t.face % 2 == 0;
+    }
+};
+
+TEST(TexelWorkers, TexelsAnEvaluatorFindsUncoveredAreLeftOutAndTheRestKeepTheirDraws)
+{
+    TexelBench classic, odd;
+    const OddFacesUncovered evaluator;
+    const TexelEvaluatorFor<OddFacesUncovered> handle(evaluator);
+    odd.job.evaluator = &handle;
+    classic.RunBoth();
+    odd.RunBoth();
+    int left = 0;
+    for (std::uint32_t x = 0; x < classic.state.TexelGrid.OuterCount(); ++x)
+        for (std::uint32_t y = 0; y < classic.state.TexelGrid.InnerCount(x); ++y) {
+            const TexelRecord r = classic.state.TexelGrid.Get(x, y);
+            const bool kept = r.face % 2 == 0;
+            left += r.face >= 0 && !kept;
+            EXPECT_EQ(odd.state.TexelGrid.Get(x, y), kept ? r : kEmptyTexel) << x << ", " << y;
+            EXPECT_EQ(odd.state.TexelValues.Get(x, y), kept ? classic.state.TexelValues.Get(x, y) : 0.0f);
+        }
+    EXPECT_GT(left, 0);
 }
 
 TEST(TexelWorkers, CancelAndAMissingRayBufferStopBeforeAnyTexel)

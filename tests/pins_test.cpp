@@ -16,6 +16,8 @@
 #include "app/image/image_files.h"
 #include "app/mesh/mesh_files.h"
 #include "command_runner.h"
+#include "local_hooks.h"
+#include "map/map.h"
 #include "scratch_dir.h"
 
 namespace {
@@ -173,6 +175,55 @@ TEST(PinsOnAnyThreadCount, OneTwoThreeSevenAndMoreThreadsThanWork)
     EXPECT_EQ(MapPin(map), "e075816e9560f550");
     bake("256", {"--algorithm", "vertex-colors", "-o", colours});
     EXPECT_EQ(ColourPin(colours), "bdcf9657bd1af075");
+}
+
+// The cores alone, with no host: the crate at the load defaults, its map's
+// levels with opaque alpha, and each face corner's grey level 1 - mean of
+// the face values around its vertex, as a replacing run writes it.
+TEST(PinsThroughTheCores, MapsAndVertexValues)
+{
+    const Mesh mesh = ReadMeshFile(DUNSMERE_EXAMPLES "/crate.obj").mesh;
+    UtilitySettings settings;
+    settings.mapChannel = 1;
+    settings.dist = 30.0f;
+    for (const auto& [noise, pin] : {std::pair{0, "488703a48103ba0b"}, std::pair{1, "83e686fbc3bd8e76"}}) {
+        settings.noiseOn = noise;
+        LocalHooks local(3);
+        RunTables tables;
+        MapRunState state;
+        ASSERT_TRUE(ResetMapGrids(state, settings, local.hooks));
+        MapBake bake(mesh, settings, tables, state, local.hooks);
+        ASSERT_EQ(bake.Evaluate(), BakeStatus::kDone);
+        ASSERT_EQ(bake.Finish(), BakeStatus::kDone);
+        Fnv1a f;
+        f.Add(static_cast<std::uint32_t>(settings.XSiz), 4);
+        f.Add(static_cast<std::uint32_t>(settings.YSiz), 4);
+        for (std::uint32_t y = 0; y < static_cast<std::uint32_t>(settings.YSiz); ++y)
+            for (std::uint32_t x = 0; x < static_cast<std::uint32_t>(settings.XSiz); ++x) {
+                f.Add(GreyLevel(state.TexelValues.Get(x, y)), 2);
+                f.Add(65535, 2);
+            }
+        EXPECT_EQ(Hex(f.h), pin) << "noise " << noise;
+    }
+
+    settings.algorithm = kAlgorithmVertexColors;
+    LocalHooks local(3);
+    RunTables tables;
+    FaceValueBake bake(mesh, settings, tables, local.hooks);
+    ASSERT_EQ(bake.Prepare(), BakeStatus::kDone);
+    ASSERT_EQ(bake.Evaluate(), BakeStatus::kDone);
+    std::vector<float> sum(static_cast<size_t>(mesh.getNumVerts()), 0.0f), count(sum.size(), 0.0f);
+    for (int face = 0; face < mesh.getNumFaces(); ++face)
+        for (DWORD v : mesh.faces[static_cast<size_t>(face)].v) {
+            sum[v] += bake.Values().value[static_cast<size_t>(face)];
+            count[v] += 1.0f;
+        }
+    Fnv1a f;
+    f.Add(static_cast<std::uint32_t>(mesh.getNumFaces()), 4);
+    for (int face = 0; face < mesh.getNumFaces(); ++face)
+        for (DWORD v : mesh.faces[static_cast<size_t>(face)].v)
+            for (int channel = 0; channel < 3; ++channel) f.Add(std::bit_cast<std::uint32_t>(1.0f - sum[v] / count[v]), 4);
+    EXPECT_EQ(Hex(f.h), "bdcf9657bd1af075");
 }
 
 INSTANTIATE_TEST_SUITE_P(Routes, Pins, ::testing::Bool(),
