@@ -50,3 +50,5 @@ target_sources(command_tests PRIVATE command_options_page_test.cpp)
 target_sources(command_tests PRIVATE command_guards_test.cpp)
 # The progress bar on stderr, on a clock of the test's own.
 target_sources(command_tests PRIVATE command_progress_test.cpp)
+# A map's channels and bit depth through the command.
+target_sources(command_tests PRIVATE image_channels_test.cpp)

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -97,6 +98,50 @@ TEST(ImageFileBitmaps, FailureAfterASuccessMeansNotWritten)
     EXPECT_FALSE(manager.Written());
     EXPECT_EQ(manager.WrittenPath(), dir / "map.png");
     EXPECT_NE(manager.Error().find(dir / "missing/map.png"), std::string::npos) << manager.Error();
+}
+
+// Unset channels follow the format and coverage alpha; given ones are kept.
+TEST(ImageFileBitmaps, WriteLayoutFollowsTheFormatAndCoverage)
+{
+    using enum ImageChannels;
+    const struct {
+        std::optional<ImageChannels> channels;
+        bool coverage;
+        const char* path;
+        ImageChannels expected;
+    } cases[] = {{std::nullopt, false, "m.png", kGrey}, {std::nullopt, true, "m.TIF", kGreyAlpha},
+                 {std::nullopt, true, "m.exr", kRgba},  {kRgba, false, "m.png", kRgba},
+                 {kGrey, true, "m.exr", kGrey}};
+    FileBitmapManager manager("");
+    EXPECT_EQ(manager.WriteLayout("m.png").channels, kRgba);
+    for (const auto& c : cases) {
+        manager.SetWriteLayout(c.channels, 8, c.coverage);
+        EXPECT_EQ(manager.WriteLayout(c.path).channels, c.expected) << c.path;
+        EXPECT_EQ(manager.WriteLayout(c.path).bitDepth, 8) << c.path;
+    }
+}
+
+// An 8-bit map's levels are those its file holds.
+TEST(ImageFileBitmaps, EightBitLevelsAreTheFilesOwn)
+{
+    ScratchDir dir;
+    FileBitmapManager manager(dir / "m.png");
+    manager.SetWriteLayout(std::nullopt, 8, false);
+    BitmapInfo info = MapInfo(3, 1);
+    Bitmap* map = manager.Create(&info);
+    const BMM_Color_64 row[3] = {{128, 128, 128, 65535}, {40000, 40000, 40000, 65535}, {65535, 65535, 65535, 65535}};
+    ASSERT_NE(map->PutPixels(0, 0, 3, row), 0);
+    manager.SelectFileOutput(&info, nullptr);
+    ASSERT_EQ(map->OpenOutput(&info), BMMRES_SUCCESS);
+    ASSERT_EQ(map->Write(&info, BMM_SINGLEFRAME), BMMRES_SUCCESS);
+    map->DeleteThis();
+    RgbaImage16 back;
+    ASSERT_TRUE(ReadImageFile16(dir / "m.png", back).ok);
+    const FileBitmapManager::Levels& levels = manager.WrittenLevels();
+    EXPECT_EQ(levels.min, back.pixels[0].r);
+    EXPECT_EQ(levels.max, back.pixels[2].r);
+    EXPECT_DOUBLE_EQ(levels.mean, (back.pixels[0].r + back.pixels[1].r + back.pixels[2].r) / 3.0);
+    EXPECT_EQ(back.pixels[1].r, 156 * 257);  // 40000 x 255 / 65535 is 155.6
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 
 #include "app/image/image_codecs.h"
 #include "app/image/image_files.h"
+#include "app/image/sample_rows.h"
 #include "file_bytes.h"
 #include "image_attempt.h"
 #include "scratch_dir.h"
@@ -119,27 +120,76 @@ RgbaImage16 Mixed(int width, int height)
     return image;
 }
 
-// The row writer against libpng's own writer, byte for byte, on 1 to 7
-// threads; one pixel wide and one row high take fewer filters.
-TEST(ImageFiles, PngRowsAreLibpngsBytes)
+// What a file in LAYOUT holds of IMAGE, read back as 16-bit RGBA.
+RgbaImage16 AsWritten(RgbaImage16 image, ImageLayout layout)
+{
+    for (BMM_Color_64& p : image.pixels) {
+        if (layout.channels != ImageChannels::kRgba) p = {p.r, p.r, p.r, layout.channels == ImageChannels::kGrey ? WORD{65535} : p.a};
+        if (layout.bitDepth == 8)
+            for (WORD* s : {&p.r, &p.g, &p.b, &p.a}) *s = static_cast<WORD>(Level8(*s) * 257);
+    }
+    return image;
+}
+
+constexpr ImageLayout kLayouts[] = {{ImageChannels::kRgba, 16}, {ImageChannels::kGrey, 16},
+                                    {ImageChannels::kGreyAlpha, 8}, {ImageChannels::kGrey, 8}};
+
+// The banded writer against libpng's single stream: the same pixels, which
+// are the image's in each layout, and the same bytes on 1 to 7 threads.
+// The sizes cut into bands unevenly, or are one band of one row.
+TEST(ImageFiles, PngBandsHoldLibpngsPixelsOnAnyThreadCount)
 {
     ScratchDir dir;
-    const std::string path = dir / "rows.png";
-    const auto encoded = [&](const RgbaImage16& image, int threads) {
+    const std::string path = dir / "bands.png";
+    const auto encoded = [&](const RgbaImage16& image, ImageLayout layout, int threads) {
         TemporaryFile file(path);
         std::string reason;
         const bool written = threads == 0
-                                 ? WritePngLibpng(file, image.width, image.height, image.pixels.data(), reason)
-                                 : WritePngRows(file, image.width, image.height, image.pixels.data(), threads, reason);
+                                 ? WritePngLibpng(file, image.width, image.height, image.pixels.data(), layout, reason)
+                                 : WritePng(file, image.width, image.height, image.pixels.data(), layout, threads, reason);
         EXPECT_TRUE(written && file.Commit()) << reason;
         return ReadAll(path);
     };
-    for (const RgbaImage16& image : {Mixed(300, 90), Mixed(1, 2500), Mixed(2500, 1), Noise(200)}) {
-        ASSERT_GT(PngImageBytes(image.width, image.height), 16384u);
-        const std::string reference = encoded(image, 0);
-        for (int threads : {1, 2, 3, 7})
-            EXPECT_EQ(encoded(image, threads), reference) << image.width << " x " << image.height << ", " << threads;
-    }
+    for (const RgbaImage16& image : {Mixed(700, 250), Mixed(1, 70000), Mixed(2500, 1), Noise(300)})
+        for (const ImageLayout layout : kLayouts) {
+            const std::string where = std::to_string(image.width) + " x " + std::to_string(image.height) + ", " +
+                                      std::to_string(SamplesPerPixel(layout.channels)) + " x " +
+                                      std::to_string(layout.bitDepth) + " bits";
+            encoded(image, layout, 0);
+            const RgbaImage16 single = Read16(path);
+            const std::string bytes = encoded(image, layout, 1);
+            EXPECT_EQ(Read16(path).pixels, single.pixels) << where;
+            EXPECT_EQ(single.pixels, AsWritten(image, layout).pixels) << where;
+            for (int threads : {2, 3, 7}) EXPECT_EQ(encoded(image, layout, threads), bytes) << where << ", " << threads;
+        }
+}
+
+// Every format in every layout it takes reads back as the image in that
+// layout; OpenEXR, whose halves round, as its RGBA file of the image does.
+TEST(ImageFiles, LayoutsReadBackAsTheirChannels)
+{
+    ScratchDir dir;
+    const RgbaImage16 image = EdgeLevels();
+    for (const char* name : {"map.png", "map.tif", "map.exr"})
+        for (const ImageLayout layout : kLayouts) {
+            const std::string path = dir / name;
+            const bool exr = ImageFormatOf(path) == ImageFormat::kExr;
+            const ImageAttempt written =
+                Attempt([&] { WriteImageFile(path, image.width, image.height, image.pixels, 2, layout); });
+            const std::string where = std::string(name) + ", " + std::to_string(layout.bitDepth) + " bits";
+            if (exr && layout.bitDepth == 8) {
+                EXPECT_FALSE(written.ok) << where;
+                EXPECT_NE(written.error.find(path), std::string::npos) << written.error;
+                continue;
+            }
+            ASSERT_TRUE(written.ok) << where << ": " << written.error;
+            RgbaImage16 expected = AsWritten(image, layout);
+            if (exr) {
+                ASSERT_TRUE(Write(dir / "rgba.exr", expected).ok);
+                expected = Read16(dir / "rgba.exr");
+            }
+            EXPECT_EQ(Read16(path).pixels, expected.pixels) << where;
+        }
 }
 
 TEST(ImageFiles, HalfGreyKeepsItsLevel)

@@ -11,6 +11,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "app/image/image_files.h"
@@ -98,6 +99,43 @@ TEST(ImageLayout, ExrHasHalfRgbaLosslessly)
     EXPECT_EQ(file.header().compression(), Imf::ZIP_COMPRESSION);
     EXPECT_EQ(file.header().dataWindow().max.x, 2);
     EXPECT_EQ(file.header().dataWindow().max.y, 1);
+}
+
+// Grey files say so in the formats' own terms: PNG's colour types 0 and 4,
+// TIFF's minimum-is-black with one extra sample, OpenEXR's luminance Y.
+TEST(ImageLayout, GreyFilesDeclareGrey)
+{
+    ScratchDir dir;
+    const auto write = [&](const std::string& name, ImageLayout layout) {
+        EXPECT_TRUE(Attempt([&] { WriteImageFile(dir / name, 3, 2, kPixels, 1, layout); }).ok) << name;
+        return dir / name;
+    };
+    for (const auto& [layout, depth, type] : {std::tuple{ImageLayout{ImageChannels::kGrey, 8}, 8, 0},
+                                              std::tuple{ImageLayout{ImageChannels::kGreyAlpha, 16}, 16, 4}}) {
+        std::ifstream in(write("grey.png", layout), std::ios::binary);
+        const std::vector<unsigned char> bytes{std::istreambuf_iterator<char>(in), {}};
+        ASSERT_GT(bytes.size(), 26u);
+        EXPECT_EQ(bytes[24], depth);
+        EXPECT_EQ(bytes[25], type);
+    }
+    TIFF* tif = TIFFOpen(write("grey.tif", {ImageChannels::kGreyAlpha, 8}).c_str(), "r");
+    ASSERT_NE(tif, nullptr);
+    uint16_t bits = 0, samples = 0, photometric = 0, extraCount = 0;
+    uint16_t* extra = nullptr;
+    TIFFGetField(tif, TIFFTAG_BITSPERSAMPLE, &bits);
+    TIFFGetField(tif, TIFFTAG_SAMPLESPERPIXEL, &samples);
+    TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric);
+    TIFFGetField(tif, TIFFTAG_EXTRASAMPLES, &extraCount, &extra);
+    EXPECT_EQ(bits, 8);
+    EXPECT_EQ(samples, 2);
+    EXPECT_EQ(photometric, PHOTOMETRIC_MINISBLACK);
+    ASSERT_EQ(extraCount, 1);
+    EXPECT_EQ(extra[0], EXTRASAMPLE_UNASSALPHA);
+    TIFFClose(tif);
+    Imf::InputFile file(write("grey.exr", {ImageChannels::kGrey, 16}).c_str());
+    std::vector<std::string> names;
+    for (auto c = file.header().channels().begin(); c != file.header().channels().end(); ++c) names.emplace_back(c.name());
+    EXPECT_EQ(names, std::vector<std::string>{"Y"});
 }
 
 }  // namespace

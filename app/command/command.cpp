@@ -443,6 +443,7 @@ int BakeOne(const CommandOptions& o, const Batch& batch, BakeReport* report)
             return WithPanelOpen(o, host, bitmaps, panel, generated, [&](const std::string& algorithm) {
                 NoteFaces(host, panel, algorithm, report);
                 selectedOnly = panel.IsTicked("selected-only");
+                bitmaps.SetWriteLayout(o.channels, o.bitDepth, panel.IsTicked("coverage-alpha"));
             });
         });
     }

@@ -169,6 +169,13 @@ ParseResult ParseCommandLine(int argc, const char* const* argv)
         ->type_name("S");
     AddSwitch(app, "coverage-alpha", o.coverageAlpha,
               "Alpha holds the share of each texel the faces cover (default off: opaque).");
+    std::string channels;
+    app.add_option("--channels", channels,
+                   "What a map file holds: grey, grey-alpha or rgba (default grey for PNG and TIFF, grey-alpha with "
+                   "--coverage-alpha, and rgba for OpenEXR).")
+        ->check(CLI::IsMember({"grey", "grey-alpha", "rgba"}));
+    app.add_option("--bit-depth", o.bitDepth, "Bits a sample of a PNG or TIFF map, 8 or 16 (default 16).")
+        ->check(CLI::IsMember({8, 16}));
     AddSwitch(app, "invert", o.invert, "White is open: reached levels become 65535 - level (default off).");
     AddSwitch(app, "even-ring", o.evenRing, "The ring's azimuths spread evenly over 360 degrees (default off).");
     AddSwitch(app, "scene-occluders", o.sceneOccluders,
@@ -265,6 +272,7 @@ ParseResult ParseCommandLine(int argc, const char* const* argv)
     };
     if (!algorithm.empty()) o.algorithm = algorithm;
     if (!savePartial.empty()) o.savePartial = savePartial == "yes";
+    if (!channels.empty()) o.channels = ImageChannelsNamed(channels);
 
     if (!size.empty()) {
         int w = 0, h = 0;
@@ -337,6 +345,8 @@ ParseResult ParseCommandLine(int argc, const char* const* argv)
     if (o.output == "-")
         return fail("dunsmere: --output -: a bake writes a file, not standard output (./- names a file called -)\n");
     if (const std::string why = PatternError(o.output); !why.empty()) return fail("dunsmere: " + why + "\n");
+    if (o.bitDepth == 8 && ImageFormatOf(o.output) == ImageFormat::kExr)
+        return fail("dunsmere: --bit-depth 8: an OpenEXR map holds half floats; write .png or .tif for 8 bits\n");
 
     // Occluders and a ground plane shadow nothing unless the scene's
     // occluders enter the bake.

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "app/image/image_files.h"
+
 inline constexpr const char* kCommandVersion = "0.2.5";
 
 struct CommandOptions {
@@ -24,6 +26,11 @@ struct CommandOptions {
     // The options page's.
     std::optional<int> padding, supersample;
     std::optional<bool> coverageAlpha, invert, evenRing, sceneOccluders;
+
+    // What a map file holds; unset: grey for PNG and TIFF (grey and alpha with
+    // coverage alpha), RGBA for OpenEXR. Bits a sample: 8 or 16.
+    std::optional<ImageChannels> channels;
+    int bitDepth = 16;
 
     // Meshes that only occlude (--occluder), and the axis of a ground plane
     // under the mesh: -x, +x, -y, +y, -z or +z. Either sets sceneOccluders.

@@ -1,20 +1,27 @@
-// OpenEXR files: half-float RGBA, each value a level divided by 65535, ZIP
-// compressed (lossless on the halves).
+// OpenEXR files: half-float Y (grey), Y and A, or RGBA, each value a level
+// divided by 65535, ZIP compressed (lossless on the halves). The library's own
+// thread pool compresses the blocks of lines.
 //
 // The file goes through a stream over the caller's descriptor rather than
 // OpenEXR's own file stream: the output file writes its line offset table
 // from its destructor and swallows any error there, so the stream keeps a
 // note of every failed write for the caller to check afterwards.
+#include <ImfChannelList.h>
+#include <ImfFrameBuffer.h>
 #include <ImfHeader.h>
 #include <ImfIO.h>
+#include <ImfOutputFile.h>
 #include <ImfRgbaFile.h>
+#include <ImfThreading.h>
 #include <Iex.h>
 #include <unistd.h>
 
+#include <array>
 #include <cerrno>
 #include <cstdint>
 #include <exception>
 #include <new>
+#include <span>
 #include <system_error>
 #include <vector>
 
@@ -60,21 +67,39 @@ private:
 
 }  // namespace
 
-bool WriteExr(TemporaryFile& out, const char* name, int width, int height, const BMM_Color_64* pixels, std::string& reason)
+bool WriteExr(TemporaryFile& out, const char* name, int width, int height, const BMM_Color_64* pixels,
+              ImageLayout layout, int threads, std::string& reason)
 {
     try {
-        const size_t count = static_cast<size_t>(width) * static_cast<size_t>(height);
-        std::vector<Imf::Rgba> halves(count);
+        static constexpr std::array<const char*, 1> kGrey{"Y"};
+        static constexpr std::array<const char*, 2> kGreyAlpha{"Y", "A"};
+        static constexpr std::array<const char*, 4> kRgba{"R", "G", "B", "A"};
+        const std::span<const char* const> names = layout.channels == ImageChannels::kGrey
+                                                       ? std::span<const char* const>(kGrey)
+                                                   : layout.channels == ImageChannels::kGreyAlpha
+                                                       ? std::span<const char* const>(kGreyAlpha)
+                                                       : std::span<const char* const>(kRgba);
+        const size_t count = static_cast<size_t>(width) * static_cast<size_t>(height), n = names.size();
+        std::vector<half> halves(count * n);
+        const auto value = [](WORD level) { return half(static_cast<float>(level) / 65535.0f); };
         for (size_t i = 0; i < count; ++i) {
             const BMM_Color_64& p = pixels[i];
-            halves[i] = Imf::Rgba(half(static_cast<float>(p.r) / 65535.0f), half(static_cast<float>(p.g) / 65535.0f),
-                                  half(static_cast<float>(p.b) / 65535.0f), half(static_cast<float>(p.a) / 65535.0f));
+            const WORD levels[4] = {p.r, n == 2 ? p.a : p.g, p.b, p.a};
+            for (size_t k = 0; k < n; ++k) halves[i * n + k] = value(levels[k]);
         }
+        Imf::Header header(width, height);  // ZIP compression, increasing y: row 0 first
+        Imf::FrameBuffer frame;
+        for (size_t k = 0; k < n; ++k) {
+            header.channels().insert(names[k], Imf::Channel(Imf::HALF));
+            frame.insert(names[k], Imf::Slice(Imf::HALF, reinterpret_cast<char*>(halves.data() + k), n * sizeof(half),
+                                              n * sizeof(half) * static_cast<size_t>(width)));
+        }
+        // The pool only grows, so that a write under way elsewhere keeps its threads.
+        if (threads > 1 && Imf::globalThreadCount() < threads) Imf::setGlobalThreadCount(threads);
         DescriptorStream stream(out, name);
         {
-            Imf::Header header(width, height);  // ZIP compression, increasing y: row 0 first
-            Imf::RgbaOutputFile file(stream, header, Imf::WRITE_RGBA);
-            file.setFrameBuffer(halves.data(), 1, static_cast<size_t>(width));
+            Imf::OutputFile file(stream, header, threads > 1 ? threads : 0);
+            file.setFrameBuffer(frame);
             file.writePixels(height);
         }
         if (stream.FailedErrno() != 0) {

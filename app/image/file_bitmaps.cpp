@@ -29,7 +29,8 @@ public:
         // The plug-in calls this: an error becomes the manager's record here
         // and never travels into the plug-in.
         try {
-            WriteImageFile(info->Name(), Width(), Height(), Pixels(), manager_.writeThreads_);
+            WriteImageFile(info->Name(), Width(), Height(), Pixels(), manager_.writeThreads_,
+                           manager_.WriteLayout(info->Name()));
         } catch (const ImageFileError& e) {
             return Fail(e.what());
         } catch (const std::bad_alloc&) {
@@ -78,6 +79,20 @@ int FileBitmapManager::SelectFileOutput(BitmapInfo* info, void*, const char*)
     return 1;
 }
 
+void FileBitmapManager::SetWriteLayout(std::optional<ImageChannels> channels, int bitDepth, bool coverageAlpha)
+{
+    channels_ = channels;
+    bitDepth_ = bitDepth;
+    coverageAlpha_ = coverageAlpha;
+}
+
+ImageLayout FileBitmapManager::WriteLayout(const std::string& path) const
+{
+    if (channels_) return {*channels_, bitDepth_};
+    if (ImageFormatOf(path) == ImageFormat::kExr) return {ImageChannels::kRgba, bitDepth_};
+    return {coverageAlpha_ ? ImageChannels::kGreyAlpha : ImageChannels::kGrey, bitDepth_};
+}
+
 void FileBitmapManager::RecordFailure(std::string message)
 {
     written_ = false;
@@ -86,13 +101,16 @@ void FileBitmapManager::RecordFailure(std::string message)
 
 void FileBitmapManager::RecordWrite(const std::string& path, const std::vector<BMM_Color_64>& pixels)
 {
+    const bool eightBit = WriteLayout(path).bitDepth == 8;
+    const auto written = [eightBit](WORD level) { return eightBit ? static_cast<WORD>(Level8(level) * 257) : level; };
     levels_ = {};
-    if (!pixels.empty()) levels_.min = pixels[0].r;
+    if (!pixels.empty()) levels_.min = written(pixels[0].r);
     double sum = 0.0;
     for (const BMM_Color_64& p : pixels) {
-        levels_.min = std::min(levels_.min, p.r);
-        levels_.max = std::max(levels_.max, p.r);
-        sum += p.r;
+        const WORD level = written(p.r);
+        levels_.min = std::min(levels_.min, level);
+        levels_.max = std::max(levels_.max, level);
+        sum += level;
     }
     if (!pixels.empty()) levels_.mean = sum / static_cast<double>(pixels.size());
     written_ = true;

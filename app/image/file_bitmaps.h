@@ -9,9 +9,11 @@
 // outlive its bitmaps. User-interface thread only.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "app/image/image_files.h"
 #include "host/bitmap.h"
 
 class FileOutputBitmap;
@@ -39,7 +41,8 @@ public:
     // latest of them succeeded or none was made.
     const std::string& Error() const { return error_; }
 
-    // The grey levels of the latest successful write, every texel counted.
+    // The grey levels of the latest successful write as its file holds
+    // them (an 8-bit level as that times 257), every texel counted.
     struct Levels {
         WORD min = 0, max = 0;
         double mean = 0.0;
@@ -48,6 +51,12 @@ public:
 
     // The threads a write may use (WriteImageFile); 1 until set.
     void SetWriteThreads(int threads) { writeThreads_ = threads; }
+    // What a write holds: CHANNELS where given, else grey for PNG and TIFF
+    // (grey and alpha with COVERAGE_ALPHA, where alpha means something)
+    // and RGBA for OpenEXR; BIT_DEPTH bits a sample. 16-bit RGBA until set.
+    void SetWriteLayout(std::optional<ImageChannels> channels, int bitDepth, bool coverageAlpha);
+    // The layout a write to PATH takes.
+    ImageLayout WriteLayout(const std::string& path) const;
 
 private:
     friend class FileOutputBitmap;
@@ -57,6 +66,9 @@ private:
 
     std::string outputPath_;
     int writeThreads_ = 1;
+    std::optional<ImageChannels> channels_ = ImageChannels::kRgba;
+    int bitDepth_ = 16;
+    bool coverageAlpha_ = false;
     bool written_ = false;
     std::string writtenPath_;
     std::string error_;

@@ -10,24 +10,20 @@
 #include "app/image/image_files.h"
 #include "host/temporary_files.h"
 
-// BMM_Color_64 rows are handed to the libraries as plain 16-bit samples.
-static_assert(sizeof(BMM_Color_64) == 4 * sizeof(WORD));
-
 // NAME is the file the messages of a library may mention. PNG and EXR data
-// goes through OUT's Write; libtiff writes to OUT's descriptor itself.
-// PNG goes through WritePngRows, which filters rows on up to THREADS - 1
-// further threads and writes libpng's bytes, or for the smallest images
-// through libpng itself: WritePngLibpng, the reference for WritePngRows.
-bool WritePng(TemporaryFile& out, int width, int height, const BMM_Color_64* pixels, int threads, std::string& reason);
-bool WritePngRows(TemporaryFile& out, int width, int height, const BMM_Color_64* pixels, int threads,
-                  std::string& reason);
-bool WritePngLibpng(TemporaryFile& out, int width, int height, const BMM_Color_64* pixels, std::string& reason);
-// The bytes zlib takes for a PNG of that size: each row and its filter's byte.
-std::size_t PngImageBytes(int width, int height);
+// goes through OUT's Write; libtiff writes to OUT's descriptor itself. Each
+// writes LAYOUT, which the caller has checked the format takes.
+// WritePng compresses bands of rows on up to THREADS threads into one zlib
+// stream (app/image/png_rows.cpp); WritePngLibpng, libpng's own single
+// stream, is its reference.
+bool WritePng(TemporaryFile& out, int width, int height, const BMM_Color_64* pixels, ImageLayout layout,
+              int threads, std::string& reason);
+bool WritePngLibpng(TemporaryFile& out, int width, int height, const BMM_Color_64* pixels, ImageLayout layout,
+                    std::string& reason);
 bool WriteTiff(TemporaryFile& out, const char* name, int width, int height, const BMM_Color_64* pixels,
-               std::string& reason);
+               ImageLayout layout, int threads, std::string& reason);
 bool WriteExr(TemporaryFile& out, const char* name, int width, int height, const BMM_Color_64* pixels,
-              std::string& reason);
+              ImageLayout layout, int threads, std::string& reason);
 
 bool ReadPng(const std::string& path, RgbaImage16& image, std::string& reason);
 bool ReadTiff(const std::string& path, RgbaImage16& image, std::string& reason);

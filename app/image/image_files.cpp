@@ -58,13 +58,26 @@ ImageFormat ImageFormatOf(std::string_view path)
 
 const char* SupportedImageExtensions() { return ".png, .tif, .tiff or .exr"; }
 
-void WriteImageFile(const std::string& path, int width, int height, std::span<const BMM_Color_64> pixels, int threads)
+std::optional<ImageChannels> ImageChannelsNamed(std::string_view name)
+{
+    if (name == "grey") return ImageChannels::kGrey;
+    if (name == "grey-alpha") return ImageChannels::kGreyAlpha;
+    if (name == "rgba") return ImageChannels::kRgba;
+    return std::nullopt;
+}
+
+void WriteImageFile(const std::string& path, int width, int height, std::span<const BMM_Color_64> pixels, int threads,
+                    ImageLayout layout)
 {
     const ImageFormat format = ImageFormatOf(path);
     if (format == ImageFormat::kUnknown)
         throw ImageFileError("write", path, std::string("unknown image type (use ") + SupportedImageExtensions() + ")");
     if (width <= 0 || height <= 0 || pixels.size() != static_cast<size_t>(width) * static_cast<size_t>(height))
         throw ImageFileError("write", path, "the image is empty or its pixels do not match its size");
+    if (layout.bitDepth != 8 && layout.bitDepth != 16)
+        throw ImageFileError("write", path, "a file holds 8 or 16 bits a sample");
+    if (format == ImageFormat::kExr && layout.bitDepth != 16)
+        throw ImageFileError("write", path, "an OpenEXR file holds half floats, not 8-bit levels");
 
     TemporaryFile temp(path);
     if (temp.fd() < 0) throw ImageFileError("write", path, Errno(temp.error()));
@@ -72,14 +85,14 @@ void WriteImageFile(const std::string& path, int width, int height, std::span<co
     std::string reason;
     bool written = false;
     switch (format) {
-    case ImageFormat::kPng: written = WritePng(temp, width, height, pixels.data(), threads, reason); break;
+    case ImageFormat::kPng: written = WritePng(temp, width, height, pixels.data(), layout, threads, reason); break;
     case ImageFormat::kTiff:
         if (const ImageCodecTable* codecs = ImageCodecs(reason))
-            written = codecs->writeTiff(temp, path.c_str(), width, height, pixels.data(), reason);
+            written = codecs->writeTiff(temp, path.c_str(), width, height, pixels.data(), layout, threads, reason);
         break;
     case ImageFormat::kExr:
         if (const ImageCodecTable* codecs = ImageCodecs(reason))
-            written = codecs->writeExr(temp, path.c_str(), width, height, pixels.data(), reason);
+            written = codecs->writeExr(temp, path.c_str(), width, height, pixels.data(), layout, threads, reason);
         break;
     case ImageFormat::kUnknown: break;
     }

@@ -1,7 +1,8 @@
 // The standalone host's image files: a 16-bit RGBA image, row 0 at the top,
-// written as PNG or TIFF (16-bit RGBA, levels unchanged) or OpenEXR (half
-// float RGBA, each level divided by 65535), the format chosen by the file's
-// extension: .png, .tif, .tiff or .exr, in any letter case.
+// written as PNG or TIFF (8 or 16 bits a sample) or OpenEXR (half floats,
+// each level divided by 65535), the format chosen by the file's extension:
+// .png, .tif, .tiff or .exr, in any letter case. A file holds grey (the red
+// channel), grey and alpha, or RGBA.
 //
 // A write goes to a fresh temporary beside the target, is synced, and is then
 // renamed over the target: the target is at every moment either the old file
@@ -14,6 +15,8 @@
 // A write that fails throws ImageFileError, whose message names the file.
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <span>
 #include <stdexcept>
 #include <string>
@@ -41,12 +44,31 @@ private:
     std::string file_;
 };
 
-// Writes WIDTH x HEIGHT pixels, row-major from the top, to PATH. PIXELS must
-// hold exactly WIDTH * HEIGHT of them. An existing file at PATH keeps its
-// permissions; a new one gets those the umask allows. A PNG may use up to
-// THREADS threads; the file is the same for any number.
-void WriteImageFile(const std::string& path, int width, int height,
-                    std::span<const BMM_Color_64> pixels, int threads = 1);
+// What a file holds of each pixel. Grey is the red channel; an OpenEXR file
+// names it Y, the format's luminance.
+enum class ImageChannels { kGrey, kGreyAlpha, kRgba };
+
+// The names the command line uses: grey, grey-alpha, rgba; nullopt for any other.
+std::optional<ImageChannels> ImageChannelsNamed(std::string_view name);
+
+struct ImageLayout {
+    ImageChannels channels = ImageChannels::kRgba;
+    int bitDepth = 16;  // 8 or 16; OpenEXR takes only 16 (its halves)
+};
+
+// A 16-bit level as 8 bits: the nearest of the 256, so that an 8-bit file is
+// the 16-bit one quantised (and reads back as that times 257).
+constexpr std::uint8_t Level8(WORD level)
+{
+    return static_cast<std::uint8_t>((std::uint32_t{level} * 255u + 32767u) / 65535u);
+}
+
+// Writes WIDTH x HEIGHT pixels, row-major from the top, to PATH, in LAYOUT.
+// PIXELS must hold exactly WIDTH * HEIGHT of them. An existing file at PATH
+// keeps its permissions; a new one gets those the umask allows. A write may
+// use up to THREADS threads; the file is the same for any number.
+void WriteImageFile(const std::string& path, int width, int height, std::span<const BMM_Color_64> pixels,
+                    int threads = 1, ImageLayout layout = {});
 
 // What a read came to: ok, or the ImageFileError message that names the file.
 struct ImageFileResult {

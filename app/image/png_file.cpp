@@ -1,5 +1,6 @@
-// PNG files through libpng's full interface: 16-bit RGBA out, levels as they
-// are (no gamma chunk, no premultiplying, unlike the simplified interface).
+// PNG files through libpng's full interface: the layout's samples out, levels
+// as they are (no gamma chunk, no premultiplying, unlike the simplified
+// interface).
 //
 // libpng reports an error by a longjmp back to the setjmp of whoever made the
 // png struct. The functions that call setjmp (EncodePng, DecodePng) therefore
@@ -9,19 +10,21 @@
 #include <png.h>
 #include <unistd.h>
 
-#include <bit>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <system_error>
 #include <vector>
 
 #include "app/image/image_codecs.h"
+#include "app/image/sample_rows.h"
 
 namespace {
 
 struct PngState {
     TemporaryFile* out = nullptr;  // writing: the file
+    std::vector<png_byte>* packed = nullptr;  // writing: one row's samples
     int writeErrno = 0;         // writing: why the descriptor refused data
     std::FILE* file = nullptr;  // reading
     std::vector<png_byte>* raw = nullptr;   // reading: every row, as libpng delivers them
@@ -52,7 +55,17 @@ void OnWrite(png_structp png, png_bytep data, size_t length)
 // The caller syncs the whole file once it is complete.
 void OnFlush(png_structp) {}
 
-bool EncodePng(PngState* state, int width, int height, const BMM_Color_64* pixels)
+int ColourType(ImageChannels channels)
+{
+    switch (channels) {
+    case ImageChannels::kGrey: return PNG_COLOR_TYPE_GRAY;
+    case ImageChannels::kGreyAlpha: return PNG_COLOR_TYPE_GRAY_ALPHA;
+    case ImageChannels::kRgba: break;
+    }
+    return PNG_COLOR_TYPE_RGB_ALPHA;
+}
+
+bool EncodePng(PngState* state, int width, int height, const BMM_Color_64* pixels, ImageLayout layout)
 {
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, state, OnError, OnWarning);
     if (!png) return false;
@@ -66,14 +79,15 @@ bool EncodePng(PngState* state, int width, int height, const BMM_Color_64* pixel
         return false;
     }
     png_set_write_fn(png, state, OnWrite, OnFlush);
-    png_set_IHDR(png, info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height), 16,
-                 PNG_COLOR_TYPE_RGB_ALPHA, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+    png_set_IHDR(png, info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height), layout.bitDepth,
+                 ColourType(layout.channels), PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
                  PNG_FILTER_TYPE_DEFAULT);
     png_write_info(png, info);
-    // PNG samples are big-endian; the rows are in the machine's order.
-    if constexpr (std::endian::native == std::endian::little) png_set_swap(png);
-    for (int y = 0; y < height; ++y)
-        png_write_row(png, reinterpret_cast<png_const_bytep>(pixels + static_cast<size_t>(y) * static_cast<size_t>(width)));
+    for (int y = 0; y < height; ++y) {
+        PackRow(pixels + static_cast<size_t>(y) * static_cast<size_t>(width), static_cast<size_t>(width), layout,
+                SampleOrder::kBigEndian, state->packed->data());
+        png_write_row(png, state->packed->data());
+    }
     png_write_end(png, info);
     png_destroy_write_struct(&png, &info);
     return true;
@@ -133,22 +147,23 @@ WORD Sample(const png_byte* p, int depth)
 
 }  // namespace
 
-bool WritePngLibpng(TemporaryFile& out, int width, int height, const BMM_Color_64* pixels, std::string& reason)
+bool WritePngLibpng(TemporaryFile& out, int width, int height, const BMM_Color_64* pixels, ImageLayout layout,
+                    std::string& reason)
 {
+    std::vector<png_byte> packed;
+    try {
+        packed.resize(static_cast<size_t>(width) * PixelBytes(layout));
+    } catch (const std::bad_alloc&) {
+        reason = "out of memory";
+        return false;
+    }
     PngState state;
     state.out = &out;
-    if (EncodePng(&state, width, height, pixels)) return true;
+    state.packed = &packed;
+    if (EncodePng(&state, width, height, pixels, layout)) return true;
     if (state.writeErrno != 0) reason = std::generic_category().message(state.writeErrno);
     else reason = state.message[0] != '\0' ? state.message : "libpng could not start";
     return false;
-}
-
-bool WritePng(TemporaryFile& out, int width, int height, const BMM_Color_64* pixels, int threads, std::string& reason)
-{
-    // libpng narrows zlib's window for this little data, which the row
-    // writer does not follow.
-    if (PngImageBytes(width, height) <= 16384) return WritePngLibpng(out, width, height, pixels, reason);
-    return WritePngRows(out, width, height, pixels, threads, reason);
 }
 
 bool ReadPng(const std::string& path, RgbaImage16& image, std::string& reason)

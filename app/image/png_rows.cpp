@@ -1,40 +1,50 @@
-// PNG written as libpng's own writer writes it, byte for byte, with the rows
-// filtered on other threads while this one compresses.
+// PNG written from bands of rows compressed on several threads and joined
+// into one zlib stream, as parallel gzip tools join theirs.
 //
-// libpng filters each row and deflates it on the caller's thread, and the
-// deflating is most of a write's time. A row's filter depends only on it and
-// the row above, both at hand in the pixels, so the filtering can run ahead
-// on other threads while zlib takes the rows in order: a write then costs
-// about zlib's share alone. What has to match libpng 1.6 at its defaults:
-// - the signature, IHDR, the IDAT data cut into 8192-byte chunks, IEND;
-// - zlib at its default level, a 32 KiB window, memory level 8 and the
-//   filtered strategy, fed the rows in order without flushes;
-// - each row's filter the first of none, sub, up, average and Paeth whose
-//   bytes, read as signed, have the least sum of absolute values; an image
-//   one pixel wide leaves out sub, average and Paeth, one a row high up,
-//   average and Paeth.
-// libpng narrows zlib's window for image data of 16 KiB or less; WritePng
-// leaves those images to libpng itself.
+// Deflating is most of a write's time, and a single stream keeps it on one
+// thread. Here the filtered rows are cut into bands of about kBandBytes, a
+// count of rows that depends on the image alone, and each band is deflated
+// raw on whichever thread takes it. Every band but the last ends on a sync
+// flush, which closes its deflate blocks on a byte boundary, so the bands'
+// bytes simply follow one another; the last ends the deflate data. The zlib
+// header goes before the first band, and the Adler-32 of all the filtered
+// rows, joined from the bands' own (adler32_combine), after the last. Each
+// band goes out as one IDAT chunk, in order, as soon as the bands before it
+// have. A row's filter depends only on it and the row above, both at hand in
+// the pixels, so a band's first row is filtered exactly as in one stream.
+// Nothing depends on the number of threads: neither does the file.
+//
+// Filters are chosen as libpng chooses them: for each row the first of none,
+// sub, up, average and Paeth whose bytes, read as signed, have the least sum
+// of absolute values; an image one pixel wide leaves out sub, average and
+// Paeth, one a row high up, average and Paeth. zlib runs at libpng's
+// settings: the default level, a 32 KiB window, memory level 8 and the
+// filtered strategy.
 #include <zlib.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
+#include <condition_variable>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <new>
 #include <system_error>
 #include <thread>
 #include <vector>
 
 #include "app/image/image_codecs.h"
+#include "app/image/sample_rows.h"
 
 namespace {
 
-constexpr std::size_t kPixelBytes = 8;  // 16-bit RGBA
-constexpr std::size_t kIdatBytes = 8192;
-constexpr std::size_t kBlockBytes = 64 * 1024;  // filtered rows handed over at a time
+constexpr std::size_t kBandBytes = 256 * 1024;
 constexpr std::size_t kFileBuffer = 256 * 1024;
+constexpr std::size_t kMaxLineBytes = std::size_t{1} << 30;
+constexpr int kLevel = Z_DEFAULT_COMPRESSION;
+// A 32 KiB window at the default level, as zlib's own header for it reads.
+constexpr std::uint8_t kZlibHeader[2] = {0x78, 0x9c};
 
 enum Filter : unsigned { kNone = 1, kSub = 2, kUp = 4, kAverage = 8, kPaeth = 16 };
 
@@ -46,91 +56,168 @@ unsigned FiltersFor(std::size_t width, std::size_t height)
     return filters;
 }
 
-// Row Y's samples as the file holds them: big-endian.
-void FileRow(const BMM_Color_64* pixels, std::size_t width, std::size_t y, std::uint8_t* out)
-{
-    const BMM_Color_64* p = pixels + y * width;
-    for (std::size_t x = 0; x < width; ++x, out += kPixelBytes) {
-        const WORD s[4] = {p[x].r, p[x].g, p[x].b, p[x].a};
-        for (int k = 0; k < 4; ++k) {
-            out[2 * k] = static_cast<std::uint8_t>(s[k] >> 8);
-            out[2 * k + 1] = static_cast<std::uint8_t>(s[k] & 0xff);
-        }
-    }
-}
-
-inline unsigned Cost(std::uint8_t v) { return v < 128 ? v : 256u - v; }
-
-inline int PaethPredictor(int a, int b, int c)
-{
-    const int pa = std::abs(b - c), pb = std::abs(a - c), pc = std::abs(a + b - 2 * c);
-    return pa <= pb && pa <= pc ? a : pb <= pc ? b : c;
-}
-
-// The byte filter F makes of ROW[i], with PREV the row above (zeros above
-// the first).
-inline std::uint8_t Filtered(unsigned f, const std::uint8_t* row, const std::uint8_t* prev, std::size_t i)
-{
-    const int x = row[i], b = prev[i];
-    const int a = i >= kPixelBytes ? row[i - kPixelBytes] : 0, c = i >= kPixelBytes ? prev[i - kPixelBytes] : 0;
-    switch (f) {
-    case kSub: return static_cast<std::uint8_t>(x - a);
-    case kUp: return static_cast<std::uint8_t>(x - b);
-    case kAverage: return static_cast<std::uint8_t>(x - ((a + b) >> 1));
-    case kPaeth: return static_cast<std::uint8_t>(x - PaethPredictor(a, b, c));
-    default: return static_cast<std::uint8_t>(x);
-    }
-}
-
-// One filtered line, the filter's type byte first, as libpng chooses it.
-void FilterLine(const std::uint8_t* row, const std::uint8_t* prev, std::size_t n, unsigned filters, std::uint8_t* out)
-{
-    std::uint64_t sums[5] = {};
-    for (std::size_t i = 0; i < n; ++i) {
-        sums[0] += Cost(Filtered(kNone, row, prev, i));
-        sums[1] += Cost(Filtered(kSub, row, prev, i));
-        sums[2] += Cost(Filtered(kUp, row, prev, i));
-        sums[3] += Cost(Filtered(kAverage, row, prev, i));
-        sums[4] += Cost(Filtered(kPaeth, row, prev, i));
-    }
-    unsigned best = 0;
-    for (unsigned k = 1; k < 5; ++k)
-        if ((filters & (1u << k)) && sums[k] < sums[best]) best = k;
-    const unsigned f = 1u << best;
-    out[0] = static_cast<std::uint8_t>(best);
-    for (std::size_t i = 0; i < n; ++i) out[1 + i] = Filtered(f, row, prev, i);
-}
+// A byte's distance from 0, read as signed.
+inline std::uint32_t Cost(std::uint8_t v) { return std::min<std::uint32_t>(v, static_cast<std::uint8_t>(-v)); }
 
 struct Image {
     const BMM_Color_64* pixels;
-    std::size_t width, height, rowBytes, lineBytes, rowsPerBlock, blocks;
+    ImageLayout layout;
+    std::size_t width, height, pixelBytes, rowBytes, lineBytes, rowsPerBand, bands;
     unsigned filters;
+
+    std::size_t FirstRow(std::size_t band) const { return band * rowsPerBand; }
+    std::size_t EndRow(std::size_t band) const { return std::min(height, FirstRow(band) + rowsPerBand); }
+    void Pack(std::size_t y, std::uint8_t* out) const
+    {
+        PackRow(pixels + y * width, width, layout, SampleOrder::kBigEndian, out);
+    }
 };
 
-// Rows of block B filtered into OUT; ROWS holds two file rows of scratch.
-void FilterBlock(const Image& im, std::size_t b, std::uint8_t* rows, std::uint8_t* out)
-{
-    std::uint8_t* prev = rows;
-    std::uint8_t* row = rows + im.rowBytes;
-    const std::size_t y0 = b * im.rowsPerBlock, y1 = std::min(im.height, y0 + im.rowsPerBlock);
-    if (y0 > 0) FileRow(im.pixels, im.width, y0 - 1, prev);
-    else std::memset(prev, 0, im.rowBytes);
-    for (std::size_t y = y0; y < y1; ++y, out += im.lineBytes) {
-        FileRow(im.pixels, im.width, y, row);
-        FilterLine(row, prev, im.rowBytes, im.filters, out);
-        std::swap(row, prev);
+// What one thread needs for a band: its rows as samples, the filters' trial
+// lines, the band filtered, the band deflated, and a deflate stream.
+class BandCoder {
+public:
+    explicit BandCoder(const Image& im)
+        : im_(im), prev_(im.rowBytes), row_(im.rowBytes), trials_(4 * im.rowBytes), filtered_(im.rowsPerBand * im.lineBytes)
+    {
+        started_ = deflateInit2(&z_, kLevel, Z_DEFLATED, -15, 8, Z_FILTERED) == Z_OK;
     }
-}
+    ~BandCoder()
+    {
+        if (started_) deflateEnd(&z_);
+    }
+    BandCoder(const BandCoder&) = delete;
+    BandCoder& operator=(const BandCoder&) = delete;
 
-std::size_t BlockBytes(const Image& im, std::size_t b)
-{
-    return (std::min(im.height, (b + 1) * im.rowsPerBlock) - b * im.rowsPerBlock) * im.lineBytes;
-}
+    // Band B filtered and deflated into OUT, the zlib header before the
+    // first; its filtered bytes' count and Adler-32 in BYTES and ADLER.
+    // False with zlib's complaint in MESSAGE.
+    bool Code(std::size_t b, std::vector<std::uint8_t>& out, std::size_t& bytes, uLong& adler, const char*& message)
+    {
+        if (!started_) {
+            message = "zlib could not start";
+            return false;
+        }
+        bytes = Filter(b);
+        adler = adler32_z(adler32(0L, nullptr, 0), filtered_.data(), bytes);
+        const bool last = b + 1 == im_.bands;
+        out.clear();
+        if (b == 0) out.assign(std::begin(kZlibHeader), std::end(kZlibHeader));
+        std::size_t at = out.size();
+        out.resize(at + deflateBound(&z_, static_cast<uLong>(bytes)) + 64);
+        if (deflateReset(&z_) != Z_OK) {
+            message = "zlib failed";
+            return false;
+        }
+        z_.next_in = filtered_.data();
+        z_.avail_in = static_cast<uInt>(bytes);
+        for (;;) {
+            z_.next_out = out.data() + at;
+            z_.avail_out = static_cast<uInt>(out.size() - at);
+            const int ret = deflate(&z_, last ? Z_FINISH : Z_SYNC_FLUSH);
+            at = out.size() - z_.avail_out;
+            if (ret == Z_STREAM_END) break;
+            if (ret != Z_OK && ret != Z_BUF_ERROR) {
+                message = z_.msg ? z_.msg : "zlib failed";
+                return false;
+            }
+            // Room left over means a flush is complete; a finish is not
+            // until the stream's end.
+            if (z_.avail_out > 0) {
+                if (!last) break;
+                message = "zlib failed";
+                return false;
+            }
+            out.resize(out.size() + out.size() / 2 + 64);
+        }
+        out.resize(at);
+        return true;
+    }
+
+private:
+    // Band B's rows filtered into filtered_; returns their bytes.
+    std::size_t Filter(std::size_t b)
+    {
+        const std::size_t y0 = im_.FirstRow(b), y1 = im_.EndRow(b);
+        if (y0 > 0) im_.Pack(y0 - 1, prev_.data());
+        else std::fill(prev_.begin(), prev_.end(), std::uint8_t{0});
+        std::uint8_t* out = filtered_.data();
+        for (std::size_t y = y0; y < y1; ++y, out += im_.lineBytes) {
+            im_.Pack(y, row_.data());
+            FilterLine(out);
+            std::swap(row_, prev_);
+        }
+        return (y1 - y0) * im_.lineBytes;
+    }
+
+    // row_ filtered against prev_ into OUT, the filter's type byte first.
+    void FilterLine(std::uint8_t* out)
+    {
+        const std::size_t n = im_.rowBytes, bpp = std::min(im_.pixelBytes, n);
+        const std::uint8_t* __restrict x = row_.data();
+        const std::uint8_t* __restrict up = prev_.data();
+        std::uint8_t* __restrict sub = trials_.data();
+        std::uint8_t* __restrict vert = sub + n;
+        std::uint8_t* __restrict avg = vert + n;
+        std::uint8_t* __restrict paeth = avg + n;
+        std::uint32_t sums[5] = {};
+        // Left of the first pixel, a and c are 0: Paeth then predicts b.
+        for (std::size_t i = 0; i < bpp; ++i) {
+            sub[i] = x[i];
+            vert[i] = static_cast<std::uint8_t>(x[i] - up[i]);
+            avg[i] = static_cast<std::uint8_t>(x[i] - (up[i] >> 1));
+            paeth[i] = vert[i];
+        }
+        // Loops of their own, each free of the others' stores, so that
+        // each runs on vectors.
+        for (std::size_t i = bpp; i < n; ++i) sub[i] = static_cast<std::uint8_t>(x[i] - x[i - bpp]);
+        for (std::size_t i = bpp; i < n; ++i) vert[i] = static_cast<std::uint8_t>(x[i] - up[i]);
+        for (std::size_t i = bpp; i < n; ++i)
+            avg[i] = static_cast<std::uint8_t>(x[i] - ((x[i - bpp] + up[i]) >> 1));
+        for (std::size_t i = bpp; i < n; ++i) {
+            const std::int16_t a = x[i - bpp], b = up[i], c = up[i - bpp];
+            const std::int16_t p = static_cast<std::int16_t>(b - c), q = static_cast<std::int16_t>(a - c);
+            const std::int16_t pa = static_cast<std::int16_t>(p < 0 ? -p : p);
+            const std::int16_t pb = static_cast<std::int16_t>(q < 0 ? -q : q);
+            const std::int16_t pq = static_cast<std::int16_t>(p + q);
+            const std::int16_t pc = static_cast<std::int16_t>(pq < 0 ? -pq : pq);
+            const std::int16_t predicted = pa <= pb && pa <= pc ? a : pb <= pc ? b : c;
+            paeth[i] = static_cast<std::uint8_t>(x[i] - predicted);
+        }
+        // Sums of at most 128 a byte over one row fit 32 bits for rows up
+        // to 32 MiB; longer rows sum in pieces.
+        constexpr std::size_t kPiece = std::size_t{1} << 24;
+        std::uint64_t totals[5] = {};
+        for (std::size_t from = 0; from < n; from += kPiece) {
+            const std::size_t to = std::min(n, from + kPiece);
+            std::fill(std::begin(sums), std::end(sums), 0u);
+            for (std::size_t i = from; i < to; ++i) {
+                sums[0] += Cost(x[i]);
+                sums[1] += Cost(sub[i]);
+                sums[2] += Cost(vert[i]);
+                sums[3] += Cost(avg[i]);
+                sums[4] += Cost(paeth[i]);
+            }
+            for (int k = 0; k < 5; ++k) totals[k] += sums[k];
+        }
+        unsigned best = 0;
+        for (unsigned k = 1; k < 5; ++k)
+            if ((im_.filters & (1u << k)) && totals[k] < totals[best]) best = k;
+        out[0] = static_cast<std::uint8_t>(best);
+        const std::uint8_t* chosen = best == 0 ? x : trials_.data() + (best - 1) * n;
+        std::memcpy(out + 1, chosen, n);
+    }
+
+    const Image& im_;
+    std::vector<std::uint8_t> prev_, row_, trials_, filtered_;
+    z_stream z_{};
+    bool started_ = false;
+};
 
 // The file's chunks, gathered into large writes.
 class ChunkWriter {
 public:
-    explicit ChunkWriter(TemporaryFile& out) : out_(out) { buffer_.reserve(kFileBuffer + kIdatBytes + 64); }
+    explicit ChunkWriter(TemporaryFile& out) : out_(out) { buffer_.reserve(kFileBuffer); }
 
     void Put(const void* data, std::size_t n)
     {
@@ -147,9 +234,11 @@ public:
     {
         Put32(static_cast<std::uint32_t>(n));
         Put(type, 4);
-        if (n > 0) Put(data, n);
         uLong crc = crc32(0L, reinterpret_cast<const Bytef*>(type), 4);
-        if (n > 0) crc = crc32(crc, data, static_cast<uInt>(n));
+        if (n > 0) {
+            Put(data, n);
+            crc = crc32_z(crc, data, n);
+        }
         Put32(static_cast<std::uint32_t>(crc));
         return buffer_.size() < kFileBuffer || Flush();
     }
@@ -170,146 +259,140 @@ private:
     int writeErrno_ = 0;
 };
 
-// zlib's stream and the IDAT chunk it fills.
-class IdatStream {
+// The bands between the threads that code them and the one that writes
+// them: band b is coded into slot b % slots once band b - slots is written,
+// so memory stays a few bands a thread whatever the image's size.
+class Bands {
 public:
-    IdatStream(ChunkWriter& file) : file_(file) {}
-    ~IdatStream()
+    Bands(const Image& im, std::size_t slots) : im_(im), slots_(slots) {}
+
+    // A helper thread's life: code bands until none is left or one failed.
+    void Help()
     {
-        if (started_) deflateEnd(&z_);
-    }
-    bool Start()
-    {
-        started_ = deflateInit2(&z_, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 15, 8, Z_FILTERED) == Z_OK;
-        z_.next_out = chunk_;
-        z_.avail_out = kIdatBytes;
-        return started_;
-    }
-    // DATA deflated, or with FINISH the stream ended; false on a failed
-    // write, or zlib's complaint in MESSAGE.
-    bool Deflate(const std::uint8_t* data, std::size_t n, bool finish, const char*& message)
-    {
-        z_.next_in = const_cast<Bytef*>(data);
-        z_.avail_in = static_cast<uInt>(n);
-        const int flush = finish ? Z_FINISH : Z_NO_FLUSH;
-        for (;;) {
-            const int ret = deflate(&z_, flush);
-            if (ret != Z_OK && ret != Z_STREAM_END && ret != Z_BUF_ERROR) {
-                message = z_.msg ? z_.msg : "zlib failed";
-                return false;
+        try {
+            BandCoder coder(im_);
+            std::unique_lock lock(mutex_);
+            for (;;) {
+                changed_.wait(lock, [&] { return failed_ || next_ >= im_.bands || next_ < written_ + slots_.size(); });
+                if (failed_ || next_ >= im_.bands) return;
+                CodeNext(coder, lock);
             }
-            if (z_.avail_out == 0) {
-                if (!file_.Chunk("IDAT", chunk_, kIdatBytes)) return false;
-                z_.next_out = chunk_;
-                z_.avail_out = kIdatBytes;
-                if (ret != Z_STREAM_END) continue;
-                return true;
-            }
-            if (ret == Z_STREAM_END) return kIdatBytes == z_.avail_out || file_.Chunk("IDAT", chunk_, kIdatBytes - z_.avail_out);
-            if (!finish && z_.avail_in == 0) return true;
+        } catch (const std::bad_alloc&) {
+            Fail("out of memory");
         }
+    }
+
+    // The writing thread's part: every band in order, coding one itself
+    // whenever the next to write is not ready and a band is free to take.
+    bool Write(ChunkWriter& file, const char*& message)
+    {
+        BandCoder coder(im_);
+        uLong adler = adler32(0L, nullptr, 0);
+        std::unique_lock lock(mutex_);
+        while (written_ < im_.bands && !failed_) {
+            Slot& slot = slots_[written_ % slots_.size()];
+            if (slot.band == written_ + 1) {
+                lock.unlock();
+                adler = adler32_combine(adler, slot.adler, static_cast<z_off_t>(slot.bytes));
+                if (written_ + 1 == im_.bands)
+                    for (int shift = 24; shift >= 0; shift -= 8) slot.data.push_back(static_cast<std::uint8_t>(adler >> shift));
+                const bool ok = file.Chunk("IDAT", slot.data.data(), slot.data.size());
+                lock.lock();
+                if (!ok) {
+                    failed_ = true;
+                    break;
+                }
+                slot.band = 0;
+                ++written_;
+                changed_.notify_all();
+            } else if (next_ < im_.bands && next_ < written_ + slots_.size()) {
+                CodeNext(coder, lock);
+            } else {
+                changed_.wait(lock);
+            }
+        }
+        message = message_;
+        const bool ok = !failed_;
+        failed_ = true;  // the helpers stop
+        changed_.notify_all();
+        return ok;
+    }
+
+    void Fail(const char* message)
+    {
+        const std::lock_guard lock(mutex_);
+        if (!failed_ && !message_) message_ = message;
+        failed_ = true;
+        changed_.notify_all();
     }
 
 private:
-    ChunkWriter& file_;
-    z_stream z_{};
-    bool started_ = false;
-    std::uint8_t chunk_[kIdatBytes];
-};
+    struct Slot {
+        std::size_t band = 0;  // the band held, plus 1; 0 when free
+        std::vector<std::uint8_t> data;
+        std::size_t bytes = 0;
+        uLong adler = 0;
+    };
 
-// The filter threads' hand-over: block b goes to slot b % slots once the
-// deflater is done with block b - slots.
-struct Handover {
-    std::vector<std::vector<std::uint8_t>> slots;
-    std::vector<std::atomic<std::size_t>> filled;  // per slot: the block it holds, plus 1
-    std::atomic<std::size_t> next{0};              // the next block to claim
-    std::atomic<std::size_t> consumed{0};          // blocks deflated
-    std::atomic<bool> stop{false};
-
-    Handover(std::size_t count, std::size_t bytes) : slots(count, std::vector<std::uint8_t>(bytes)), filled(count) {}
-};
-
-void FilterThread(const Image& im, Handover& h, std::uint8_t* rows)
-{
-    const std::size_t n = h.slots.size();
-    for (;;) {
-        const std::size_t b = h.next.fetch_add(1);
-        if (b >= im.blocks) return;
-        for (std::size_t done = h.consumed.load(); done + n <= b; done = h.consumed.load()) {
-            if (h.stop.load()) return;
-            h.consumed.wait(done);
-        }
-        if (h.stop.load()) return;
-        FilterBlock(im, b, rows, h.slots[b % n].data());
-        h.filled[b % n].store(b + 1);
-        h.filled[b % n].notify_all();
-    }
-}
-
-// The deflating side: every block in order, from the slots when filter
-// threads run, else filtered here.
-bool DeflateBlocks(const Image& im, IdatStream& idat, Handover* h, std::uint8_t* rows, std::uint8_t* own,
-                   const char*& message)
-{
-    for (std::size_t b = 0; b < im.blocks; ++b) {
-        const std::uint8_t* data = own;
-        if (h) {
-            const std::size_t slot = b % h->slots.size();
-            for (std::size_t at = h->filled[slot].load(); at != b + 1; at = h->filled[slot].load())
-                h->filled[slot].wait(at);
-            data = h->slots[slot].data();
+    // Claims the next band and codes it with LOCK released.
+    void CodeNext(BandCoder& coder, std::unique_lock<std::mutex>& lock)
+    {
+        const std::size_t b = next_++;
+        Slot& slot = slots_[b % slots_.size()];
+        lock.unlock();
+        const char* message = nullptr;
+        const bool ok = coder.Code(b, slot.data, slot.bytes, slot.adler, message);
+        lock.lock();
+        if (ok) {
+            slot.band = b + 1;
         } else {
-            FilterBlock(im, b, rows, own);
+            if (!failed_ && !message_) message_ = message;
+            failed_ = true;
         }
-        const bool ok = idat.Deflate(data, BlockBytes(im, b), false, message);
-        if (h) {
-            h->consumed.store(b + 1);
-            h->consumed.notify_all();
-        }
-        if (!ok) return false;
+        changed_.notify_all();
     }
-    return idat.Deflate(nullptr, 0, true, message);
-}
+
+    const Image& im_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::vector<Slot> slots_;
+    std::size_t next_ = 0;     // the next band to code
+    std::size_t written_ = 0;  // bands in the file
+    bool failed_ = false;
+    const char* message_ = nullptr;  // zlib's complaint, when it made one
+};
 
 bool Encode(TemporaryFile& out, const Image& im, int threads, std::string& reason)
 {
     ChunkWriter file(out);
-    IdatStream idat(file);
-    if (!idat.Start()) {
-        reason = "zlib could not start";
-        return false;
-    }
     std::uint8_t header[13] = {};
     for (int k = 0; k < 4; ++k) {
         header[k] = static_cast<std::uint8_t>(im.width >> (24 - 8 * k));
         header[4 + k] = static_cast<std::uint8_t>(im.height >> (24 - 8 * k));
     }
-    header[8] = 16;  // bits per sample
-    header[9] = 6;   // RGBA
+    header[8] = static_cast<std::uint8_t>(im.layout.bitDepth);
+    header[9] = im.layout.channels == ImageChannels::kGrey ? 0 : im.layout.channels == ImageChannels::kGreyAlpha ? 4 : 6;
     static const std::uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
     file.Put(kSignature, sizeof kSignature);
     file.Chunk("IHDR", header, sizeof header);
 
-    const std::size_t helpers = threads > 1 ? std::min(static_cast<std::size_t>(threads - 1), im.blocks) : 0;
-    std::vector<std::uint8_t> rows(2 * im.rowBytes * (helpers + 1));
-    std::vector<std::uint8_t> own(helpers == 0 ? im.rowsPerBlock * im.lineBytes : 0);
-    Handover handover(helpers == 0 ? 0 : 2 * helpers + 2, im.rowsPerBlock * im.lineBytes);
-    std::vector<std::thread> filters;
+    const std::size_t helpers = threads > 1 ? std::min(static_cast<std::size_t>(threads - 1), im.bands - 1) : 0;
+    Bands bands(im, 2 * (helpers + 1));
+    std::vector<std::thread> started;
     try {
-        for (std::size_t t = 0; t < helpers; ++t)
-            filters.emplace_back(FilterThread, std::cref(im), std::ref(handover), rows.data() + 2 * im.rowBytes * (t + 1));
+        for (std::size_t t = 0; t < helpers; ++t) started.emplace_back(&Bands::Help, &bands);
     } catch (const std::system_error&) {
         // Fewer threads than asked for still write the same file.
-        if (filters.empty()) own.resize(im.rowsPerBlock * im.lineBytes);
     }
     const char* message = nullptr;
-    bool ok = DeflateBlocks(im, idat, filters.empty() ? nullptr : &handover, rows.data(), own.data(), message);
-    if (!filters.empty() && !ok) {
-        handover.stop.store(true);
-        handover.consumed.store(im.blocks + handover.slots.size());
-        handover.consumed.notify_all();
+    bool ok = false;
+    try {
+        ok = bands.Write(file, message);
+    } catch (const std::bad_alloc&) {
+        bands.Fail("out of memory");
+        message = "out of memory";
     }
-    for (std::thread& t : filters) t.join();
+    for (std::thread& t : started) t.join();
     ok = ok && file.Chunk("IEND", nullptr, 0) && file.Flush();
     if (ok) return true;
     if (file.WriteErrno() != 0) reason = std::generic_category().message(file.WriteErrno());
@@ -319,27 +402,29 @@ bool Encode(TemporaryFile& out, const Image& im, int threads, std::string& reaso
 
 }  // namespace
 
-bool WritePngRows(TemporaryFile& out, int width, int height, const BMM_Color_64* pixels, int threads,
-                  std::string& reason)
+bool WritePng(TemporaryFile& out, int width, int height, const BMM_Color_64* pixels, ImageLayout layout, int threads,
+              std::string& reason)
 {
     Image im{};
     im.pixels = pixels;
+    im.layout = layout;
     im.width = static_cast<std::size_t>(width);
     im.height = static_cast<std::size_t>(height);
-    im.rowBytes = im.width * kPixelBytes;
+    im.pixelBytes = PixelBytes(layout);
+    im.rowBytes = im.width * im.pixelBytes;
     im.lineBytes = im.rowBytes + 1;
-    im.rowsPerBlock = std::max<std::size_t>(1, kBlockBytes / im.lineBytes);
-    im.blocks = (im.height + im.rowsPerBlock - 1) / im.rowsPerBlock;
+    im.rowsPerBand = std::max<std::size_t>(1, kBandBytes / im.lineBytes);
+    im.bands = (im.height + im.rowsPerBand - 1) / im.rowsPerBand;
     im.filters = FiltersFor(im.width, im.height);
+    // zlib counts a call's input in 32 bits, and a band holds a row at least.
+    if (im.lineBytes > kMaxLineBytes) {
+        reason = "its rows are too long for this writer";
+        return false;
+    }
     try {
         return Encode(out, im, threads, reason);
     } catch (const std::bad_alloc&) {
         reason = "out of memory";
         return false;
     }
-}
-
-std::size_t PngImageBytes(int width, int height)
-{
-    return (static_cast<std::size_t>(width) * kPixelBytes + 1) * static_cast<std::size_t>(height);
 }

@@ -1,21 +1,33 @@
-// TIFF files through libtiff: 16-bit RGBA out with unassociated alpha,
-// deflate-compressed with horizontal differencing, in the machine's byte
-// order (the header says which; every reader swaps as needed).
+// TIFF files through libtiff: grey, grey and alpha, or RGBA of 8 or 16 bits,
+// alpha unassociated, deflate-compressed with horizontal differencing, in the
+// machine's byte order (the header says which; every reader swaps as needed).
+//
+// libtiff codes a strip on the thread that hands it over, so the strips are
+// differenced and deflated here, on the write's threads, and handed to
+// libtiff already coded (TIFFWriteRawStrip), in order: a strip's bytes are
+// the same whichever thread coded it.
 //
 // Errors go to handlers given to each open, never to libtiff's process-wide
 // handlers, so writes on several threads keep their messages apart.
 #include <tiffio.h>
 #include <unistd.h>
 
+#include <zlib.h>
+
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <system_error>
+#include <thread>
 #include <vector>
 
 #include "app/image/image_codecs.h"
+#include "app/image/sample_rows.h"
 
 namespace {
 
@@ -62,25 +74,101 @@ std::string Reason(const TiffMessages& messages, const char* fallback)
     return reason;
 }
 
-// One file's fields, set and checked.
-bool SetFields(TIFF* tif, int width, int height)
+constexpr std::size_t kStripBytes = 64 * 1024;  // about; a strip holds a row at least
+constexpr std::size_t kStripsAtOnce = 64;        // coded before they are handed to libtiff
+
+// One file's fields, set and checked. DEFLATE says whether the strips are
+// deflated, or stored as they are where libtiff lacks the codec to read them.
+bool SetFields(TIFF* tif, int width, int height, ImageLayout layout, bool deflate, uint32_t rowsPerStrip)
 {
+    const bool alpha = layout.channels != ImageChannels::kGrey;
+    const bool rgb = layout.channels == ImageChannels::kRgba;
     const uint16_t extra[] = {EXTRASAMPLE_UNASSALPHA};
-    const uint16_t compression = TIFFIsCODECConfigured(COMPRESSION_ADOBE_DEFLATE) ? COMPRESSION_ADOBE_DEFLATE
-                                                                                  : COMPRESSION_NONE;
     bool ok = TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, static_cast<uint32_t>(width)) &&
               TIFFSetField(tif, TIFFTAG_IMAGELENGTH, static_cast<uint32_t>(height)) &&
-              TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, uint16_t{16}) &&
-              TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, uint16_t{4}) &&
+              TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, static_cast<uint16_t>(layout.bitDepth)) &&
+              TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, static_cast<uint16_t>(SamplesPerPixel(layout.channels))) &&
               TIFFSetField(tif, TIFFTAG_SAMPLEFORMAT, uint16_t{SAMPLEFORMAT_UINT}) &&
-              TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, uint16_t{PHOTOMETRIC_RGB}) &&
-              TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, uint16_t{1}, extra) &&
+              TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, static_cast<uint16_t>(rgb ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISBLACK)) &&
+              (!alpha || TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, uint16_t{1}, extra)) &&
               TIFFSetField(tif, TIFFTAG_PLANARCONFIG, uint16_t{PLANARCONFIG_CONTIG}) &&
               TIFFSetField(tif, TIFFTAG_ORIENTATION, uint16_t{ORIENTATION_TOPLEFT}) &&
-              TIFFSetField(tif, TIFFTAG_COMPRESSION, compression);
-    if (ok && compression == COMPRESSION_ADOBE_DEFLATE)
-        ok = TIFFSetField(tif, TIFFTAG_PREDICTOR, uint16_t{PREDICTOR_HORIZONTAL});
-    return ok && TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(tif, 0));
+              TIFFSetField(tif, TIFFTAG_COMPRESSION, deflate ? COMPRESSION_ADOBE_DEFLATE : COMPRESSION_NONE);
+    if (ok && deflate) ok = TIFFSetField(tif, TIFFTAG_PREDICTOR, uint16_t{PREDICTOR_HORIZONTAL});
+    return ok && TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, rowsPerStrip);
+}
+
+struct Strips {
+    const BMM_Color_64* pixels;
+    ImageLayout layout;
+    std::size_t width, height, rowBytes, rowsPerStrip;
+    bool deflate;
+};
+
+// Each sample less the one a pixel to its left, in place: the horizontal
+// predictor, on the samples' values in the machine's order.
+template <class Sample>
+void Difference(std::uint8_t* row, std::size_t samples, std::size_t perPixel)
+{
+    for (std::size_t i = samples; i-- > perPixel;) {
+        Sample s, left;
+        std::memcpy(&s, row + i * sizeof s, sizeof s);
+        std::memcpy(&left, row + (i - perPixel) * sizeof s, sizeof s);
+        s = static_cast<Sample>(s - left);
+        std::memcpy(row + i * sizeof s, &s, sizeof s);
+    }
+}
+
+// Strip K coded into OUT, using RAW as scratch; false when zlib failed.
+bool CodeStrip(const Strips& st, std::size_t k, std::vector<std::uint8_t>& raw, std::vector<std::uint8_t>& out)
+{
+    const std::size_t y0 = k * st.rowsPerStrip, y1 = std::min(st.height, y0 + st.rowsPerStrip);
+    raw.resize((y1 - y0) * st.rowBytes);
+    const std::size_t perPixel = SamplesPerPixel(st.layout.channels), samples = st.width * perPixel;
+    for (std::size_t y = y0; y < y1; ++y) {
+        std::uint8_t* row = raw.data() + (y - y0) * st.rowBytes;
+        PackRow(st.pixels + y * st.width, st.width, st.layout, SampleOrder::kNative, row);
+        if (!st.deflate) continue;
+        if (st.layout.bitDepth == 8) Difference<std::uint8_t>(row, samples, perPixel);
+        else Difference<std::uint16_t>(row, samples, perPixel);
+    }
+    if (!st.deflate) {
+        out.swap(raw);
+        return true;
+    }
+    uLongf size = compressBound(static_cast<uLong>(raw.size()));
+    out.resize(size);
+    if (compress2(out.data(), &size, raw.data(), static_cast<uLong>(raw.size()), Z_DEFAULT_COMPRESSION) != Z_OK)
+        return false;
+    out.resize(size);
+    return true;
+}
+
+// Strips FIRST.. of a batch coded into CODED on up to THREADS threads; false
+// when one could not be.
+bool CodeStrips(const Strips& st, std::size_t first, std::vector<std::vector<std::uint8_t>>& coded, int threads)
+{
+    std::atomic<std::size_t> next{0};
+    std::atomic<bool> failed{false};
+    auto work = [&] {
+        try {
+            std::vector<std::uint8_t> raw;
+            for (std::size_t i = next++; i < coded.size() && !failed; i = next++)
+                if (!CodeStrip(st, first + i, raw, coded[i])) failed = true;
+        } catch (const std::bad_alloc&) {
+            failed = true;
+        }
+    };
+    std::vector<std::thread> helpers;
+    const std::size_t wanted = std::min<std::size_t>(static_cast<std::size_t>(std::max(threads, 1)), coded.size()) - 1;
+    try {
+        for (std::size_t t = 0; t < wanted; ++t) helpers.emplace_back(work);
+    } catch (const std::system_error&) {
+        // Fewer threads code the same strips.
+    }
+    work();
+    for (std::thread& t : helpers) t.join();
+    return !failed;
 }
 
 WORD Sample(const unsigned char* row, size_t index, uint16_t bits)
@@ -93,7 +181,8 @@ WORD Sample(const unsigned char* row, size_t index, uint16_t bits)
 
 }  // namespace
 
-bool WriteTiff(TemporaryFile& out, const char* name, int width, int height, const BMM_Color_64* pixels, std::string& reason)
+bool WriteTiff(TemporaryFile& out, const char* name, int width, int height, const BMM_Color_64* pixels,
+               ImageLayout layout, int threads, std::string& reason)
 {
     // libtiff closes the descriptor it is given; the caller keeps its own
     // for the sync that follows.
@@ -111,14 +200,30 @@ bool WriteTiff(TemporaryFile& out, const char* name, int width, int height, cons
         reason = Reason(messages, "libtiff could not start");
         return false;
     }
-    bool ok = SetFields(tif, width, height);
-    // libtiff may encode a row in place, so each row goes through a copy.
-    std::vector<BMM_Color_64> row(static_cast<size_t>(width));
-    for (int y = 0; ok && y < height; ++y) {
-        const BMM_Color_64* source = pixels + static_cast<size_t>(y) * static_cast<size_t>(width);
-        row.assign(source, source + width);
-        errno = 0;
-        ok = TIFFWriteScanline(tif, row.data(), static_cast<uint32_t>(y), 0) == 1;
+    Strips st{pixels, layout, static_cast<std::size_t>(width), static_cast<std::size_t>(height),
+              static_cast<std::size_t>(width) * PixelBytes(layout), 0,
+              TIFFIsCODECConfigured(COMPRESSION_ADOBE_DEFLATE) != 0};
+    st.rowsPerStrip = std::clamp<std::size_t>(kStripBytes / st.rowBytes, 1, st.height);
+    bool ok = SetFields(tif, width, height, layout, st.deflate, static_cast<uint32_t>(st.rowsPerStrip));
+    const std::size_t strips = (st.height + st.rowsPerStrip - 1) / st.rowsPerStrip;
+    try {
+        std::vector<std::vector<std::uint8_t>> coded;
+        for (std::size_t first = 0; ok && first < strips; first += coded.size()) {
+            coded.resize(std::min(kStripsAtOnce, strips - first));
+            if (!CodeStrips(st, first, coded, threads)) {
+                if (messages.error[0] == '\0') std::snprintf(messages.error, sizeof messages.error, "a strip could not be compressed");
+                ok = false;
+            }
+            for (std::size_t i = 0; ok && i < coded.size(); ++i) {
+                errno = 0;
+                ok = TIFFWriteRawStrip(tif, static_cast<uint32_t>(first + i), coded[i].data(),
+                                       static_cast<tmsize_t>(coded[i].size())) >= 0;
+            }
+        }
+    } catch (const std::bad_alloc&) {
+        TIFFClose(tif);
+        reason = "out of memory";
+        return false;
     }
     // Flush reports what the close would only drop.
     errno = 0;
