@@ -160,7 +160,7 @@ TEST(ImageFiles, PngBandsHoldLibpngsPixelsOnAnyThreadCount)
             const std::string bytes = encoded(image, layout, 1);
             EXPECT_EQ(Read16(path).pixels, single.pixels) << where;
             EXPECT_EQ(single.pixels, AsWritten(image, layout).pixels) << where;
-            for (int threads : {2, 3, 7}) EXPECT_EQ(encoded(image, layout, threads), bytes) << where << ", " << threads;
+            for (int threads : {2, 3, 7}) EXPECT_TRUE(encoded(image, layout, threads) == bytes) << where << ", " << threads;
         }
 }
 
