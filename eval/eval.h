@@ -2,13 +2,13 @@
 //
 //   settings.h       UtilitySettings, the algorithm codes
 //   bake_hooks.h     BakeHooks, BakeStatus: what a host-free bake asks and answers
-//   host_hooks.h     HostBakeHooks: a bake's hooks answered by the host
+//   host_hooks.h     HostBakeHooks, WorkerThreadsFor: a bake's hooks answered by the host
 //   rng.h            CrtRand, the per-worker pseudo-random generator
 //   sample.h         EvaluateSample, SampleTables, RayCount
 //   run_tables.h     RunTables: face and vertex normals, workLock, current mesh
 //   occluders.h      GatherOccluders: the host's occluder nodes for the scene
 //   workers.h        kWorkerStackBytes, ThreadStartError
-//   run_engine.h     RunWorkers: a run's item sequences on the host's threads
+//   run_engine.h     RunWorkers: a run's item sequences on the hooks' threads
 //   messages.h       the generations' message texts, ShowInfo
 //   settings_range.h RefuseUnservableSettings: the values no run can serve
 //   setting_text.h   SettingText: a value as the settings file writes it

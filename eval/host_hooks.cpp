@@ -2,6 +2,13 @@
 
 #include "eval/run_engine.h"
 
+int WorkerThreadsFor(Interface& ip)
+{
+    const int n = ip.WorkerThreadCount();
+    if (n <= 0) return 2;
+    return n > kMaxWorkerThreads ? kMaxWorkerThreads : n;
+}
+
 BakeHooks HostBakeHooks(Interface& ip, ThreadStarter& starter)
 {
     // Each hook holds the host's address alone, which a function keeps

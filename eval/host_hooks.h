@@ -7,4 +7,8 @@
 #include "host/core.h"
 #include "host/threads.h"
 
+// The host's worker count, 1..kMaxWorkerThreads; two where the host has no
+// say.
+int WorkerThreadsFor(Interface& ip);
+
 BakeHooks HostBakeHooks(Interface& ip, ThreadStarter& starter);

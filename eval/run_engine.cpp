@@ -120,13 +120,6 @@ void EngineEntry(void* p)
 
 }  // namespace
 
-int WorkerThreadsFor(Interface& ip)
-{
-    const int n = ip.WorkerThreadCount();
-    if (n <= 0) return 2;
-    return n > kMaxWorkerThreads ? kMaxWorkerThreads : n;
-}
-
 RunResult RunWorkers(const BakeHooks& hooks, std::mutex& workLock, RunWork& work, const RunPlan& plan)
 {
     RunResult result;

@@ -16,8 +16,6 @@
 #include <mutex>
 
 #include "eval/bake_hooks.h"
-#include "host/core.h"
-#include "host/threads.h"
 
 // Positions [begin, end) of one sequence.
 struct WorkChunk {
@@ -59,7 +57,7 @@ protected:
 };
 
 struct RunPlan {
-    int threads = 2;                  // WorkerThreadsFor the host, as a rule
+    int threads = 2;                  // the hooks' workerCount, as a rule
     std::int64_t length[2] = {0, 0};  // positions in each sequence
     int firstStarted = 0;             // the sequence of the thread started first, two threads
     std::int64_t chunkLength = 1;     // positions per chunk, other counts
@@ -73,10 +71,6 @@ struct RunResult {
 };
 
 inline constexpr int kMaxWorkerThreads = 256;
-
-// The host's worker count, 1..kMaxWorkerThreads; two where the host has no
-// say.
-int WorkerThreadsFor(Interface& ip);
 
 // Two threads run the sequences whole, one each; any other count chunks them.
 inline bool IsTwoThreadSplit(int threads) { return threads == 2; }

@@ -28,8 +28,9 @@ struct MapRunState {
     // lets the run choose by the map's width.
     std::uint32_t bandRows = 0;
 
-    // Raised by a worker whose ray buffer could not be allocated; workers
-    // never call the host, so the user-interface thread reports it.
+    // Raised by a worker whose buffers (its own or its evaluator's) could
+    // not be allocated; workers never call the host, so the user-interface
+    // thread reports it.
     std::atomic<int> scratchFailed{0};
 
     // The bar's percentage: written by the workers, read by the

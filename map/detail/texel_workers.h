@@ -23,10 +23,11 @@
 inline constexpr int kEvenRowSequence = 0;
 inline constexpr int kOddRowSequence = 1;
 
-// What one run hands its workers. They read the mesh, the settings, the
-// tables and the texel grid, none of which changes while they run, and
-// write only the state's values, progress and flags, and the row
-// bookkeeping below.
+// What one run hands its workers. They read the mesh, the settings and the
+// tables, none of which changes while they run, and the texel grid, whose
+// records of a row only that row's worker reads until they end. They write
+// only the state's values, progress and flags, the records of texels the
+// evaluator finds uncovered, and the row bookkeeping below.
 struct TexelJob {
     TexelJob(const Mesh& m, const UtilitySettings& s, SampleTables t, std::mutex& lock, MapRunState& runState)
         : mesh(m), settings(s), tables(t), workLock(lock), state(runState)
