@@ -164,6 +164,22 @@ TEST(ImageFiles, PngBandsHoldLibpngsPixelsOnAnyThreadCount)
         }
 }
 
+// TIFF strips and OpenEXR blocks coded side by side land as one thread
+// writes them.
+TEST(ImageFiles, TiffAndExrBytesAreTheSameOnAnyThreadCount)
+{
+    ScratchDir dir;
+    const RgbaImage16 image = Noise(300);
+    for (const char* name : {"map.tif", "map.exr"}) {
+        const auto bytes = [&](int threads) {
+            EXPECT_TRUE(Attempt([&] { WriteImageFile(dir / name, 300, 300, image.pixels, threads); }).ok) << name;
+            return ReadAll(dir / name);
+        };
+        const std::string one = bytes(1);
+        for (int threads : {2, 7}) EXPECT_TRUE(bytes(threads) == one) << name << ", " << threads << " threads";
+    }
+}
+
 // Every format in every layout it takes reads back as the image in that
 // layout; OpenEXR, whose halves round, as its RGBA file of the image does.
 TEST(ImageFiles, LayoutsReadBackAsTheirChannels)
