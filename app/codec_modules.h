@@ -6,15 +6,19 @@
 //
 // Each module exports one C entry that returns its table of functions. A
 // program linked with a module's objects itself (the tests) uses its own
-// table; the command loads the file from its own folder.
+// table; a program loads the file from the folder of the binary that holds
+// this code (the session's shared object, or the executable).
 #pragma once
 
 #include <string>
 
-// The folder of the running executable, links followed; "" when unknown.
-std::string ExecutableFolder();
+// The folder of the shared object or executable this code is linked into,
+// links followed; "" when unknown. A host loaded into another program (a
+// script interpreter) finds its plug-ins and modules here, not beside that
+// program.
+std::string BinaryFolder();
 
-// The entry ENTRY of module FILE in the executable's folder, or null with
+// The entry ENTRY of module FILE in BinaryFolder(), or null with
 // WHY saying what failed. Any thread; a module is mapped once.
 void* CodecModuleEntry(const char* file, const char* entry, std::string& why);
 

@@ -11,7 +11,8 @@
 #include <vector>
 
 #include "app/command/options.h"
-#include "app/command/panel.h"
+#include "app/command/panel_options.h"
+#include "app/session/panel.h"
 #include "app/image/image_files.h"
 #include "command_runner.h"
 #include "file_bytes.h"
@@ -213,7 +214,7 @@ TEST(CommandOptionsPanel, AppliesAndPrintsTheSecondPageUnderItsHostTitle)
     o.supersample = 4;
     o.invert = true;
     o.sceneOccluders = true;
-    panel.Apply(o);
+    ApplyOptions(panel, o);
     EXPECT_EQ(second.Control(21)->text, "9");
     EXPECT_EQ(second.Control(22)->text, "4");
     EXPECT_FALSE(second.Control(23)->checked);

@@ -6,7 +6,8 @@
 #include <cstdio>
 #include <string>
 
-#include "app/command/panel.h"
+#include "app/command/panel_options.h"
+#include "app/session/panel.h"
 
 namespace {
 
@@ -60,7 +61,7 @@ TEST(CommandPanel, FindsControlsByCaptionLabelGroupAndOrder)
     o.materialFilter = true;
     o.materialId = 3;
     o.mapChannel = 4;
-    panel.Apply(o);
+    ApplyOptions(panel, o);
 
     EXPECT_EQ(panel.Algorithm(), "vertex-colors");
     EXPECT_TRUE(page.Control(72)->checked);

@@ -16,7 +16,7 @@
 #include "app/command/command.h"
 #include "app/command/occluders.h"
 #include "app/command/scaling.h"
-#include "app/command/standalone_host.h"
+#include "app/session/standalone_host.h"
 #include "eval/eval.h"
 #include "map/map.h"
 #include "mesh_builders.h"
@@ -317,7 +317,7 @@ TEST(StandaloneOccluders, TheFilesAndTheGroundPlaneShadeTheSelectedMesh)
     const std::string path = dir / "wall.obj";
     std::ofstream(path) << "v 0.75 -1 0\nv 0.75 1 0\nv 0.75 1 1.5\nv 0.75 -1 1.5\nf 1 2 3\nf 1 3 4\n";
     const Mesh box = MappedBox(4);
-    StandaloneHost host("", true, std::nullopt);
+    StandaloneHost host("");
     host.nodes.push_back(std::make_unique<SceneNode>("box", FileOf(box)));
     host.selection = {host.nodes[0].get()};
     ASSERT_TRUE(AddOccluders(host, {path}, std::string("-z")));
@@ -347,7 +347,7 @@ TEST(StandaloneOccluders, TheFilesAndTheGroundPlaneShadeTheSelectedMesh)
 
 TEST(StandaloneOccluders, NoGroundPlaneWithoutOneSelectedMesh)
 {
-    StandaloneHost host("", true, std::nullopt);
+    StandaloneHost host("");
     ASSERT_TRUE(AddOccluders(host, {}, std::string("+y")));
     EXPECT_EQ(host.GetOccluderNodeCount(), 0);
     EXPECT_THROW(AddOccluders(host, {}, std::string("y+")), CommandError);

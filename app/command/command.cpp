@@ -1,5 +1,7 @@
 #include "app/command/command.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -14,19 +16,24 @@
 #include "app/command/bake_report.h"
 #include "app/command/batch.h"
 #include "app/command/config_dir.h"
+#include "app/command/host_hooks.h"
 #include "app/command/info.h"
-#include "app/command/outcome.h"
 #include "app/command/occluders.h"
-#include "app/command/panel.h"
-#include "app/command/plugins.h"
+#include "app/command/panel_options.h"
 #include "app/command/presets.h"
+#include "app/command/progress.h"
 #include "app/command/refusals.h"
 #include "app/command/scaling.h"
 #include "app/command/signals.h"
-#include "app/command/standalone_host.h"
 #include "app/image/file_bitmaps.h"
 #include "app/image/image_files.h"
 #include "app/mesh/mesh_files.h"
+#include "app/session/edit_session.h"
+#include "app/session/outcome.h"
+#include "app/session/panel.h"
+#include "app/session/plugins.h"
+#include "app/session/session.h"
+#include "app/session/standalone_host.h"
 #include "host/bitmap.h"
 #include "host/dialog.h"
 #include "host/cpu.h"
@@ -58,8 +65,8 @@ void Warn(const CommandOptions& o, const std::string& message)
 
 // The one place where what a step throws becomes its message and the exit
 // status: a CommandError carries its own; a mesh file that cannot be read
-// is an input error; memory that cannot be had is a failure like any other,
-// not a bug.
+// is an input error, and so is a plug-in the session cannot open; memory
+// that cannot be had is a failure like any other, not a bug.
 template <class Steps>
 int Reported(Steps&& steps)
 {
@@ -69,6 +76,9 @@ int Reported(Steps&& steps)
         Fail(e.what());
         return e.status();
     } catch (const MeshFileError& e) {
+        Fail(e.what());
+        return kExitUsage;
+    } catch (const SessionError& e) {
         Fail(e.what());
         return kExitUsage;
     } catch (const std::bad_alloc&) {
@@ -160,82 +170,6 @@ bool LoadScene(const CommandOptions& o, StandaloneHost& host)
     }
     return true;
 }
-
-// The command's bitmap manager, noting when the map's write begins: the
-// plug-in chooses the output file just before it writes.
-class TimedBitmapManager final : public FileBitmapManager {
-public:
-    TimedBitmapManager(std::string outputPath, RunTimings& timings)
-        : FileBitmapManager(std::move(outputPath)), timings_(timings)
-    {
-    }
-    int SelectFileOutput(BitmapInfo* info, void* parentWindow, const char* title) override
-    {
-        timings_.Record(RunTimings::kWrite);
-        return FileBitmapManager::SelectFileOutput(info, parentWindow, title);
-    }
-
-private:
-    RunTimings& timings_;
-};
-
-// The host's interfaces, installed for the plug-in while the panel is open.
-class HostInstalls {
-public:
-    HostInstalls(StandaloneHost& host, FileBitmapManager& bitmaps)
-    {
-        SetCOREInterface(&host);
-        SetWindowSystem(&host);
-        SetBitmapManager(&bitmaps);
-    }
-    ~HostInstalls()
-    {
-        SetBitmapManager(nullptr);
-        SetWindowSystem(nullptr);
-        SetCOREInterface(nullptr);
-    }
-    HostInstalls(const HostInstalls&) = delete;
-    HostInstalls& operator=(const HostInstalls&) = delete;
-};
-
-// The utility opened as the host opens it: created through the descriptor,
-// begin editing (the panel opens and loads its settings); end editing (the
-// panel closes and saves them) when the session ends.
-class EditSession {
-public:
-    EditSession(StandaloneHost& host, const FoundPlugin& plugin) : host_(host)
-    {
-        utility_ = static_cast<UtilityObj*>(plugin.desc->Create(FALSE));
-        if (!utility_) throw CommandError(kExitUsage, plugin.path + ": the descriptor created no utility");
-        utility_->BeginEditParams(&host_, &iutil_);
-        if (!host_.Page()) {
-            utility_ = nullptr;  // nothing opened, nothing to close
-            throw CommandError(kExitUsage, plugin.path + ": the utility opened no panel");
-        }
-    }
-    ~EditSession() { End(); }
-    EditSession(const EditSession&) = delete;
-    EditSession& operator=(const EditSession&) = delete;
-
-    HWND Page() const { return host_.Page(); }
-    // Every page the utility added, the options after the first.
-    std::vector<Panel::Page> Pages() const
-    {
-        std::vector<Panel::Page> pages;
-        for (const StandaloneHost::RollupPage& p : host_.Pages()) pages.push_back({p.window.get(), p.title});
-        return pages;
-    }
-    void End()
-    {
-        if (utility_) utility_->EndEditParams(&host_, &iutil_);
-        utility_ = nullptr;
-    }
-
-private:
-    StandaloneHost& host_;
-    IUtil iutil_;
-    UtilityObj* utility_ = nullptr;
-};
 
 void CheckOutputKind(const CommandOptions& o, const std::string& algorithm)
 {
@@ -345,7 +279,8 @@ std::string PluginVersion(const std::vector<std::string>& lines)
 int PrintVersion(const CommandOptions& o)
 {
     const FoundPlugin plugin = LoadPlugin(o);
-    StandaloneHost host("", true, std::nullopt);
+    ProgressBar bar(stderr, isatty(STDERR_FILENO) != 0, true);
+    StandaloneHost host("", CommandHooks(bar, true, std::nullopt));
     host.printDialogs = false;
     TimedBitmapManager bitmaps("", host.timings);
     {
@@ -417,7 +352,8 @@ struct Batch {
 int BakeOne(const CommandOptions& o, const Batch& batch, BakeReport* report)
 {
     const RunConfigDir& config = batch.config;
-    StandaloneHost host(config.path(), o.quiet, o.savePartial);
+    ProgressBar bar(stderr, isatty(STDERR_FILENO) != 0, o.quiet);
+    StandaloneHost host(config.path(), CommandHooks(bar, o.quiet, o.savePartial));
     host.timings.Record(RunTimings::kPlugin, batch.pluginStart);
     host.workerThreads = o.threads > 0 ? o.threads : ProcessorsAvailable();
     if (report) report->inputs = o.meshes;
@@ -471,7 +407,8 @@ int BakeOne(const CommandOptions& o, const Batch& batch, BakeReport* report)
 // options are typed in: a look with no mesh, whose save is undone.
 int MapChannelOf(const CommandOptions& o, const FoundPlugin& plugin, const RunConfigDir& config)
 {
-    StandaloneHost host(config.path(), true, std::nullopt);
+    ProgressBar bar(stderr, isatty(STDERR_FILENO) != 0, true);
+    StandaloneHost host(config.path(), CommandHooks(bar, true, std::nullopt));
     host.printDialogs = false;
     TimedBitmapManager bitmaps("", host.timings);
     int channel = 1;
@@ -479,7 +416,7 @@ int MapChannelOf(const CommandOptions& o, const FoundPlugin& plugin, const RunCo
         const HostInstalls installs(host, bitmaps);
         EditSession session(host, plugin);
         const Panel panel(session.Pages());
-        panel.Apply(o);
+        ApplyOptions(panel, o);
         channel = panel.MapFilter().mapChannel;
     }
     config.Restart();

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "app/command/options.h"
+#include "app/session/outcome.h"
 
 inline constexpr int kExitDone = 0;
 inline constexpr int kExitFailed = 1;
@@ -27,3 +28,10 @@ private:
 };
 
 int RunCommand(const CommandOptions& options);
+
+// The exit status: the cancel's when the run was cancelled (by a cancel
+// query answered yes, or a signal that came too late for one), else 0 when
+// the output was written and nothing was refused, else 1. A cancelled
+// command does not exit with it but ends by its signal (EndBySignal); the
+// status is what a shell then shows.
+int ExitStatus(const RunOutcome& outcome, int cancelSignal);

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "app/command/standalone_host.h"
+#include "app/session/standalone_host.h"
 #include "app/mesh/mesh_file.h"
 #include "host/mesh.h"
 

@@ -14,7 +14,9 @@
 #include <cstdio>
 #include <string>
 
-class ProgressBar {
+#include "app/session/hooks.h"
+
+class ProgressBar final : public ProgressSink {
 public:
     using Clock = std::chrono::steady_clock;
     static constexpr Clock::duration kRedrawInterval = std::chrono::milliseconds(100);
@@ -26,25 +28,25 @@ public:
     }
 
     // A run's bar: nothing is drawn until its first phase begins.
-    void Start(const char* title);
+    void Start(const char* title) override;
     // Begins the next phase at 0 %; the one before stays as it was drawn.
-    void Phase(const char* name);
-    void Update(int percent);
-    void End();
-    bool Active() const { return active_; }
+    void Phase(const char* name) override;
+    void Update(int percent) override;
+    void End() override;
+    bool Active() const override { return active_; }
     // The phase now drawn; "" before the first.
-    const std::string& PhaseName() const { return phase_; }
+    const std::string& PhaseName() const override { return phase_; }
 
     // The run completed: its last phase is drawn at 100 % unless it already
     // was, also after End.
-    void Complete();
+    void Complete() override;
     // The run was cancelled: its last phase is drawn once more where it
     // stands, ending in "cancelled", also after End. Complete then draws
     // nothing.
-    void Cancelled();
+    void Cancelled() override;
 
     // Clears the line the bar occupies so that a message can be printed.
-    void Interrupt();
+    void Interrupt() override;
 
 private:
     // The current state; `tail` replaces the estimate of the time left.

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "app/command/options.h"
-#include "app/command/standalone_host.h"
+#include "app/session/standalone_host.h"
 #include "host/face_rule.h"
 #include "host/mesh.h"
 

@@ -8,6 +8,7 @@
 #include <limits>
 
 #include "app/command/command.h"
+#include "app/command/panel_options.h"
 #include "host/dialog.h"
 #include "host/mesh_check.h"
 
@@ -187,7 +188,7 @@ ScaledNode ApplyWithDistance(const CommandOptions& o, StandaloneHost& host, cons
     CommandOptions typed = o;
     typed.distance.reset();   // typed below, at the mesh's scale
     typed.noiseSize.reset();  // likewise
-    panel.Apply(typed);
+    ApplyOptions(panel, typed);
     const float own = given ? user : panel.ReadFloat("distance");
     const float noiseSize = o.noiseSize.value_or(panel.ReadFloat("noise-size"));
     host.outcome.distance = own;
@@ -202,13 +203,13 @@ ScaledNode ApplyWithDistance(const CommandOptions& o, StandaloneHost& host, cons
     if (given || std::ldexp(baked, k) != own) {
         CommandOptions typedDistance;
         typedDistance.distance = std::ldexp(baked, k);
-        panel.Apply(typedDistance);
+        ApplyOptions(panel, typedDistance);
     }
     if (k == 0) {
         if (o.noiseSize) {
             CommandOptions noise;
             noise.noiseSize = o.noiseSize;
-            panel.Apply(noise);
+            ApplyOptions(panel, noise);
         }
         return {};
     }
@@ -224,7 +225,7 @@ ScaledNode ApplyWithDistance(const CommandOptions& o, StandaloneHost& host, cons
     if (noiseFits) {
         CommandOptions noise;
         noise.noiseSize = scaledNoise;
-        panel.Apply(noise);
+        ApplyOptions(panel, noise);
     }
 
     ScaledNode scaled(*node, k);

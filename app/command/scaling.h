@@ -27,8 +27,8 @@
 #include <vector>
 
 #include "app/command/options.h"
-#include "app/command/panel.h"
-#include "app/command/standalone_host.h"
+#include "app/session/panel.h"
+#include "app/session/standalone_host.h"
 #include "host/mesh.h"
 
 // The k of the power of two nearest 1 (the smallest |k|) that brings
@@ -89,7 +89,7 @@ private:
     std::vector<std::pair<SceneNode*, std::vector<Point3>>> others_;
 };
 
-// Applies the options to the panel as Panel::Apply does, with the distance
+// Applies the options to the panel as ApplyOptions does, with the distance
 // (given, relative to the one selected node's mesh, or the panel's) past
 // D* baked as D*, with a note unless quiet, and brought into the spinner's
 // range: when it lies outside, the distance typed is the user's times 2^k,

@@ -1,4 +1,4 @@
-#include "app/command/panel.h"
+#include "app/session/panel.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -171,6 +171,8 @@ void Panel::Type(std::string_view option, Number value) const
         ReleaseICustEdit(e);
     }
 }
+template void Panel::Type<int>(std::string_view, int) const;
+template void Panel::Type<float>(std::string_view, float) const;
 
 void Panel::Press(std::string_view name) const
 {
@@ -196,29 +198,6 @@ MapFaceFilter Panel::MapFilter() const
     filter.materialFilter = Ticked("material-filter");
     filter.materialID = ReadInt("material-id");
     return filter;
-}
-
-void Panel::Apply(const CommandOptions& o) const
-{
-    if (o.algorithm && Algorithm() != *o.algorithm) Press(*o.algorithm);
-    if (o.distance) Type("distance", *o.distance);
-    if (o.horizontal) Type("horizontal", *o.horizontal);
-    if (o.vertical) Type("vertical", *o.vertical);
-    if (o.width) Type("width", *o.width);
-    if (o.height) Type("height", *o.height);
-    if (o.mapChannel) Type("map-channel", *o.mapChannel);
-    if (o.noiseSize) Type("noise-size", *o.noiseSize);
-    if (o.materialId) Type("material-id", *o.materialId);
-    if (o.padding) Type("padding", *o.padding);
-    if (o.supersample) Type("supersample", *o.supersample);
-    if (o.selectedOnly) Tick("selected-only", *o.selectedOnly);
-    if (o.noise) Tick("noise", *o.noise);
-    if (o.materialFilter) Tick("material-filter", *o.materialFilter);
-    if (o.accumulate) Tick("accumulate", *o.accumulate);
-    if (o.coverageAlpha) Tick("coverage-alpha", *o.coverageAlpha);
-    if (o.invert) Tick("invert", *o.invert);
-    if (o.evenRing) Tick("even-ring", *o.evenRing);
-    if (o.sceneOccluders) Tick("scene-occluders", *o.sceneOccluders);
 }
 
 void Panel::Print(std::FILE* out) const

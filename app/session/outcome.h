@@ -1,7 +1,7 @@
 // What a run came to, recorded in one place as the host saw it: the
-// standalone host notes the message boxes and cancel queries, the command
-// notes whether the output was written. The exit status is read from here
-// alone.
+// standalone host notes the message boxes and cancel queries, its client
+// notes whether the output was written. The command's exit status is read
+// from here alone.
 #pragma once
 
 #include <optional>
@@ -27,10 +27,3 @@ struct RunOutcome {
     std::optional<float> distance, noiseSize;
     int distanceExponent = 0;
 };
-
-// The exit status: the cancel's when the run was cancelled (by a cancel
-// query answered yes, or a signal that came too late for one), else 0 when
-// the output was written and nothing was refused, else 1. A cancelled
-// command does not exit with it but ends by its signal (EndBySignal); the
-// status is what a shell then shows.
-int ExitStatus(const RunOutcome& outcome, int cancelSignal);

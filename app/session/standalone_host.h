@@ -1,10 +1,9 @@
 // The standalone host: a scene of mesh nodes, the core interface the plug-in
-// talks to, the progress bar on stderr, message boxes as "Dunsmere: TEXT"
-// lines (each printed once, each of its lines so prefixed; quiet drops all
-// but refusals and the question),
-// Ctrl-C as the cancel request, and rollup pages as in-memory dialogs.
-// It also watches what the plug-in does, so that the command can tell its
-// exit status from what it saw.
+// talks to, and rollup pages as in-memory dialogs. Progress, the cancel
+// request and message boxes (as "Dunsmere: TEXT", each of its lines so
+// prefixed) go to the client's hooks (app/session/hooks.h).
+// It also watches what the plug-in does, so that a client can tell the
+// run's outcome from what it saw.
 #pragma once
 
 #include <cstdio>
@@ -13,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "app/command/outcome.h"
-#include "app/command/progress.h"
-#include "app/command/timings.h"
+#include "app/session/hooks.h"
+#include "app/session/outcome.h"
+#include "app/session/timings.h"
 #include "app/mesh/mesh_file.h"
 #include "host/core.h"
 #include "host/dialog.h"
@@ -66,23 +65,24 @@ private:
 
 class StandaloneHost final : public Interface, public WindowSystem {
 public:
-    StandaloneHost(std::string configDir, bool quiet, std::optional<bool> savePartial);
+    // CONFIG_DIR is where the plug-in keeps its settings; "" for nowhere.
+    explicit StandaloneHost(std::string configDir, HostHooks hooks = {});
     ~StandaloneHost() override;
 
     // The scene.
     std::vector<std::unique_ptr<SceneNode>> nodes;
     std::vector<SceneNode*> selection;
-    // The nodes offered as occluders (app/command/occluders.h), each in the
+    // The nodes offered as occluders, each in the
     // selected node's space already; never among `nodes`.
     std::vector<std::unique_ptr<SceneNode>> occluders;
 
-    // What the run showed, and (the command's part) what it wrote.
+    // What the run showed, and (the client's part) what it wrote.
     RunOutcome outcome;
     // When the run's phases began, as far as the calls received tell (the
-    // command marks the load and the write).
+    // client marks the load and the write).
     RunTimings timings;
 
-    // The worker threads a generation runs (--threads).
+    // The worker threads a generation runs.
     int workerThreads = 0;
 
     // The text lines of the modal dialogs shown, caption first; printed on
@@ -126,11 +126,13 @@ public:
 
 private:
     void BeginRays();
+    bool CancelAsked() const { return hooks_.cancelled && hooks_.cancelled(); }
+    static thread_local const StandaloneHost* t_sleeper;
 
     std::string configDir_;
-    bool quiet_;
-    ProgressBar progress_;
-    std::optional<bool> savePartial_;
+    HostHooks hooks_;
+    std::unique_ptr<ProgressSink> silent_;  // where no progress hook is given
+    ProgressSink& progress_;
     std::vector<RollupPage> pages_;
     WakeableSleep wake_;
     int workerQueries_ = 0;  // WorkerThreadCount calls since ProgressStart

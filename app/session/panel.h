@@ -1,9 +1,9 @@
 // The plug-in's panel as a user sees it: its rollup pages, one after the
 // other. A control is known by its caption, or for an edit by the text to
 // its left, together with the group box around it; two edits on one line of
-// a group are a pair named X and Y from left to right. The command line's
-// name for each control is one fixed table in panel.cpp; the command knows
-// no control id and no algorithm code.
+// a group are a pair named X and Y from left to right. The name of each
+// control (the command line's option) is one fixed table in panel.cpp; a
+// client knows no control id and no algorithm code.
 //
 // User-interface thread only; the pages must outlive the panel.
 #pragma once
@@ -14,7 +14,6 @@
 #include <string_view>
 #include <vector>
 
-#include "app/command/options.h"
 #include "host/dialog.h"
 #include "host/face_rule.h"
 
@@ -30,10 +29,14 @@ public:
     explicit Panel(const std::vector<Page>& pages);
     explicit Panel(HWND page) : Panel(std::vector<Page>{{page, ""}}) {}
 
-    // Types, ticks and clicks what the options set, as a user would: the
-    // algorithm first, then the edits, then the check boxes. An option the
-    // panel has no control for is left out.
-    void Apply(const CommandOptions& options) const;
+    // Types a number into an edit (int or float, shown as the panel would),
+    // or ticks a check box, by its name, as a user would; a name the panel
+    // has no control for is left out.
+    template <class Number>
+    void Type(std::string_view option, Number value) const;
+    void Tick(std::string_view option, bool on) const;
+    // Whether NAME names a control of the panel.
+    bool Has(std::string_view name) const { return Find(name) != nullptr; }
 
     // Presses a push button by its command-line name ("generate", "about").
     void Press(std::string_view name) const;
@@ -78,9 +81,6 @@ private:
     const DialogControl* Control(std::string_view option) const;
     bool Ticked(std::string_view option) const;
     int ReadInt(std::string_view option) const;
-    void Tick(std::string_view option, bool on) const;
-    template <class Number>
-    void Type(std::string_view option, Number value) const;
 
     void ReadPage(const Page& page);
 

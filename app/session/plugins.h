@@ -14,7 +14,8 @@ struct FoundPlugin {
     std::vector<std::string> warnings;  // libraries skipped, with the reason
 };
 
-// The folder the command looks in by default: "plugins" beside the executable.
+// The folder looked in by default: "plugins" beside the session's shared
+// object (app/codec_modules.h, BinaryFolder).
 std::string DefaultPluginFolder();
 
 FoundPlugin FindUtilityPlugin(const std::string& folder, const char* className);

@@ -1,4 +1,4 @@
-#include "app/command/timings.h"
+#include "app/session/timings.h"
 
 #include <cstdio>
 #include <fstream>

@@ -1,4 +1,4 @@
-#include "app/command/plugins.h"
+#include "app/session/plugins.h"
 
 #include <dlfcn.h>
 #include <unistd.h>
@@ -14,7 +14,7 @@ namespace fs = std::filesystem;
 
 std::string DefaultPluginFolder()
 {
-    const std::string folder = ExecutableFolder();
+    const std::string folder = BinaryFolder();
     return folder.empty() ? std::string("plugins") : (fs::path(folder) / "plugins").string();
 }
 

@@ -1,19 +1,39 @@
-#include "app/command/standalone_host.h"
-
-#include <unistd.h>
+#include "app/session/standalone_host.h"
 
 #include <algorithm>
 #include <chrono>
 #include <ctime>
-#include <iostream>
 #include <string>
 #include <thread>
 
-#include "app/command/signals.h"
+namespace {
 
-StandaloneHost::StandaloneHost(std::string configDir, bool quiet, std::optional<bool> savePartial)
-    : configDir_(std::move(configDir)), quiet_(quiet), progress_(stderr, isatty(STDERR_FILENO) != 0, quiet),
-      savePartial_(savePartial)
+// Progress for a client that shows none: only the state the host reads.
+class NoProgress final : public ProgressSink {
+public:
+    void Start(const char*) override { active_ = true; }
+    void Phase(const char* name) override { phase_ = name; }
+    void Update(int) override {}
+    void End() override { active_ = false; }
+    bool Active() const override { return active_; }
+    const std::string& PhaseName() const override { return phase_; }
+    void Complete() override {}
+    void Cancelled() override {}
+    void Interrupt() override {}
+
+private:
+    bool active_ = false;
+    std::string phase_;
+};
+
+}  // namespace
+
+// The host whose sleep the calling thread is in.
+thread_local const StandaloneHost* StandaloneHost::t_sleeper = nullptr;
+
+StandaloneHost::StandaloneHost(std::string configDir, HostHooks hooks)
+    : configDir_(std::move(configDir)), hooks_(std::move(hooks)), silent_(std::make_unique<NoProgress>()),
+      progress_(hooks_.progress ? *hooks_.progress : *silent_)
 {
 }
 
@@ -49,7 +69,7 @@ void StandaloneHost::ProgressUpdate(int percent, int, const char*)
 
 int StandaloneHost::GetCancel()
 {
-    if (CancelSignal() == 0) return 0;
+    if (!CancelAsked()) return 0;
     outcome.cancelReached = true;
     return 1;
 }
@@ -82,23 +102,10 @@ int StandaloneHost::MessageBox(const char* text, const char* title, unsigned typ
     }
     progress_.Interrupt();
     if (!question) {
-        if (refusal || !quiet_) std::fprintf(stderr, "%s\n", shown.c_str());
-        std::fflush(stderr);
+        if (hooks_.message) hooks_.message(shown, refusal ? MessageKind::kRefusal : MessageKind::kNote);
         return IDOK;
     }
-    // The one question: "Save Partial Bitmap?", printed once with its
-    // answer, asked on a terminal.
-    bool yes = savePartial_.value_or(false);
-    if (!savePartial_ && isatty(STDIN_FILENO) && isatty(STDERR_FILENO)) {
-        std::fprintf(stderr, "%s [y/N] ", shown.c_str());
-        std::fflush(stderr);
-        std::string answer;
-        if (std::getline(std::cin, answer)) yes = !answer.empty() && (answer[0] == 'y' || answer[0] == 'Y');
-    } else {
-        std::fprintf(stderr, "%s %s\n", shown.c_str(), yes ? "Yes" : "No");
-    }
-    std::fflush(stderr);
-    return yes ? IDYES : IDNO;
+    return hooks_.message && hooks_.message(shown, MessageKind::kQuestion) ? IDYES : IDNO;
 }
 
 void StandaloneHost::Sleep(int milliseconds)
@@ -106,7 +113,7 @@ void StandaloneHost::Sleep(int milliseconds)
     BeginRays();
     // Wake early when the user cancels, so that Ctrl-C feels immediate.
     const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
-    while (std::chrono::steady_clock::now() < until && CancelSignal() == 0)
+    while (std::chrono::steady_clock::now() < until && !CancelAsked())
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
 }
 
@@ -129,8 +136,11 @@ void StandaloneHost::BeginRays()
 void StandaloneHost::SleepUnlessWoken(int milliseconds)
 {
     BeginRays();
-    // Ctrl-C cannot wake the sleep from its handler: it is polled.
-    wake_.Sleep(milliseconds, [] { return CancelSignal() != 0; });
+    // A signal handler cannot wake the sleep: the cancel is polled, by the
+    // sleeping thread itself.
+    t_sleeper = this;
+    wake_.Sleep(milliseconds, [] { return t_sleeper->CancelAsked(); });
+    t_sleeper = nullptr;
 }
 
 void StandaloneHost::WakeSleeper() { wake_.Wake(); }
