@@ -5,7 +5,10 @@
 
 namespace {
 
-unsigned TestNodeScalar(const BvhNode& node, const PreparedRay& ray, float limitUp, float* entries)
+// Forced inline: with a walk for each facing, the compiler would otherwise
+// keep one shared copy and call it for every node.
+[[gnu::always_inline]] inline unsigned TestNodeScalar(const BvhNode& node, const PreparedRay& ray, float limitUp,
+                                                      float* entries)
 {
     unsigned mask = 0;
     for (int c = 0; c < 8; ++c) {
@@ -26,10 +29,10 @@ unsigned TestNodeScalar(const BvhNode& node, const PreparedRay& ray, float limit
     return mask;
 }
 
-}  // namespace
-
+// In the unnamed namespace, as the walk itself, so that its lambdas are
+// inlined as in any one function.
 template <Facing F>
-void TraverseScalar(const TreeView& tree, const Point3& O, const Point3& D, float maxDistance, HitState& hit)
+void WalkScalar(const TreeView& tree, const Point3& O, const Point3& D, float maxDistance, HitState& hit)
 {
     const float o[3] = {O.x, O.y, O.z}, d[3] = {D.x, D.y, D.z};
     auto quadTest = [&o, &d](const FaceQuad& q, float maxDistance_, float bound, float* ts) {
@@ -43,6 +46,14 @@ void TraverseScalar(const TreeView& tree, const Point3& O, const Point3& D, floa
         return TestNodeScalar(node, ray, limitUp, entries);
     };
     Walk<F>(tree, O, D, maxDistance, hit, nodeTest, quadTest);
+}
+
+}  // namespace
+
+template <Facing F>
+void TraverseScalar(const TreeView& tree, const Point3& O, const Point3& D, float maxDistance, HitState& hit)
+{
+    WalkScalar<F>(tree, O, D, maxDistance, hit);
 }
 template void TraverseScalar<Facing::kFront>(const TreeView&, const Point3&, const Point3&, float, HitState&);
 template void TraverseScalar<Facing::kBack>(const TreeView&, const Point3&, const Point3&, float, HitState&);
