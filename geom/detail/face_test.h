@@ -70,10 +70,11 @@ inline bool NeverHit(const FaceRecord& r)
 }
 
 // The facing test: whether a face with den = N . D counts for a query of
-// facing F. Faces seen edge-on never count, nor do faces from the side the
-// query leaves out, which also keeps a ray from hitting the face it leaves.
-// The back's bound is the front's negated, so a back query is a front query
-// on negated normals. A not-a-number den counts here: its t is refused.
+// facing F. Faces seen edge-on never count, nor faces seen from the side the
+// query leaves out: so a ray that leaves a face on the side its query counts
+// never hits that face. The back's bound is the front's negated: a back
+// query hits what a front one over negated normals hits, at the same t but
+// for the sign of a zero. A not-a-number den counts here: its t is refused.
 // Internal linkage, as everything here.
 template <Facing F>
 static inline bool Faces(float den)
