@@ -15,8 +15,9 @@ public:
     int OpenOutput(BitmapInfo* info) override
     {
         open_ = false;
-        if (!info || info->Name().empty()) return Fail("cannot write the map: no output file was chosen");
-        if (!IsSupportedImagePath(info->Name()))
+        if (!info) return Fail("cannot write the map: no output file was chosen");
+        if (info->Name().empty() && !manager_.keepPixels_) return Fail("cannot write the map: no output file was chosen");
+        if (!info->Name().empty() && !IsSupportedImagePath(info->Name()))
             return Fail("cannot write " + info->Name() + ": unknown image type (use " + SupportedImageExtensions() + ")");
         open_ = true;
         manager_.RecordOpen();
@@ -29,8 +30,10 @@ public:
         // The plug-in calls this: an error becomes the manager's record here
         // and never travels into the plug-in.
         try {
-            WriteImageFile(info->Name(), Width(), Height(), Pixels(), manager_.writeThreads_,
-                           manager_.WriteLayout(info->Name()));
+            if (!info->Name().empty())
+                WriteImageFile(info->Name(), Width(), Height(), Pixels(), manager_.writeThreads_,
+                               manager_.WriteLayout(info->Name()));
+            if (manager_.keepPixels_) manager_.Keep(Width(), Pixels());
         } catch (const ImageFileError& e) {
             return Fail(e.what());
         } catch (const std::bad_alloc&) {
@@ -74,7 +77,7 @@ Bitmap* FileBitmapManager::Create(BitmapInfo* info)
 
 int FileBitmapManager::SelectFileOutput(BitmapInfo* info, void*, const char*)
 {
-    if (!info || outputPath_.empty()) return 0;
+    if (!info || (outputPath_.empty() && !keepPixels_)) return 0;
     info->SetName(outputPath_);
     return 1;
 }
@@ -91,6 +94,12 @@ ImageLayout FileBitmapManager::WriteLayout(const std::string& path) const
     if (channels_) return {*channels_, bitDepth_};
     if (ImageFormatOf(path) == ImageFormat::kExr) return {ImageChannels::kRgba, bitDepth_};
     return {coverageAlpha_ ? ImageChannels::kGreyAlpha : ImageChannels::kGrey, bitDepth_};
+}
+
+void FileBitmapManager::Keep(int width, const std::vector<BMM_Color_64>& pixels)
+{
+    kept_ = pixels;
+    keptWidth_ = width;
 }
 
 void FileBitmapManager::RecordFailure(std::string message)

@@ -20,8 +20,16 @@ class FileOutputBitmap;
 
 class FileBitmapManager : public BitmapManager {
 public:
-    // OUTPUT_PATH may be empty: then no output file can be chosen.
+    // OUTPUT_PATH may be empty: then no output file can be chosen, unless
+    // the pixels are kept.
     explicit FileBitmapManager(std::string outputPath);
+
+    // Keeps a written map's pixels in the manager, after its file is
+    // written, or instead of one where there is no output path.
+    void KeepPixels() { keepPixels_ = true; }
+    // The latest write's pixels, row 0 at the top, while kept; empty before.
+    const std::vector<BMM_Color_64>& KeptPixels() const { return kept_; }
+    int KeptWidth() const { return keptWidth_; }
 
     // A bitmap of the info's width and height (its type is not consulted:
     // storage is always 16-bit RGBA), or null without an info, when either
@@ -29,7 +37,7 @@ public:
     // manager's error).
     Bitmap* Create(BitmapInfo* info) override;
     // Names the output path in the info and returns 1; 0, leaving the info
-    // alone, when there is no output path.
+    // alone, when there is no output path and no pixels are kept.
     int SelectFileOutput(BitmapInfo* info, void* parentWindow, const char* title = nullptr) override;
 
     const std::string& OutputPath() const { return outputPath_; }
@@ -63,12 +71,16 @@ private:
     void RecordFailure(std::string message);
     void RecordWrite(const std::string& path, const std::vector<BMM_Color_64>& pixels);
     void RecordOpen() { error_.clear(); }
+    void Keep(int width, const std::vector<BMM_Color_64>& pixels);
 
     std::string outputPath_;
     int writeThreads_ = 1;
     std::optional<ImageChannels> channels_ = ImageChannels::kRgba;
     int bitDepth_ = 16;
     bool coverageAlpha_ = false;
+    bool keepPixels_ = false;
+    std::vector<BMM_Color_64> kept_;
+    int keptWidth_ = 0;
     bool written_ = false;
     std::string writtenPath_;
     std::string error_;

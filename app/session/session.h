@@ -1,13 +1,89 @@
 // A bake without the command: load the plug-in, add meshes, set the panel's
 // options by name, generate, and read the map or the vertex colours back.
+//
+// Any number of sessions may live in a process, on any threads, each used
+// by one thread at a time; their generations take turns (one bake at a
+// time in a process), and a session waiting for its turn stops waiting
+// when its cancel hook says so.
 #pragma once
 
+#include <cstdint>
+#include <memory>
 #include <stdexcept>
 #include <string>
+#include <vector>
+
+#include "app/session/hooks.h"
 
 // Why the session cannot go on: the plug-in, an option, a mesh. what()
 // names the file or the option.
 class SessionError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
+};
+
+// A map as the plug-in made it, texel by texel along rows from the top.
+struct BakedMap {
+    int width = 0, height = 0;
+    std::vector<std::uint16_t> levels;    // the grey level, 0 to 65535
+    std::vector<std::uint16_t> coverage;  // the alpha: how much of the texel the faces cover
+};
+
+struct BakeOutcome {
+    enum class End { kDone, kRefused, kCancelled, kFailed };
+    End end = End::kFailed;
+    // The plug-in's messages, as the message hook received them.
+    std::vector<std::string> messages;
+    // Why the output could not be written, naming the file; "" otherwise.
+    std::string error;
+    // A map run's map (when done).
+    BakedMap map;
+    // A vertex-colour run's colours, for each mesh added in turn: red, green
+    // and blue for each face's three corners, face by face (when done).
+    std::vector<std::vector<float>> colours;
+};
+
+class BakeSession {
+public:
+    // Loads the plug-in "Dunsmere" from PLUGIN_FOLDER, "" for "plugins"
+    // beside the session's shared object. Throws SessionError.
+    explicit BakeSession(HostHooks hooks = {}, const std::string& pluginFolder = "");
+    ~BakeSession();
+    BakeSession(const BakeSession&) = delete;
+    BakeSession& operator=(const BakeSession&) = delete;
+
+    // Adds a mesh, selected, from a mesh file (throws SessionError naming
+    // the file), or from arrays: x, y, z for each vertex; three vertex
+    // indices for each face; and, where given, u, v for each face's three
+    // corners, as map channel 1. Throws SessionError for indices out of
+    // range or numbers that are not finite.
+    void AddMeshFile(const std::string& path);
+    void AddMesh(const std::string& name, const std::vector<float>& vertices, const std::vector<std::uint32_t>& faces,
+                 const std::vector<float>& uvs = {});
+
+    // The panel's options by the command's names, typed in order at the
+    // next generation as a user would: the algorithm ("uv-map",
+    // "vertex-colors", "spatial"), then numbers ("distance", "width",
+    // "padding", ...), then check boxes ("noise", "selected-only", ...).
+    // Unset ones keep the plug-in's defaults. A name the panel lacks
+    // fails the generation.
+    void SetAlgorithm(const std::string& algorithm);
+    void Type(const std::string& option, double value);
+    void Tick(const std::string& option, bool on);
+
+    // Where the output goes: an image file for a map, a mesh file for the
+    // vertex colours of the one mesh; "" (the default) keeps it in memory
+    // alone.
+    void SetOutput(const std::string& path);
+    // The worker threads; 0 (the default) for every processor available.
+    void SetThreads(int threads);
+
+    // Opens the panel, applies the settings, generates and reads what the
+    // run left, in its turn. Throws SessionError for a setting the panel
+    // lacks or a panel that cannot open.
+    BakeOutcome Generate();
+
+private:
+    struct State;
+    std::unique_ptr<State> state_;
 };

@@ -1,0 +1,237 @@
+#include "app/session/session.h"
+
+#include <cmath>
+#include <filesystem>
+#include <mutex>
+#include <optional>
+#include <utility>
+
+#include "app/image/image_files.h"
+#include "app/mesh/mesh_files.h"
+#include "app/session/bake_turn.h"
+#include "app/session/edit_session.h"
+#include "host/cpu.h"
+#include "host/mesh_check.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// What a user would type into the panel, by the controls' names.
+struct PanelSettings {
+    std::string algorithm;
+    std::vector<std::pair<std::string, double>> numbers;
+    std::vector<std::pair<std::string, bool>> ticks;
+};
+
+// Loading runs the library's initialisers once; sessions on several
+// threads take turns at it.
+FoundPlugin LoadPlugin(const std::string& folder)
+{
+    static std::mutex loading;
+    const std::lock_guard<std::mutex> lock(loading);
+    const std::string where = folder.empty() ? DefaultPluginFolder() : folder;
+    FoundPlugin plugin = FindUtilityPlugin(where, "Dunsmere");
+    if (!plugin.desc) throw SessionError("no plug-in library in " + where + " offers \"Dunsmere\"");
+    return plugin;
+}
+
+void CheckOption(const Panel& panel, const std::string& option)
+{
+    if (!panel.Has(option)) throw SessionError("the panel has no option \"" + option + "\"");
+}
+
+// In the order a user would: the algorithm first, then the edits, then
+// the check boxes. An edit with a float spinner takes the number as it is,
+// another a whole number.
+void ApplySettings(const Panel& panel, const PanelSettings& s)
+{
+    if (!s.algorithm.empty()) {
+        CheckOption(panel, s.algorithm);
+        if (panel.Algorithm() != s.algorithm) panel.Press(s.algorithm);
+    }
+    for (const auto& [option, value] : s.numbers) {
+        CheckOption(panel, option);
+        if (panel.SpinnerLimits(option)) {
+            panel.Type(option, static_cast<float>(value));
+            continue;
+        }
+        if (!(std::trunc(value) == value && std::fabs(value) < 2147483648.0))
+            throw SessionError("the option \"" + option + "\" takes a whole number");
+        panel.Type(option, static_cast<int>(value));
+    }
+    for (const auto& [option, on] : s.ticks) {
+        CheckOption(panel, option);
+        panel.Tick(option, on);
+    }
+}
+
+void CheckOutput(const std::string& output, const std::string& algorithm, std::size_t meshes)
+{
+    if (output.empty()) return;
+    if (algorithm == "uv-map" && !IsSupportedImagePath(output))
+        throw SessionError("cannot write " + output + ": a map is written as " + SupportedImageExtensions());
+    if (algorithm == "vertex-colors" && (!CanWriteMesh(output) || meshes != 1))
+        throw SessionError("cannot write " + output + ": vertex colours of one mesh are written as " +
+                           WritableMeshExtensions());
+}
+
+BakedMap KeptMap(const FileBitmapManager& bitmaps)
+{
+    BakedMap map;
+    const std::vector<BMM_Color_64>& pixels = bitmaps.KeptPixels();
+    map.width = bitmaps.KeptWidth();
+    map.height = map.width > 0 ? static_cast<int>(pixels.size() / static_cast<std::size_t>(map.width)) : 0;
+    map.levels.reserve(pixels.size());
+    map.coverage.reserve(pixels.size());
+    for (const BMM_Color_64& p : pixels) {
+        map.levels.push_back(p.r);
+        map.coverage.push_back(p.a);
+    }
+    return map;
+}
+
+std::vector<float> CornerColours(const Mesh& mesh)
+{
+    std::vector<float> colours;
+    if (mesh.getNumVCFaces() != mesh.getNumFaces()) return colours;
+    colours.reserve(static_cast<std::size_t>(mesh.getNumFaces()) * 9);
+    for (int face = 0; face < mesh.getNumFaces(); ++face)
+        for (DWORD c : mesh.vcFace()[face].t)
+            for (float x : {mesh.vertCol()[c].x, mesh.vertCol()[c].y, mesh.vertCol()[c].z}) colours.push_back(x);
+    return colours;
+}
+
+}  // namespace
+
+struct BakeSession::State {
+    HostHooks hooks;
+    FoundPlugin plugin;
+    std::vector<std::unique_ptr<SceneNode>> nodes;
+    PanelSettings settings;
+    std::string output;
+    int threads = 0;
+
+    int Threads() const { return threads > 0 ? threads : ProcessorsAvailable(); }
+};
+
+BakeSession::BakeSession(HostHooks hooks, const std::string& pluginFolder) : state_(std::make_unique<State>())
+{
+    state_->hooks = std::move(hooks);
+    state_->plugin = LoadPlugin(pluginFolder);
+}
+
+BakeSession::~BakeSession() = default;
+
+void BakeSession::AddMeshFile(const std::string& path)
+{
+    try {
+        MeshFile file = ReadMeshFile(path, {1.0, nullptr, std::nullopt, state_->Threads()});
+        state_->nodes.push_back(std::make_unique<SceneNode>(fs::path(path).stem().string(), std::move(file)));
+    } catch (const MeshFileError& e) {
+        throw SessionError(e.what());
+    }
+}
+
+void BakeSession::AddMesh(const std::string& name, const std::vector<float>& vertices,
+                          const std::vector<std::uint32_t>& faces, const std::vector<float>& uvs)
+{
+    const std::size_t vertexCount = vertices.size() / 3, faceCount = faces.size() / 3;
+    if (vertices.size() % 3 != 0 || faces.size() % 3 != 0 || vertexCount > 0x7FFFFFFF || faceCount > 0x7FFFFFFF / 3)
+        throw SessionError(name + ": vertices and faces come in threes");
+    if (!uvs.empty() && uvs.size() != faceCount * 6)
+        throw SessionError(name + ": the UVs give u and v for each corner of each face");
+    MeshFile file;
+    file.path = name;
+    Mesh& mesh = file.mesh;
+    mesh.setNumVerts(static_cast<int>(vertexCount));
+    for (std::size_t v = 0; v < vertexCount; ++v)
+        mesh.verts[v] = Point3(vertices[3 * v], vertices[3 * v + 1], vertices[3 * v + 2]);
+    mesh.setNumFaces(static_cast<int>(faceCount));
+    for (std::size_t f = 0; f < faceCount; ++f) {
+        for (std::size_t c = 0; c < 3; ++c)
+            if (faces[3 * f + c] >= vertexCount)
+                throw SessionError(name + ": face " + std::to_string(f) + " names vertex " +
+                                   std::to_string(faces[3 * f + c]) + " of " + std::to_string(vertexCount));
+        mesh.faces[f].setVerts(faces[3 * f], faces[3 * f + 1], faces[3 * f + 2]);
+    }
+    if (!uvs.empty()) {
+        mesh.setMapSupport(1);
+        mesh.setNumMapVerts(1, static_cast<int>(faceCount * 3));
+        for (std::size_t corner = 0; corner < faceCount * 3; ++corner)
+            mesh.mapVerts(1)[corner] = UVVert(uvs[2 * corner], uvs[2 * corner + 1], 0.0f);
+        for (std::size_t f = 0; f < faceCount; ++f)
+            mesh.mapFaces(1)[f].setTVerts(static_cast<DWORD>(3 * f), static_cast<DWORD>(3 * f + 1),
+                                          static_cast<DWORD>(3 * f + 2));
+    }
+    const MeshCheck check = CheckMesh(mesh);
+    if (!check.ok()) throw SessionError(name + ": " + MeshFaultText(check));
+    state_->nodes.push_back(std::make_unique<SceneNode>(name, std::move(file)));
+}
+
+void BakeSession::SetAlgorithm(const std::string& algorithm) { state_->settings.algorithm = algorithm; }
+void BakeSession::Type(const std::string& option, double value) { state_->settings.numbers.emplace_back(option, value); }
+void BakeSession::Tick(const std::string& option, bool on) { state_->settings.ticks.emplace_back(option, on); }
+void BakeSession::SetOutput(const std::string& path) { state_->output = path; }
+void BakeSession::SetThreads(int threads) { state_->threads = threads; }
+
+BakeOutcome BakeSession::Generate()
+{
+    State& s = *state_;
+    BakeOutcome result;
+    HostHooks hooks = s.hooks;
+    hooks.message = [&result, forward = s.hooks.message](const std::string& text, MessageKind kind) {
+        result.messages.push_back(text);
+        return forward ? forward(text, kind) : false;
+    };
+    // No settings directory: every generation starts from the plug-in's
+    // defaults and saves nothing.
+    StandaloneHost host("", std::move(hooks));
+    host.printDialogs = false;
+    host.workerThreads = s.Threads();
+    for (const auto& node : s.nodes) host.selection.push_back(node.get());
+    TimedBitmapManager bitmaps(s.output, host.timings);
+    bitmaps.SetWriteThreads(host.workerThreads);
+    bitmaps.KeepPixels();
+
+    const BakeTurn turn(s.hooks.cancelled);
+    if (!turn.Held()) {
+        result.end = BakeOutcome::End::kCancelled;
+        return result;
+    }
+    std::string algorithm;
+    {
+        const HostInstalls installs(host, bitmaps);
+        EditSession edit(host, s.plugin);
+        const Panel panel(edit.Pages());
+        ApplySettings(panel, s.settings);
+        algorithm = panel.Algorithm();
+        CheckOutput(s.output, algorithm, s.nodes.size());
+        bitmaps.SetWriteLayout(std::nullopt, 16, panel.IsTicked("coverage-alpha"));
+        panel.Press("generate");
+    }
+
+    const RunOutcome& run = host.outcome;
+    using End = BakeOutcome::End;
+    if (run.cancelReached || (s.hooks.cancelled && s.hooks.cancelled())) {
+        result.end = End::kCancelled;
+    } else if (run.refused) {
+        result.end = End::kRefused;
+    } else if (algorithm == "uv-map") {
+        result.end = bitmaps.Written() ? End::kDone : End::kFailed;
+        result.error = bitmaps.Error();
+        if (bitmaps.Written()) result.map = KeptMap(bitmaps);
+    } else if (run.completed) {
+        result.end = End::kDone;
+        for (const auto& node : s.nodes) result.colours.push_back(CornerColours(node->CurrentMesh()));
+        if (!s.output.empty() && algorithm == "vertex-colors") {
+            try {
+                WriteMeshFile(s.nodes[0]->File(), s.nodes[0]->CurrentMesh(), s.output, host.workerThreads);
+            } catch (const MeshFileError& e) {
+                result.end = End::kFailed;
+                result.error = e.what();
+            }
+        }
+    }
+    return result;
+}
