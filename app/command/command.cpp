@@ -118,11 +118,7 @@ void InstallProcessHooks(const CommandOptions& o)
 // Plug-in first: without it nothing else matters.
 FoundPlugin LoadPlugin(const CommandOptions& o)
 {
-    const std::string pluginDir = o.pluginDir.empty() ? DefaultPluginFolder() : o.pluginDir;
-    FoundPlugin plugin = FindUtilityPlugin(pluginDir, "Dunsmere");
-    for (const std::string& w : plugin.warnings) Warn(o, w);
-    if (!plugin.desc) throw CommandError(kExitUsage, "no plug-in library in " + pluginDir + " offers \"Dunsmere\"");
-    return plugin;
+    return LoadDunsmere(o.pluginDir, [&o](const std::string& warning) { Warn(o, warning); });
 }
 
 bool LoadCancelled() { return CancelSignal() != 0; }
@@ -283,11 +279,7 @@ int PrintVersion(const CommandOptions& o)
     StandaloneHost host("", CommandHooks(bar, true, std::nullopt));
     host.printDialogs = false;
     TimedBitmapManager bitmaps("", host.timings);
-    {
-        const HostInstalls installs(host, bitmaps);
-        EditSession session(host, plugin);
-        Panel(session.Page()).Press("about");
-    }
+    WithUtilityOpen(BakeTurn(nullptr), host, bitmaps, plugin, [](const Panel& panel) { panel.Press("about"); });
     const std::string version = PluginVersion(host.dialogLines);
     if (version.empty()) throw CommandError(kExitUsage, plugin.path + ": its About box names no version");
     std::printf("dunsmere %s (%s)\n", kCommandVersion, version.c_str());
@@ -370,10 +362,8 @@ int BakeOne(const CommandOptions& o, const Batch& batch, BakeReport* report)
     bool generated = false;
     int status = -1;
     bool selectedOnly = false;
-    {
-        const HostInstalls installs(host, bitmaps);
-        EditSession session(host, batch.plugin);
-        const Panel panel(session.Pages());
+    // The command's runs are one after another: its turn never waits.
+    WithUtilityOpen(BakeTurn(nullptr), host, bitmaps, batch.plugin, [&](const Panel& panel) {
         // Reported here, so that a refusal is printed before the panel closes.
         status = Reported([&] {
             return WithPanelOpen(o, host, bitmaps, panel, generated, [&](const std::string& algorithm) {
@@ -382,7 +372,7 @@ int BakeOne(const CommandOptions& o, const Batch& batch, BakeReport* report)
                 bitmaps.SetWriteLayout(o.channels, o.bitDepth, panel.IsTicked("coverage-alpha"));
             });
         });
-    }
+    });
     // Only a bake, or a look at the settings, has settings to keep.
     const bool keeps = generated || (o.showSettings && status == kExitDone);
     const bool kept = !keeps || KeepSettings(o, config, host.outcome, generated);
@@ -412,13 +402,10 @@ int MapChannelOf(const CommandOptions& o, const FoundPlugin& plugin, const RunCo
     host.printDialogs = false;
     TimedBitmapManager bitmaps("", host.timings);
     int channel = 1;
-    {
-        const HostInstalls installs(host, bitmaps);
-        EditSession session(host, plugin);
-        const Panel panel(session.Pages());
+    WithUtilityOpen(BakeTurn(nullptr), host, bitmaps, plugin, [&](const Panel& panel) {
         ApplyOptions(panel, o);
         channel = panel.MapFilter().mapChannel;
-    }
+    });
     config.Restart();
     return channel;
 }

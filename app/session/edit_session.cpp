@@ -1,6 +1,5 @@
 #include "app/session/edit_session.h"
 
-#include "app/session/session.h"
 #include "host/dialog.h"
 #include "host/runtime.h"
 

@@ -7,8 +7,10 @@
 #include <vector>
 
 #include "app/image/file_bitmaps.h"
+#include "app/session/bake_turn.h"
 #include "app/session/panel.h"
 #include "app/session/plugins.h"
+#include "app/session/session.h"
 #include "app/session/standalone_host.h"
 #include "app/session/timings.h"
 #include "host/bitmap.h"
@@ -33,7 +35,6 @@ public:
     EditSession(const EditSession&) = delete;
     EditSession& operator=(const EditSession&) = delete;
 
-    HWND Page() const { return host_.Page(); }
     // Every page the utility added, the options after the first.
     std::vector<Panel::Page> Pages() const;
     void End();
@@ -43,6 +44,20 @@ private:
     IUtil iutil_;
     UtilityObj* utility_ = nullptr;
 };
+
+// Runs STEPS with the utility's panel open on HOST, in the bake's TURN: the
+// host's interfaces installed with BITMAPS, the panel opened (settings
+// loaded), STEPS given the panel, the panel closed (settings saved). Throws
+// what EditSession and STEPS throw.
+template <class Steps>
+void WithUtilityOpen(const BakeTurn& turn, StandaloneHost& host, BitmapManager& bitmaps, const FoundPlugin& plugin,
+                     Steps&& steps)
+{
+    if (!turn.Held()) throw SessionError("the panel opened out of turn");
+    const HostInstalls installs(host, bitmaps);
+    EditSession session(host, plugin);
+    steps(Panel(session.Pages()));
+}
 
 // The file bitmap manager, noting when the map's write begins: the plug-in
 // chooses the output file just before it writes.

@@ -6,9 +6,11 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
+#include <mutex>
 #include <system_error>
 
 #include "app/codec_modules.h"
+#include "app/session/session.h"
 
 namespace fs = std::filesystem;
 
@@ -66,4 +68,16 @@ FoundPlugin FindUtilityPlugin(const std::string& folder, const char* className)
         dlclose(handle);
     }
     return found;
+}
+
+FoundPlugin LoadDunsmere(const std::string& folder, const std::function<void(const std::string&)>& warn)
+{
+    static std::mutex loading;
+    const std::lock_guard<std::mutex> lock(loading);
+    const std::string where = folder.empty() ? DefaultPluginFolder() : folder;
+    FoundPlugin plugin = FindUtilityPlugin(where, "Dunsmere");
+    if (warn)
+        for (const std::string& w : plugin.warnings) warn(w);
+    if (!plugin.desc) throw SessionError("no plug-in library in " + where + " offers \"Dunsmere\"");
+    return plugin;
 }

@@ -3,6 +3,7 @@
 // taken from the first library that offers it.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -19,3 +20,9 @@ struct FoundPlugin {
 std::string DefaultPluginFolder();
 
 FoundPlugin FindUtilityPlugin(const std::string& folder, const char* className);
+
+// The plug-in "Dunsmere" from FOLDER, "" for the default folder, each
+// library skipped told to WARN first. Any thread: loads take turns, as
+// loading runs a library's initialisers. Throws SessionError when no
+// library offers it.
+FoundPlugin LoadDunsmere(const std::string& folder, const std::function<void(const std::string&)>& warn = {});

@@ -2,7 +2,6 @@
 
 #include <cmath>
 #include <filesystem>
-#include <mutex>
 #include <optional>
 #include <utility>
 
@@ -23,18 +22,6 @@ struct PanelSettings {
     std::vector<std::pair<std::string, double>> numbers;
     std::vector<std::pair<std::string, bool>> ticks;
 };
-
-// Loading runs the library's initialisers once; sessions on several
-// threads take turns at it.
-FoundPlugin LoadPlugin(const std::string& folder)
-{
-    static std::mutex loading;
-    const std::lock_guard<std::mutex> lock(loading);
-    const std::string where = folder.empty() ? DefaultPluginFolder() : folder;
-    FoundPlugin plugin = FindUtilityPlugin(where, "Dunsmere");
-    if (!plugin.desc) throw SessionError("no plug-in library in " + where + " offers \"Dunsmere\"");
-    return plugin;
-}
 
 void CheckOption(const Panel& panel, const std::string& option)
 {
@@ -118,7 +105,7 @@ struct BakeSession::State {
 BakeSession::BakeSession(HostHooks hooks, const std::string& pluginFolder) : state_(std::make_unique<State>())
 {
     state_->hooks = std::move(hooks);
-    state_->plugin = LoadPlugin(pluginFolder);
+    state_->plugin = LoadDunsmere(pluginFolder);
 }
 
 BakeSession::~BakeSession() = default;
@@ -194,26 +181,23 @@ BakeOutcome BakeSession::Generate()
     bitmaps.SetWriteThreads(host.workerThreads);
     bitmaps.KeepPixels();
 
-    const BakeTurn turn(s.hooks.cancelled);
+    const BakeTurn turn([&host] { return host.CancelAsked(); });
     if (!turn.Held()) {
         result.end = BakeOutcome::End::kCancelled;
         return result;
     }
     std::string algorithm;
-    {
-        const HostInstalls installs(host, bitmaps);
-        EditSession edit(host, s.plugin);
-        const Panel panel(edit.Pages());
+    WithUtilityOpen(turn, host, bitmaps, s.plugin, [&](const Panel& panel) {
         ApplySettings(panel, s.settings);
         algorithm = panel.Algorithm();
         CheckOutput(s.output, algorithm, s.nodes.size());
         bitmaps.SetWriteLayout(std::nullopt, 16, panel.IsTicked("coverage-alpha"));
         panel.Press("generate");
-    }
+    });
 
     const RunOutcome& run = host.outcome;
     using End = BakeOutcome::End;
-    if (run.cancelReached || (s.hooks.cancelled && s.hooks.cancelled())) {
+    if (run.cancelReached || host.CancelAsked()) {
         result.end = End::kCancelled;
     } else if (run.refused) {
         result.end = End::kRefused;

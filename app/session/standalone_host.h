@@ -112,6 +112,9 @@ public:
                        DWORD flags, int category) override;
     void DeleteRollupPage(HWND page) override;
 
+    // Whether the client's cancel hook says the user asked to cancel.
+    bool CancelAsked() const { return hooks_.cancelled && hooks_.cancelled(); }
+
     // WindowSystem: modal dialogs are shown as text and answered with OK.
     INT_PTR RunModal(DialogWindow& dialog) override;
 
@@ -126,7 +129,6 @@ public:
 
 private:
     void BeginRays();
-    bool CancelAsked() const { return hooks_.cancelled && hooks_.cancelled(); }
     static thread_local const StandaloneHost* t_sleeper;
 
     std::string configDir_;
