@@ -14,8 +14,9 @@
 #include <vector>
 
 #include "app/command/command.h"
-#include "app/command/occluders.h"
 #include "app/command/scaling.h"
+#include "app/session/occluders.h"
+#include "app/session/session.h"
 #include "app/session/standalone_host.h"
 #include "eval/eval.h"
 #include "map/map.h"
@@ -304,7 +305,7 @@ TEST(GroundPlane, LiesAtTheMeshsExtremeFacingItTenDiagonalsAcross)
     ExpectGroundPlane(mesh, "+z");
     ExpectGroundPlane(mesh, "+x");
     ExpectGroundPlane(mesh, "-y");
-    EXPECT_THROW(GroundPlane(mesh, "z"), CommandError);
+    EXPECT_THROW(GroundPlane(mesh, "z"), SessionError);
     EXPECT_EQ(GroundPlane(Mesh(), "-z").getNumFaces(), 0);
 }
 
@@ -350,7 +351,7 @@ TEST(StandaloneOccluders, NoGroundPlaneWithoutOneSelectedMesh)
     StandaloneHost host("");
     ASSERT_TRUE(AddOccluders(host, {}, std::string("+y")));
     EXPECT_EQ(host.GetOccluderNodeCount(), 0);
-    EXPECT_THROW(AddOccluders(host, {}, std::string("y+")), CommandError);
+    EXPECT_THROW(AddOccluders(host, {}, std::string("y+")), SessionError);
 }
 
 // Scaled with the mesh and put back with it; an occluder the scale would

@@ -73,8 +73,6 @@ std::string SamePathKey(const std::string& path)
 
 }  // namespace
 
-std::string NodeName(const std::string& input) { return fs::path(input).stem().string(); }
-
 bool HasPlaceholder(const std::string& pattern)
 {
     bool found = false;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/command/options.h"
+#include "app/session/standalone_host.h"
 
 // What a pattern's placeholders stand for, for one input.
 struct OutputNames {
@@ -15,9 +16,6 @@ struct OutputNames {
     int index = 1;      // 1-based position among the inputs
     int channel = 1;    // the map channel
 };
-
-// The node a mesh file becomes: its name without folder or extension.
-std::string NodeName(const std::string& input);
 
 // Whether PATTERN holds a placeholder: {stem}, {name}, {ext}, {channel} or
 // {index}. "{{" writes a brace; a brace that opens no "{word}" is part of

@@ -1,7 +1,6 @@
 #include "app/session/session.h"
 
 #include <cmath>
-#include <filesystem>
 #include <optional>
 #include <utility>
 
@@ -9,10 +8,9 @@
 #include "app/mesh/mesh_files.h"
 #include "app/session/bake_turn.h"
 #include "app/session/edit_session.h"
+#include "app/session/occluders.h"
 #include "host/cpu.h"
 #include "host/mesh_check.h"
-
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -95,11 +93,16 @@ struct BakeSession::State {
     HostHooks hooks;
     FoundPlugin plugin;
     std::vector<std::unique_ptr<SceneNode>> nodes;
+    // Copied into each generation's host, which owns its occluder nodes.
+    std::vector<MeshFile> occluders;
+    std::string groundPlane;
     PanelSettings settings;
     std::string output;
     int threads = 0;
 
     int Threads() const { return threads > 0 ? threads : ProcessorsAvailable(); }
+    // A mesh file as read; throws SessionError naming it.
+    MeshFile Read(const std::string& path) const;
 };
 
 BakeSession::BakeSession(HostHooks hooks, const std::string& pluginFolder) : state_(std::make_unique<State>())
@@ -110,18 +113,10 @@ BakeSession::BakeSession(HostHooks hooks, const std::string& pluginFolder) : sta
 
 BakeSession::~BakeSession() = default;
 
-void BakeSession::AddMeshFile(const std::string& path)
-{
-    try {
-        MeshFile file = ReadMeshFile(path, {1.0, nullptr, std::nullopt, state_->Threads()});
-        state_->nodes.push_back(std::make_unique<SceneNode>(fs::path(path).stem().string(), std::move(file)));
-    } catch (const MeshFileError& e) {
-        throw SessionError(e.what());
-    }
-}
+namespace {
 
-void BakeSession::AddMesh(const std::string& name, const std::vector<float>& vertices,
-                          const std::vector<std::uint32_t>& faces, const std::vector<float>& uvs)
+MeshFile MeshOf(const std::string& name, const std::vector<float>& vertices, const std::vector<std::uint32_t>& faces,
+                const std::vector<float>& uvs)
 {
     const std::size_t vertexCount = vertices.size() / 3, faceCount = faces.size() / 3;
     if (vertices.size() % 3 != 0 || faces.size() % 3 != 0 || vertexCount > 0x7FFFFFFF || faceCount > 0x7FFFFFFF / 3)
@@ -153,8 +148,40 @@ void BakeSession::AddMesh(const std::string& name, const std::vector<float>& ver
     }
     const MeshCheck check = CheckMesh(mesh);
     if (!check.ok()) throw SessionError(name + ": " + MeshFaultText(check));
-    state_->nodes.push_back(std::make_unique<SceneNode>(name, std::move(file)));
+    return file;
 }
+
+}  // namespace
+
+MeshFile BakeSession::State::Read(const std::string& path) const
+{
+    try {
+        return ReadMeshFile(path, {1.0, nullptr, std::nullopt, Threads()});
+    } catch (const MeshFileError& e) {
+        throw SessionError(e.what());
+    }
+}
+
+void BakeSession::AddMeshFile(const std::string& path)
+{
+    state_->nodes.push_back(std::make_unique<SceneNode>(NodeName(path), state_->Read(path)));
+}
+
+void BakeSession::AddMesh(const std::string& name, const std::vector<float>& vertices,
+                          const std::vector<std::uint32_t>& faces, const std::vector<float>& uvs)
+{
+    state_->nodes.push_back(std::make_unique<SceneNode>(name, MeshOf(name, vertices, faces, uvs)));
+}
+
+void BakeSession::AddOccluderFile(const std::string& path) { state_->occluders.push_back(state_->Read(path)); }
+
+void BakeSession::AddOccluder(const std::string& name, const std::vector<float>& vertices,
+                              const std::vector<std::uint32_t>& faces)
+{
+    state_->occluders.push_back(MeshOf(name, vertices, faces, {}));
+}
+
+void BakeSession::SetGroundPlane(const std::string& axis) { state_->groundPlane = axis; }
 
 void BakeSession::SetAlgorithm(const std::string& algorithm) { state_->settings.algorithm = algorithm; }
 void BakeSession::Type(const std::string& option, double value) { state_->settings.numbers.emplace_back(option, value); }
@@ -177,6 +204,10 @@ BakeOutcome BakeSession::Generate()
     host.printDialogs = false;
     host.workerThreads = s.Threads();
     for (const auto& node : s.nodes) host.selection.push_back(node.get());
+    for (const MeshFile& file : s.occluders) host.occluders.push_back(std::make_unique<SceneNode>(NodeName(file.path), file));
+    if (!s.groundPlane.empty()) AddOccluders(host, {}, s.groundPlane);
+    PanelSettings settings = s.settings;
+    if (!host.occluders.empty()) settings.ticks.insert(settings.ticks.begin(), {"scene-occluders", true});
     TimedBitmapManager bitmaps(s.output, host.timings);
     bitmaps.SetWriteThreads(host.workerThreads);
     bitmaps.KeepPixels();
@@ -188,7 +219,7 @@ BakeOutcome BakeSession::Generate()
     }
     std::string algorithm;
     WithUtilityOpen(turn, host, bitmaps, s.plugin, [&](const Panel& panel) {
-        ApplySettings(panel, s.settings);
+        ApplySettings(panel, settings);
         algorithm = panel.Algorithm();
         CheckOutput(s.output, algorithm, s.nodes.size());
         bitmaps.SetWriteLayout(std::nullopt, 16, panel.IsTicked("coverage-alpha"));

@@ -60,6 +60,14 @@ public:
     void AddMeshFile(const std::string& path);
     void AddMesh(const std::string& name, const std::vector<float>& vertices, const std::vector<std::uint32_t>& faces,
                  const std::vector<float>& uvs = {});
+    // Occluders: meshes that shade the one mesh added without being baked,
+    // already in its space, and a ground plane under it on AXIS ("-x",
+    // "+x", "-y", "+y", "-z" or "+z"; "" for none). Either ticks
+    // "scene-occluders" before the settings are applied.
+    void AddOccluderFile(const std::string& path);
+    void AddOccluder(const std::string& name, const std::vector<float>& vertices,
+                     const std::vector<std::uint32_t>& faces);
+    void SetGroundPlane(const std::string& axis);
 
     // The panel's options by the command's names, typed in order at the
     // next generation as a user would: the algorithm ("uv-map",

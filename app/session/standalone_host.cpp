@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <ctime>
+#include <filesystem>
 #include <string>
 #include <thread>
 
@@ -38,6 +39,8 @@ StandaloneHost::StandaloneHost(std::string configDir, HostHooks hooks)
 }
 
 StandaloneHost::~StandaloneHost() = default;
+
+std::string NodeName(const std::string& input) { return std::filesystem::path(input).stem().string(); }
 
 const char* StandaloneHost::GetDir(int which) { return which == APP_PLUGCFG_DIR ? configDir_.c_str() : ""; }
 

@@ -63,6 +63,9 @@ private:
     int notifications_ = 0;
 };
 
+// The node a mesh file becomes: its name without folder or extension.
+std::string NodeName(const std::string& input);
+
 class StandaloneHost final : public Interface, public WindowSystem {
 public:
     // CONFIG_DIR is where the plug-in keeps its settings; "" for nowhere.

@@ -20,7 +20,7 @@
 // faces use, fronting the mesh (for "-z" its normal is +z). It is centred
 // on the middle of the mesh's bounding box and its sides, along the other
 // two axes, are 10 times that box's diagonal. Empty for a mesh without
-// faces. Throws CommandError (usage) for any other AXIS, or when the plane
+// faces. Throws SessionError for any other AXIS, or when the plane
 // would fail the mesh check.
 Mesh GroundPlane(const Mesh& mesh, const std::string& axis);
 

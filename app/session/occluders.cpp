@@ -1,4 +1,4 @@
-#include "app/command/occluders.h"
+#include "app/session/occluders.h"
 
 #include <algorithm>
 #include <cmath>
@@ -6,9 +6,8 @@
 #include <memory>
 #include <utility>
 
-#include "app/command/batch.h"
-#include "app/command/command.h"
 #include "app/mesh/mesh_files.h"
+#include "app/session/session.h"
 #include "host/mesh_check.h"
 
 namespace {
@@ -34,7 +33,7 @@ Mesh GroundPlane(const Mesh& mesh, const std::string& axisText)
     int axis = 0;
     bool atMax = false;
     if (!ParseAxis(axisText, axis, atMax))
-        throw CommandError(kExitUsage, "--ground-plane " + axisText + ": not one of -x +x -y +y -z +z");
+        throw SessionError("--ground-plane " + axisText + ": not one of -x +x -y +y -z +z");
     Mesh plane;
     if (mesh.faces.empty()) return plane;
 
@@ -80,7 +79,7 @@ Mesh GroundPlane(const Mesh& mesh, const std::string& axisText)
         plane.faces[1].setVerts(0, 2, 3);
     }
     const MeshCheck check = CheckMesh(plane);
-    if (!check.ok()) throw CommandError(kExitUsage, "--ground-plane " + axisText + ": " + MeshFaultText(check));
+    if (!check.ok()) throw SessionError("--ground-plane " + axisText + ": " + MeshFaultText(check));
     return plane;
 }
 
