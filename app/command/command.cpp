@@ -25,10 +25,10 @@
 #include "app/command/scaling.h"
 #include "app/command/signals.h"
 #include "app/image/file_bitmaps.h"
-#include "app/image/image_files.h"
 #include "app/mesh/mesh_files.h"
 #include "app/session/edit_session.h"
 #include "app/session/occluders.h"
+#include "app/session/output_kind.h"
 #include "app/session/outcome.h"
 #include "app/session/panel.h"
 #include "app/session/plugins.h"
@@ -167,15 +167,6 @@ bool LoadScene(const CommandOptions& o, StandaloneHost& host)
     return true;
 }
 
-void CheckOutputKind(const CommandOptions& o, const std::string& algorithm)
-{
-    if (algorithm == "uv-map" && !IsSupportedImagePath(o.output))
-        throw CommandError(kExitUsage, "cannot write " + o.output + ": a map is written as " + SupportedImageExtensions());
-    if (algorithm == "vertex-colors" && !CanWriteMesh(o.output))
-        throw CommandError(kExitUsage,
-                           "cannot write " + o.output + ": vertex colours are written as " + WritableMeshExtensions());
-}
-
 void WarnOfFacesLeftOut(const CommandOptions& o, StandaloneHost& host, const Panel& panel)
 {
     if (o.quiet || host.selection.size() != 1) return;
@@ -242,7 +233,7 @@ int WithPanelOpen(const CommandOptions& o, StandaloneHost& host, const FileBitma
         return kExitDone;
     }
     const std::string algorithm = panel.Algorithm();
-    CheckOutputKind(o, algorithm);
+    CheckOutputKind(o.output, algorithm);
     if (algorithm == "uv-map" && host.selection.size() == 1) RefuseUselessMap(*host.selection[0], panel.MapFilter());
     if (algorithm == "uv-map") WarnOfFacesLeftOut(o, host, panel);
     if (algorithm == "uv-map") WarnOfOverlap(o, host, panel);

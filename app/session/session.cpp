@@ -4,11 +4,11 @@
 #include <optional>
 #include <utility>
 
-#include "app/image/image_files.h"
 #include "app/mesh/mesh_files.h"
 #include "app/session/bake_turn.h"
 #include "app/session/edit_session.h"
 #include "app/session/occluders.h"
+#include "app/session/output_kind.h"
 #include "host/cpu.h"
 #include "host/mesh_check.h"
 
@@ -51,14 +51,14 @@ void ApplySettings(const Panel& panel, const PanelSettings& s)
     }
 }
 
+// A file: the kind the run writes, and for vertex colours the one mesh's.
 void CheckOutput(const std::string& output, const std::string& algorithm, std::size_t meshes)
 {
     if (output.empty()) return;
-    if (algorithm == "uv-map" && !IsSupportedImagePath(output))
-        throw SessionError("cannot write " + output + ": a map is written as " + SupportedImageExtensions());
-    if (algorithm == "vertex-colors" && (!CanWriteMesh(output) || meshes != 1))
-        throw SessionError("cannot write " + output + ": vertex colours of one mesh are written as " +
-                           WritableMeshExtensions());
+    CheckOutputKind(output, algorithm);
+    if (algorithm == "vertex-colors" && meshes != 1)
+        throw SessionError("cannot write " + output + ": it holds the vertex colours of one mesh, not " +
+                           std::to_string(meshes));
 }
 
 BakedMap KeptMap(const FileBitmapManager& bitmaps)

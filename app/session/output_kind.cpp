@@ -1,0 +1,13 @@
+#include "app/session/output_kind.h"
+
+#include "app/image/image_files.h"
+#include "app/mesh/mesh_files.h"
+#include "app/session/session.h"
+
+void CheckOutputKind(const std::string& output, const std::string& algorithm)
+{
+    if (algorithm == "uv-map" && !IsSupportedImagePath(output))
+        throw SessionError("cannot write " + output + ": a map is written as " + SupportedImageExtensions());
+    if (algorithm == "vertex-colors" && !CanWriteMesh(output))
+        throw SessionError("cannot write " + output + ": vertex colours are written as " + WritableMeshExtensions());
+}

@@ -1,0 +1,9 @@
+// What a run can write: a map as an image file, vertex colours as a mesh
+// file.
+#pragma once
+
+#include <string>
+
+// Throws SessionError, naming OUTPUT, when a run of ALGORITHM cannot write
+// it.
+void CheckOutputKind(const std::string& output, const std::string& algorithm);
