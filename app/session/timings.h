@@ -2,15 +2,15 @@
 // plug-in reports no phases of its own, so each phase runs from the first
 // call that marks its start to the next recorded mark.
 //
-//   plugin     finding and loading the plug-in library (the command marks it)
-//   load       reading the mesh files (the command marks it)
+//   plugin     finding and loading the plug-in library (the client marks it)
+//   load       reading the mesh files (the client marks it)
 //   panel      opening the panel: the settings file read, the controls set
 //   build      ProgressStart to the first ProgressUpdate: normals, ray scene
 //   rasterize  that update to the workers' start
 //   rays       the second worker-count query (the first is the build's), or
 //              the first Sleep, to the completion (or elapsed-time) message
 //   passes     that message to the start of the write
-//   write      the bitmap or mesh write (the command marks it)
+//   write      the bitmap or mesh write (the client marks it)
 //   close      closing the panel, which saves the settings file
 //
 // A phase whose start never came is left out and the phase before it runs
