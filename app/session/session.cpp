@@ -87,40 +87,16 @@ std::vector<float> CornerColours(const Mesh& mesh)
     return colours;
 }
 
-}  // namespace
-
-struct BakeSession::State {
-    HostHooks hooks;
-    FoundPlugin plugin;
-    std::vector<std::unique_ptr<SceneNode>> nodes;
-    // Copied into each generation's host, which owns its occluder nodes.
-    std::vector<MeshFile> occluders;
-    std::string groundPlane;
-    PanelSettings settings;
-    std::string output;
-    int threads = 0;
-
-    int Threads() const { return threads > 0 ? threads : ProcessorsAvailable(); }
-    // A mesh file as read; throws SessionError naming it.
-    MeshFile Read(const std::string& path) const;
-};
-
-BakeSession::BakeSession(HostHooks hooks, const std::string& pluginFolder) : state_(std::make_unique<State>())
-{
-    state_->hooks = std::move(hooks);
-    state_->plugin = LoadDunsmere(pluginFolder);
-}
-
-BakeSession::~BakeSession() = default;
-
-namespace {
-
+// The mesh the arrays describe (BakeSession::AddMesh), checked as a file's
+// would be.
 MeshFile MeshOf(const std::string& name, const std::vector<float>& vertices, const std::vector<std::uint32_t>& faces,
                 const std::vector<float>& uvs)
 {
     const std::size_t vertexCount = vertices.size() / 3, faceCount = faces.size() / 3;
-    if (vertices.size() % 3 != 0 || faces.size() % 3 != 0 || vertexCount > 0x7FFFFFFF || faceCount > 0x7FFFFFFF / 3)
+    if (vertices.size() % 3 != 0 || faces.size() % 3 != 0)
         throw SessionError(name + ": vertices and faces come in threes");
+    if (vertexCount > 0x7FFFFFFF || faceCount > 0x7FFFFFFF / 3)
+        throw SessionError(name + ": more vertices or faces than a mesh holds");
     if (!uvs.empty() && uvs.size() != faceCount * 6)
         throw SessionError(name + ": the UVs give u and v for each corner of each face");
     MeshFile file;
@@ -153,6 +129,30 @@ MeshFile MeshOf(const std::string& name, const std::vector<float>& vertices, con
 
 }  // namespace
 
+struct BakeSession::State {
+    HostHooks hooks;
+    FoundPlugin plugin;
+    std::vector<std::unique_ptr<SceneNode>> nodes;
+    // Copied into each generation's host, which owns its occluder nodes.
+    std::vector<MeshFile> occluders;
+    std::string groundPlane;
+    PanelSettings settings;
+    std::string output;
+    int threads = 0;
+
+    int Threads() const { return threads > 0 ? threads : ProcessorsAvailable(); }
+    // A mesh file as read; throws SessionError naming it.
+    MeshFile Read(const std::string& path) const;
+};
+
+BakeSession::BakeSession(HostHooks hooks, const std::string& pluginFolder) : state_(std::make_unique<State>())
+{
+    state_->hooks = std::move(hooks);
+    state_->plugin = LoadDunsmere(pluginFolder);
+}
+
+BakeSession::~BakeSession() = default;
+
 MeshFile BakeSession::State::Read(const std::string& path) const
 {
     try {
@@ -184,7 +184,10 @@ void BakeSession::AddOccluder(const std::string& name, const std::vector<float>&
 void BakeSession::SetGroundPlane(const std::string& axis) { state_->groundPlane = axis; }
 
 void BakeSession::SetAlgorithm(const std::string& algorithm) { state_->settings.algorithm = algorithm; }
-void BakeSession::Type(const std::string& option, double value) { state_->settings.numbers.emplace_back(option, value); }
+void BakeSession::Type(const std::string& option, double value)
+{
+    state_->settings.numbers.emplace_back(option, value);
+}
 void BakeSession::Tick(const std::string& option, bool on) { state_->settings.ticks.emplace_back(option, on); }
 void BakeSession::SetOutput(const std::string& path) { state_->output = path; }
 void BakeSession::SetThreads(int threads) { state_->threads = threads; }
@@ -204,7 +207,8 @@ BakeOutcome BakeSession::Generate()
     host.printDialogs = false;
     host.workerThreads = s.Threads();
     for (const auto& node : s.nodes) host.selection.push_back(node.get());
-    for (const MeshFile& file : s.occluders) host.occluders.push_back(std::make_unique<SceneNode>(NodeName(file.path), file));
+    for (const MeshFile& file : s.occluders)
+        host.occluders.push_back(std::make_unique<SceneNode>(NodeName(file.path), file));
     if (!s.groundPlane.empty()) AddOccluders(host, {}, s.groundPlane);
     PanelSettings settings = s.settings;
     if (!host.occluders.empty()) settings.ticks.insert(settings.ticks.begin(), {"scene-occluders", true});

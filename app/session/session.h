@@ -55,8 +55,9 @@ public:
     // Adds a mesh, selected, from a mesh file (throws SessionError naming
     // the file), or from arrays: x, y, z for each vertex; three vertex
     // indices for each face; and, where given, u, v for each face's three
-    // corners, as map channel 1. Throws SessionError for indices out of
-    // range or numbers that are not finite.
+    // corners, as map channel 1. Its faces are in no smoothing group:
+    // each corner takes its face's normal. Throws SessionError for indices
+    // out of range or numbers that are not finite.
     void AddMeshFile(const std::string& path);
     void AddMesh(const std::string& name, const std::vector<float>& vertices, const std::vector<std::uint32_t>& faces,
                  const std::vector<float>& uvs = {});
