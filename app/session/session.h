@@ -72,8 +72,9 @@ public:
 
     // The panel's options by the command's names, typed in order at the
     // next generation as a user would: the algorithm ("uv-map",
-    // "vertex-colors", "spatial"), then numbers ("distance", "width",
-    // "padding", ...), then check boxes ("noise", "selected-only", ...).
+    // "vertex-colors", "spatial"), then numbers ("distance", "width" and
+    // "height" for --size, "padding", ...), then check boxes ("noise",
+    // "selected-only", ...).
     // Unset ones keep the plug-in's defaults. A name the panel lacks
     // fails the generation.
     void SetAlgorithm(const std::string& algorithm);
@@ -89,7 +90,8 @@ public:
 
     // Opens the panel, applies the settings, generates and reads what the
     // run left, in its turn. Throws SessionError for a setting the panel
-    // lacks or a panel that cannot open.
+    // lacks, a ground plane's axis, an output of the wrong kind, or a panel
+    // that cannot open.
     BakeOutcome Generate();
 
 private:
