@@ -472,8 +472,8 @@ namespace {
 // where each input's faces start). Forced inline, so that Intersect is the
 // one function it was before NearestHit shared its body.
 template <Facing F>
-[[gnu::always_inline]] inline HitState Nearest(const RayScene::Data* data, std::span<const SceneInput> inputs, const std::vector<int>& firstFace,
-                 const Ray& ray, float maxDistance)
+[[gnu::always_inline]] inline HitState Nearest(const RayScene::Data* data, std::span<const SceneInput> inputs,
+                                               const std::vector<int>& firstFace, const Ray& ray, float maxDistance)
 {
     HitState hit;
     if (!data) {
