@@ -3,16 +3,17 @@
 // machine's byte order (the header says which; every reader swaps as needed).
 //
 // libtiff codes a strip on the thread that hands it over, so the strips are
-// differenced and deflated here, on the write's threads, and handed to
-// libtiff already coded (TIFFWriteRawStrip), in order: a strip's bytes are
-// the same whichever thread coded it.
+// differenced and deflated here, on the write's threads, through libdeflate
+// at level 6 as libtiff's own codec deflates them, and handed to libtiff
+// already coded (TIFFWriteRawStrip), in order: a strip's bytes are the same
+// whichever thread coded it.
 //
 // Errors go to handlers given to each open, never to libtiff's process-wide
 // handlers, so writes on several threads keep their messages apart.
 #include <tiffio.h>
 #include <unistd.h>
 
-#include <zlib.h>
+#include <libdeflate.h>
 
 #include <algorithm>
 #include <atomic>
@@ -119,8 +120,14 @@ void Difference(std::uint8_t* row, std::size_t samples, std::size_t perPixel)
     }
 }
 
-// Strip K coded into OUT, using RAW as scratch; false when zlib failed.
-bool CodeStrip(const Strips& st, std::size_t k, std::vector<std::uint8_t>& raw, std::vector<std::uint8_t>& out)
+struct CompressorFree {
+    void operator()(libdeflate_compressor* c) const { libdeflate_free_compressor(c); }
+};
+using Compressor = std::unique_ptr<libdeflate_compressor, CompressorFree>;
+
+// Strip K coded into OUT with C, using RAW as scratch; false when it did not fit.
+bool CodeStrip(const Strips& st, std::size_t k, libdeflate_compressor* c, std::vector<std::uint8_t>& raw,
+               std::vector<std::uint8_t>& out)
 {
     const std::size_t y0 = k * st.rowsPerStrip, y1 = std::min(st.height, y0 + st.rowsPerStrip);
     raw.resize((y1 - y0) * st.rowBytes);
@@ -136,12 +143,9 @@ bool CodeStrip(const Strips& st, std::size_t k, std::vector<std::uint8_t>& raw, 
         out.swap(raw);
         return true;
     }
-    uLongf size = compressBound(static_cast<uLong>(raw.size()));
-    out.resize(size);
-    if (compress2(out.data(), &size, raw.data(), static_cast<uLong>(raw.size()), Z_DEFAULT_COMPRESSION) != Z_OK)
-        return false;
-    out.resize(size);
-    return true;
+    out.resize(libdeflate_zlib_compress_bound(c, raw.size()));
+    out.resize(libdeflate_zlib_compress(c, raw.data(), raw.size(), out.data(), out.size()));
+    return !out.empty();
 }
 
 // Strips FIRST.. of a batch coded into CODED on up to THREADS threads; false
@@ -152,9 +156,11 @@ bool CodeStrips(const Strips& st, std::size_t first, std::vector<std::vector<std
     std::atomic<bool> failed{false};
     auto work = [&] {
         try {
+            const Compressor compressor(libdeflate_alloc_compressor(6));
+            if (!compressor) throw std::bad_alloc();
             std::vector<std::uint8_t> raw;
             for (std::size_t i = next++; i < coded.size() && !failed; i = next++)
-                if (!CodeStrip(st, first + i, raw, coded[i])) failed = true;
+                if (!CodeStrip(st, first + i, compressor.get(), raw, coded[i])) failed = true;
         } catch (const std::bad_alloc&) {
             failed = true;
         }
