@@ -1,6 +1,7 @@
 #include "app/image/file_bitmaps.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <new>
 #include <string>
 #include <utility>
@@ -110,18 +111,22 @@ void FileBitmapManager::RecordFailure(std::string message)
 
 void FileBitmapManager::RecordWrite(const std::string& path, const std::vector<BMM_Color_64>& pixels)
 {
+    // Rounding to 8 bits keeps the levels' order, so only the sum needs
+    // each texel's own; integers keep the loop short for a 4096 map.
     const bool eightBit = WriteLayout(path).bitDepth == 8;
+    WORD lo = 65535, hi = 0;
+    std::uint64_t sum = 0;
+    for (const BMM_Color_64& p : pixels) {
+        lo = std::min(lo, p.r);
+        hi = std::max(hi, p.r);
+        sum += eightBit ? Level8(p.r) : p.r;
+    }
     const auto written = [eightBit](WORD level) { return eightBit ? static_cast<WORD>(Level8(level) * 257) : level; };
     levels_ = {};
-    if (!pixels.empty()) levels_.min = written(pixels[0].r);
-    double sum = 0.0;
-    for (const BMM_Color_64& p : pixels) {
-        const WORD level = written(p.r);
-        levels_.min = std::min(levels_.min, level);
-        levels_.max = std::max(levels_.max, level);
-        sum += level;
+    if (!pixels.empty()) {
+        const double scale = eightBit ? 257.0 : 1.0;
+        levels_ = {written(lo), written(hi), static_cast<double>(sum) * scale / static_cast<double>(pixels.size())};
     }
-    if (!pixels.empty()) levels_.mean = sum / static_cast<double>(pixels.size());
     written_ = true;
     writtenPath_ = path;
     error_.clear();

@@ -78,7 +78,8 @@ struct Image {
 class BandCoder {
 public:
     explicit BandCoder(const Image& im)
-        : im_(im), prev_(im.rowBytes), row_(im.rowBytes), trials_(4 * im.rowBytes), filtered_(im.rowsPerBand * im.lineBytes)
+        : im_(im), prev_(im.rowBytes), row_(im.rowBytes), trials_(4 * im.rowBytes),
+          filtered_(im.rowsPerBand * im.lineBytes)
     {
         started_ = deflateInit2(&z_, kLevel, Z_DEFLATED, -15, 8, Z_FILTERED) == Z_OK;
     }
@@ -295,7 +296,8 @@ public:
                 lock.unlock();
                 adler = adler32_combine(adler, slot.adler, static_cast<z_off_t>(slot.bytes));
                 if (written_ + 1 == im_.bands)
-                    for (int shift = 24; shift >= 0; shift -= 8) slot.data.push_back(static_cast<std::uint8_t>(adler >> shift));
+                    for (int shift = 24; shift >= 0; shift -= 8)
+                        slot.data.push_back(static_cast<std::uint8_t>(adler >> shift));
                 const bool ok = file.Chunk("IDAT", slot.data.data(), slot.data.size());
                 lock.lock();
                 if (!ok) {
@@ -371,7 +373,9 @@ bool Encode(TemporaryFile& out, const Image& im, int threads, std::string& reaso
         header[4 + k] = static_cast<std::uint8_t>(im.height >> (24 - 8 * k));
     }
     header[8] = static_cast<std::uint8_t>(im.layout.bitDepth);
-    header[9] = im.layout.channels == ImageChannels::kGrey ? 0 : im.layout.channels == ImageChannels::kGreyAlpha ? 4 : 6;
+    header[9] = im.layout.channels == ImageChannels::kGrey        ? 0   // grey
+                : im.layout.channels == ImageChannels::kGreyAlpha ? 4   // grey and alpha
+                                                                  : 6;  // RGBA
     static const std::uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
     file.Put(kSignature, sizeof kSignature);
     file.Chunk("IHDR", header, sizeof header);

@@ -90,7 +90,8 @@ bool SetFields(TIFF* tif, int width, int height, ImageLayout layout, bool deflat
               TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, static_cast<uint16_t>(layout.bitDepth)) &&
               TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, static_cast<uint16_t>(SamplesPerPixel(layout.channels))) &&
               TIFFSetField(tif, TIFFTAG_SAMPLEFORMAT, uint16_t{SAMPLEFORMAT_UINT}) &&
-              TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, static_cast<uint16_t>(rgb ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISBLACK)) &&
+              TIFFSetField(tif, TIFFTAG_PHOTOMETRIC,
+                           static_cast<uint16_t>(rgb ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISBLACK)) &&
               (!alpha || TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, uint16_t{1}, extra)) &&
               TIFFSetField(tif, TIFFTAG_PLANARCONFIG, uint16_t{PLANARCONFIG_CONTIG}) &&
               TIFFSetField(tif, TIFFTAG_ORIENTATION, uint16_t{ORIENTATION_TOPLEFT}) &&
@@ -217,7 +218,8 @@ bool WriteTiff(TemporaryFile& out, const char* name, int width, int height, cons
         for (std::size_t first = 0; ok && first < strips; first += coded.size()) {
             coded.resize(std::min(kStripsAtOnce, strips - first));
             if (!CodeStrips(st, first, coded, threads)) {
-                if (messages.error[0] == '\0') std::snprintf(messages.error, sizeof messages.error, "a strip could not be compressed");
+                if (messages.error[0] == '\0')
+                    std::snprintf(messages.error, sizeof messages.error, "a strip could not be compressed");
                 ok = false;
             }
             for (std::size_t i = 0; ok && i < coded.size(); ++i) {
