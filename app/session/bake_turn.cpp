@@ -2,12 +2,16 @@
 
 #include <chrono>
 #include <mutex>
+#include <thread>
 
 namespace {
 
-std::timed_mutex& Turn()
+// A plain mutex polled, not a timed one: the thread checkers do not follow
+// a timed lock's clock waits, and a waiter asks its cancel query between
+// tries anyway.
+std::mutex& Turn()
 {
-    static std::timed_mutex turn;
+    static std::mutex turn;
     return turn;
 }
 
@@ -15,8 +19,10 @@ std::timed_mutex& Turn()
 
 BakeTurn::BakeTurn(const std::function<bool()>& cancelled)
 {
-    while (!(held_ = Turn().try_lock_for(std::chrono::milliseconds(10))))
+    while (!(held_ = Turn().try_lock())) {
         if (cancelled && cancelled()) return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
 }
 
 BakeTurn::~BakeTurn()
