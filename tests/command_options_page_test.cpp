@@ -4,12 +4,15 @@
 // by --show-settings; --occluder and --ground-plane as the parser reads them.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <regex>
 #include <string>
 #include <vector>
 
+#include "app/command/option_table.h"
 #include "app/command/options.h"
 #include "app/command/panel_options.h"
 #include "app/session/panel.h"
@@ -17,6 +20,7 @@
 #include "command_runner.h"
 #include "file_bytes.h"
 #include "scratch_dir.h"
+#include "ui/settings_table.h"
 
 namespace {
 
@@ -178,6 +182,25 @@ TEST(CommandOptionsParse, RefusesABadAxisAndAContradiction)
     const ParseResult ground = Parse({"m.obj", "-o", "x.png", "--no-scene-occluders", "--ground-plane", "+y"});
     EXPECT_EQ(ground.exitStatus, 2);
     EXPECT_EQ(ground.err, "dunsmere: --ground-plane and --no-scene-occluders contradict each other\n");
+}
+
+// Each row is an option of the line; each key of the plug-in's file is a
+// row's, so that a preset's every key is checked as its option.
+TEST(CommandOptionsParse, EveryRowIsAnOptionAndEveryPanelKeyARow)
+{
+    const std::string help = Parse({"--help"}).out;
+    for (const OptionRow& row : kOptionRows) {
+        if (row.kind == OptionKind::kInput) continue;
+        const std::string name = std::string("--") + row.name;
+        EXPECT_EQ(Parse({name + "=x"}).err.find("not expected"), std::string::npos) << name;
+        EXPECT_EQ(std::regex_search(help, std::regex("[ ,]" + name + "[ {]")), row.help != nullptr) << name;
+    }
+    auto keys = [](const OptionRow& r) { return r.panelKey != nullptr; };
+    EXPECT_EQ(std::count_if(std::begin(kOptionRows), std::end(kOptionRows), keys), std::ssize(kSettingFields));
+    for (const SettingField& field : kSettingFields)
+        EXPECT_TRUE(std::any_of(std::begin(kOptionRows), std::end(kOptionRows), [&](const OptionRow& r) {
+            return keys(r) && std::string_view(r.panelKey) == field.key;
+        })) << field.key;
 }
 
 // ---- The panel driver over two pages ----------------------------------------------

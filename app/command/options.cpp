@@ -5,10 +5,14 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <initializer_list>
 #include <sstream>
+#include <string_view>
+#include <utility>
 
 #include "app/command/batch.h"
 #include "app/command/did_you_mean.h"
+#include "app/command/option_table.h"
 #include "app/mesh/smoothing.h"
 
 namespace {
@@ -45,11 +49,42 @@ std::string RangeError(const char* option, T value, T lo, T hi)
     return s.str();
 }
 
-// Adds --name / --no-name, the later one on the line winning.
-void AddSwitch(CLI::App& app, const std::string& name, std::optional<bool>& target, const std::string& help)
+consteval const OptionRow& Row(std::string_view name) { return OptionNamed(name); }
+
+std::string Spelling(const OptionRow& row)
 {
-    app.add_flag_callback("--" + name, [&target] { target = true; }, help);
-    app.add_flag_callback("--no-" + name, [&target] { target = false; }, "");
+    if (row.kind == OptionKind::kInput) return row.name;
+    const std::string name = std::string("--") + row.name;
+    return row.shortName ? std::string("-") + row.shortName + "," + name : name;
+}
+
+// HELP with each placeholder replaced by its whole number.
+std::string Filled(std::string help, std::initializer_list<std::pair<std::string_view, double>> values)
+{
+    for (const auto& [placeholder, value] : values)
+        if (const size_t at = help.find(placeholder); at != std::string::npos)
+            help.replace(at, placeholder.size(), std::to_string(static_cast<int>(value)));
+    return help;
+}
+
+template <class T>
+CLI::Option* Add(CLI::App& app, const OptionRow& row, T& target)
+{
+    return app.add_option(Spelling(row), target, row.help);
+}
+
+// A row without help is left out of --help.
+CLI::Option* AddFlag(CLI::App& app, const OptionRow& row, bool& target)
+{
+    CLI::Option* flag = app.add_flag(Spelling(row), target, row.help ? row.help : "");
+    return row.help ? flag : flag->group("");
+}
+
+// Adds --name / --no-name, the later one on the line winning.
+void AddSwitch(CLI::App& app, const OptionRow& row, std::optional<bool>& target)
+{
+    app.add_flag_callback(Spelling(row), [&target] { target = true; }, row.help);
+    app.add_flag_callback(std::string("--no-") + row.name, [&target] { target = false; }, "");
 }
 
 // "did you mean" lines for the arguments that look like options and name
@@ -129,112 +164,67 @@ ParseResult ParseCommandLine(int argc, const char* const* argv)
 
     std::string algorithm, size;
     std::optional<float> distance, noiseSize;
-    app.add_option("meshes", o.meshes,
-                   "The mesh files (OBJ, PLY, STL, glTF/GLB, FBX, 3DS, Collada, ...), baked in turn, each on its own.")
-        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
-    app.add_option("-o,--output", o.output,
-                   "The output file, which every bake needs: an image (.png, .tif, .tiff, .exr) or a mesh (.obj, "
-                   ".ply, .glb, .gltf). {stem}, {name}, {ext}, {channel} and {index} name each input's, and {{ "
-                   "writes a brace. Standard output (-) is not taken.")
-        ->type_name("PATH");
-    app.add_option("--algorithm", algorithm, "What to bake: uv-map, vertex-colors or spatial (default uv-map).")
-        ->check(CLI::IsMember({"uv-map", "vertex-colors", "spatial"}));
-    auto* distanceOption = app.add_option(
-        "--distance", distance,
-        "The maximum ray distance in mesh units, any positive number (default 30). Outside 1 to 100000 the mesh "
-        "is scaled by a power of two.");
-    app.add_option("--distance-relative", o.distanceRelative,
-                   "The distance as F times the diagonal of the mesh's bounding box (instead of --distance).")
-        ->type_name("F")
-        ->excludes(distanceOption);
-    app.add_option("--horizontal", o.horizontal, "Rays per ring, 0 to 24 (default 8).");
-    app.add_option("--vertical", o.vertical, "Rings of rays, 0 to 10 (default 1).");
-    app.add_option("--size", size, "The map size in texels, WxH, each 50 to 4096 (default 200x200).");
-    app.add_option("--width", o.width, "The map width in texels, 50 to 4096 (default 200).");
-    app.add_option("--height", o.height, "The map height in texels, 50 to 4096 (default 200).");
-    app.add_option("--map-channel", o.mapChannel, "The map channel of the UV layout, 1 to 99 (default 1).");
-    AddSwitch(app, "selected-only", o.selectedOnly,
-              "Bake only the selected faces (default off; --no-selected-only bakes all).");
-    AddSwitch(app, "noise", o.noise, "Modulate the map by 3-D noise (default off).");
-    app.add_option("--noise-size", noiseSize, "The size of the noise in mesh units, 0 to 100000 (default 25).");
-    AddSwitch(app, "material-filter", o.materialFilter,
-              "Bake only the faces of --material-id (default off; --no-material-filter bakes all).");
-    app.add_option("--material-id", o.materialId, "The material ID the filter keeps, 1 to 100 (default 1).");
-    AddSwitch(app, "accumulate", o.accumulate,
-              "Multiply the vertex colours already there (default off; --no-accumulate replaces them).");
-    app.add_option("--padding", o.padding, "Texels of padding grown around the map's faces, 0 to 64 (default 1).")
-        ->type_name("N");
-    app.add_option("--supersample", o.supersample,
-                   "Compute the map S times finer each way and average, 1 to 8 (default 1).")
-        ->type_name("S");
-    AddSwitch(app, "coverage-alpha", o.coverageAlpha,
-              "Alpha holds the share of each texel the faces cover (default off: opaque).");
+    Add(app, Row("meshes"), o.meshes)->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+    Add(app, Row("output"), o.output)->type_name("PATH");
+    Add(app, Row("algorithm"), algorithm)->check(CLI::IsMember({"uv-map", "vertex-colors", "spatial"}));
+    auto* distanceOption = Add(app, Row("distance"), distance);
+    Add(app, Row("distance-relative"), o.distanceRelative)->type_name("F")->excludes(distanceOption);
+    Add(app, Row("horizontal"), o.horizontal);
+    Add(app, Row("vertical"), o.vertical);
+    Add(app, Row("size"), size);
+    Add(app, Row("width"), o.width);
+    Add(app, Row("height"), o.height);
+    Add(app, Row("map-channel"), o.mapChannel);
+    AddSwitch(app, Row("selected-only"), o.selectedOnly);
+    AddSwitch(app, Row("noise"), o.noise);
+    Add(app, Row("noise-size"), noiseSize);
+    AddSwitch(app, Row("material-filter"), o.materialFilter);
+    Add(app, Row("material-id"), o.materialId);
+    AddSwitch(app, Row("accumulate"), o.accumulate);
+    Add(app, Row("padding"), o.padding)->type_name("N");
+    Add(app, Row("supersample"), o.supersample)->type_name("S");
+    AddSwitch(app, Row("coverage-alpha"), o.coverageAlpha);
     std::string channels;
-    app.add_option("--channels", channels,
-                   "What a map file holds: grey, grey-alpha or rgba (default grey for PNG and TIFF, grey-alpha with "
-                   "--coverage-alpha, and rgba for OpenEXR).")
-        ->check(CLI::IsMember({"grey", "grey-alpha", "rgba"}));
-    app.add_option("--bit-depth", o.bitDepth, "Bits a sample of a PNG or TIFF map, 8 or 16 (default 16).")
-        ->check(CLI::IsMember({8, 16}));
-    AddSwitch(app, "invert", o.invert, "White is open: reached levels become 65535 - level (default off).");
-    AddSwitch(app, "even-ring", o.evenRing, "The ring's azimuths spread evenly over 360 degrees (default off).");
-    AddSwitch(app, "scene-occluders", o.sceneOccluders,
-              "The scene's occluder meshes shadow the bake (default off: only the mesh itself).");
-    app.add_option("--occluder", o.occluders,
-                   "A mesh that only occludes. It may be given again, and implies --scene-occluders.")
+    Add(app, Row("channels"), channels)->check(CLI::IsMember({"grey", "grey-alpha", "rgba"}));
+    Add(app, Row("bit-depth"), o.bitDepth)->check(CLI::IsMember({8, 16}));
+    AddSwitch(app, Row("invert"), o.invert);
+    AddSwitch(app, Row("even-ring"), o.evenRing);
+    AddSwitch(app, Row("scene-occluders"), o.sceneOccluders);
+    Add(app, Row("occluder"), o.occluders)
         ->type_name("FILE")
         ->allow_extra_args(false)
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
     std::string groundPlane;
-    app.add_option("--ground-plane", groundPlane,
-                   "A ground plane under the mesh, facing it: -x, +x, -y, +y, -z or +z (default none). It implies "
-                   "--scene-occluders.")
+    Add(app, Row("ground-plane"), groundPlane)
         ->type_name("AXIS")
         ->check(CLI::IsMember({"-x", "+x", "-y", "+y", "-z", "+z"}));
-    app.add_option("--select", o.select, "Select only this node, by name or index (one input only; default all).");
-    app.add_option("--select-faces", o.selectFaces,
-                   "The face selection of the selected node, such as 0-99,250 (default none).");
-    CLI::Option* preset =
-        app.add_option("--preset", o.preset, "Start from this settings file instead of the defaults.")->type_name("FILE");
-    app.add_flag("--last", o.last, "Start from the settings the last bake saved.")->excludes(preset);
-    app.add_option("--write-preset", o.writePreset, "Write the settings this run used as a preset.")->type_name("FILE");
-    app.add_flag("--defaults", o.defaults, "No effect: every run starts from the defaults.");
-    app.add_flag("--no-save-settings", o.noSaveSettings, "Save nothing in the configuration directory.");
-    app.add_option("--config-dir", o.configDir,
-                   "The configuration directory, where a bake saves its settings (default $XDG_CONFIG_HOME/dunsmere, "
-                   "else ~/.config/dunsmere).")
-        ->type_name("DIR");
-    app.add_option("--plugins", o.pluginDir, "The plug-in folder (default: plugins beside the executable).")
-        ->type_name("DIR");
-    app.add_flag("--show-settings", o.showSettings, "Print the panel and exit without saving.");
-    app.add_flag("--about", o.about, "Print the About box and exit.");
-    app.add_flag("--version", o.version, "Print the command's and the plug-in's versions and exit.");
+    Add(app, Row("select"), o.select);
+    Add(app, Row("select-faces"), o.selectFaces);
+    CLI::Option* preset = Add(app, Row("preset"), o.preset)->type_name("FILE");
+    AddFlag(app, Row("last"), o.last)->excludes(preset);
+    Add(app, Row("write-preset"), o.writePreset)->type_name("FILE");
+    AddFlag(app, Row("defaults"), o.defaults);
+    AddFlag(app, Row("no-save-settings"), o.noSaveSettings);
+    Add(app, Row("config-dir"), o.configDir)->type_name("DIR");
+    Add(app, Row("plugins"), o.pluginDir)->type_name("DIR");
+    AddFlag(app, Row("show-settings"), o.showSettings);
+    AddFlag(app, Row("about"), o.about);
+    AddFlag(app, Row("version"), o.version);
     std::optional<std::string> threads;
-    app.add_option("--threads", threads,
-                   "Worker threads, 1 to 256, or all (default all: every processor this process may use).")
-        ->type_name("N");
-    app.add_flag("-q,--quiet", o.quiet, "Print no progress bar and no warnings.");
-    app.add_flag("--json", o.json, "Print the results as JSON on stdout.");
-    app.add_flag("--debug{1}", o.debug,
-                 "Print the plug-in's debug lines on stderr; --debug=2 adds its lines for each triangle.");
-    // Not in --help: the reference route, for checking and timing the fast one.
-    app.add_flag("--plain", o.plain, "")->group("");
-    // Not in --help either: where a bake's time went, for the benchmarks.
-    app.add_flag("--timings", o.timings, "")->group("");
+    Add(app, Row("threads"), threads)->type_name("N");
+    AddFlag(app, Row("quiet"), o.quiet);
+    AddFlag(app, Row("json"), o.json);
+    // A bare --debug is level 1.
+    app.add_flag(Spelling(Row("debug")) + "{1}", o.debug, Row("debug").help);
+    AddFlag(app, Row("plain"), o.plain);
+    AddFlag(app, Row("timings"), o.timings);
     std::string savePartial;
-    app.add_option("--save-partial", savePartial,
-                   "After a cancel, save the partial map: yes or no (default: ask on a terminal, else no).")
-        ->check(CLI::IsMember({"yes", "no"}));
-
+    Add(app, Row("save-partial"), savePartial)->check(CLI::IsMember({"yes", "no"}));
     std::optional<double> importLimits;
-    app.add_option("--import-limits", importLimits,
-                   "Multiply the mesh importer's limits on memory, CPU time and stack by F, at least 1 (default 1).")
-        ->type_name("F");
-
-    app.add_option("--smooth-angle", o.smoothAngle,
-                   "Faces meeting at up to DEG degrees are smooth where a mesh file gives no normals, 0 to " +
-                       std::to_string(static_cast<int>(kMaxSmoothAngle)) + " (default " +
-                       std::to_string(static_cast<int>(kDefaultSmoothAngle)) + "; an OBJ keeps its s groups).")
+    Add(app, Row("import-limits"), importLimits)->type_name("F");
+    constexpr const OptionRow& smoothAngle = Row("smooth-angle");
+    app.add_option(Spelling(smoothAngle), o.smoothAngle,
+                   Filled(smoothAngle.help, {{"{max}", kMaxSmoothAngle}, {"{default}", kDefaultSmoothAngle}}))
         ->type_name("DEG");
 
     // An axis such as "-x" would be read as an option of its own: it is

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/command/command.h"
+#include "app/command/option_table.h"
 #include "host/ini.h"
 #include "host/numbers.h"
 
@@ -16,36 +17,9 @@ namespace {
 
 constexpr const char* kPanelSection = "Dunsmere";
 
-// The plug-in's keys and the options that set the same controls, so that
-// a preset's value is checked against the command line's range. A switch
-// is saved as 0 or 1, the algorithm as its radio button's code.
-enum class Kind { kValue, kSwitch, kAlgorithm };
-struct PanelKey {
-    const char* key;
-    const char* option;
-    Kind kind = Kind::kValue;
-};
-constexpr PanelKey kPanelKeys[] = {
-    {"algorithm", "algorithm", Kind::kAlgorithm},
-    {"XSiz", "width"},
-    {"YSiz", "height"},
-    {"horizontalSpread", "horizontal"},
-    {"verticalSpread", "vertical"},
-    {"mapChannel", "map-channel"},
-    {"dist", "distance"},
-    {"selectedOnly", "selected-only", Kind::kSwitch},
-    {"noiseOn", "noise", Kind::kSwitch},
-    {"noiseSize", "noise-size"},
-    {"mtlIDOn", "material-filter", Kind::kSwitch},
-    {"mtlID", "material-id"},
-    {"addVertexColors", "accumulate", Kind::kSwitch},
-    {"padding", "padding"},
-    {"supersample", "supersample"},
-    {"coverageAlpha", "coverage-alpha", Kind::kSwitch},
-    {"invertLevels", "invert", Kind::kSwitch},
-    {"evenRing", "even-ring", Kind::kSwitch},
-    {"sceneOccluders", "scene-occluders", Kind::kSwitch},
-};
+// The plug-in's keys are read as the options that set the same controls,
+// so that a preset's value is checked against the command line's range. A
+// switch is saved as 0 or 1, the algorithm as its radio button's code.
 constexpr std::string_view kAlgorithmCodes[][2] = {
     {"1008", "uv-map"}, {"1009", "vertex-colors"}, {"1010", "spatial"}};
 
@@ -73,11 +47,18 @@ bool SameKey(std::string_view a, std::string_view b)
     });
 }
 
-template <class Row, std::size_t N>
-const Row* Find(const Row (&rows)[N], std::string_view key)
+const CommandKey* FindCommandKey(std::string_view key)
 {
-    const auto row = std::find_if(std::begin(rows), std::end(rows), [&](const Row& r) { return SameKey(r.key, key); });
-    return row == std::end(rows) ? nullptr : row;
+    const auto row = std::find_if(std::begin(kCommandKeys), std::end(kCommandKeys),
+                                  [&](const CommandKey& r) { return SameKey(r.key, key); });
+    return row == std::end(kCommandKeys) ? nullptr : row;
+}
+
+const OptionRow* FindPanelKey(std::string_view key)
+{
+    const auto row = std::find_if(std::begin(kOptionRows), std::end(kOptionRows),
+                                  [&](const OptionRow& r) { return r.panelKey && SameKey(r.panelKey, key); });
+    return row == std::end(kOptionRows) ? nullptr : row;
 }
 
 template <class Number>
@@ -138,20 +119,19 @@ private:
 };
 
 // The command line's argument for a value of the plug-in's section.
-std::string PanelArgument(const Preset& preset, const PanelKey& row, const std::string& key, const std::string& value)
+std::string PanelArgument(const Preset& preset, const OptionRow& row, const std::string& key,
+                          const std::string& value)
 {
-    const std::string option = std::string("--") + row.option;
-    switch (row.kind) {
-    case Kind::kValue: return option + "=" + value;
-    case Kind::kSwitch:
+    const std::string option = std::string("--") + row.name;
+    if (row.kind == OptionKind::kSwitch) {
         if (value != "0" && value != "1") preset.Refuse(kPanelSection, key, value, "wants 0 or 1");
-        return value == "1" ? option : "--no-" + std::string(row.option);
-    case Kind::kAlgorithm:
-        for (const auto& [code, name] : kAlgorithmCodes)
-            if (value == code) return option + "=" + std::string(name);
-        preset.Refuse(kPanelSection, key, value, "wants 1008 (uv-map), 1009 (vertex-colors) or 1010 (spatial)");
+        return value == "1" ? option : "--no-" + std::string(row.name);
     }
-    return option;
+    if (row.kind != OptionKind::kChoice) return option + "=" + value;
+    // The one choice on the panel: the algorithm's radio buttons.
+    for (const auto& [code, name] : kAlgorithmCodes)
+        if (value == code) return option + "=" + std::string(name);
+    preset.Refuse(kPanelSection, key, value, "wants 1008 (uv-map), 1009 (vertex-colors) or 1010 (spatial)");
 }
 
 }  // namespace
@@ -170,7 +150,7 @@ void ApplyPreset(const std::string& file, const std::string& shown, CommandOptio
                 std::fprintf(stderr, "dunsmere: note: %s: its output key is ignored; give -o\n", shown.c_str());
             continue;
         }
-        const CommandKey* row = Find(kCommandKeys, key);
+        const CommandKey* row = FindCommandKey(key);
         if (!row) preset.Refuse(kCommandSection, key, value, "no such key");
         if (value.empty()) continue;  // a value not set
         const std::string argument = "--" + std::string(row->option) + "=" + value;
@@ -182,7 +162,7 @@ void ApplyPreset(const std::string& file, const std::string& shown, CommandOptio
     }
     for (const std::string& key : preset.Keys(kPanelSection)) {
         const std::string value = preset.Value(kPanelSection, key);
-        const PanelKey* row = Find(kPanelKeys, key);
+        const OptionRow* row = FindPanelKey(key);
         if (!row) preset.Refuse(kPanelSection, key, value, "no such key");
         const CommandOptions parsed = preset.Parsed(kPanelSection, key, value, PanelArgument(preset, *row, key, value));
         // Read as the plug-in reads them, which is what it would have baked

@@ -1,0 +1,122 @@
+// Every option of `dunsmere`, named and explained once: the parser
+// registers these rows, and a preset's keys are read as the rows they name.
+#pragma once
+
+#include <algorithm>
+#include <iterator>
+#include <string_view>
+
+enum class OptionKind {
+    kInput,   // the positional mesh files
+    kValue,   // --name VALUE
+    kChoice,  // --name VALUE, one of a fixed list
+    kSwitch,  // --name and --no-name
+    kFlag,    // --name alone
+};
+
+struct OptionRow {
+    const char* name;  // without "--"
+    OptionKind kind;
+    // Null keeps the option out of --help. "{max}" and "{default}" stand for
+    // limits the parser knows from elsewhere.
+    const char* help;
+    // The plug-in's settings key of the panel control the option sets.
+    const char* panelKey = nullptr;
+    char shortName = 0;
+};
+
+inline constexpr OptionRow kOptionRows[] = {
+    {"meshes", OptionKind::kInput,
+     "The mesh files (OBJ, PLY, STL, glTF/GLB, FBX, 3DS, Collada, ...), baked in turn, each on its own."},
+    {"output", OptionKind::kValue,
+     "The output file, which every bake needs: an image (.png, .tif, .tiff, .exr) or a mesh (.obj, .ply, .glb, "
+     ".gltf). {stem}, {name}, {ext}, {channel} and {index} name each input's, and {{ writes a brace. Standard "
+     "output (-) is not taken.",
+     nullptr, 'o'},
+    {"algorithm", OptionKind::kChoice, "What to bake: uv-map, vertex-colors or spatial (default uv-map).",
+     "algorithm"},
+    {"distance", OptionKind::kValue,
+     "The maximum ray distance in mesh units, any positive number (default 30). Outside 1 to 100000 the mesh is "
+     "scaled by a power of two.",
+     "dist"},
+    {"distance-relative", OptionKind::kValue,
+     "The distance as F times the diagonal of the mesh's bounding box (instead of --distance)."},
+    {"horizontal", OptionKind::kValue, "Rays per ring, 0 to 24 (default 8).", "horizontalSpread"},
+    {"vertical", OptionKind::kValue, "Rings of rays, 0 to 10 (default 1).", "verticalSpread"},
+    {"size", OptionKind::kValue, "The map size in texels, WxH, each 50 to 4096 (default 200x200)."},
+    {"width", OptionKind::kValue, "The map width in texels, 50 to 4096 (default 200).", "XSiz"},
+    {"height", OptionKind::kValue, "The map height in texels, 50 to 4096 (default 200).", "YSiz"},
+    {"map-channel", OptionKind::kValue, "The map channel of the UV layout, 1 to 99 (default 1).", "mapChannel"},
+    {"selected-only", OptionKind::kSwitch,
+     "Bake only the selected faces (default off; --no-selected-only bakes all).", "selectedOnly"},
+    {"noise", OptionKind::kSwitch, "Modulate the map by 3-D noise (default off).", "noiseOn"},
+    {"noise-size", OptionKind::kValue, "The size of the noise in mesh units, 0 to 100000 (default 25).",
+     "noiseSize"},
+    {"material-filter", OptionKind::kSwitch,
+     "Bake only the faces of --material-id (default off; --no-material-filter bakes all).", "mtlIDOn"},
+    {"material-id", OptionKind::kValue, "The material ID the filter keeps, 1 to 100 (default 1).", "mtlID"},
+    {"accumulate", OptionKind::kSwitch,
+     "Multiply the vertex colours already there (default off; --no-accumulate replaces them).",
+     "addVertexColors"},
+    {"padding", OptionKind::kValue, "Texels of padding grown around the map's faces, 0 to 64 (default 1).",
+     "padding"},
+    {"supersample", OptionKind::kValue, "Compute the map S times finer each way and average, 1 to 8 (default 1).",
+     "supersample"},
+    {"coverage-alpha", OptionKind::kSwitch,
+     "Alpha holds the share of each texel the faces cover (default off: opaque).", "coverageAlpha"},
+    {"channels", OptionKind::kChoice,
+     "What a map file holds: grey, grey-alpha or rgba (default grey for PNG and TIFF, grey-alpha with "
+     "--coverage-alpha, and rgba for OpenEXR)."},
+    {"bit-depth", OptionKind::kChoice, "Bits a sample of a PNG or TIFF map, 8 or 16 (default 16)."},
+    {"invert", OptionKind::kSwitch, "White is open: reached levels become 65535 - level (default off).",
+     "invertLevels"},
+    {"even-ring", OptionKind::kSwitch, "The ring's azimuths spread evenly over 360 degrees (default off).",
+     "evenRing"},
+    {"scene-occluders", OptionKind::kSwitch,
+     "The scene's occluder meshes shadow the bake (default off: only the mesh itself).", "sceneOccluders"},
+    {"occluder", OptionKind::kValue,
+     "A mesh that only occludes. It may be given again, and implies --scene-occluders."},
+    {"ground-plane", OptionKind::kChoice,
+     "A ground plane under the mesh, facing it: -x, +x, -y, +y, -z or +z (default none). It implies "
+     "--scene-occluders."},
+    {"select", OptionKind::kValue, "Select only this node, by name or index (one input only; default all)."},
+    {"select-faces", OptionKind::kValue, "The face selection of the selected node, such as 0-99,250 (default none)."},
+    {"preset", OptionKind::kValue, "Start from this settings file instead of the defaults."},
+    {"last", OptionKind::kFlag, "Start from the settings the last bake saved."},
+    {"write-preset", OptionKind::kValue, "Write the settings this run used as a preset."},
+    {"defaults", OptionKind::kFlag, "No effect: every run starts from the defaults."},
+    {"no-save-settings", OptionKind::kFlag, "Save nothing in the configuration directory."},
+    {"config-dir", OptionKind::kValue,
+     "The configuration directory, where a bake saves its settings (default $XDG_CONFIG_HOME/dunsmere, else "
+     "~/.config/dunsmere)."},
+    {"plugins", OptionKind::kValue, "The plug-in folder (default: plugins beside the executable)."},
+    {"show-settings", OptionKind::kFlag, "Print the panel and exit without saving."},
+    {"about", OptionKind::kFlag, "Print the About box and exit."},
+    {"version", OptionKind::kFlag, "Print the command's and the plug-in's versions and exit."},
+    {"threads", OptionKind::kValue,
+     "Worker threads, 1 to 256, or all (default all: every processor this process may use)."},
+    {"quiet", OptionKind::kFlag, "Print no progress bar and no warnings.", nullptr, 'q'},
+    {"json", OptionKind::kFlag, "Print the results as JSON on stdout."},
+    {"debug", OptionKind::kFlag,
+     "Print the plug-in's debug lines on stderr; --debug=2 adds its lines for each triangle."},
+    // The reference route, for checking and timing the fast one.
+    {"plain", OptionKind::kFlag, nullptr},
+    // Where a bake's time went, for the benchmarks.
+    {"timings", OptionKind::kFlag, nullptr},
+    {"save-partial", OptionKind::kChoice,
+     "After a cancel, save the partial map: yes or no (default: ask on a terminal, else no)."},
+    {"import-limits", OptionKind::kValue,
+     "Multiply the mesh importer's limits on memory, CPU time and stack by F, at least 1 (default 1)."},
+    {"smooth-angle", OptionKind::kValue,
+     "Faces meeting at up to DEG degrees are smooth where a mesh file gives no normals, 0 to {max} (default "
+     "{default}; an OBJ keeps its s groups)."},
+};
+
+// The row of NAME; a name no row has fails to compile.
+consteval const OptionRow& OptionNamed(std::string_view name)
+{
+    const auto* row = std::find_if(std::begin(kOptionRows), std::end(kOptionRows),
+                                   [&](const OptionRow& r) { return name == r.name; });
+    if (row == std::end(kOptionRows)) throw "no option has this name";
+    return *row;
+}
