@@ -152,40 +152,47 @@ std::optional<std::vector<FaceRange>> ParseFaceRanges(const std::string& text)
     return merged;
 }
 
-ParseResult ParseCommandLine(int argc, const char* const* argv)
+namespace {
+
+// What the parser fills: the options it can set as they are, and the text
+// and numbers that are converted and checked once the line is read.
+struct Given {
+    CommandOptions options;
+    std::string algorithm, size, channels, groundPlane, savePartial;
+    std::optional<float> distance, noiseSize;
+    std::optional<std::string> threads;
+    std::optional<double> importLimits;
+};
+
+void RegisterOptions(CLI::App& app, Given& g)
 {
-    CommandOptions o;
-    CLI::App app{"Bakes the smurl occlusion value of a mesh into a 16-bit grey map or grey vertex colours.",
-                 "dunsmere"};
+    CommandOptions& o = g.options;
     app.footer(kExamples);
     // A repeated option takes its last value, so that a script can override
     // a base line; the options that gather (the meshes, --occluder) say so.
     app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
 
-    std::string algorithm, size;
-    std::optional<float> distance, noiseSize;
     Add(app, Row("meshes"), o.meshes)->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
     Add(app, Row("output"), o.output)->type_name("PATH");
-    Add(app, Row("algorithm"), algorithm)->check(CLI::IsMember({"uv-map", "vertex-colors", "spatial"}));
-    auto* distanceOption = Add(app, Row("distance"), distance);
+    Add(app, Row("algorithm"), g.algorithm)->check(CLI::IsMember({"uv-map", "vertex-colors", "spatial"}));
+    auto* distanceOption = Add(app, Row("distance"), g.distance);
     Add(app, Row("distance-relative"), o.distanceRelative)->type_name("F")->excludes(distanceOption);
     Add(app, Row("horizontal"), o.horizontal);
     Add(app, Row("vertical"), o.vertical);
-    Add(app, Row("size"), size);
+    Add(app, Row("size"), g.size);
     Add(app, Row("width"), o.width);
     Add(app, Row("height"), o.height);
     Add(app, Row("map-channel"), o.mapChannel);
     AddSwitch(app, Row("selected-only"), o.selectedOnly);
     AddSwitch(app, Row("noise"), o.noise);
-    Add(app, Row("noise-size"), noiseSize);
+    Add(app, Row("noise-size"), g.noiseSize);
     AddSwitch(app, Row("material-filter"), o.materialFilter);
     Add(app, Row("material-id"), o.materialId);
     AddSwitch(app, Row("accumulate"), o.accumulate);
     Add(app, Row("padding"), o.padding)->type_name("N");
     Add(app, Row("supersample"), o.supersample)->type_name("S");
     AddSwitch(app, Row("coverage-alpha"), o.coverageAlpha);
-    std::string channels;
-    Add(app, Row("channels"), channels)->check(CLI::IsMember({"grey", "grey-alpha", "rgba"}));
+    Add(app, Row("channels"), g.channels)->check(CLI::IsMember({"grey", "grey-alpha", "rgba"}));
     Add(app, Row("bit-depth"), o.bitDepth)->check(CLI::IsMember({8, 16}));
     AddSwitch(app, Row("invert"), o.invert);
     AddSwitch(app, Row("even-ring"), o.evenRing);
@@ -194,8 +201,7 @@ ParseResult ParseCommandLine(int argc, const char* const* argv)
         ->type_name("FILE")
         ->allow_extra_args(false)
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
-    std::string groundPlane;
-    Add(app, Row("ground-plane"), groundPlane)
+    Add(app, Row("ground-plane"), g.groundPlane)
         ->type_name("AXIS")
         ->check(CLI::IsMember({"-x", "+x", "-y", "+y", "-z", "+z"}));
     Add(app, Row("select"), o.select);
@@ -210,22 +216,137 @@ ParseResult ParseCommandLine(int argc, const char* const* argv)
     AddFlag(app, Row("show-settings"), o.showSettings);
     AddFlag(app, Row("about"), o.about);
     AddFlag(app, Row("version"), o.version);
-    std::optional<std::string> threads;
-    Add(app, Row("threads"), threads)->type_name("N");
+    Add(app, Row("threads"), g.threads)->type_name("N");
     AddFlag(app, Row("quiet"), o.quiet);
     AddFlag(app, Row("json"), o.json);
     // A bare --debug is level 1.
     app.add_flag(Spelling(Row("debug")) + "{1}", o.debug, Row("debug").help);
     AddFlag(app, Row("plain"), o.plain);
     AddFlag(app, Row("timings"), o.timings);
-    std::string savePartial;
-    Add(app, Row("save-partial"), savePartial)->check(CLI::IsMember({"yes", "no"}));
-    std::optional<double> importLimits;
-    Add(app, Row("import-limits"), importLimits)->type_name("F");
+    Add(app, Row("save-partial"), g.savePartial)->check(CLI::IsMember({"yes", "no"}));
+    Add(app, Row("import-limits"), g.importLimits)->type_name("F");
     constexpr const OptionRow& smoothAngle = Row("smooth-angle");
     app.add_option(Spelling(smoothAngle), o.smoothAngle,
                    Filled(smoothAngle.help, {{"{max}", kMaxSmoothAngle}, {"{default}", kDefaultSmoothAngle}}))
         ->type_name("DEG");
+}
+
+// G's text and numbers as options, each checked on its own; a usage
+// message when one is refused.
+std::string ConvertGiven(Given& g)
+{
+    CommandOptions& o = g.options;
+    if (!g.algorithm.empty()) o.algorithm = g.algorithm;
+    if (!g.savePartial.empty()) o.savePartial = g.savePartial == "yes";
+    if (!g.channels.empty()) o.channels = ImageChannelsNamed(g.channels);
+    if (!g.groundPlane.empty()) o.groundPlane = g.groundPlane;
+
+    if (!g.size.empty()) {
+        int w = 0, h = 0;
+        char x = 0, extra = 0;
+        std::istringstream s(g.size);
+        if (!(s >> w >> x >> h) || (x != 'x' && x != 'X') || (s >> extra))
+            return "dunsmere: --size wants WxH, for example 1024x1024\n";
+        o.width = w;
+        o.height = h;
+    }
+    if (g.distance) {
+        if (!std::isfinite(*g.distance) || !(*g.distance > 0.0f))
+            return "dunsmere: --distance wants a finite number above 0\n";
+        o.distance = g.distance;
+    }
+    if (o.distanceRelative && (!std::isfinite(*o.distanceRelative) || !(*o.distanceRelative > 0.0)))
+        return "dunsmere: --distance-relative wants a finite number above 0\n";
+    if (g.noiseSize) {
+        if (!std::isfinite(*g.noiseSize) || *g.noiseSize < 0.0f || *g.noiseSize > 100000.0f)
+            return RangeError("--noise-size", *g.noiseSize, 0.0f, 100000.0f);
+        o.noiseSize = g.noiseSize;
+    }
+    const struct {
+        const char* name;
+        std::optional<int>& value;
+        int lo, hi;
+    } ranges[] = {{"--horizontal", o.horizontal, 0, 24}, {"--vertical", o.vertical, 0, 10},
+                  {"--width", o.width, 50, 4096},        {"--height", o.height, 50, 4096},
+                  {"--map-channel", o.mapChannel, 1, 99}, {"--material-id", o.materialId, 1, 100},
+                  {"--padding", o.padding, 0, 64},       {"--supersample", o.supersample, 1, 8}};
+    for (const auto& r : ranges)
+        if (r.value && (*r.value < r.lo || *r.value > r.hi)) return RangeError(r.name, *r.value, r.lo, r.hi);
+    if (g.threads && *g.threads != "all") {
+        int n = 0;
+        const char* end = g.threads->data() + g.threads->size();
+        const auto [at, error] = std::from_chars(g.threads->data(), end, n);
+        if (error != std::errc() || at != end || n < 1 || n > 256)
+            return "dunsmere: --threads wants a number from 1 to 256, or all\n";
+        o.threads = n;
+    }
+    if (g.importLimits) {
+        if (!std::isfinite(*g.importLimits) || *g.importLimits < 1.0)
+            return "dunsmere: --import-limits wants a number of at least 1\n";
+        o.importLimits = *g.importLimits;
+    }
+    if (o.smoothAngle &&
+        (!std::isfinite(*o.smoothAngle) || *o.smoothAngle < 0.0 || *o.smoothAngle > kMaxSmoothAngle))
+        return RangeError("--smooth-angle", *o.smoothAngle, 0.0, kMaxSmoothAngle);
+    if (!o.selectFaces.empty() && !ParseFaceRanges(o.selectFaces))
+        return "dunsmere: --select-faces wants ranges such as 0-99,250\n";
+    return "";
+}
+
+// The options against one another; a usage message when they contradict.
+// NOTES gets what the line implies without saying.
+std::string CrossCheck(CommandOptions& o, std::string& notes)
+{
+    // The finer map a supersampled bake computes has sides of at most 32768.
+    constexpr long long kMaxSupersampledSide = 32768;
+    for (const std::optional<int>& side : {o.width, o.height})
+        if (o.supersample && *o.supersample > 1 && side &&
+            static_cast<long long>(*o.supersample) * *side > kMaxSupersampledSide) {
+            std::ostringstream s;
+            s << "dunsmere: --supersample " << *o.supersample << " makes a side of " << *o.supersample * *side
+              << " texels, above " << kMaxSupersampledSide << "\n";
+            return s.str();
+        }
+    if (!o.select.empty() && o.meshes.size() > 1)
+        return "dunsmere: --select picks a node of one input; " + std::to_string(o.meshes.size()) +
+               " inputs are baked each on its own\n";
+
+    const bool bakes = !o.showSettings && !o.about && !o.version;
+    if (bakes && o.meshes.empty()) return "dunsmere: no mesh file given (see --help)\n";
+    // The output is a fact of one run: only the line names it, never a
+    // preset or the last run's settings.
+    if (bakes && o.output.empty()) return "dunsmere: --output PATH is required\n";
+    if (o.output == "-")
+        return "dunsmere: --output -: a bake writes a file, not standard output (./- names a file called -)\n";
+    if (const std::string why = PatternError(o.output); !why.empty()) return "dunsmere: " + why + "\n";
+    if (o.bitDepth == 8 && ImageFormatOf(o.output) == ImageFormat::kExr)
+        return "dunsmere: --bit-depth 8: an OpenEXR map holds half floats; write .png or .tif for 8 bits\n";
+
+    // Occluders and a ground plane shadow nothing unless the scene's
+    // occluders enter the bake.
+    if (!o.occluders.empty() || o.groundPlane) {
+        const char* given = o.occluders.empty() ? "--ground-plane" : "--occluder";
+        if (o.sceneOccluders == false)
+            return std::string("dunsmere: ") + given + " and --no-scene-occluders contradict each other\n";
+        o.sceneOccluders = true;
+    }
+
+    // A face selection means nothing unless the bake keeps to it.
+    if (!o.selectFaces.empty() && !o.selectedOnly) {
+        o.selectedOnly = true;
+        if (!o.quiet) notes = "dunsmere: --select-faces implies --selected-only\n";
+    }
+    return "";
+}
+
+}  // namespace
+
+ParseResult ParseCommandLine(int argc, const char* const* argv)
+{
+    CLI::App app{"Bakes the smurl occlusion value of a mesh into a 16-bit grey map or grey vertex colours.",
+                 "dunsmere"};
+    Given given;
+    RegisterOptions(app, given);
 
     // An axis such as "-x" would be read as an option of its own: it is
     // joined to its option, as "--ground-plane=-x" is written.
@@ -255,105 +376,13 @@ ParseResult ParseCommandLine(int argc, const char* const* argv)
         return result;
     }
 
-    auto fail = [&result](std::string message) {
+    std::string why = ConvertGiven(given);
+    if (why.empty()) why = CrossCheck(given.options, result.err);
+    if (!why.empty()) {
         result.exitStatus = 2;
-        result.err = std::move(message);
+        result.err = std::move(why);
         return result;
-    };
-    if (!algorithm.empty()) o.algorithm = algorithm;
-    if (!savePartial.empty()) o.savePartial = savePartial == "yes";
-    if (!channels.empty()) o.channels = ImageChannelsNamed(channels);
-
-    if (!size.empty()) {
-        int w = 0, h = 0;
-        char x = 0, extra = 0;
-        std::istringstream s(size);
-        if (!(s >> w >> x >> h) || (x != 'x' && x != 'X') || (s >> extra))
-            return fail("dunsmere: --size wants WxH, for example 1024x1024\n");
-        o.width = w;
-        o.height = h;
     }
-    if (distance) {
-        if (!std::isfinite(*distance) || !(*distance > 0.0f))
-            return fail("dunsmere: --distance wants a finite number above 0\n");
-        o.distance = distance;
-    }
-    if (o.distanceRelative && (!std::isfinite(*o.distanceRelative) || !(*o.distanceRelative > 0.0)))
-        return fail("dunsmere: --distance-relative wants a finite number above 0\n");
-    if (noiseSize) {
-        if (!std::isfinite(*noiseSize) || *noiseSize < 0.0f || *noiseSize > 100000.0f)
-            return fail(RangeError("--noise-size", *noiseSize, 0.0f, 100000.0f));
-        o.noiseSize = noiseSize;
-    }
-    const struct {
-        const char* name;
-        std::optional<int>& value;
-        int lo, hi;
-    } ranges[] = {{"--horizontal", o.horizontal, 0, 24}, {"--vertical", o.vertical, 0, 10},
-                  {"--width", o.width, 50, 4096},        {"--height", o.height, 50, 4096},
-                  {"--map-channel", o.mapChannel, 1, 99}, {"--material-id", o.materialId, 1, 100},
-                  {"--padding", o.padding, 0, 64},       {"--supersample", o.supersample, 1, 8}};
-    for (const auto& r : ranges)
-        if (r.value && (*r.value < r.lo || *r.value > r.hi)) return fail(RangeError(r.name, *r.value, r.lo, r.hi));
-    // The finer map a supersampled bake computes has sides of at most 32768.
-    constexpr long long kMaxSupersampledSide = 32768;
-    for (const std::optional<int>& side : {o.width, o.height})
-        if (o.supersample && *o.supersample > 1 && side &&
-            static_cast<long long>(*o.supersample) * *side > kMaxSupersampledSide) {
-            std::ostringstream s;
-            s << "dunsmere: --supersample " << *o.supersample << " makes a side of " << *o.supersample * *side
-              << " texels, above " << kMaxSupersampledSide << "\n";
-            return fail(s.str());
-        }
-    if (threads && *threads != "all") {
-        int n = 0;
-        const char* end = threads->data() + threads->size();
-        const auto [at, error] = std::from_chars(threads->data(), end, n);
-        if (error != std::errc() || at != end || n < 1 || n > 256)
-            return fail("dunsmere: --threads wants a number from 1 to 256, or all\n");
-        o.threads = n;
-    }
-    if (importLimits) {
-        if (!std::isfinite(*importLimits) || *importLimits < 1.0)
-            return fail("dunsmere: --import-limits wants a number of at least 1\n");
-        o.importLimits = *importLimits;
-    }
-    if (!o.select.empty() && o.meshes.size() > 1)
-        return fail("dunsmere: --select picks a node of one input; " + std::to_string(o.meshes.size()) +
-                    " inputs are baked each on its own\n");
-    if (o.smoothAngle &&
-        (!std::isfinite(*o.smoothAngle) || *o.smoothAngle < 0.0 || *o.smoothAngle > kMaxSmoothAngle))
-        return fail(RangeError("--smooth-angle", *o.smoothAngle, 0.0, kMaxSmoothAngle));
-    if (!o.selectFaces.empty() && !ParseFaceRanges(o.selectFaces))
-        return fail("dunsmere: --select-faces wants ranges such as 0-99,250\n");
-
-    const bool bakes = !o.showSettings && !o.about && !o.version;
-    if (bakes && o.meshes.empty()) return fail("dunsmere: no mesh file given (see --help)\n");
-    // The output is a fact of one run: only the line names it, never a
-    // preset or the last run's settings.
-    if (bakes && o.output.empty()) return fail("dunsmere: --output PATH is required\n");
-    if (o.output == "-")
-        return fail("dunsmere: --output -: a bake writes a file, not standard output (./- names a file called -)\n");
-    if (const std::string why = PatternError(o.output); !why.empty()) return fail("dunsmere: " + why + "\n");
-    if (o.bitDepth == 8 && ImageFormatOf(o.output) == ImageFormat::kExr)
-        return fail("dunsmere: --bit-depth 8: an OpenEXR map holds half floats; write .png or .tif for 8 bits\n");
-
-    // Occluders and a ground plane shadow nothing unless the scene's
-    // occluders enter the bake.
-    if (!o.occluders.empty() || !groundPlane.empty()) {
-        const char* given = o.occluders.empty() ? "--ground-plane" : "--occluder";
-        if (o.sceneOccluders == false)
-            return fail(std::string("dunsmere: ") + given + " and --no-scene-occluders contradict each other\n");
-        o.sceneOccluders = true;
-        if (!groundPlane.empty()) o.groundPlane = groundPlane;
-    }
-
-    // A face selection means nothing unless the bake keeps to it.
-    if (!o.selectFaces.empty() && !o.selectedOnly) {
-        o.selectedOnly = true;
-        if (!o.quiet) result.err = "dunsmere: --select-faces implies --selected-only\n";
-    }
-
-    result.options = std::move(o);
+    result.options = std::move(given.options);
     return result;
 }
