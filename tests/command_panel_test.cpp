@@ -51,10 +51,10 @@ TEST(CommandPanel, FindsControlsByCaptionLabelGroupAndOrder)
 {
     DialogWindow page(kPage, &Quiet, nullptr);
     const Panel panel(&page);
-    EXPECT_EQ(panel.Algorithm(), "uv-map");  // none checked: the first
+    EXPECT_EQ(panel.Algorithm(), BakeAlgorithm::kUVMap);  // none checked: the first
 
     CommandOptions o;
-    o.algorithm = "vertex-colors";
+    o.algorithm = BakeAlgorithm::kVertexColors;
     o.distance = 12.5f;
     o.width = 300;
     o.height = 77;
@@ -63,7 +63,7 @@ TEST(CommandPanel, FindsControlsByCaptionLabelGroupAndOrder)
     o.mapChannel = 4;
     ApplyOptions(panel, o);
 
-    EXPECT_EQ(panel.Algorithm(), "vertex-colors");
+    EXPECT_EQ(panel.Algorithm(), BakeAlgorithm::kVertexColors);
     EXPECT_TRUE(page.Control(72)->checked);
     EXPECT_EQ(page.Control(33)->text, "12.5");
     EXPECT_EQ(page.Control(44)->text, "300");  // the left one is X

@@ -194,16 +194,16 @@ void WarnOfOverlap(const CommandOptions& o, StandaloneHost& host, const Panel& p
 
 // After "Generate": the map is what the bitmap manager wrote; vertex
 // colours are written into the output mesh once the run has completed.
-void RecordOutput(const CommandOptions& o, const std::string& algorithm, StandaloneHost& host,
+void RecordOutput(const CommandOptions& o, std::optional<BakeAlgorithm> algorithm, StandaloneHost& host,
                   const FileBitmapManager& bitmaps)
 {
     RunOutcome& outcome = host.outcome;
-    if (algorithm == "uv-map") {
+    if (algorithm == BakeAlgorithm::kUVMap) {
         outcome.written = bitmaps.Written();
         if (!bitmaps.Error().empty()) Fail(bitmaps.Error());
         return;
     }
-    if (algorithm != "vertex-colors" || !outcome.completed || outcome.cancelReached || CancelSignal()) return;
+    if (algorithm != BakeAlgorithm::kVertexColors || !outcome.completed || outcome.cancelReached || CancelSignal()) return;
     if (host.selection.size() != 1) return;
     SceneNode* node = host.selection[0];
     try {
@@ -232,11 +232,12 @@ int WithPanelOpen(const CommandOptions& o, StandaloneHost& host, const FileBitma
         panel.Print(stdout);
         return kExitDone;
     }
-    const std::string algorithm = panel.Algorithm();
+    const std::optional<BakeAlgorithm> algorithm = panel.Algorithm();
+    const bool map = algorithm == BakeAlgorithm::kUVMap;
     CheckOutputKind(o.output, algorithm);
-    if (algorithm == "uv-map" && host.selection.size() == 1) RefuseUselessMap(*host.selection[0], panel.MapFilter());
-    if (algorithm == "uv-map") WarnOfFacesLeftOut(o, host, panel);
-    if (algorithm == "uv-map") WarnOfOverlap(o, host, panel);
+    if (map && host.selection.size() == 1) RefuseUselessMap(*host.selection[0], panel.MapFilter());
+    if (map) WarnOfFacesLeftOut(o, host, panel);
+    if (map) WarnOfOverlap(o, host, panel);
     beforeGenerate(algorithm);
     generated = true;
     panel.Press("generate");
@@ -296,10 +297,11 @@ bool KeepSettings(const CommandOptions& o, const RunConfigDir& config, const Run
 }
 
 // What a bake's report takes from the open panel, before "Generate".
-void NoteFaces(const StandaloneHost& host, const Panel& panel, const std::string& algorithm, BakeReport* report)
+void NoteFaces(const StandaloneHost& host, const Panel& panel, std::optional<BakeAlgorithm> algorithm,
+               BakeReport* report)
 {
     if (!report || host.selection.size() != 1) return;
-    report->faces = CountFaces(host.selection[0]->CurrentMesh(), panel.MapFilter(), algorithm == "uv-map");
+    report->faces = CountFaces(host.selection[0]->CurrentMesh(), panel.MapFilter(), algorithm == BakeAlgorithm::kUVMap);
 }
 
 // What the report takes from a run once its panel has closed.
@@ -357,7 +359,7 @@ int BakeOne(const CommandOptions& o, const Batch& batch, BakeReport* report)
     WithUtilityOpen(BakeTurn(nullptr), host, bitmaps, batch.plugin, [&](const Panel& panel) {
         // Reported here, so that a refusal is printed before the panel closes.
         status = Reported([&] {
-            return WithPanelOpen(o, host, bitmaps, panel, generated, [&](const std::string& algorithm) {
+            return WithPanelOpen(o, host, bitmaps, panel, generated, [&](std::optional<BakeAlgorithm> algorithm) {
                 NoteFaces(host, panel, algorithm, report);
                 selectedOnly = panel.IsTicked("selected-only");
                 bitmaps.SetWriteLayout(o.channels, o.bitDepth, panel.IsTicked("coverage-alpha"));

@@ -174,7 +174,9 @@ void RegisterOptions(CLI::App& app, Given& g)
 
     Add(app, Row("meshes"), o.meshes)->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
     Add(app, Row("output"), o.output)->type_name("PATH");
-    Add(app, Row("algorithm"), g.algorithm)->check(CLI::IsMember({"uv-map", "vertex-colors", "spatial"}));
+    std::vector<std::string> algorithms;
+    for (const AlgorithmName& n : kAlgorithmNames) algorithms.emplace_back(n.name);
+    Add(app, Row("algorithm"), g.algorithm)->check(CLI::IsMember(algorithms));
     auto* distanceOption = Add(app, Row("distance"), g.distance);
     Add(app, Row("distance-relative"), o.distanceRelative)->type_name("F")->excludes(distanceOption);
     Add(app, Row("horizontal"), o.horizontal);
@@ -236,7 +238,7 @@ void RegisterOptions(CLI::App& app, Given& g)
 std::string ConvertGiven(Given& g)
 {
     CommandOptions& o = g.options;
-    if (!g.algorithm.empty()) o.algorithm = g.algorithm;
+    if (!g.algorithm.empty()) o.algorithm = AlgorithmNamed(g.algorithm);
     if (!g.savePartial.empty()) o.savePartial = g.savePartial == "yes";
     if (!g.channels.empty()) o.channels = ImageChannelsNamed(g.channels);
     if (!g.groundPlane.empty()) o.groundPlane = g.groundPlane;

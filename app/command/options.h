@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/image/image_files.h"
+#include "app/session/bake_algorithm.h"
 
 inline constexpr const char* kCommandVersion = "0.2.5";
 
@@ -17,7 +18,7 @@ struct CommandOptions {
     std::string configDir;  // empty: the user's configuration directory
 
     // Panel controls; unset leaves the control as loaded from the settings.
-    std::optional<std::string> algorithm;  // the radio button's name: uv-map, vertex-colors, spatial
+    std::optional<BakeAlgorithm> algorithm;
     std::optional<float> distance, noiseSize;
     // The distance as a fraction of the mesh's size (--distance-relative).
     std::optional<double> distanceRelative;

@@ -2,7 +2,7 @@
 
 void ApplyOptions(const Panel& panel, const CommandOptions& o)
 {
-    if (o.algorithm && panel.Algorithm() != *o.algorithm) panel.Press(*o.algorithm);
+    if (o.algorithm && panel.Algorithm() != o.algorithm) panel.Press(NameOf(*o.algorithm));
     if (o.distance) panel.Type("distance", *o.distance);
     if (o.horizontal) panel.Type("horizontal", *o.horizontal);
     if (o.vertical) panel.Type("vertical", *o.vertical);

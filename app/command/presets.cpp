@@ -20,8 +20,12 @@ constexpr const char* kPanelSection = "Dunsmere";
 // The plug-in's keys are read as the options that set the same controls,
 // so that a preset's value is checked against the command line's range. A
 // switch is saved as 0 or 1, the algorithm as its radio button's code.
-constexpr std::string_view kAlgorithmCodes[][2] = {
-    {"1008", "uv-map"}, {"1009", "vertex-colors"}, {"1010", "spatial"}};
+struct AlgorithmCode {
+    const char* code;
+    BakeAlgorithm algorithm;
+};
+constexpr AlgorithmCode kAlgorithmCodes[] = {
+    {"1008", BakeAlgorithm::kUVMap}, {"1009", BakeAlgorithm::kVertexColors}, {"1010", BakeAlgorithm::kSpatial}};
 
 // The command's section.
 struct CommandKey {
@@ -129,9 +133,14 @@ std::string PanelArgument(const Preset& preset, const OptionRow& row, const std:
     }
     if (row.kind != OptionKind::kChoice) return option + "=" + value;
     // The one choice on the panel: the algorithm's radio buttons.
-    for (const auto& [code, name] : kAlgorithmCodes)
-        if (value == code) return option + "=" + std::string(name);
-    preset.Refuse(kPanelSection, key, value, "wants 1008 (uv-map), 1009 (vertex-colors) or 1010 (spatial)");
+    std::string wanted = "wants";
+    for (std::size_t i = 0; i < std::size(kAlgorithmCodes); ++i) {
+        const auto& [code, algorithm] = kAlgorithmCodes[i];
+        if (value == code) return option + "=" + NameOf(algorithm);
+        wanted += std::string(i == 0 ? " " : i + 1 == std::size(kAlgorithmCodes) ? " or " : ", ") + code + " (" +
+                  NameOf(algorithm) + ")";
+    }
+    preset.Refuse(kPanelSection, key, value, wanted);
 }
 
 }  // namespace

@@ -220,7 +220,7 @@ ScaledNode ApplyWithDistance(const CommandOptions& o, StandaloneHost& host, cons
     const bool noiseFits = std::ldexp(scaledNoise, -k) == noiseSize &&
                            (!noiseRange || (scaledNoise >= noiseRange->min && scaledNoise <= noiseRange->max));
     // A noise size the bake does not use cannot spoil it.
-    const bool noiseUsed = panel.Algorithm() == "uv-map" && panel.IsTicked("noise");
+    const bool noiseUsed = panel.Algorithm() == BakeAlgorithm::kUVMap && panel.IsTicked("noise");
     if (noiseUsed && !noiseFits) throw CommandError(kExitUsage, RefusedScale(file, own, k));
     if (noiseFits) {
         CommandOptions noise;

@@ -4,10 +4,10 @@
 #include "app/mesh/mesh_files.h"
 #include "app/session/session.h"
 
-void CheckOutputKind(const std::string& output, const std::string& algorithm)
+void CheckOutputKind(const std::string& output, std::optional<BakeAlgorithm> algorithm)
 {
-    if (algorithm == "uv-map" && !IsSupportedImagePath(output))
+    if (algorithm == BakeAlgorithm::kUVMap && !IsSupportedImagePath(output))
         throw SessionError("cannot write " + output + ": a map is written as " + SupportedImageExtensions());
-    if (algorithm == "vertex-colors" && !CanWriteMesh(output))
+    if (algorithm == BakeAlgorithm::kVertexColors && !CanWriteMesh(output))
         throw SessionError("cannot write " + output + ": vertex colours are written as " + WritableMeshExtensions());
 }

@@ -2,8 +2,11 @@
 // file.
 #pragma once
 
+#include <optional>
 #include <string>
+
+#include "app/session/bake_algorithm.h"
 
 // Throws SessionError, naming OUTPUT, when a run of ALGORITHM cannot write
 // it.
-void CheckOutputKind(const std::string& output, const std::string& algorithm);
+void CheckOutputKind(const std::string& output, std::optional<BakeAlgorithm> algorithm);

@@ -14,9 +14,9 @@ struct PanelName {
 };
 
 constexpr PanelName kPanelNames[] = {
-    {"Algorithm", "UV Map", "uv-map"},
-    {"Algorithm", "Vertex Colors", "vertex-colors"},
-    {"Algorithm", "Spatial", "spatial"},
+    {"Algorithm", "UV Map", NameOf(BakeAlgorithm::kUVMap)},
+    {"Algorithm", "Vertex Colors", NameOf(BakeAlgorithm::kVertexColors)},
+    {"Algorithm", "Spatial", NameOf(BakeAlgorithm::kSpatial)},
     {"", "Distance", "distance"},
     {"", "Selected Faces Only", "selected-only"},
     {"Ray Spread", "Vertical", "vertical"},
@@ -179,15 +179,15 @@ void Panel::Press(std::string_view name) const
     if (const Named* n = Find(name)) n->page->Click(n->id);
 }
 
-std::string Panel::Algorithm() const
+std::optional<BakeAlgorithm> Panel::Algorithm() const
 {
     const Named* first = nullptr;
     for (const Named& n : controls_) {
         if (n.kind != ControlKind::RadioButton || n.group != kAlgorithmGroup || !n.option) continue;
         if (!first) first = &n;
-        if (IsDlgButtonChecked(n.page, n.id) == BST_CHECKED) return n.option;
+        if (IsDlgButtonChecked(n.page, n.id) == BST_CHECKED) return AlgorithmNamed(n.option);
     }
-    return first ? first->option : "";
+    return first ? AlgorithmNamed(first->option) : std::nullopt;
 }
 
 MapFaceFilter Panel::MapFilter() const

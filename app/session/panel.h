@@ -14,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/session/bake_algorithm.h"
 #include "host/dialog.h"
 #include "host/face_rule.h"
 
@@ -41,9 +42,9 @@ public:
     // Presses a push button by its command-line name ("generate", "about").
     void Press(std::string_view name) const;
 
-    // The command-line name of the checked algorithm ("uv-map",
-    // "vertex-colors", "spatial"); the first one when none is checked.
-    std::string Algorithm() const;
+    // The checked algorithm; the first one when none is checked, none
+    // when the panel has no algorithm buttons.
+    std::optional<BakeAlgorithm> Algorithm() const;
 
     // What a map run will be told to bake, read from the controls as they
     // stand (an edit's text read as the panel reads it).

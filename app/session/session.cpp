@@ -33,7 +33,7 @@ void ApplySettings(const Panel& panel, const PanelSettings& s)
 {
     if (!s.algorithm.empty()) {
         CheckOption(panel, s.algorithm);
-        if (panel.Algorithm() != s.algorithm) panel.Press(s.algorithm);
+        if (panel.Algorithm() != AlgorithmNamed(s.algorithm)) panel.Press(s.algorithm);
     }
     for (const auto& [option, value] : s.numbers) {
         CheckOption(panel, option);
@@ -52,11 +52,11 @@ void ApplySettings(const Panel& panel, const PanelSettings& s)
 }
 
 // A file: the kind the run writes, and for vertex colours the one mesh's.
-void CheckOutput(const std::string& output, const std::string& algorithm, std::size_t meshes)
+void CheckOutput(const std::string& output, std::optional<BakeAlgorithm> algorithm, std::size_t meshes)
 {
     if (output.empty()) return;
     CheckOutputKind(output, algorithm);
-    if (algorithm == "vertex-colors" && meshes != 1)
+    if (algorithm == BakeAlgorithm::kVertexColors && meshes != 1)
         throw SessionError("cannot write " + output + ": it holds the vertex colours of one mesh, not " +
                            std::to_string(meshes));
 }
@@ -221,7 +221,7 @@ BakeOutcome BakeSession::Generate()
         result.end = BakeOutcome::End::kCancelled;
         return result;
     }
-    std::string algorithm;
+    std::optional<BakeAlgorithm> algorithm;
     WithUtilityOpen(turn, host, bitmaps, s.plugin, [&](const Panel& panel) {
         ApplySettings(panel, settings);
         algorithm = panel.Algorithm();
@@ -236,14 +236,14 @@ BakeOutcome BakeSession::Generate()
         result.end = End::kCancelled;
     } else if (run.refused) {
         result.end = End::kRefused;
-    } else if (algorithm == "uv-map") {
+    } else if (algorithm == BakeAlgorithm::kUVMap) {
         result.end = bitmaps.Written() ? End::kDone : End::kFailed;
         result.error = bitmaps.Error();
         if (bitmaps.Written()) result.map = KeptMap(bitmaps);
     } else if (run.completed) {
         result.end = End::kDone;
         for (const auto& node : s.nodes) result.colours.push_back(CornerColours(node->CurrentMesh()));
-        if (!s.output.empty() && algorithm == "vertex-colors") {
+        if (!s.output.empty() && algorithm == BakeAlgorithm::kVertexColors) {
             try {
                 WriteMeshFile(s.nodes[0]->File(), s.nodes[0]->CurrentMesh(), s.output, host.workerThreads);
             } catch (const MeshFileError& e) {
