@@ -203,6 +203,18 @@ TEST(CommandOptionsParse, EveryRowIsAnOptionAndEveryPanelKeyARow)
         })) << field.key;
 }
 
+// --help states the ranges and defaults the panel's spinners give it, and
+// through the real plug-in they are the table's own.
+TEST(CommandOptionsParse, HelpTakesTheSpinnersRangesAndDefaults)
+{
+    const char* argv[] = {"dunsmere", "--help"};
+    const std::string help =
+        ParseCommandLine(2, argv, {{"horizontal", 0.0f, 30.0f, 9.0f}, {"distance", 2.0f, 50.5f, 4.0f}}).out;
+    EXPECT_NE(help.find("Rays per ring, 0 to 30 (default 9)."), std::string::npos);
+    EXPECT_NE(help.find("any positive number (default 4). Outside 2 to 50.5 the mesh"), std::string::npos);
+    EXPECT_EQ(RunProgram(DUNSMERE_COMMAND, {"--help"}).out, Parse({"--help"}).out);
+}
+
 // ---- The panel driver over two pages ----------------------------------------------
 
 INT_PTR Quiet(HWND, UINT, WPARAM, LPARAM) { return FALSE; }

@@ -18,6 +18,7 @@
 #include "app/command/config_dir.h"
 #include "app/command/host_hooks.h"
 #include "app/command/info.h"
+#include "app/command/option_table.h"
 #include "app/command/panel_options.h"
 #include "app/command/presets.h"
 #include "app/command/progress.h"
@@ -203,7 +204,8 @@ void RecordOutput(const CommandOptions& o, std::optional<BakeAlgorithm> algorith
         if (!bitmaps.Error().empty()) Fail(bitmaps.Error());
         return;
     }
-    if (algorithm != BakeAlgorithm::kVertexColors || !outcome.completed || outcome.cancelReached || CancelSignal()) return;
+    if (algorithm != BakeAlgorithm::kVertexColors || !outcome.completed || outcome.cancelReached || CancelSignal())
+        return;
     if (host.selection.size() != 1) return;
     SceneNode* node = host.selection[0];
     try {
@@ -449,6 +451,32 @@ int ExitStatus(const RunOutcome& outcome, int cancelSignal)
     if (outcome.cancelReached || cancelSignal) return CancelStatus(cancelSignal);
     if (outcome.refused || !outcome.written) return kExitFailed;
     return kExitDone;
+}
+
+std::vector<SpinnerFacts> PanelSpinners()
+{
+    std::vector<SpinnerFacts> spinners;
+    try {
+        CommandOptions quiet;
+        quiet.quiet = true;
+        const FoundPlugin plugin = LoadPlugin(quiet);
+        const RunConfigDir config(quiet);
+        ProgressBar bar(stderr, false, true);
+        StandaloneHost host(config.path(), CommandHooks(bar, true, std::nullopt));
+        host.printDialogs = false;
+        TimedBitmapManager bitmaps("", host.timings);
+        WithUtilityOpen(BakeTurn(nullptr), host, bitmaps, plugin, [&](const Panel& panel) {
+            for (const OptionRow& row : kOptionRows) {
+                if (!row.panelKey) continue;
+                if (const std::optional<Panel::Limits> limits = panel.AnySpinnerLimits(row.name))
+                    spinners.push_back({row.name, limits->min, limits->max, panel.ReadFloat(row.name)});
+            }
+        });
+    } catch (...) {
+        // The table's own ranges and defaults stand in.
+        spinners.clear();
+    }
+    return spinners;
 }
 
 int RunCommand(const CommandOptions& o)

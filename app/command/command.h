@@ -7,6 +7,7 @@
 
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "app/command/options.h"
 #include "app/session/outcome.h"
@@ -28,6 +29,10 @@ private:
 };
 
 int RunCommand(const CommandOptions& options);
+
+// The panel's spinners as the plug-in beside the executable sets them up at
+// its defaults; none when it cannot be loaded or its panel opened.
+std::vector<SpinnerFacts> PanelSpinners();
 
 // The exit status: the cancel's when the run was cancelled (by a cancel
 // query answered yes, or a signal that came too late for one), else 0 when

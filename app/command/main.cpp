@@ -66,7 +66,8 @@ int main(int argc, char** argv)
     int status = kExitFailed;
     try {
         if (const int at = InfoAt(argc, argv)) return FlushedStdout(RunInfoAt(at, argc, argv));
-        const ParseResult parsed = ParseCommandLine(argc, argv);
+        ParseResult parsed = ParseCommandLine(argc, argv);
+        if (parsed.help) parsed = ParseCommandLine(argc, argv, PanelSpinners());
         std::fputs(parsed.out.c_str(), stdout);
         std::fputs(parsed.err.c_str(), stderr);
         if (!parsed.options) return FlushedStdout(parsed.exitStatus);

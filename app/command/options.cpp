@@ -6,6 +6,8 @@
 #include <charconv>
 #include <cmath>
 #include <initializer_list>
+#include <iterator>
+#include <regex>
 #include <sstream>
 #include <string_view>
 #include <utility>
@@ -341,14 +343,39 @@ std::string CrossCheck(CommandOptions& o, std::string& notes)
     return "";
 }
 
+// A number as --help writes it: whole numbers without a point.
+std::string HelpNumber(float v)
+{
+    char buf[64];
+    const auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed);
+    return r.ec == std::errc{} ? std::string(buf, r.ptr) : std::string();
+}
+
+// The row's help with the spinner's range ("A to B") and default
+// ("(default C") in place of the table's.
+void DescribeSpinner(CLI::App& app, const SpinnerFacts& spinner)
+{
+    const auto row = std::find_if(std::begin(kOptionRows), std::end(kOptionRows),
+                                  [&](const OptionRow& r) { return r.panelKey && spinner.option == r.name; });
+    CLI::Option* option = row == std::end(kOptionRows) ? nullptr : app.get_option_no_throw("--" + spinner.option);
+    if (!option || !row->help) return;
+    static const std::regex kRange(R"(\d+(\.\d+)? to \d+(\.\d+)?)"), kDefault(R"(\(default \d+(\.\d+)?)");
+    const std::string range = HelpNumber(spinner.min) + " to " + HelpNumber(spinner.max);
+    std::string help = std::regex_replace(row->help, kRange, range, std::regex_constants::format_first_only);
+    help = std::regex_replace(help, kDefault, "(default " + HelpNumber(spinner.shown),
+                              std::regex_constants::format_first_only);
+    option->description(help);
+}
+
 }  // namespace
 
-ParseResult ParseCommandLine(int argc, const char* const* argv)
+ParseResult ParseCommandLine(int argc, const char* const* argv, const std::vector<SpinnerFacts>& spinners)
 {
     CLI::App app{"Bakes the smurl occlusion value of a mesh into a 16-bit grey map or grey vertex colours.",
                  "dunsmere"};
     Given given;
     RegisterOptions(app, given);
+    for (const SpinnerFacts& spinner : spinners) DescribeSpinner(app, spinner);
 
     // An axis such as "-x" would be read as an option of its own: it is
     // joined to its option, as "--ground-plane=-x" is written.
@@ -371,6 +398,7 @@ ParseResult ParseCommandLine(int argc, const char* const* argv)
     } catch (const CLI::ParseError& e) {
         std::ostringstream out, err;
         result.exitStatus = e.get_exit_code() == 0 ? 0 : 2;
+        result.help = dynamic_cast<const CLI::CallForHelp*>(&e) != nullptr;
         app.exit(e, out, err);
         result.out = out.str();
         result.err = err.str();

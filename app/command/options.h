@@ -72,9 +72,19 @@ struct ParseResult {
     int exitStatus = 0;
     std::string out;  // for stdout
     std::string err;  // for stderr
+    bool help = false;  // the exit is --help's
 };
 
-ParseResult ParseCommandLine(int argc, const char* const* argv);
+// A panel spinner's limits and the value it shows at the plug-in's defaults,
+// by the option that types into its edit.
+struct SpinnerFacts {
+    std::string option;
+    float min = 0.0f, max = 0.0f, shown = 0.0f;
+};
+
+// With SPINNERS, --help states their ranges and defaults; without, or for
+// an option none of them names, the option table's own.
+ParseResult ParseCommandLine(int argc, const char* const* argv, const std::vector<SpinnerFacts>& spinners = {});
 
 // Face indices first..last, both included.
 struct FaceRange {

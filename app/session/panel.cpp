@@ -156,6 +156,17 @@ std::optional<Panel::Limits> Panel::SpinnerLimits(std::string_view option) const
     return std::nullopt;
 }
 
+std::optional<Panel::Limits> Panel::AnySpinnerLimits(std::string_view option) const
+{
+    if (std::optional<Limits> limits = SpinnerLimits(option)) return limits;
+    const Named* n = Find(option);
+    if (!n) return std::nullopt;
+    for (const DialogControl& c : n->page->Controls())
+        if (c.tmpl.kind == ControlKind::Spinner && c.linkedEdit == n->id)
+            return Limits{static_cast<float>(c.imin), static_cast<float>(c.imax)};
+    return std::nullopt;
+}
+
 void Panel::Tick(std::string_view option, bool on) const
 {
     if (const Named* n = Find(option)) CheckDlgButton(n->page, n->id, on ? BST_CHECKED : BST_UNCHECKED);

@@ -66,6 +66,8 @@ public:
         float min = 0.0f, max = 0.0f;
     };
     std::optional<Limits> SpinnerLimits(std::string_view option) const;
+    // The same for a spinner of either kind, a whole number's as a float.
+    std::optional<Limits> AnySpinnerLimits(std::string_view option) const;
 
 private:
     // One control, as the user names it.
