@@ -223,8 +223,8 @@ void RegisterOptions(CLI::App& app, Given& g)
     Add(app, Row("threads"), g.threads)->type_name("N");
     AddFlag(app, Row("quiet"), o.quiet);
     AddFlag(app, Row("json"), o.json);
-    // A bare --debug is level 1.
-    app.add_flag(Spelling(Row("debug")) + "{1}", o.debug, Row("debug").help);
+    // A bare --debug is level 1; --debug=2 names the level.
+    app.add_flag(Spelling(Row("debug")), o.debug, Row("debug").help);
     AddFlag(app, Row("plain"), o.plain);
     AddFlag(app, Row("timings"), o.timings);
     Add(app, Row("save-partial"), g.savePartial)->check(CLI::IsMember({"yes", "no"}));
