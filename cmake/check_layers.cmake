@@ -3,7 +3,8 @@
 #   own layer and of layers below it, never above;
 #   outside geom/, eval/, map/ and ui/ only their layer headers (geom/geom.h,
 #   ...) are included: the rest is the layer's own;
-#   app/ is a host: it includes host/ and itself, and of the plug-in's
+#   app/ is a host, and so is python/ (the module, a client of app/): it
+#   includes host/, app/ and itself, and of the plug-in's
 #   layers only geom/geom.h, so that a written mesh's normals are the ones
 #   the bake samples with.
 # Tests, benchmarks and fuzz targets are exempt: they may reach a layer's
@@ -20,7 +21,7 @@ set(_sealed geom eval map ui)
 set(_plugin_layers geom eval map ui plugin)
 
 set(_errors "")
-foreach(_layer IN LISTS _layers ITEMS app)
+foreach(_layer IN LISTS _layers ITEMS app python)
     list(FIND _layers ${_layer} _rank)
     file(GLOB_RECURSE _files LIST_DIRECTORIES false
          "${SOURCE_DIR}/${_layer}/*.h" "${SOURCE_DIR}/${_layer}/*.cpp")
@@ -42,9 +43,9 @@ foreach(_layer IN LISTS _layers ITEMS app)
             if(_target_rank LESS 0)
                 continue()
             endif()
-            if(_layer STREQUAL "app")
+            if(_layer STREQUAL "app" OR _layer STREQUAL "python")
                 if(_target IN_LIST _plugin_layers AND NOT _header STREQUAL "geom/geom.h")
-                    string(APPEND _errors "${_name}:${_n}: app/ includes ${_header}: the command knows only host/\n")
+                    string(APPEND _errors "${_name}:${_n}: ${_layer}/ includes ${_header}: a host knows only host/\n")
                 endif()
                 continue()
             endif()

@@ -249,20 +249,6 @@ int WithPanelOpen(const CommandOptions& o, StandaloneHost& host, const FileBitma
     return -1;  // a bake: the outcome decides once the panel is closed
 }
 
-// The plug-in's name and version as its About box's first line that names
-// one gives them ("Dunsmere V0.25b [BETA]": "Dunsmere V0.25b"); "" for none.
-std::string PluginVersion(const std::vector<std::string>& lines)
-{
-    for (const std::string& line : lines) {
-        const size_t space = line.find(' ');
-        if (space == std::string::npos || line.size() < space + 3 || line[space + 1] != 'V' ||
-            line[space + 2] < '0' || line[space + 2] > '9')
-            continue;
-        return line.substr(0, line.find(' ', space + 1));
-    }
-    return "";
-}
-
 // --version: the plug-in is loaded and its About box read unseen, since the
 // plug-in states its version nowhere else. No settings file is read or
 // written: the plug-in is told of no configuration directory.

@@ -48,6 +48,9 @@ struct MeshReport {
 
 MeshReport ReportMesh(const MeshFile& file);
 
+// The report as one object of `info --json`.
+std::string MeshReportJson(const MeshReport& report);
+
 // ARGV[1] is "info". Reports each mesh in turn, on stdout; a mesh that
 // cannot be read is named on stderr and the others still reported. The exit
 // status: 0 when every mesh was read, 2 otherwise or for a bad command line.

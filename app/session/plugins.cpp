@@ -81,3 +81,15 @@ FoundPlugin LoadDunsmere(const std::string& folder, const std::function<void(con
     if (!plugin.desc) throw SessionError("no plug-in library in " + where + " offers \"Dunsmere\"");
     return plugin;
 }
+
+std::string PluginVersion(const std::vector<std::string>& aboutLines)
+{
+    for (const std::string& line : aboutLines) {
+        const size_t space = line.find(' ');
+        if (space == std::string::npos || line.size() < space + 3 || line[space + 1] != 'V' ||
+            line[space + 2] < '0' || line[space + 2] > '9')
+            continue;
+        return line.substr(0, line.find(' ', space + 1));
+    }
+    return "";
+}

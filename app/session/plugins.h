@@ -26,3 +26,7 @@ FoundPlugin FindUtilityPlugin(const std::string& folder, const char* className);
 // loading runs a library's initialisers. Throws SessionError when no
 // library offers it.
 FoundPlugin LoadDunsmere(const std::string& folder, const std::function<void(const std::string&)>& warn = {});
+
+// The plug-in's name and version as its About box's first line that names
+// one gives them ("Dunsmere V0.25b [BETA]": "Dunsmere V0.25b"); "" for none.
+std::string PluginVersion(const std::vector<std::string>& aboutLines);

@@ -9,47 +9,11 @@
 #include "app/session/edit_session.h"
 #include "app/session/occluders.h"
 #include "app/session/output_kind.h"
+#include "app/session/panel_settings.h"
 #include "host/cpu.h"
 #include "host/mesh_check.h"
 
 namespace {
-
-// What a user would type into the panel, by the controls' names.
-struct PanelSettings {
-    std::string algorithm;
-    std::vector<std::pair<std::string, double>> numbers;
-    std::vector<std::pair<std::string, bool>> ticks;
-};
-
-void CheckOption(const Panel& panel, const std::string& option)
-{
-    if (!panel.Has(option)) throw SessionError("the panel has no option \"" + option + "\"");
-}
-
-// In the order a user would: the algorithm first, then the edits, then
-// the check boxes. An edit with a float spinner takes the number as it is,
-// another a whole number.
-void ApplySettings(const Panel& panel, const PanelSettings& s)
-{
-    if (!s.algorithm.empty()) {
-        CheckOption(panel, s.algorithm);
-        if (panel.Algorithm() != AlgorithmNamed(s.algorithm)) panel.Press(s.algorithm);
-    }
-    for (const auto& [option, value] : s.numbers) {
-        CheckOption(panel, option);
-        if (panel.SpinnerLimits(option)) {
-            panel.Type(option, static_cast<float>(value));
-            continue;
-        }
-        if (!(std::trunc(value) == value && std::fabs(value) < 2147483648.0))
-            throw SessionError("the option \"" + option + "\" takes a whole number");
-        panel.Type(option, static_cast<int>(value));
-    }
-    for (const auto& [option, on] : s.ticks) {
-        CheckOption(panel, option);
-        panel.Tick(option, on);
-    }
-}
 
 // A file: the kind the run writes, and for vertex colours the one mesh's.
 void CheckOutput(const std::string& output, std::optional<BakeAlgorithm> algorithm, std::size_t meshes)
@@ -73,6 +37,10 @@ BakedMap KeptMap(const FileBitmapManager& bitmaps)
         map.levels.push_back(p.r);
         map.coverage.push_back(p.a);
     }
+    const FileBitmapManager::Levels& levels = bitmaps.WrittenLevels();
+    map.min = levels.min;
+    map.max = levels.max;
+    map.mean = levels.mean;
     return map;
 }
 
@@ -85,6 +53,12 @@ std::vector<float> CornerColours(const Mesh& mesh)
         for (DWORD c : mesh.vcFace()[face].t)
             for (float x : {mesh.vertCol()[c].x, mesh.vertCol()[c].y, mesh.vertCol()[c].z}) colours.push_back(x);
     return colours;
+}
+
+void CheckMeshFile(const MeshFile& file)
+{
+    const MeshCheck check = CheckMesh(file.mesh);
+    if (!check.ok()) throw SessionError(file.path + ": " + MeshFaultText(check));
 }
 
 // The mesh the arrays describe (BakeSession::AddMesh), checked as a file's
@@ -122,8 +96,7 @@ MeshFile MeshOf(const std::string& name, const std::vector<float>& vertices, con
             mesh.mapFaces(1)[f].setTVerts(static_cast<DWORD>(3 * f), static_cast<DWORD>(3 * f + 1),
                                           static_cast<DWORD>(3 * f + 2));
     }
-    const MeshCheck check = CheckMesh(mesh);
-    if (!check.ok()) throw SessionError(name + ": " + MeshFaultText(check));
+    CheckMeshFile(file);
     return file;
 }
 
@@ -139,6 +112,7 @@ struct BakeSession::State {
     PanelSettings settings;
     std::string output;
     int threads = 0;
+    std::function<void(const Panel&, const std::vector<SceneNode*>&)> check;
 
     int Threads() const { return threads > 0 ? threads : ProcessorsAvailable(); }
     // A mesh file as read; throws SessionError naming it.
@@ -173,6 +147,19 @@ void BakeSession::AddMesh(const std::string& name, const std::vector<float>& ver
     state_->nodes.push_back(std::make_unique<SceneNode>(name, MeshOf(name, vertices, faces, uvs)));
 }
 
+void BakeSession::AddMesh(MeshFile file)
+{
+    CheckMeshFile(file);
+    const std::string name = file.path;
+    state_->nodes.push_back(std::make_unique<SceneNode>(name, std::move(file)));
+}
+
+void BakeSession::AddOccluder(MeshFile file)
+{
+    CheckMeshFile(file);
+    state_->occluders.push_back(std::move(file));
+}
+
 void BakeSession::AddOccluderFile(const std::string& path) { state_->occluders.push_back(state_->Read(path)); }
 
 void BakeSession::AddOccluder(const std::string& name, const std::vector<float>& vertices,
@@ -191,6 +178,10 @@ void BakeSession::Type(const std::string& option, double value)
 void BakeSession::Tick(const std::string& option, bool on) { state_->settings.ticks.emplace_back(option, on); }
 void BakeSession::SetOutput(const std::string& path) { state_->output = path; }
 void BakeSession::SetThreads(int threads) { state_->threads = threads; }
+void BakeSession::SetCheck(std::function<void(const Panel&, const std::vector<SceneNode*>&)> check)
+{
+    state_->check = std::move(check);
+}
 
 BakeOutcome BakeSession::Generate()
 {
@@ -227,13 +218,21 @@ BakeOutcome BakeSession::Generate()
         algorithm = panel.Algorithm();
         CheckOutput(s.output, algorithm, s.nodes.size());
         bitmaps.SetWriteLayout(std::nullopt, 16, panel.IsTicked("coverage-alpha"));
+        if (s.check) s.check(panel, host.selection);
+        result.algorithm = algorithm;
+        result.filter = panel.MapFilter();
         panel.Press("generate");
+        host.timings.Record(RunTimings::kClose);
     });
+    result.bakeSeconds = host.timings.Seconds(RunTimings::kBuild, RunTimings::kWrite);
+    result.writeSeconds = host.timings.Seconds(RunTimings::kWrite, RunTimings::kClose);
 
     const RunOutcome& run = host.outcome;
     using End = BakeOutcome::End;
     if (run.cancelReached || host.CancelAsked()) {
         result.end = End::kCancelled;
+        // The partial map, where the user answered Yes to saving it.
+        if (algorithm == BakeAlgorithm::kUVMap && bitmaps.Written()) result.map = KeptMap(bitmaps);
     } else if (run.refused) {
         result.end = End::kRefused;
     } else if (algorithm == BakeAlgorithm::kUVMap) {

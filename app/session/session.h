@@ -8,12 +8,20 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "app/mesh/mesh_file.h"
+#include "app/session/bake_algorithm.h"
 #include "app/session/hooks.h"
+#include "host/face_rule.h"
+
+class Panel;
+class SceneNode;
 
 // Why the session cannot go on: the plug-in, an option, a mesh. what()
 // names the file or the option.
@@ -27,6 +35,9 @@ struct BakedMap {
     int width = 0, height = 0;
     std::vector<std::uint16_t> levels;    // the grey level, 0 to 65535
     std::vector<std::uint16_t> coverage;  // the alpha: how much of the texel the faces cover
+    // The grey levels as the bitmap manager counted them at its write.
+    std::uint16_t min = 0, max = 0;
+    double mean = 0.0;
 };
 
 struct BakeOutcome {
@@ -41,6 +52,12 @@ struct BakeOutcome {
     // A vertex-colour run's colours, for each mesh added in turn: red, green
     // and blue for each face's three corners, face by face (when done).
     std::vector<std::vector<float>> colours;
+    // What the panel held when "Generate" was pressed (unset when it never
+    // was): the bake's kind and which faces a map takes.
+    std::optional<BakeAlgorithm> algorithm;
+    MapFaceFilter filter;
+    // Seconds from the build of the ray scene to the write, and the write.
+    double bakeSeconds = 0.0, writeSeconds = 0.0;
 };
 
 class BakeSession {
@@ -61,6 +78,10 @@ public:
     void AddMeshFile(const std::string& path);
     void AddMesh(const std::string& name, const std::vector<float>& vertices, const std::vector<std::uint32_t>& faces,
                  const std::vector<float>& uvs = {});
+    // A mesh its client read or built with every channel, smoothing group,
+    // material and selection it holds; checked as a file's would be
+    // (throws SessionError naming FILE.path).
+    void AddMesh(MeshFile file);
     // Occluders: meshes that shade the one mesh added without being baked,
     // already in its space, and a ground plane under it on AXIS ("-x",
     // "+x", "-y", "+y", "-z" or "+z"; "" for none). Either ticks
@@ -68,6 +89,7 @@ public:
     void AddOccluderFile(const std::string& path);
     void AddOccluder(const std::string& name, const std::vector<float>& vertices,
                      const std::vector<std::uint32_t>& faces);
+    void AddOccluder(MeshFile file);
     void SetGroundPlane(const std::string& axis);
 
     // The panel's options by the command's names, typed in order at the
@@ -87,6 +109,11 @@ public:
     void SetOutput(const std::string& path);
     // The worker threads; 0 (the default) for every processor available.
     void SetThreads(int threads);
+    // A client's own refusals, asked in the generation's turn once the
+    // settings are applied, before "Generate", with the meshes added: what
+    // CHECK throws ends the generation with the panel closed, and leaves
+    // Generate.
+    void SetCheck(std::function<void(const Panel& panel, const std::vector<SceneNode*>& meshes)> check);
 
     // Opens the panel, applies the settings, generates and reads what the
     // run left, in its turn. Throws SessionError for a setting the panel
