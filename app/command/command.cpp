@@ -260,7 +260,7 @@ int PrintVersion(const CommandOptions& o)
     host.printDialogs = false;
     TimedBitmapManager bitmaps("", host.timings);
     WithUtilityOpen(BakeTurn(nullptr), host, bitmaps, plugin, [](const Panel& panel) { panel.Press("about"); });
-    const std::string version = PluginVersion(host.dialogLines);
+    const std::string version = dunsmere::PluginVersion(host.dialogLines);
     if (version.empty()) throw CommandError(kExitUsage, plugin.path + ": its About box names no version");
     std::printf("dunsmere %s (%s)\n", kCommandVersion, version.c_str());
     return kExitDone;

@@ -155,7 +155,7 @@ std::string CoveredTwice(int faces, double share)
     return Percent(share) + " covered twice (" + Plural(faces, "face", "faces") + ")";
 }
 
-std::string MeshReportJson(const MeshReport& report) { return Json(report).dump(); }
+std::string dunsmere::MeshReportJson(const MeshReport& report) { return Json(report).dump(); }
 
 MeshReport ReportMesh(const MeshFile& file)
 {

@@ -48,8 +48,10 @@ struct MeshReport {
 
 MeshReport ReportMesh(const MeshFile& file);
 
+namespace dunsmere {
 // The report as one object of `info --json`.
 std::string MeshReportJson(const MeshReport& report);
+}  // namespace dunsmere
 
 // ARGV[1] is "info". Reports each mesh in turn, on stdout; a mesh that
 // cannot be read is named on stderr and the others still reported. The exit

@@ -4,6 +4,7 @@
 
 #include "app/session/session.h"
 
+namespace dunsmere {
 namespace {
 
 void CheckOption(const Panel& panel, const std::string& option)
@@ -34,3 +35,5 @@ void ApplySettings(const Panel& panel, const PanelSettings& s)
         panel.Tick(option, on);
     }
 }
+
+}  // namespace dunsmere

@@ -8,6 +8,8 @@
 
 #include "app/session/panel.h"
 
+namespace dunsmere {
+
 struct PanelSettings {
     std::string algorithm;
     std::vector<std::pair<std::string, double>> numbers;
@@ -19,3 +21,5 @@ struct PanelSettings {
 // another a whole number. Throws SessionError for a name the panel lacks or
 // a fraction typed into a whole number's edit.
 void ApplySettings(const Panel& panel, const PanelSettings& settings);
+
+}  // namespace dunsmere

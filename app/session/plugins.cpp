@@ -82,7 +82,7 @@ FoundPlugin LoadDunsmere(const std::string& folder, const std::function<void(con
     return plugin;
 }
 
-std::string PluginVersion(const std::vector<std::string>& aboutLines)
+std::string dunsmere::PluginVersion(const std::vector<std::string>& aboutLines)
 {
     for (const std::string& line : aboutLines) {
         const size_t space = line.find(' ');

@@ -29,4 +29,6 @@ FoundPlugin LoadDunsmere(const std::string& folder, const std::function<void(con
 
 // The plug-in's name and version as its About box's first line that names
 // one gives them ("Dunsmere V0.25b [BETA]": "Dunsmere V0.25b"); "" for none.
+namespace dunsmere {
 std::string PluginVersion(const std::vector<std::string>& aboutLines);
+}  // namespace dunsmere

@@ -109,7 +109,7 @@ struct BakeSession::State {
     // Copied into each generation's host, which owns its occluder nodes.
     std::vector<MeshFile> occluders;
     std::string groundPlane;
-    PanelSettings settings;
+    dunsmere::PanelSettings settings;
     std::string output;
     int threads = 0;
     std::function<void(const Panel&, const std::vector<SceneNode*>&)> check;
@@ -201,7 +201,7 @@ BakeOutcome BakeSession::Generate()
     for (const MeshFile& file : s.occluders)
         host.occluders.push_back(std::make_unique<SceneNode>(NodeName(file.path), file));
     if (!s.groundPlane.empty()) AddOccluders(host, {}, s.groundPlane);
-    PanelSettings settings = s.settings;
+    dunsmere::PanelSettings settings = s.settings;
     if (!host.occluders.empty()) settings.ticks.insert(settings.ticks.begin(), {"scene-occluders", true});
     TimedBitmapManager bitmaps(s.output, host.timings);
     bitmaps.SetWriteThreads(host.workerThreads);

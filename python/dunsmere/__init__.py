@@ -22,6 +22,9 @@ from ._dunsmere import (BakeRefused, CancelToken, Cancelled, ColorsResult, MapRe
 __all__ = ["Mesh", "read_mesh", "bake_map", "bake_vertex_colors", "info", "options", "read_preset",
            "write_preset", "CancelToken", "BakeRefused", "Cancelled", "MapResult", "ColorsResult"]
 
+for _type in (BakeRefused, Cancelled, CancelToken, ColorsResult, MapResult, Mesh):
+    _type.__module__ = __name__
+
 _options = None
 
 
