@@ -35,14 +35,16 @@ test-sanitized: bootstrap
 demo: build
 	@./scripts/demo build/$(PRESET)/bin/dunsmere
 
-# The ray scene against the brute force and Embree, and whole bakes; writes
-# bench/results.md. Not part of test: Embree is installed for it alone.
+# The ray scene against the brute force and Embree, whole bakes, and what the
+# Python module adds to a bake; writes bench/results.md. Not part of test:
+# Embree is installed for it alone.
 bench:
 	@./scripts/bootstrap bench
 	@cmake --preset release -DDUNSMERE_BUILD_BENCH=ON >/dev/null
-	@cmake --build --preset release -j $(JOBS) --target dunsmere dunsmere_bench
+	@cmake --build --preset release -j $(JOBS) --target dunsmere dunsmere_bench _dunsmere
 	@build/release/bench/dunsmere_bench --dunsmere build/release/bin/dunsmere --crate examples/crate.obj \
 	    --work build/release/bench-work --results bench/results.md
+	@PYTHONPATH=build/release/python /usr/bin/python3 bench/python_bench.py examples/crate.obj bench/results.md
 
 # Address/UndefinedBehavior and Thread sanitizer runs of the whole test suite.
 sanitize: bootstrap

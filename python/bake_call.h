@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -34,6 +35,10 @@ struct CancelToken {
 // around the mesh.
 struct BakeRequest {
     PanelSettings settings;
+    // Typed as the command types them, the mesh scaled by a power of two
+    // for a distance outside the panel's range.
+    std::optional<float> distance, noiseSize;
+    std::optional<double> distanceRelative;
     std::vector<std::shared_ptr<const MeshFile>> occluders;
     std::string groundPlane;
     int threads = 0;
@@ -47,7 +52,8 @@ struct BakeRequest {
 // Ctrl-C, the progress callback's own exception, or RuntimeError when
 // called from a thread that is already waiting for a bake; every other end
 // comes back in the outcome.
+// SESSION_SECONDS, when given, gets the time the session's Generate took.
 BakeOutcome Bake(const MeshFile& mesh, const BakeRequest& request, const pybind11::object& progress,
-                 const std::shared_ptr<CancelToken>& cancel);
+                 const std::shared_ptr<CancelToken>& cancel, double* sessionSeconds = nullptr);
 
 }  // namespace dunsmere

@@ -64,13 +64,14 @@ py::object RunBake(const PyMesh& mesh, const std::string& algorithm, const py::d
                    const std::shared_ptr<CancelToken>& cancel, const std::string& onCancel, const py::object& colours)
 {
     if (onCancel != "discard" && onCancel != "keep") throw py::value_error("on_cancel: \"discard\" or \"keep\"");
-    BakeRequest request = RequestOf(mesh.file.get(), algorithm, options);
+    BakeRequest request = RequestOf(algorithm, options);
     request.keepPartial = onCancel == "keep";
     std::optional<MeshFile> coloured;
     if (!colours.is_none()) coloured = WithCornerColours(*mesh.file, colours);
     BakeOutcome outcome;
+    double sessionSeconds = 0.0;
     try {
-        outcome = Bake(coloured ? *coloured : *mesh.file, request, progress, cancel);
+        outcome = Bake(coloured ? *coloured : *mesh.file, request, progress, cancel, &sessionSeconds);
     } catch (const SessionError& e) {
         throw py::value_error(e.what());
     }
@@ -87,6 +88,7 @@ py::object RunBake(const PyMesh& mesh, const std::string& algorithm, const py::d
         if (option == "coverage-alpha") alpha = on;
     MapResult result = MapOf(*mesh.file, outcome, alpha, request.threads);
     result.cancelled = outcome.end == End::kCancelled;
+    result.sessionSeconds = sessionSeconds;
     return py::cast(std::move(result));
 }
 
@@ -148,6 +150,7 @@ PYBIND11_MODULE(_dunsmere, m)
         .def_readonly("alpha", &MapResult::alpha)
         .def_readonly("stats", &MapResult::stats)
         .def_readonly("cancelled", &MapResult::cancelled)
+        .def_readonly("_session_seconds", &MapResult::sessionSeconds)
         .def("save", &MapResult::Save, py::arg("path"), py::kw_only(), py::arg("channels") = "",
              py::arg("bit_depth") = 16);
     py::class_<ColorsResult>(m, "ColorsResult")

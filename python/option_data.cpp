@@ -11,7 +11,6 @@
 #include "app/command/option_table.h"
 #include "app/command/panel_options.h"
 #include "app/command/presets.h"
-#include "app/command/scaling.h"
 #include "app/session/bake_turn.h"
 #include "app/session/edit_session.h"
 #include "app/session/panel_settings.h"
@@ -101,7 +100,7 @@ CommandOptions Scratch(const std::string& preset = "")
 
 }  // namespace
 
-BakeRequest RequestOf(const MeshFile* mesh, const std::string& algorithm, const py::dict& options)
+BakeRequest RequestOf(const std::string& algorithm, const py::dict& options)
 {
     BakeRequest r;
     r.settings.algorithm = algorithm;
@@ -111,7 +110,6 @@ BakeRequest RequestOf(const MeshFile* mesh, const std::string& algorithm, const 
         ForEachOption([&](const OptionRow& row) { known = known || PythonName(row.name) == name; });
         if (!known) throw py::type_error("no option is named " + name);
     }
-    std::optional<double> distance;
     ForEachOption([&](const OptionRow& row) {
         const std::string name = PythonName(row.name);
         if (!options.contains(name) || options[name.c_str()].is_none()) return;
@@ -132,7 +130,7 @@ BakeRequest RequestOf(const MeshFile* mesh, const std::string& algorithm, const 
             if (!(f > 0.0)) throw py::value_error(name + ": above 0");
             if (options.contains("distance") && !options["distance"].is_none())
                 throw py::value_error("distance and distance_relative: one or the other");
-            if (mesh) distance = RelativeDistance(mesh->mesh, f);
+            r.distanceRelative = f;
         } else if (option == "occluder") {
             for (const py::handle each : value) r.occluders.push_back(each.cast<const PyMesh&>().file);
         } else if (option == "ground-plane") {
@@ -146,13 +144,18 @@ BakeRequest RequestOf(const MeshFile* mesh, const std::string& algorithm, const 
         } else if (option == "material-id") {
             r.settings.ticks.emplace_back("material-filter", true);
             r.settings.numbers.emplace_back(row.name, Number(value, name));
+        } else if (option == "distance") {
+            const double d = Number(value, name);
+            if (!(d > 0.0)) throw py::value_error("distance: above 0");
+            r.distance = static_cast<float>(d);
+        } else if (option == "noise-size") {
+            r.noiseSize = static_cast<float>(Number(value, name));
         } else if (row.kind == OptionKind::kSwitch) {
             r.settings.ticks.emplace_back(row.name, Switch(value, name));
         } else {
             r.settings.numbers.emplace_back(row.name, Number(value, name));
         }
     });
-    if (distance) r.settings.numbers.emplace_back("distance", *distance);
     return r;
 }
 
@@ -287,22 +290,18 @@ py::dict ReadPreset(const std::string& path)
 void WritePreset(const std::string& path, const py::dict& options)
 {
     py::dict given = options;
-    std::optional<double> relative;
-    if (given.contains("distance_relative") && !given["distance_relative"].is_none()) {
-        relative = Number(given["distance_relative"], "distance_relative");
-    }
     const std::string algorithm = given.contains("algorithm") ? given.attr("pop")("algorithm").cast<std::string>() : "";
-    const BakeRequest request = RequestOf(nullptr, algorithm, given);
-    CommandValues values;
-    values.distanceRelative = relative;
-    for (const auto& [name, value] : request.settings.numbers) {
-        if (name == "distance") values.distance = static_cast<float>(value);
-        if (name == "noise-size") values.noiseSize = static_cast<float>(value);
-    }
+    const BakeRequest request = RequestOf(algorithm, given);
+    // The panel holds what its spinners can; the command's section the
+    // user's values, which win when the preset is read.
+    const CommandValues values{request.distance, request.noiseSize, request.distanceRelative, std::nullopt};
+    PanelSettings settings = request.settings;
+    if (request.distance) settings.numbers.emplace_back("distance", *request.distance);
+    if (request.noiseSize) settings.numbers.emplace_back("noise-size", *request.noiseSize);
     std::string why;
     {
         const RunConfigDir config(Scratch());
-        WithPanel(config.path(), [&](const Panel& panel, StandaloneHost&) { ApplySettings(panel, request.settings); });
+        WithPanel(config.path(), [&](const Panel& panel, StandaloneHost&) { ApplySettings(panel, settings); });
         if (!WriteCommandSection(config.File(), values)) why = "cannot write the command's section";
         if (why.empty()) why = config.CopyTo(path);
     }

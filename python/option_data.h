@@ -8,15 +8,13 @@
 
 #include <string>
 
-#include "app/mesh/mesh_file.h"
 #include "python/bake_call.h"
 
 namespace dunsmere {
 
 // A bake's keyword arguments (None: the plug-in's default) for ALGORITHM;
 // TypeError for a name no option has, ValueError for a value it refuses.
-// MESH may be null where no mesh is in hand: a relative distance is then left out.
-BakeRequest RequestOf(const MeshFile* mesh, const std::string& algorithm, const pybind11::dict& options);
+BakeRequest RequestOf(const std::string& algorithm, const pybind11::dict& options);
 
 // dunsmere.options(): one dict an option, in the command's order.
 pybind11::list OptionRows();

@@ -18,6 +18,7 @@ struct MapResult {
     pybind11::dict stats;
     bool cancelled = false;  // a partial map, kept after a cancel
     int threads = 0;
+    double sessionSeconds = 0.0;  // the session's own Generate, for the bench
 
     // Through the command's image writers, temporary file then rename.
     void Save(const std::string& path, const std::string& channels, int bitDepth) const;

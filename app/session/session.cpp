@@ -112,7 +112,7 @@ struct BakeSession::State {
     dunsmere::PanelSettings settings;
     std::string output;
     int threads = 0;
-    std::function<void(const Panel&, const std::vector<SceneNode*>&)> check;
+    std::function<void(const Panel&, StandaloneHost&)> check;
 
     int Threads() const { return threads > 0 ? threads : ProcessorsAvailable(); }
     // A mesh file as read; throws SessionError naming it.
@@ -178,7 +178,7 @@ void BakeSession::Type(const std::string& option, double value)
 void BakeSession::Tick(const std::string& option, bool on) { state_->settings.ticks.emplace_back(option, on); }
 void BakeSession::SetOutput(const std::string& path) { state_->output = path; }
 void BakeSession::SetThreads(int threads) { state_->threads = threads; }
-void BakeSession::SetCheck(std::function<void(const Panel&, const std::vector<SceneNode*>&)> check)
+void BakeSession::SetCheck(std::function<void(const Panel&, StandaloneHost&)> check)
 {
     state_->check = std::move(check);
 }
@@ -218,7 +218,7 @@ BakeOutcome BakeSession::Generate()
         algorithm = panel.Algorithm();
         CheckOutput(s.output, algorithm, s.nodes.size());
         bitmaps.SetWriteLayout(std::nullopt, 16, panel.IsTicked("coverage-alpha"));
-        if (s.check) s.check(panel, host.selection);
+        if (s.check) s.check(panel, host);
         result.algorithm = algorithm;
         result.filter = panel.MapFilter();
         panel.Press("generate");

@@ -21,7 +21,7 @@
 #include "host/face_rule.h"
 
 class Panel;
-class SceneNode;
+class StandaloneHost;
 
 // Why the session cannot go on: the plug-in, an option, a mesh. what()
 // names the file or the option.
@@ -109,11 +109,11 @@ public:
     void SetOutput(const std::string& path);
     // The worker threads; 0 (the default) for every processor available.
     void SetThreads(int threads);
-    // A client's own refusals, asked in the generation's turn once the
-    // settings are applied, before "Generate", with the meshes added: what
-    // CHECK throws ends the generation with the panel closed, and leaves
-    // Generate.
-    void SetCheck(std::function<void(const Panel& panel, const std::vector<SceneNode*>& meshes)> check);
+    // A client's last word before "Generate", in the generation's turn
+    // with the settings applied and the scene in HOST: its own refusals,
+    // or a change of scale it keeps until Generate returns. What CHECK
+    // throws ends the generation with the panel closed, and leaves Generate.
+    void SetCheck(std::function<void(const Panel& panel, StandaloneHost& host)> check);
 
     // Opens the panel, applies the settings, generates and reads what the
     // run left, in its turn. Throws SessionError for a setting the panel

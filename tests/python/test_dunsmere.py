@@ -14,7 +14,8 @@ LONG = dict(size=1024, horizontal=24, vertical=10)
 
 
 @pytest.mark.parametrize("args, options", [
-    (["--noise", "--noise-size", "0.5"], dict(noise=True, noise_size=0.5)),
+    # A distance below the panel's range: the mesh is scaled by a power of two.
+    (["--noise", "--noise-size", "0.1", "--distance", "0.5"], dict(noise=True, noise_size=0.1, distance=0.5)),
     (["--coverage-alpha", "--padding", "3", "--size", "256x128"], dict(coverage_alpha=True, padding=3, size=(256, 128))),
 ])
 def test_map_has_the_commands_levels(tmp_path, crate, args, options):
