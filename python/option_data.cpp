@@ -219,6 +219,8 @@ py::list OptionRows()
         } else {
             d["type"] = option == "distance-relative" ? "float" : "str";
         }
+        // None: no filter, every material baked.
+        if (option == "material-id") d["default"] = py::none();
         if (option == "distance" || option == "noise-size") d["unit"] = "mesh units";
         if (option == "size" || option == "padding") d["unit"] = "texels";
         if (option == "distance-relative") d["unit"] = "bounding-box diagonals";

@@ -41,6 +41,14 @@ def test_vertex_colours_replace_and_accumulate_as_the_command(tmp_path, crate):
     assert replaced.stats["faces"]["baked"] == crate.face_count
 
 
+def test_imported_occluder_and_ground_plane_as_the_command(tmp_path, crate):
+    box = os.path.join(os.path.dirname(CRATE), "..", "tests", "data", "smoothing", "box_on_ground.stl")
+    run_command(CRATE, "-o", str(tmp_path / "c.obj"), "--algorithm", "vertex-colors", "--occluder", box,
+                "--ground-plane", "-y")
+    baked = dunsmere.bake_vertex_colors(crate, occluders=[dunsmere.read_mesh(box)], ground_plane="-y")
+    assert np.array_equal(baked.corner_colors, obj_corner_colours(tmp_path / "c.obj"))
+
+
 def test_arrays_in_other_dtypes_bake_the_same(crate):
     a = crate.arrays()
     rebuilt = dunsmere.Mesh(a["vertices"].astype(np.float64), a["faces"].astype(np.int64),
