@@ -42,7 +42,9 @@
 #include "host/plugin_api.h"
 #include "host/runtime.h"
 #include "host/temporary_files.h"
-#include "host/uv_cover.h"
+#include "app/mesh/uv_cover.h"
+
+namespace dunsmere {
 
 namespace fs = std::filesystem;
 
@@ -484,3 +486,5 @@ int RunCommand(const CommandOptions& o)
     InstallProcessHooks(o);
     return Reported([&] { return o.version ? PrintVersion(o) : Bake(o); });
 }
+
+}  // namespace dunsmere

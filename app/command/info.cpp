@@ -18,7 +18,9 @@
 #include "app/mesh/smoothing.h"
 #include "host/dialog.h"
 #include "host/face_rule.h"
-#include "host/uv_cover.h"
+#include "app/mesh/uv_cover.h"
+
+namespace dunsmere {
 
 namespace {
 
@@ -222,3 +224,5 @@ int RunInfo(int argc, const char* const* argv)
     if (o.json) std::printf("%s\n", all.dump(2).c_str());
     return status;
 }
+
+}  // namespace dunsmere
