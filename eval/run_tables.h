@@ -13,6 +13,8 @@
 #include "host/mesh.h"
 #include "host/tab.h"
 
+namespace dunsmere {
+
 struct RunTables {
     Tab<Point3> faceNormals;
     // The run's occluder meshes (eval/occluders.h), each with its own face
@@ -49,3 +51,5 @@ struct RunTables {
         scene.Build(inputs, DefaultRayRoute(), helpers);
     }
 };
+
+}  // namespace dunsmere

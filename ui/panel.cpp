@@ -4,12 +4,16 @@
 // detail::Platform(), in the orders of the settings table, page by page.
 #include "ui/panel.h"
 
+#include <type_traits>
+
 #include "eval/eval.h"
 #include "host/core.h"
 #include "host/export_guard.h"
 #include "ui/detail/platform.h"
 #include "ui/ui.h"
 #include "ui/utility.h"
+
+namespace dunsmere {
 
 using detail::Platform;
 
@@ -57,9 +61,9 @@ void Show(HWND hWnd, UtilitySettings& settings, const Spinners& spinners)
         switch (f.kind) {
         case SettingKind::Choice: {
             std::int32_t& value = settings.*f.integer;
-            const int first = static_cast<int>(f.min), last = static_cast<int>(f.max);
-            if (value < first || value > last) value = first;
-            Platform().CheckRadio(hWnd, first, last, value);
+            if (AlgorithmIndex(value) < 0) value = kAlgorithmButtons[0].code;
+            Platform().CheckRadio(hWnd, kAlgorithmButtons[0].control, kAlgorithmButtons[kAlgorithmCount - 1].control,
+                                  kAlgorithmButtons[AlgorithmIndex(value)].control);
             break;
         }
         case SettingKind::Flag:
@@ -88,12 +92,11 @@ void ReadBack(HWND hWnd, UtilitySettings& settings, const Edits& edits)
         ICustEdit* edit = edits[i];
         switch (f.kind) {
         case SettingKind::Choice: {
-            // The first checked button, else the first value.
-            const int first = static_cast<int>(f.min), last = static_cast<int>(f.max);
-            int value = first;
-            for (int id = first; id <= last; ++id)
-                if (Platform().ButtonState(hWnd, id) == BST_CHECKED) {
-                    value = id;
+            // The first checked button's code, else the first code.
+            int value = kAlgorithmButtons[0].code;
+            for (const AlgorithmButton& b : kAlgorithmButtons)
+                if (Platform().ButtonState(hWnd, b.control) == BST_CHECKED) {
+                    value = b.code;
                     break;
                 }
             settings.*f.integer = value;
@@ -121,7 +124,7 @@ void EnableForAlgorithm(HWND hWnd, int algorithm)
     };
     for (const int i : PageSteps<Page>::disable) enable(kSettingFields[i], FALSE);
     // "Spatial" has no generation, so it uses none of them.
-    const unsigned uses = algorithm >= kAlgorithmUVMap && algorithm <= kAlgorithmSpatial ? UsedBy(algorithm) : 0u;
+    const unsigned uses = UsedBy(algorithm);
     for (const int i : PageSteps<Page>::disable)
         if (kSettingFields[i].usedBy & uses) enable(kSettingFields[i], TRUE);
 }
@@ -152,12 +155,25 @@ void DunsmereUtility::EndEditParams(Interface* core, IUtil*)
     hPanel = nullptr;
 }
 
+// The page's rows are chosen at compile time (the table is constexpr); the
+// methods take the page as a value, so that both pages share them.
+namespace {
+template <class Step>
+void OnPage(int page, Step&& step)
+{
+    if (page == kOptionsDialog)
+        step(std::integral_constant<int, kOptionsDialog>{});
+    else
+        step(std::integral_constant<int, kPanelDialog>{});
+}
+}  // namespace
+
 void DunsmereUtility::OpenPanel(HWND hWnd)
 {
     LoadSettings();
     // A page opened again without having been closed would otherwise leak
     // the interfaces of the first opening.
-    ReleaseControls();
+    ReleaseControls(kPanelDialog);
     LookUpControls<kPanelDialog>(hWnd, edits, spinners);
     SettingsToControls(hWnd);
     EnableAlgorithmControls(hWnd, settings.algorithm);
@@ -167,50 +183,48 @@ void DunsmereUtility::ClosePanel(HWND hWnd)
 {
     ControlsToSettings(hWnd);
     SaveSettings();
-    ReleaseControls();
-}
-
-void DunsmereUtility::ReleaseControls() { ReleasePage<kPanelDialog>(edits, spinners); }
-
-void DunsmereUtility::SettingsToControls(HWND hWnd) { Show<kPanelDialog>(hWnd, settings, spinners); }
-
-void DunsmereUtility::ControlsToSettings(HWND hWnd) { ReadBack<kPanelDialog>(hWnd, settings, edits); }
-
-void DunsmereUtility::EnableAlgorithmControls(HWND hWnd, int algorithm)
-{
-    EnableForAlgorithm<kPanelDialog>(hWnd, algorithm);
+    ReleaseControls(kPanelDialog);
 }
 
 void DunsmereUtility::OpenOptions(HWND hWnd)
 {
-    ReleaseOptionControls();
+    ReleaseControls(kOptionsDialog);
     LookUpControls<kOptionsDialog>(hWnd, edits, spinners);
-    OptionsToControls(hWnd);
-    EnableOptionControls(hWnd, settings.algorithm);
+    SettingsToControls(hWnd, kOptionsDialog);
+    EnableAlgorithmControls(hWnd, settings.algorithm, kOptionsDialog);
 }
 
 void DunsmereUtility::CloseOptions(HWND hWnd)
 {
-    ControlsToOptions(hWnd);
-    ReleaseOptionControls();
+    ControlsToSettings(hWnd, kOptionsDialog);
+    ReleaseControls(kOptionsDialog);
 }
 
-void DunsmereUtility::ReleaseOptionControls() { ReleasePage<kOptionsDialog>(edits, spinners); }
-
-void DunsmereUtility::OptionsToControls(HWND hWnd) { Show<kOptionsDialog>(hWnd, settings, spinners); }
-
-void DunsmereUtility::ControlsToOptions(HWND hWnd) { ReadBack<kOptionsDialog>(hWnd, settings, edits); }
-
-void DunsmereUtility::EnableOptionControls(HWND hWnd, int algorithm)
+void DunsmereUtility::ReleaseControls(int page)
 {
-    EnableForAlgorithm<kOptionsDialog>(hWnd, algorithm);
+    OnPage(page, [&](auto p) { ReleasePage<decltype(p)::value>(edits, spinners); });
+}
+
+void DunsmereUtility::SettingsToControls(HWND hWnd, int page)
+{
+    OnPage(page, [&](auto p) { Show<decltype(p)::value>(hWnd, settings, spinners); });
+}
+
+void DunsmereUtility::ControlsToSettings(HWND hWnd, int page)
+{
+    OnPage(page, [&](auto p) { ReadBack<decltype(p)::value>(hWnd, settings, edits); });
+}
+
+void DunsmereUtility::EnableAlgorithmControls(HWND hWnd, int algorithm, int page)
+{
+    OnPage(page, [&](auto p) { EnableForAlgorithm<decltype(p)::value>(hWnd, algorithm); });
 }
 
 void DunsmereUtility::Generate(HWND hWnd)
 {
     // Saved first, so that a failed or cancelled run keeps what was chosen.
     ControlsToSettings(hWnd);
-    if (hOptions) ControlsToOptions(hOptions);
+    if (hOptions) ControlsToSettings(hOptions, kOptionsDialog);
     SaveSettings();
     switch (settings.algorithm) {
     case kAlgorithmUVMap: GenerateSmurlMap(); break;
@@ -235,15 +249,15 @@ INT_PTR PanelDlgProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam)
             switch (const int id = LOWORD(wParam)) {
             case kIdGenerate: u.Generate(hWnd); break;
             case kIdAbout: DialogBoxParamA(LibraryInstance(), kAboutDialog, GetActiveWindow(), AboutDlgProc, 0); break;
-            case kIdUVMap:
-            case kIdVertexColors:
-            case kIdSpatial:
-                // The radio buttons move their own marks.
-                u.settings.algorithm = id;
-                u.EnableAlgorithmControls(hWnd, id);
-                if (u.hOptions) u.EnableOptionControls(u.hOptions, id);
+            default:
+                // The radio buttons move their own marks; check boxes are
+                // read at "Generate" and at closing.
+                if (const int algorithm = AlgorithmOfButton(id)) {
+                    u.settings.algorithm = algorithm;
+                    u.EnableAlgorithmControls(hWnd, algorithm);
+                    if (u.hOptions) u.EnableAlgorithmControls(u.hOptions, algorithm, kOptionsDialog);
+                }
                 break;
-            default: break;  // check boxes are read at "Generate" and at closing
             }
             return TRUE;
         case WM_MOUSEMOVE:
@@ -279,3 +293,5 @@ INT_PTR OptionsDlgProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam)
         }
     });
 }
+
+}  // namespace dunsmere

@@ -7,6 +7,8 @@
 
 #include "app/command/command.h"
 
+namespace dunsmere {
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -135,3 +137,5 @@ int WorseStatus(int a, int b)
         if (a == status || b == status) return status;
     return std::max(a, b);
 }
+
+}  // namespace dunsmere

@@ -42,7 +42,9 @@
 #include "host/plugin_api.h"
 #include "host/runtime.h"
 #include "host/temporary_files.h"
-#include "host/uv_cover.h"
+#include "app/mesh/uv_cover.h"
+
+namespace dunsmere {
 
 namespace fs = std::filesystem;
 
@@ -260,7 +262,7 @@ int PrintVersion(const CommandOptions& o)
     host.printDialogs = false;
     TimedBitmapManager bitmaps("", host.timings);
     WithUtilityOpen(BakeTurn(nullptr), host, bitmaps, plugin, [](const Panel& panel) { panel.Press("about"); });
-    const std::string version = dunsmere::PluginVersion(host.dialogLines);
+    const std::string version = PluginVersion(host.dialogLines);
     if (version.empty()) throw CommandError(kExitUsage, plugin.path + ": its About box names no version");
     std::printf("dunsmere %s (%s)\n", kCommandVersion, version.c_str());
     return kExitDone;
@@ -446,9 +448,10 @@ std::vector<SpinnerFacts> PanelSpinners()
         CommandOptions quiet;
         quiet.quiet = true;
         const FoundPlugin plugin = LoadPlugin(quiet);
-        const RunConfigDir config(quiet);
         ProgressBar bar(stderr, false, true);
-        StandaloneHost host(config.path(), CommandHooks(bar, true, std::nullopt));
+        // No configuration directory: the plug-in's own defaults, and no
+        // settings file read or written for a look at the controls.
+        StandaloneHost host("", CommandHooks(bar, true, std::nullopt));
         host.printDialogs = false;
         TimedBitmapManager bitmaps("", host.timings);
         WithUtilityOpen(BakeTurn(nullptr), host, bitmaps, plugin, [&](const Panel& panel) {
@@ -470,3 +473,5 @@ int RunCommand(const CommandOptions& o)
     InstallProcessHooks(o);
     return Reported([&] { return o.version ? PrintVersion(o) : Bake(o); });
 }
+
+}  // namespace dunsmere

@@ -18,7 +18,9 @@
 #include "app/mesh/smoothing.h"
 #include "host/dialog.h"
 #include "host/face_rule.h"
-#include "host/uv_cover.h"
+#include "app/mesh/uv_cover.h"
+
+namespace dunsmere {
 
 namespace {
 
@@ -155,7 +157,7 @@ std::string CoveredTwice(int faces, double share)
     return Percent(share) + " covered twice (" + Plural(faces, "face", "faces") + ")";
 }
 
-std::string dunsmere::MeshReportJson(const MeshReport& report) { return Json(report).dump(); }
+std::string MeshReportJson(const MeshReport& report) { return Json(report).dump(); }
 
 MeshReport ReportMesh(const MeshFile& file)
 {
@@ -224,3 +226,5 @@ int RunInfo(int argc, const char* const* argv)
     if (o.json) std::printf("%s\n", all.dump(2).c_str());
     return status;
 }
+
+}  // namespace dunsmere

@@ -13,6 +13,8 @@
 #include "app/command/command.h"
 #include "host/temporary_files.h"
 
+namespace dunsmere {
+
 namespace {
 
 [[noreturn]] void Refuse(const std::string& target, const std::string& why)
@@ -176,3 +178,5 @@ void RefuseUselessMap(SceneNode& node, const MapFaceFilter& filter)
     const std::string which = faces == 1 ? "its one face" : "all " + std::to_string(faces) + " faces";
     throw CommandError(kExitUsage, file + ": " + which + " would be left out of the map (" + why + ")");
 }
+
+}  // namespace dunsmere

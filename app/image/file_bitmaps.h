@@ -16,6 +16,8 @@
 #include "app/image/image_files.h"
 #include "host/bitmap.h"
 
+namespace dunsmere {
+
 class FileOutputBitmap;
 
 class FileBitmapManager : public BitmapManager {
@@ -86,3 +88,5 @@ private:
     std::string error_;
     Levels levels_;
 };
+
+}  // namespace dunsmere

@@ -12,6 +12,8 @@
 #include "app/codec_modules.h"
 #include "app/session/session.h"
 
+namespace dunsmere {
+
 namespace fs = std::filesystem;
 
 std::string DefaultPluginFolder()
@@ -82,7 +84,7 @@ FoundPlugin LoadDunsmere(const std::string& folder, const std::function<void(con
     return plugin;
 }
 
-std::string dunsmere::PluginVersion(const std::vector<std::string>& aboutLines)
+std::string PluginVersion(const std::vector<std::string>& aboutLines)
 {
     for (const std::string& line : aboutLines) {
         const size_t space = line.find(' ');
@@ -93,3 +95,5 @@ std::string dunsmere::PluginVersion(const std::vector<std::string>& aboutLines)
     }
     return "";
 }
+
+}  // namespace dunsmere

@@ -9,6 +9,8 @@
 
 #include "host/plugin_api.h"
 
+namespace dunsmere {
+
 struct FoundPlugin {
     ClassDesc* desc = nullptr;
     std::string path;
@@ -29,6 +31,6 @@ FoundPlugin LoadDunsmere(const std::string& folder, const std::function<void(con
 
 // The plug-in's name and version as its About box's first line that names
 // one gives them ("Dunsmere V0.25b [BETA]": "Dunsmere V0.25b"); "" for none.
-namespace dunsmere {
 std::string PluginVersion(const std::vector<std::string>& aboutLines);
+
 }  // namespace dunsmere

@@ -11,7 +11,9 @@
 #include "app/session/output_kind.h"
 #include "app/session/panel_settings.h"
 #include "host/cpu.h"
-#include "host/mesh_check.h"
+#include "app/mesh/mesh_check.h"
+
+namespace dunsmere {
 
 namespace {
 
@@ -109,7 +111,7 @@ struct BakeSession::State {
     // Copied into each generation's host, which owns its occluder nodes.
     std::vector<MeshFile> occluders;
     std::string groundPlane;
-    dunsmere::PanelSettings settings;
+    PanelSettings settings;
     std::string output;
     int threads = 0;
     std::function<void(const Panel&, StandaloneHost&)> check;
@@ -201,7 +203,7 @@ BakeOutcome BakeSession::Generate()
     for (const MeshFile& file : s.occluders)
         host.occluders.push_back(std::make_unique<SceneNode>(NodeName(file.path), file));
     if (!s.groundPlane.empty()) AddOccluders(host, {}, s.groundPlane);
-    dunsmere::PanelSettings settings = s.settings;
+    PanelSettings settings = s.settings;
     if (!host.occluders.empty()) settings.ticks.insert(settings.ticks.begin(), {"scene-occluders", true});
     TimedBitmapManager bitmaps(s.output, host.timings);
     bitmaps.SetWriteThreads(host.workerThreads);
@@ -253,3 +255,5 @@ BakeOutcome BakeSession::Generate()
     }
     return result;
 }
+
+}  // namespace dunsmere

@@ -20,6 +20,8 @@
 #include "app/session/hooks.h"
 #include "host/face_rule.h"
 
+namespace dunsmere {
+
 class Panel;
 class StandaloneHost;
 
@@ -125,3 +127,5 @@ private:
     struct State;
     std::unique_ptr<State> state_;
 };
+
+}  // namespace dunsmere
