@@ -139,6 +139,8 @@ struct BakeSession::State {
     PanelSettings settings;
     std::string output;
     int threads = 0;
+    std::optional<ImageChannels> channels;
+    int bitDepth = 16;
 
     int Threads() const { return threads > 0 ? threads : ProcessorsAvailable(); }
     // A mesh file as read; throws SessionError naming it.
@@ -191,6 +193,13 @@ void BakeSession::Type(const std::string& option, double value)
 void BakeSession::Tick(const std::string& option, bool on) { state_->settings.ticks.emplace_back(option, on); }
 void BakeSession::SetOutput(const std::string& path) { state_->output = path; }
 void BakeSession::SetThreads(int threads) { state_->threads = threads; }
+void BakeSession::SetImageLayout(const std::string& channels, int bitDepth)
+{
+    if (!channels.empty() && !ImageChannelsNamed(channels)) throw SessionError("no image channels \"" + channels + "\"");
+    if (bitDepth != 8 && bitDepth != 16) throw SessionError("a bit depth is 8 or 16, not " + std::to_string(bitDepth));
+    state_->channels = channels.empty() ? std::nullopt : ImageChannelsNamed(channels);
+    state_->bitDepth = bitDepth;
+}
 
 BakeOutcome BakeSession::Generate()
 {
@@ -226,7 +235,9 @@ BakeOutcome BakeSession::Generate()
         ApplySettings(panel, settings);
         algorithm = panel.Algorithm();
         CheckOutput(s.output, algorithm, s.nodes.size());
-        bitmaps.SetWriteLayout(std::nullopt, 16, panel.IsTicked("coverage-alpha"));
+        if (s.bitDepth == 8 && ImageFormatOf(s.output) == ImageFormat::kExr)
+            throw SessionError("cannot write " + s.output + " at 8 bits: an OpenEXR map holds half floats");
+        bitmaps.SetWriteLayout(s.channels, s.bitDepth, panel.IsTicked("coverage-alpha"));
         panel.Press("generate");
     });
 

@@ -87,6 +87,12 @@ public:
     void SetOutput(const std::string& path);
     // The worker threads; 0 (the default) for every processor available.
     void SetThreads(int threads);
+    // What a map file holds, as the command's --channels and --bit-depth:
+    // CHANNELS "grey", "grey-alpha", "rgba", or "" for the format's own
+    // (grey, grey and alpha with "coverage-alpha", RGBA for OpenEXR);
+    // BIT_DEPTH 8 or 16, and 8 never for OpenEXR. The map kept in memory
+    // is 16-bit whatever the file holds. Throws SessionError for others.
+    void SetImageLayout(const std::string& channels, int bitDepth);
 
     // Opens the panel, applies the settings, generates and reads what the
     // run left, in its turn. Throws SessionError for a setting the panel
