@@ -6,6 +6,8 @@
 #include <map>
 #include <string_view>
 
+#include "host/uv_cover.h"
+
 namespace dunsmere {
 
 namespace {
@@ -118,6 +120,41 @@ int FacesInTile(const TileSplit& split, int tile)
     for (const TileSplit::Tile& t : split.tiles)
         if (t.tile == tile) return t.faces;
     return 0;
+}
+
+bool UsesTiles(const TileSplit& split)
+{
+    return split.crossing > 0 || std::any_of(split.tiles.begin(), split.tiles.end(),
+                                             [](const TileSplit::Tile& t) { return t.tile != kFirstTile; });
+}
+
+std::vector<double> TileCoverages(const Mesh& mesh, int channel, const TileSplit& split)
+{
+    std::vector<double> coverages;
+    if (split.tiles.empty()) return coverages;
+    // One copy, shifted onto each tile in turn; a face of another tile
+    // keeps no area, so that a crossing face's part in the square counts
+    // no more than the bake rasterizes it.
+    Mesh copy = mesh;
+    const TVFace* faces = mesh.mapFaces(channel);
+    const UVVert* tv = mesh.mapVerts(channel);
+    TVFace* shiftedFaces = copy.mapFaces(channel);
+    TileShift shift(copy, channel);
+    for (const TileSplit::Tile& t : split.tiles) {
+        shift.To(t.tile);
+        for (int f = 0; f < mesh.getNumFaces(); ++f) {
+            const TVFace& m = faces[f];
+            const std::vector<int> tiles =
+                MapFaceExclusion(mesh, {channel}, f) == FaceExclusion::kMapIndexOutOfRange
+                    ? std::vector<int>{}
+                    : TilesOfFace(tv[m.t[0]], tv[m.t[1]], tv[m.t[2]]);
+            const bool in = std::find(tiles.begin(), tiles.end(), t.tile) != tiles.end();
+            shiftedFaces[f] = m;
+            if (!in) shiftedFaces[f].setTVerts(m.t[0], m.t[0], m.t[0]);
+        }
+        coverages.push_back(UvCoverage(copy, channel));
+    }
+    return coverages;
 }
 
 TileShift::TileShift(Mesh& mesh, int channel) : mesh_(mesh), channel_(channel)

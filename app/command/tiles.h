@@ -64,6 +64,15 @@ TileSplit SplitByTile(const Mesh& mesh, const MapFaceFilter& filter);
 // The split's faces of TILE; 0 for a tile it does not hold.
 int FacesInTile(const TileSplit& split, int tile);
 
+// Whether SPLIT is a UDIM layout: some face lies in a tile beside 1001, or
+// crosses a tile border.
+bool UsesTiles(const TileSplit& split);
+
+// The share of each of SPLIT's tiles that its faces cover, as
+// host/uv_cover.h's UvCoverage measures the unit square, in SPLIT's order.
+// SPLIT is MESH's under a filter of CHANNEL alone.
+std::vector<double> TileCoverages(const Mesh& mesh, int channel, const TileSplit& split);
+
 // Shifts a mesh's map channel to one tile after another and puts it back as
 // it was, bit for bit, when it ends. The mesh must outlive it and keep its
 // map vertex count meanwhile.
