@@ -124,8 +124,8 @@ int FacesInTile(const TileSplit& split, int tile)
 
 bool UsesTiles(const TileSplit& split)
 {
-    return split.crossing > 0 || std::any_of(split.tiles.begin(), split.tiles.end(),
-                                             [](const TileSplit::Tile& t) { return t.tile != kFirstTile; });
+    return std::any_of(split.tiles.begin(), split.tiles.end(),
+                       [](const TileSplit::Tile& t) { return t.tile != kFirstTile; });
 }
 
 std::vector<double> TileCoverages(const Mesh& mesh, int channel, const TileSplit& split)

@@ -64,8 +64,8 @@ TileSplit SplitByTile(const Mesh& mesh, const MapFaceFilter& filter);
 // The split's faces of TILE; 0 for a tile it does not hold.
 int FacesInTile(const TileSplit& split, int tile);
 
-// Whether SPLIT is a UDIM layout: some face lies in a tile beside 1001, or
-// crosses a tile border.
+// Whether SPLIT is a UDIM layout: some face lies in a tile beside 1001. A
+// face that only crosses the unit square's border is out of range, as ever.
 bool UsesTiles(const TileSplit& split);
 
 // The share of each of SPLIT's tiles that its faces cover, as
