@@ -88,6 +88,7 @@ void BakeTiles(const CommandOptions& o, StandaloneHost& host, FileBitmapManager&
         if (!o.quiet) std::fprintf(stderr, "dunsmere: tile %d: %d faces\n", tile, r.faces);
         panel.Press("generate");
         host.timings.Record(RunTimings::kClose);
+        if (o.timings) std::fputs(host.timings.Line().c_str(), stderr);
         r.bakeSeconds = host.timings.Seconds(RunTimings::kBuild, RunTimings::kWrite);
         r.writeSeconds = host.timings.Seconds(RunTimings::kWrite, RunTimings::kClose);
         // A tile whose write never came leaves the last tile's path behind.
