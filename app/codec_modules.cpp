@@ -6,6 +6,8 @@
 #include <filesystem>
 #include <system_error>
 
+namespace dunsmere {
+
 namespace fs = std::filesystem;
 
 std::string BinaryFolder()
@@ -39,3 +41,5 @@ void* CodecModuleEntry(const char* file, const char* entry, std::string& why)
     if (!symbol) why = "its codec module " + path + " lacks " + entry;
     return symbol;
 }
+
+}  // namespace dunsmere

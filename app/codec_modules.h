@@ -12,6 +12,8 @@
 
 #include <string>
 
+namespace dunsmere {
+
 // The folder of the shared object or executable this code is linked into,
 // links followed; "" when unknown. A host loaded into another program (a
 // script interpreter) finds its plug-ins and modules here, not beside that
@@ -32,3 +34,5 @@ const Table* CodecTable(const Table* (*linked)(), const char* file, const char* 
     const auto loaded = reinterpret_cast<Entry>(CodecModuleEntry(file, entry, why));
     return loaded ? loaded() : nullptr;
 }
+
+}  // namespace dunsmere

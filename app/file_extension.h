@@ -4,6 +4,8 @@
 #include <string>
 #include <string_view>
 
+namespace dunsmere {
+
 // The extension of PATH's last component, without the dot and in lower
 // case (ASCII only); "" when there is none or the name is a hidden file's
 // (".name").
@@ -18,3 +20,5 @@ inline std::string LowerExtension(std::string_view path)
         if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
     return extension;
 }
+
+}  // namespace dunsmere

@@ -7,6 +7,8 @@
 #include "geom/geom.h"
 #include "mesh_builders.h"
 
+using namespace dunsmere;
+
 static void BM_IntersectRay(benchmark::State& state)
 {
     const Mesh mesh = RandomSoup(static_cast<int>(state.range(0)), 10.0f, 7u);

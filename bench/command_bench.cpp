@@ -18,6 +18,8 @@
 
 #include "app/mesh/mesh_files.h"
 
+using namespace dunsmere;
+
 extern char** environ;
 
 namespace fs = std::filesystem;

@@ -33,6 +33,8 @@
 #include "embree_rays.h"
 #endif
 
+using namespace dunsmere;
+
 namespace fs = std::filesystem;
 
 namespace {

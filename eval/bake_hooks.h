@@ -11,6 +11,8 @@
 
 #include "host/threads.h"
 
+namespace dunsmere {
+
 struct BakeHooks {
     // How many threads to run: 1..kMaxWorkerThreads (eval/run_engine.h). A
     // bake asks it where the host would be asked, so a host that counts
@@ -37,3 +39,5 @@ enum class BakeStatus {
     kOutOfMemory,        // nothing more is done; what is half-made stays unsaved
     kThreadStartFailed,  // the threads that did start were stopped and waited for
 };
+
+}  // namespace dunsmere

@@ -9,12 +9,15 @@
 #include "eval/sample.h"
 #include "geom/geom.h"
 
+namespace dunsmere {
+
 namespace {
 
 // The nearest float to 1/3: the sample is the face's centroid.
 constexpr float kCentroidWeight = 0.33333334f;
 
-// Sequence s holds the faces s, s + 2, s + 4, ...: the two workers' shares.
+// Sequence s holds the faces s, s + 2, s + 4, ...: the shares of the classic
+// run's two workers, cut into chunks that any number of workers take.
 // A vertex-colour sample draws nothing from its generator, so a chunk can
 // start anywhere in its sequence with a fresh one.
 constexpr std::int64_t kFacesPerChunk = 64;
@@ -130,3 +133,5 @@ BakeStatus FaceValueBake::Evaluate()
     if (result.outOfMemory || work.outOfMemory.load()) return BakeStatus::kOutOfMemory;
     return result.cancelled ? BakeStatus::kCancelled : BakeStatus::kDone;
 }
+
+}  // namespace dunsmere

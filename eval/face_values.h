@@ -14,6 +14,8 @@
 #include "eval/settings.h"
 #include "host/mesh.h"
 
+namespace dunsmere {
+
 struct FaceValues {
     std::vector<float> value;              // per face; 0 where not evaluated
     std::vector<std::uint8_t> evaluated;   // per face: 1 once its value is in
@@ -47,3 +49,5 @@ private:
     FaceValues values_;
     std::int64_t workersStarted_ = 0;
 };
+
+}  // namespace dunsmere

@@ -2,6 +2,8 @@
 
 #include "eval/run_engine.h"
 
+namespace dunsmere {
+
 int WorkerThreadsFor(Interface& ip)
 {
     const int n = ip.WorkerThreadCount();
@@ -24,3 +26,5 @@ BakeHooks HostBakeHooks(Interface& ip, ThreadStarter& starter)
     hooks.clock = [host] { return host->Time(); };
     return hooks;
 }
+
+}  // namespace dunsmere

@@ -7,8 +7,12 @@
 #include "host/core.h"
 #include "host/threads.h"
 
+namespace dunsmere {
+
 // The host's worker count, 1..kMaxWorkerThreads; two where the host has no
 // say.
 int WorkerThreadsFor(Interface& ip);
 
 BakeHooks HostBakeHooks(Interface& ip, ThreadStarter& starter);
+
+}  // namespace dunsmere

@@ -4,6 +4,8 @@
 
 class Interface;
 
+namespace dunsmere {
+
 inline constexpr const char* kMessageTitle = "Dunsmere";
 inline constexpr const char* kSelectOneNode = "Select exactly one node";
 inline constexpr const char* kNoTriObject = "Could not get TriObject";
@@ -15,3 +17,5 @@ inline constexpr const char* kSettingsOutOfRange = "Settings out of range: ";
 // A refusal or failure: a message box titled "Dunsmere" with the
 // information icon. User-interface thread.
 void ShowInfo(Interface& ip, const char* text);
+
+}  // namespace dunsmere

@@ -2,6 +2,8 @@
 
 #include <cstddef>
 
+namespace dunsmere {
+
 namespace {
 
 // A conversion's new object, deleted however the copy of its mesh ends.
@@ -62,3 +64,5 @@ std::vector<Mesh> GatherOccluders(Interface& ip, const UtilitySettings& settings
     }
     return meshes;
 }
+
+}  // namespace dunsmere

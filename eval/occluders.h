@@ -11,6 +11,8 @@
 #include "host/core.h"
 #include "host/mesh.h"
 
+namespace dunsmere {
+
 // None unless settings.sceneOccluders is set. Otherwise, in the host's
 // order, one mesh per occluder node whose evaluated object converts to a
 // triangle mesh: its positions carried by the node's matrix and its faces'
@@ -20,3 +22,5 @@
 // fronted in its own node. Objects a conversion made are deleted before
 // the call returns.
 std::vector<Mesh> GatherOccluders(Interface& ip, const UtilitySettings& settings);
+
+}  // namespace dunsmere

@@ -6,6 +6,8 @@
 
 #include <cstdint>
 
+namespace dunsmere {
+
 class CrtRand {
 public:
     static constexpr int kMax = 0x7FFF;
@@ -42,3 +44,5 @@ public:
 private:
     std::uint32_t state_ = 1;
 };
+
+}  // namespace dunsmere

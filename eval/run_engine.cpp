@@ -8,6 +8,8 @@
 
 #include "eval/detail/threads.h"
 
+namespace dunsmere {
+
 namespace {
 
 std::int64_t ChunksIn(std::int64_t length, std::int64_t chunkLength)
@@ -115,7 +117,6 @@ void EngineEntry(void* p)
     const BakeHooks& hooks = engine.hooks;
     arg->tracker->SetDone(arg->index, 1);
     hooks.wake();
-    delete arg;
 }
 
 }  // namespace
@@ -142,3 +143,5 @@ RunResult RunWorkers(const BakeHooks& hooks, std::mutex& workLock, RunWork& work
     result.cancelled = engine->tracker.IsCancelled();
     return result;
 }
+
+}  // namespace dunsmere

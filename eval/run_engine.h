@@ -17,6 +17,8 @@
 
 #include "eval/bake_hooks.h"
 
+namespace dunsmere {
+
 // Positions [begin, end) of one sequence.
 struct WorkChunk {
     int sequence = 0;
@@ -81,3 +83,5 @@ inline bool IsTwoThreadSplit(int threads) { return threads == 2; }
 // them. A thread that cannot be started cancels the run; the threads that
 // did start are waited for.
 RunResult RunWorkers(const BakeHooks& hooks, std::mutex& workLock, RunWork& work, const RunPlan& plan);
+
+}  // namespace dunsmere

@@ -3,6 +3,8 @@
 #include <cstring>
 #include <type_traits>
 
+namespace dunsmere {
+
 namespace {
 
 // Bit patterns, not values: a -0 or a NaN that changed makes another scene.
@@ -34,3 +36,5 @@ void RunTables::BuildRayTables(const Mesh& mesh, const BuildHelpers& helpers, st
     if (!occluders.empty()) return;
     source_ = {&mesh, mesh.verts, mesh.faces, route};
 }
+
+}  // namespace dunsmere

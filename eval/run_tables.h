@@ -13,6 +13,8 @@
 #include "host/mesh.h"
 #include "host/tab.h"
 
+namespace dunsmere {
+
 struct RunTables {
     Tab<Point3> faceNormals;
     // The run's occluder meshes (eval/occluders.h), each with its own face
@@ -60,3 +62,5 @@ private:
     SceneSource source_;
     bool sceneKept_ = false;
 };
+
+}  // namespace dunsmere

@@ -6,6 +6,8 @@
 #include "geom/geom.h"
 #include "host/matrix3.h"
 
+namespace dunsmere {
+
 namespace {
 
 constexpr float kRadiansPerDegree = 0.017453292f;
@@ -125,3 +127,5 @@ float EvaluateSampleWithDraw(const UtilitySettings& settings, const SampleTables
     // exactly 1 after the noise stays 1.
     return v >= 1.0f ? 0.99f : v;
 }
+
+}  // namespace dunsmere

@@ -15,6 +15,8 @@
 #include "host/ray.h"
 #include "host/tab.h"
 
+namespace dunsmere {
+
 // The per-run tables a sample reads. Built on the user-interface thread
 // before any worker starts; read-only while workers run. Rays go to the
 // scene, which answers exactly as IntersectRay over the mesh and
@@ -52,3 +54,5 @@ float EvaluateSample(const UtilitySettings& settings, const SampleTables& tables
 // taken from a generator; "Vertex Colors" ignores it.
 float EvaluateSampleWithDraw(const UtilitySettings& settings, const SampleTables& tables, const Mesh& mesh, int face,
                              const Point3& weights, Ray* rayScratch, int azimuthDraw);
+
+}  // namespace dunsmere

@@ -2,6 +2,8 @@
 
 #include <charconv>
 
+namespace dunsmere {
+
 std::string SettingText(std::int32_t value)
 {
     char buf[256];
@@ -16,3 +18,5 @@ std::string SettingText(float value)
     if (r.ec != std::errc{}) return "0.000000";
     return {buf, r.ptr};
 }
+
+}  // namespace dunsmere

@@ -6,5 +6,9 @@
 #include <cstdint>
 #include <string>
 
+namespace dunsmere {
+
 std::string SettingText(std::int32_t value);
 std::string SettingText(float value);
+
+}  // namespace dunsmere

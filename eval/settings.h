@@ -7,6 +7,8 @@
 
 #include <cstdint>
 
+namespace dunsmere {
+
 inline constexpr int kAlgorithmUVMap = 1008;
 inline constexpr int kAlgorithmVertexColors = 1009;
 inline constexpr int kAlgorithmSpatial = 1010;
@@ -41,3 +43,5 @@ struct UtilitySettings {
 
     bool operator==(const UtilitySettings&) const = default;
 };
+
+}  // namespace dunsmere

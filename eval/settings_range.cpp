@@ -8,6 +8,8 @@
 #include "eval/setting_text.h"
 #include "host/mesh.h"
 
+namespace dunsmere {
+
 namespace {
 
 std::string Quote(const char* key, const std::string& value) { return std::string(key) + " = " + value; }
@@ -43,3 +45,5 @@ bool RefuseUnservableSettings(Interface& ip, const UtilitySettings& settings, Se
     ShowInfo(ip, (kSettingsOutOfRange + value).c_str());
     return true;
 }
+
+}  // namespace dunsmere

@@ -11,6 +11,8 @@
 
 class Interface;
 
+namespace dunsmere {
+
 // A bitmap side is 16 bits.
 inline constexpr std::int32_t kMaxMapSide = 65535;
 
@@ -34,3 +36,5 @@ std::string UnservableSetting(const UtilitySettings& settings, SettingsUse use);
 // icon) and returns true when the generation cannot serve the record; shows
 // nothing and returns false otherwise. User-interface thread.
 bool RefuseUnservableSettings(Interface& ip, const UtilitySettings& settings, SettingsUse use);
+
+}  // namespace dunsmere

@@ -1,8 +1,8 @@
 #include "eval/detail/threads.h"
 
 #include <cmath>
-#include <new>
 
+namespace dunsmere {
 
 ThreadTracker::ThreadTracker(ThreadEntry entry, ThreadStarter& starter) : entry_(entry), starter_(starter) {}
 
@@ -11,6 +11,7 @@ void ThreadTracker::SetThreadCount(int n)
     threadCount_ = n;
     const std::uint32_t count = n > 0 ? static_cast<std::uint32_t>(n) : 0u;
     handles_.Resize(count, 0);
+    args_.Resize(count, WorkerArg{this, 0, nullptr});
     done_.Resize(count, 0);
     started_.Resize(count, 0);
     for (std::uint32_t i = 0; i < count; ++i) {
@@ -25,14 +26,14 @@ void ThreadTracker::Start(void* run)
     cancel_.store(0);
     for (int i = 0; i < threadCount_; ++i) {
         const std::uint32_t slot = static_cast<std::uint32_t>(i);
-        WorkerArg* arg = new (std::nothrow) WorkerArg{this, i, run};
+        WorkerArg* arg = &args_[slot];
+        *arg = {this, i, run};
         done_[slot].value.store(0);
         ThreadHandle handle = 0;
         // The caller waits once the last one is started.
         const bool last = i == threadCount_ - 1;
-        if (!arg || !(last ? starter_.StartBeforeWait(entry_, arg, kWorkerStackBytes, handle)
+        if (!(last ? starter_.StartBeforeWait(entry_, arg, kWorkerStackBytes, handle)
                            : starter_.Start(entry_, arg, kWorkerStackBytes, handle))) {
-            delete arg;
             done_[slot].value.store(1);
             throw ThreadStartError();
         }
@@ -77,3 +78,5 @@ void WaitForWorkers(const BakeHooks& hooks, ThreadTracker& tracker, std::mutex& 
     }
     tracker.JoinAll();
 }
+
+}  // namespace dunsmere

@@ -12,6 +12,8 @@
 #include "eval/workers.h"
 #include "host/core.h"
 
+namespace dunsmere {
+
 namespace {
 
 struct VertexAccum {
@@ -183,3 +185,5 @@ void GenerateVertexColors(Interface& ip, const UtilitySettings& settings, RunTab
     tables.vertexNormals.ClearVertexNormals();
     NotifyChanged(*node);
 }
+
+}  // namespace dunsmere

@@ -1,5 +1,5 @@
 // The "Vertex Colors" generation: the smurl value at the centre of every
-// (selected) face on two worker threads, averaged at each vertex, written as
+// (selected) face on the host's worker threads, averaged at each vertex, written as
 // the grey level 1 - mean into the mesh's vertex-colour channel, replacing
 // the colours there or multiplying them.
 //
@@ -14,12 +14,16 @@
 
 class Interface;
 
+namespace dunsmere {
+
 inline constexpr const char* kVertexProgressTitle = "Building Vertex Smurl";
 
 // A record it cannot serve (eval/settings_range.h) is refused before
 // anything else: the selection is not even looked at. In accumulate mode a
 // channel with fewer colour vertices than vertices, or fewer colour faces
 // than faces, is reset and written as in replace mode. `starter` starts the
-// two workers; tests replace it to make a start fail.
+// workers; tests replace it to make a start fail.
 void GenerateVertexColors(Interface& ip, const UtilitySettings& settings, RunTables& tables,
                           ThreadStarter& starter = DefaultThreadStarter());
+
+}  // namespace dunsmere

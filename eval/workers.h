@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <stdexcept>
 
+namespace dunsmere {
+
 // A worker's stack. Workers keep their large buffers on the heap, but a
 // POSIX thread needs at least 16 KiB, so the size is not cut to the bone.
 inline constexpr std::size_t kWorkerStackBytes = std::size_t{1} << 20;
@@ -17,3 +19,5 @@ class ThreadStartError : public std::runtime_error {
 public:
     ThreadStartError() : std::runtime_error(kThreadStartFailure) {}
 };
+
+}  // namespace dunsmere

@@ -13,6 +13,8 @@
 #include "app/mesh/mesh_file.h"
 #include "fuzz_target.h"
 
+using namespace dunsmere;
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     // The first byte picks the format hint; assimp also sniffs the content.

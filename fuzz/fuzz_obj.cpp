@@ -6,6 +6,8 @@
 #include "app/mesh/mesh_files.h"
 #include "fuzz_target.h"
 
+using namespace dunsmere;
+
 namespace {
 
 bool SameBits(const Point3& a, const Point3& b)

@@ -8,6 +8,8 @@
 #include "fuzz_target.h"
 #include "map/detail/rasterize.h"
 
+using namespace dunsmere;
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     if (size < 4) return 0;

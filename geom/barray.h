@@ -15,6 +15,8 @@
 
 #include "host/runtime.h"
 
+namespace dunsmere {
+
 // A host's assertion log identifies a check by its source name and line,
 // so these numbers are part of the interface, not positions in this file:
 // they stay when the code moves.
@@ -118,3 +120,5 @@ public:
 private:
     std::vector<T> items_;
 };
+
+}  // namespace dunsmere

@@ -2,6 +2,8 @@
 #include "geom/detail/bvh_slabs256.h"
 #include "geom/detail/face_quad_sse.h"
 
+namespace dunsmere {
+
 namespace {
 
 unsigned TestNodeAvx2(const BvhNode& node, const PreparedRay& ray, float limitUp, float* entries)
@@ -27,3 +29,5 @@ void TraverseAvx2(const TreeView& tree, const Point3& O, const Point3& D, float 
 }
 template void TraverseAvx2<Facing::kFront>(const TreeView&, const Point3&, const Point3&, float, HitState&);
 template void TraverseAvx2<Facing::kBack>(const TreeView&, const Point3&, const Point3&, float, HitState&);
+
+}  // namespace dunsmere

@@ -3,6 +3,8 @@
 #include "geom/detail/bvh_slabs256.h"
 #include "geom/detail/face_quad_sse.h"
 
+namespace dunsmere {
+
 namespace {
 
 unsigned TestNodeAvx512(const BvhNode& node, const PreparedRay& ray, float limitUp, float* entries)
@@ -27,3 +29,5 @@ void TraverseAvx512(const TreeView& tree, const Point3& O, const Point3& D, floa
 }
 template void TraverseAvx512<Facing::kFront>(const TreeView&, const Point3&, const Point3&, float, HitState&);
 template void TraverseAvx512<Facing::kBack>(const TreeView&, const Point3&, const Point3&, float, HitState&);
+
+}  // namespace dunsmere

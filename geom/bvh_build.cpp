@@ -14,6 +14,8 @@
 #include "geom/detail/bvh.h"
 #include "geom/parallel.h"
 
+namespace dunsmere {
+
 namespace {
 
 constexpr int kBins = 16;
@@ -393,3 +395,5 @@ void BuildBvh(std::span<const FaceBox> boxes, std::vector<BvhNode>& nodes, std::
     builder.Collapse(nodes);
     order = builder.Order();
 }
+
+}  // namespace dunsmere

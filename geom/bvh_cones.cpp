@@ -25,6 +25,8 @@
 #include "geom/detail/bvh.h"
 #include "geom/parallel.h"
 
+namespace dunsmere {
+
 namespace {
 
 constexpr double kDelta = 0x1p-8;
@@ -174,3 +176,5 @@ void SetNormalCones(std::vector<BvhNode>& nodes, std::span<const FaceQuad> quads
         below[i] = Merge(slots, 8);
     }
 }
+
+}  // namespace dunsmere

@@ -7,6 +7,8 @@
 #include "geom/detail/bvh.h"
 #include "geom/parallel.h"
 
+namespace dunsmere {
+
 namespace {
 
 constexpr std::size_t kNodeChunk = 64;
@@ -48,3 +50,5 @@ void PackLeaves(std::vector<BvhNode>& nodes, const std::vector<std::uint32_t>& o
             }
     });
 }
+
+}  // namespace dunsmere

@@ -3,6 +3,8 @@
 // are checked against.
 #include "geom/detail/bvh_traverse.h"
 
+namespace dunsmere {
+
 namespace {
 
 // Forced inline: with a walk for each facing, the compiler would otherwise
@@ -57,3 +59,5 @@ void TraverseScalar(const TreeView& tree, const Point3& O, const Point3& D, floa
 }
 template void TraverseScalar<Facing::kFront>(const TreeView&, const Point3&, const Point3&, float, HitState&);
 template void TraverseScalar<Facing::kBack>(const TreeView&, const Point3&, const Point3&, float, HitState&);
+
+}  // namespace dunsmere

@@ -4,6 +4,8 @@
 #include "geom/detail/bvh_traverse.h"
 #include "geom/detail/face_quad_sse.h"
 
+namespace dunsmere {
+
 namespace {
 
 inline __m128 UpVec(__m128 x)
@@ -66,3 +68,5 @@ void TraverseSse2(const TreeView& tree, const Point3& O, const Point3& D, float 
 }
 template void TraverseSse2<Facing::kFront>(const TreeView&, const Point3&, const Point3&, float, HitState&);
 template void TraverseSse2<Facing::kBack>(const TreeView&, const Point3&, const Point3&, float, HitState&);
+
+}  // namespace dunsmere

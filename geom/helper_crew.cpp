@@ -6,6 +6,8 @@
 #include <immintrin.h>
 #endif
 
+namespace dunsmere {
+
 namespace {
 
 // How long a helper waits for the next step before it sleeps: longer than
@@ -129,3 +131,5 @@ void HelperCrew::Run(std::size_t count, const std::function<void(std::size_t)>& 
     }
     if (outOfMemory_.load()) throw std::bad_alloc();
 }
+
+}  // namespace dunsmere

@@ -8,6 +8,8 @@
 #include "geom/parallel.h"
 #include "host/runtime.h"
 
+namespace dunsmere {
+
 void BuildFaceNormals(const Mesh& mesh, Tab<Point3>& faceNormals, const BuildHelpers& helpers)
 {
     constexpr std::size_t kChunk = 8192;  // faces a thread takes at a time
@@ -100,3 +102,5 @@ int NearestFace(const Mesh& mesh, const Ray& ray, Facing facing, float& hitDista
     return facing == Facing::kFront ? Nearest<Facing::kFront>(mesh, ray, hitDistance, face, maxDistance, faceNormals)
                                     : Nearest<Facing::kBack>(mesh, ray, hitDistance, face, maxDistance, faceNormals);
 }
+
+}  // namespace dunsmere

@@ -8,6 +8,8 @@
 #include "host/ray.h"
 #include "host/tab.h"
 
+namespace dunsmere {
+
 // The checks' source name and line numbers as a host's assertion log shows
 // them: part of the interface, fixed whatever the layout of the code.
 inline constexpr const char* kIntersectSource = "IntersectRay";
@@ -33,3 +35,5 @@ int IntersectRay(const Mesh& mesh, const Ray& ray, float& hitDistance, float max
 // Weights (w0, w1, w2) of a point in the plane of face f, from the face's
 // projection onto its dominant plane. A degenerate face gives (-1, 1, 1).
 Point3 FaceBaryCoords(const Mesh& mesh, int f, Point3 point);
+
+}  // namespace dunsmere

@@ -14,6 +14,8 @@
 
 #include "geom/ray_scene.h"
 
+namespace dunsmere {
+
 inline constexpr std::size_t kBuildStackBytes = std::size_t{256} << 10;
 inline constexpr int kMaxBuildThreads = 64;
 
@@ -115,3 +117,5 @@ inline void ParallelFor(const BuildHelpers& helpers, std::size_t count, const st
     for (ThreadHandle h : started) helpers.starter->Join(h);
     if (crew.outOfMemory.load()) throw std::bad_alloc();
 }
+
+}  // namespace dunsmere

@@ -15,6 +15,8 @@
 #include "geom/intersect.h"
 #include "host/cpu.h"
 
+namespace dunsmere {
+
 // How large a face's box must be.
 //
 // The face test accepts a float t, then checks the hit point
@@ -538,3 +540,5 @@ bool RayScene::NearestHit(const Ray& ray, float maxDistance, Facing facing, RayH
     hit.weights = FaceBaryCoords(*inputs_[input].mesh, hit.face, {t * D.x + O.x, t * D.y + O.y, t * D.z + O.z});
     return true;
 }
+
+}  // namespace dunsmere

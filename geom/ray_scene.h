@@ -25,6 +25,8 @@
 #include "host/tab.h"
 #include "host/threads.h"
 
+namespace dunsmere {
+
 // One mesh of a scene with its face normals (one per face, as
 // BuildFaceNormals makes them). Both must outlive the scene's use.
 struct SceneInput {
@@ -124,3 +126,5 @@ private:
     std::vector<int> firstFace_;  // the scene index of each input's first face
     std::unique_ptr<Data> data_;
 };
+
+}  // namespace dunsmere

@@ -2,6 +2,8 @@
 
 #include "geom/parallel.h"
 
+namespace dunsmere {
+
 namespace {
 
 // Below this many faces the lists are built on the calling thread alone.
@@ -137,3 +139,5 @@ void VertexNormals::Release()
     ClearVertexNormals();
     zfree(heads_);
 }
+
+}  // namespace dunsmere

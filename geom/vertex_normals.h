@@ -15,6 +15,8 @@
 #include "host/mesh.h"
 #include "host/tab.h"
 
+namespace dunsmere {
+
 struct NormalNode {
     Point3 normal;           // the sum of added face vectors; unit length after the build
     DWORD smGroups = 0;      // union of the added faces' smoothing bits
@@ -60,3 +62,5 @@ public:
 private:
     Tab<NormalNode*> heads_;
 };
+
+}  // namespace dunsmere

@@ -13,6 +13,8 @@
 #include "map/detail/supersample.h"
 #include "map/detail/texel_workers.h"
 
+namespace dunsmere {
+
 namespace {
 
 std::uint32_t MapSide(std::int32_t size) { return size > 0 ? static_cast<std::uint32_t>(size) : 0u; }
@@ -150,3 +152,5 @@ BakeStatus MapBake::Finish()
     }
     return BakeStatus::kDone;
 }
+
+}  // namespace dunsmere

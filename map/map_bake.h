@@ -17,6 +17,8 @@
 #include "map/run_state.h"
 #include "map/texel_evaluator.h"
 
+namespace dunsmere {
+
 // Sizes and clears the state's grids to XSiz x YSiz, so that nothing of an
 // earlier run survives; asks the hooks' worker count for the fill. False
 // when the grids cannot be had; they are then left 1 x 1.
@@ -57,3 +59,5 @@ private:
     int buildThreads_ = 0;
     std::int64_t workersStarted_ = 0;
 };
+
+}  // namespace dunsmere

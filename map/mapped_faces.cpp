@@ -6,6 +6,8 @@
 #include "host/face_rule.h"
 #include "host/runtime.h"
 
+namespace dunsmere {
+
 void ForEachMappedFace(const BakeHooks& hooks, const Mesh& mesh, const UtilitySettings& settings,
                        const std::function<void(int face, Point3 p0, Point3 p1, Point3 p2)>& face)
 {
@@ -57,3 +59,5 @@ void RasterizeBand(BArray<TexelRecord>& grid, const MapRows& rows, const std::ve
                             traceFirst && f.first >= rows.first);
     }
 }
+
+}  // namespace dunsmere

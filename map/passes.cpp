@@ -8,6 +8,8 @@
 
 #include "geom/geom.h"
 
+namespace dunsmere {
+
 namespace {
 
 // A covered texel at or below this is a speckle; a neighbour at or above the
@@ -266,3 +268,5 @@ void DilateCoverage(PassWindow& window, int rounds)
         VisitInOrder(g, [&](std::uint32_t x, std::uint32_t y) { GrowFromCoverage(g, x, y, setIn, frontier); });
     });
 }
+
+}  // namespace dunsmere

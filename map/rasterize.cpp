@@ -8,6 +8,8 @@
 
 #include "host/face_rule.h"
 
+namespace dunsmere {
+
 namespace {
 
 // Below this a coordinate is wrapped up by 1, above the other down by 1:
@@ -265,3 +267,5 @@ void RasterizeFaceInRows(BArray<TexelRecord>& grid, const MapRows& rows, Point3 
         }
     }
 }
+
+}  // namespace dunsmere

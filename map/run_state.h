@@ -11,6 +11,8 @@
 #include "geom/geom.h"
 #include "map/texel.h"
 
+namespace dunsmere {
+
 struct MapRunState {
     // Outer index x (the map's columns), inner index y (its rows, row 0 at
     // the top of the bitmap).
@@ -48,3 +50,5 @@ struct MapRunState {
     MapRunState(const MapRunState&) = delete;
     MapRunState& operator=(const MapRunState&) = delete;
 };
+
+}  // namespace dunsmere

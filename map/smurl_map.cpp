@@ -11,6 +11,8 @@
 #include "host/core.h"
 #include "map/map_bake.h"
 
+namespace dunsmere {
+
 namespace {
 
 constexpr WORD kOpaque = 65535;
@@ -160,3 +162,5 @@ void GenerateSmurlMap(Interface& ip, const UtilitySettings& settings, RunTables&
     if (cancelled && ip.MessageBox(kSavePartialBitmap, kMessageTitle, MB_YESNO | MB_ICONQUESTION) != IDYES) return;
     SaveMap(ip, settings, state);
 }
+
+}  // namespace dunsmere

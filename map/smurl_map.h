@@ -1,7 +1,7 @@
 // The "UV Map" generation: the smurl value of every texel that the selected
-// mesh's map triangles cover, computed on two worker threads, cleaned by two
-// neighbourhood passes and written as a 16-bit grey bitmap to a file the
-// user picks through the host's bitmap manager.
+// mesh's map triangles cover, computed on the host's worker threads,
+// cleaned by two neighbourhood passes and written as a 16-bit grey bitmap to
+// a file the user picks through the host's bitmap manager.
 //
 // Runs on the host's user-interface thread and returns when the run is over.
 // Everything it tells the user goes through the host's message boxes and
@@ -14,6 +14,8 @@
 #include "map/run_state.h"
 
 class Interface;
+
+namespace dunsmere {
 
 inline constexpr const char* kMapProgressTitle = "Building Smurl Map";
 inline constexpr const char* kSavePartialBitmap = "Save Partial Bitmap?";
@@ -30,6 +32,8 @@ WORD GreyLevel(float value);
 // Faces are filtered by settings.selectedOnly and, with mtlIDOn, by mtlID;
 // a face whose map face names a map vertex outside the channel is left out.
 // A cancel during the evaluation still runs the passes and then asks whether
-// to save the partial map. `starter` starts the two workers; tests replace it.
+// to save the partial map. `starter` starts the workers; tests replace it.
 void GenerateSmurlMap(Interface& ip, const UtilitySettings& settings, RunTables& tables, MapRunState& state,
                       ThreadStarter& starter = DefaultThreadStarter());
+
+}  // namespace dunsmere

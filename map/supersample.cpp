@@ -10,6 +10,8 @@
 #include "map/detail/rasterize.h"
 #include "map/detail/texel_workers.h"
 
+namespace dunsmere {
+
 namespace {
 
 // A band's records hold about this many texels, and at least two rows.
@@ -198,3 +200,5 @@ RunResult RunSupersampledMap(const BakeHooks& hooks, const Mesh& mesh, const Uti
     }
     return result;
 }
+
+}  // namespace dunsmere

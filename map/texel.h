@@ -6,6 +6,8 @@
 
 #include "host/point3.h"
 
+namespace dunsmere {
+
 struct TexelRecord {
     // The covering face; -1 for none.
     std::int32_t face = -1;
@@ -29,3 +31,5 @@ inline constexpr TexelRecord kEmptyTexel{};
 inline constexpr TexelRecord kEdgeMarker{-1, {-1.0f, -1.0f, -1.0f}, {}};
 
 inline bool IsEdgeMarker(const TexelRecord& r) { return r.bary.x < -0.9f; }
+
+}  // namespace dunsmere

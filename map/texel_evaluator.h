@@ -9,6 +9,8 @@
 
 #include "host/point3.h"
 
+namespace dunsmere {
+
 struct TexelJob;
 class WorkerSeat;
 
@@ -45,3 +47,5 @@ protected:
 
 // The smurl sample with noise. Stateless; lives as long as the program.
 const TexelEvaluator& ClassicTexelEvaluator();
+
+}  // namespace dunsmere

@@ -11,6 +11,8 @@
 #include "host/ray.h"
 #include "map/detail/texel_loop.h"
 
+namespace dunsmere {
+
 namespace {
 
 // What a value above 1 becomes: the evaluation's own saturated value.
@@ -158,3 +160,5 @@ RunResult RunTexelWorkers(const BakeHooks& hooks, TexelJob& job, int threads)
     TexelWork work(job);
     return RunWorkers(hooks, job.workLock, work, plan);
 }
+
+}  // namespace dunsmere

@@ -2,6 +2,8 @@
 #include "plugin/plugin.h"
 #include "ui/ui.h"
 
+using namespace dunsmere;
+
 // The host casts the result to UtilityObj*: hand it that subobject.
 void* DunsmereClassDesc::Create(BOOL) { return &TheUtilityObject(); }
 

@@ -4,6 +4,8 @@
 #include "plugin/plugin.h"
 #include "ui/ui.h"
 
+using namespace dunsmere;
+
 const char* LibDescription()
 {
     return CallGuarded<const char*>("LibDescription", __LINE__, nullptr,

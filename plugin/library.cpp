@@ -14,6 +14,8 @@
 #include "plugin/plugin.h"
 #include "ui/ui.h"
 
+using namespace dunsmere;
+
 namespace {
 
 // Statics of one file are constructed in their order of definition; the

@@ -9,6 +9,8 @@
 #include "plugin/plugin.h"
 #include "ui/ui.h"
 
+using namespace dunsmere;
+
 namespace {
 
 using K = ControlKind;

@@ -8,6 +8,8 @@
 
 #include "host/runtime.h"
 
+namespace dunsmere {
+
 struct CheckReport {
     int line;
     std::string source;
@@ -40,3 +42,5 @@ private:
 
     AssertReporter previous_ = nullptr;
 };
+
+}  // namespace dunsmere

@@ -13,6 +13,8 @@
 #include "app/command/config_dir.h"
 #include "scratch_dir.h"
 
+using namespace dunsmere;
+
 namespace {
 
 namespace fs = std::filesystem;

@@ -22,6 +22,8 @@
 #include "scripted_bitmaps.h"
 #include "scripted_host.h"
 
+using namespace dunsmere;
+
 namespace {
 
 namespace fs = std::filesystem;

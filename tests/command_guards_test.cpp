@@ -18,6 +18,8 @@
 #include "file_bytes.h"
 #include "scratch_dir.h"
 
+using namespace dunsmere;
+
 namespace {
 
 namespace fs = std::filesystem;

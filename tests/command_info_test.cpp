@@ -14,6 +14,8 @@
 #include "command_runner.h"
 #include "scratch_dir.h"
 
+using namespace dunsmere;
+
 namespace {
 
 const std::string kCrate = std::string(DUNSMERE_EXAMPLES) + "/crate.obj";

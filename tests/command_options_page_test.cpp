@@ -22,6 +22,8 @@
 #include "scratch_dir.h"
 #include "ui/settings_table.h"
 
+using namespace dunsmere;
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -213,6 +215,19 @@ TEST(CommandOptionsParse, HelpTakesTheSpinnersRangesAndDefaults)
     EXPECT_NE(help.find("Rays per ring, 0 to 30 (default 9)."), std::string::npos);
     EXPECT_NE(help.find("any positive number (default 4). Outside 2 to 50.5 the mesh"), std::string::npos);
     EXPECT_EQ(RunProgram(DUNSMERE_COMMAND, {"--help"}).out, Parse({"--help"}).out);
+}
+
+// A number's range is the spinner's where the plug-in gives one, else the
+// table's; the command asks the plug-in before it reads the mesh.
+TEST(CommandOptionsParse, RangesAreTheSpinnersAndTheCommandAsksThePlugIn)
+{
+    const char* argv[] = {"dunsmere", "m.obj", "-o", "m.png", "--horizontal", "27"};
+    EXPECT_EQ(ParseCommandLine(6, argv).err, "dunsmere: --horizontal 27 is outside its range 0 to 24\n");
+    const ParseResult wider = ParseCommandLine(6, argv, {{"horizontal", 0.0f, 30.0f, 9.0f}});
+    EXPECT_TRUE(wider.options && wider.ranged);
+    const CommandResult run = RunProgram(DUNSMERE_COMMAND, {"no-such.obj", "-o", "x.png", "--horizontal", "27"});
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.err, "dunsmere: --horizontal 27 is outside its range 0 to 24\n");
 }
 
 // ---- The panel driver over two pages ----------------------------------------------

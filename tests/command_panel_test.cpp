@@ -9,6 +9,8 @@
 #include "app/command/panel_options.h"
 #include "app/session/panel.h"
 
+using namespace dunsmere;
+
 namespace {
 
 INT_PTR Quiet(HWND, UINT, WPARAM, LPARAM) { return FALSE; }

@@ -16,6 +16,8 @@
 #include "scratch_dir.h"
 #include "file_bytes.h"
 
+using namespace dunsmere;
+
 namespace {
 
 namespace fs = std::filesystem;

@@ -8,6 +8,8 @@
 
 #include "app/command/progress.h"
 
+using namespace dunsmere;
+
 namespace {
 
 ProgressBar::Clock::time_point gNow;

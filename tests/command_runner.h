@@ -16,6 +16,8 @@
 
 extern char** environ;
 
+namespace dunsmere {
+
 struct CommandResult {
     int status = -1;  // the exit status, or 128 + the signal that ended it
     int signal = 0;   // the signal that ended it, 0 when it exited
@@ -79,3 +81,5 @@ inline CommandResult RunProgram(const std::string& program, const std::vector<st
     r.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
     return r;
 }
+
+}  // namespace dunsmere

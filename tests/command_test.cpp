@@ -15,6 +15,8 @@
 #include "command_runner.h"
 #include "scratch_dir.h"
 
+using namespace dunsmere;
+
 namespace {
 
 namespace fs = std::filesystem;

@@ -8,6 +8,8 @@
 #include "mesh_builders.h"
 #include "scripted_host.h"
 
+using namespace dunsmere;
+
 namespace {
 
 // A unit cube centred on x = y = 0, resting on z = 0, on a 4 x 4 floor cut

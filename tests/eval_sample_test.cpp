@@ -34,6 +34,8 @@ void* TestAllocate(std::size_t n, bool nothrow) noexcept
 }
 #include "replaced_new.h"
 
+using namespace dunsmere;
+
 namespace {
 
 constexpr float kThird = 0.33333334f;

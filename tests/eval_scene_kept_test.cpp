@@ -9,6 +9,8 @@
 #include "eval/eval.h"
 #include "mesh_builders.h"
 
+using namespace dunsmere;
+
 namespace {
 
 // Every ray's answer from TABLES, as bits: hit flag and distance.

@@ -16,6 +16,8 @@
 #include "scripted_host.h"
 #include "scripted_threads.h"
 
+using namespace dunsmere;
+
 namespace {
 
 TEST(ThreadTracker, ProgressIsClampedToUnitRange)
@@ -63,7 +65,6 @@ void DivisionEntry(void* p)
         arg->tracker->AddDone(1);
     }
     arg->tracker->SetDone(arg->index, 1);
-    delete arg;
 }
 
 TEST(ThreadTracker, TwoThreadsSplitItemsByParityAndReachFullProgress)
@@ -96,7 +97,6 @@ void GatedEntry(void* p)
     while (!g.open.load()) std::this_thread::yield();
     for (int i = 0; i < 1000 && !arg->tracker->IsCancelled(); ++i) g.itemsDone.fetch_add(1);
     arg->tracker->SetDone(arg->index, 1);
-    delete arg;
 }
 
 TEST(ThreadTracker, CancelDuringTheWaitStillWaitsForBothThreads)

@@ -13,6 +13,8 @@
 #include "scripted_host.h"
 #include "scripted_threads.h"
 
+using namespace dunsmere;
+
 namespace {
 
 constexpr float kThird = 0.33333334f;

@@ -8,6 +8,8 @@
 #include "app/image/image_files.h"
 #include "scratch_dir.h"
 
+using namespace dunsmere;
+
 namespace {
 
 BitmapInfo MapInfo(WORD width, WORD height)

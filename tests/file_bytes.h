@@ -6,6 +6,8 @@
 #include <sstream>
 #include <string>
 
+namespace dunsmere {
+
 inline std::string ReadAll(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);
@@ -13,3 +15,5 @@ inline std::string ReadAll(const std::string& path)
     s << in.rdbuf();
     return s.str();
 }
+
+}  // namespace dunsmere

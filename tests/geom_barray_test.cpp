@@ -5,6 +5,8 @@
 #include "check_recorder.h"
 #include "geom/barray.h"
 
+using namespace dunsmere;
+
 namespace {
 
 TEST(BArray, ResizeKeepsOverlapAndFillsTheRest)

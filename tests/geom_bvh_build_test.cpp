@@ -16,6 +16,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace dunsmere;
+
 namespace {
 
 class NoThreads : public ThreadStarter {

@@ -9,6 +9,8 @@
 #include "geom/geom.h"
 #include "mesh_builders.h"
 
+using namespace dunsmere;
+
 namespace {
 
 struct Scene {

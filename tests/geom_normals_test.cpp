@@ -8,6 +8,8 @@
 #include "host/threads.h"
 #include "mesh_builders.h"
 
+using namespace dunsmere;
+
 namespace {
 
 // A fan of triangles around a shared vertex 0 at the origin. Each face gets

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace dunsmere;
+
 namespace {
 
 TEST(RaySceneHeavy, NastyMeshes)

@@ -6,6 +6,8 @@
 #include "check_recorder.h"
 #include "host/host.h"
 
+using namespace dunsmere;
+
 namespace {
 
 TEST(HostTab, CountsGrowsAndKeeps)

@@ -23,6 +23,8 @@
 #include "host/ini.h"
 #include "scratch_dir.h"
 
+using namespace dunsmere;
+
 namespace {
 
 namespace fs = std::filesystem;

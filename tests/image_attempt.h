@@ -6,6 +6,8 @@
 
 #include "app/image/image_files.h"
 
+namespace dunsmere {
+
 struct ImageAttempt {
     bool ok = false;
     std::string error;  // the ImageFileError's message
@@ -21,3 +23,5 @@ ImageAttempt Attempt(Call&& call)
         return {false, e.what()};
     }
 }
+
+}  // namespace dunsmere

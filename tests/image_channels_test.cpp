@@ -11,6 +11,8 @@
 #include "command_runner.h"
 #include "scratch_dir.h"
 
+using namespace dunsmere;
+
 namespace {
 
 TEST(MapChannels, EveryLayoutDecodesToThePinnedLevels)

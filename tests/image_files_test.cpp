@@ -17,6 +17,8 @@
 #include "image_attempt.h"
 #include "scratch_dir.h"
 
+using namespace dunsmere;
+
 namespace {
 
 constexpr WORD kLevels[] = {0, 1, 32767, 65534, 65535};

@@ -18,6 +18,8 @@
 #include "image_attempt.h"
 #include "scratch_dir.h"
 
+using namespace dunsmere;
+
 namespace {
 
 // 3 x 2: the top row light, the bottom row dark with alpha 0.

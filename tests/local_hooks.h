@@ -7,6 +7,8 @@
 #include "eval/eval.h"
 #include "host/threads.h"
 
+namespace dunsmere {
+
 struct LocalHooks {
     WakeableSleep sleeper;
     BakeHooks hooks;
@@ -23,3 +25,5 @@ struct LocalHooks {
     LocalHooks(const LocalHooks&) = delete;
     LocalHooks& operator=(const LocalHooks&) = delete;
 };
+
+}  // namespace dunsmere

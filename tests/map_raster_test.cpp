@@ -11,6 +11,8 @@
 #include "check_recorder.h"
 #include "map_support.h"
 
+using namespace dunsmere;
+
 namespace {
 
 using Texels = std::set<std::pair<int, int>>;

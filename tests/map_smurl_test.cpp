@@ -29,6 +29,8 @@ void* Allocate(std::size_t n, bool nothrow) noexcept
 void* TestAllocate(std::size_t n, bool nothrow) noexcept { return Allocate(n, nothrow); }
 #include "replaced_new.h"
 
+using namespace dunsmere;
+
 namespace {
 
 constexpr BMM_Color_64 kBlack{0, 0, 0, 65535};

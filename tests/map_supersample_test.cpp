@@ -10,6 +10,8 @@
 #include "scripted_bitmaps.h"
 #include "scripted_host.h"
 
+using namespace dunsmere;
+
 namespace {
 
 struct Bake {

@@ -20,6 +20,8 @@
 #include "map/map.h"
 #include "mesh_builders.h"
 
+namespace dunsmere {
+
 // Collects DebugPrint lines for its lifetime.
 class DebugCapture {
 public:
@@ -101,3 +103,5 @@ inline std::vector<std::vector<float>> ExpectedValues(const Mesh& mesh, const Ut
     }
     return values;
 }
+
+}  // namespace dunsmere

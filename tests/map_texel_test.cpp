@@ -10,6 +10,8 @@
 #include "map/detail/texel_loop.h"
 #include "map_support.h"
 
+using namespace dunsmere;
+
 namespace {
 
 // One worker's whole sequence, as the two-thread split hands it out. It is

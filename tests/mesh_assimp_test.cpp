@@ -10,6 +10,8 @@
 
 #include "mesh_test_files.h"
 
+using namespace dunsmere;
+
 namespace {
 
 std::string Base64(const void* data, size_t size)

@@ -6,6 +6,8 @@
 
 #include "host/mesh.h"
 
+namespace dunsmere {
+
 // Appends a triangle with its own three vertices; returns its face index.
 inline int AddTriangle(Mesh& mesh, const Point3& a, const Point3& b, const Point3& c, DWORD smGroup = 1)
 {
@@ -99,3 +101,5 @@ inline Mesh CreaseMesh(int n = 8, float size = 10.0f)
     AddGrid(mesh, n, {0, 0, 0}, {0, size, 0}, {0, 0, size}, 2);
     return mesh;
 }
+
+}  // namespace dunsmere

@@ -7,6 +7,8 @@
 
 #include "mesh_test_files.h"
 
+using namespace dunsmere;
+
 namespace {
 
 MeshFile ReadObj(const ScratchDir& dir, const std::string& text)

@@ -10,6 +10,8 @@
 #include "app/mesh/obj_parser.h"
 #include "mesh_test_files.h"
 
+using namespace dunsmere;
+
 namespace {
 
 const int kThreadCounts[] = {2, 3, 7};

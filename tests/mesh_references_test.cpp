@@ -6,6 +6,8 @@
 #include "app/mesh/beneath_open.h"
 #include "mesh_test_files.h"
 
+using namespace dunsmere;
+
 namespace {
 
 // One triangle, its positions in the buffer at URI.

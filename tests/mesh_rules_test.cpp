@@ -17,9 +17,11 @@
 #include "app/mesh/polygon.h"
 #include "geom/intersect.h"
 #include "geom/vertex_normals.h"
-#include "host/mesh_check.h"
+#include "app/mesh/mesh_check.h"
 #include "mesh_builders.h"
 #include "mesh_test_files.h"
+
+using namespace dunsmere;
 
 namespace {
 

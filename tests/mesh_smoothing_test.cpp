@@ -13,6 +13,8 @@
 #include "app/mesh/smoothing.h"
 #include "mesh_test_files.h"
 
+using namespace dunsmere;
+
 namespace {
 
 const std::string kData = std::string(DUNSMERE_TEST_DATA) + "/smoothing/";

@@ -16,6 +16,8 @@
 
 #include "app/mesh/mesh_files.h"
 
+namespace dunsmere {
+
 // A fresh folder under the system's temporary folder, removed with its
 // contents at the end of the test.
 
@@ -63,3 +65,5 @@ inline void ExpectSameMesh(const Mesh& a, const Mesh& b)
             EXPECT_EQ(a.mapFaces(ch)[f], b.mapFaces(ch)[f]) << "channel " << ch << " face " << f;
     }
 }
+
+}  // namespace dunsmere

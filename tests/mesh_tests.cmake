@@ -3,8 +3,8 @@ dunsmere_test(mesh_tests THREADS mesh_files_test.cpp mesh_writing_test.cpp mesh_
     mesh_obj_threads_test.cpp)
 target_link_libraries(mesh_tests PRIVATE dunsmere_meshes dunsmere_mesh_codec_objects)
 
-# The mesh rules, held against geom/'s normals.
-target_sources(mesh_tests PRIVATE mesh_rules_test.cpp)
+# The mesh rules, held against geom/'s normals, and the UV cover measures.
+target_sources(mesh_tests PRIVATE mesh_rules_test.cpp uv_cover_test.cpp)
 target_link_libraries(mesh_tests PRIVATE dunsmere_geom)
 target_compile_definitions(mesh_tests PRIVATE DUNSMERE_EXAMPLES="${PROJECT_SOURCE_DIR}/examples")
 

@@ -14,6 +14,8 @@
 #include "mesh_builders.h"
 #include "mesh_test_files.h"
 
+using namespace dunsmere;
+
 namespace {
 
 // Every feature the OBJ reader keeps, with numbers that need all nine digits.

@@ -25,6 +25,8 @@
 #include "scripted_bitmaps.h"
 #include "scripted_host.h"
 
+using namespace dunsmere;
+
 namespace {
 
 // The test host with occluder nodes, each with its matrix (the identity

@@ -24,6 +24,8 @@
 #include "ui/ui.h"
 #include "ui/utility.h"
 
+namespace dunsmere {
+
 namespace panel_pages {
 
 namespace fs = std::filesystem;
@@ -333,3 +335,5 @@ const Calls kOptionsCloseCalls = {
 
 
 }  // namespace panel_pages
+
+}  // namespace dunsmere

@@ -20,6 +20,8 @@
 #include "map/map.h"
 #include "scratch_dir.h"
 
+using namespace dunsmere;
+
 namespace {
 
 struct Fnv1a {

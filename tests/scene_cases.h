@@ -18,6 +18,8 @@
 #include "geom/geom.h"
 #include "mesh_builders.h"
 
+namespace dunsmere {
+
 // 0, -0, a negative, NaN and infinity.
 inline std::vector<float> SpecialDistances()
 {
@@ -334,3 +336,5 @@ private:
     Point3 lo_{INFINITY, INFINITY, INFINITY}, hi_{-INFINITY, -INFINITY, -INFINITY};
     float diagonal_ = 1.0f;
 };
+
+}  // namespace dunsmere

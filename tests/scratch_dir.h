@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+namespace dunsmere {
+
 class ScratchDir {
 public:
     ScratchDir()
@@ -44,3 +46,5 @@ public:
 private:
     std::string path_;
 };
+
+}  // namespace dunsmere

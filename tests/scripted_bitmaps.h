@@ -8,6 +8,8 @@
 
 #include "host/bitmap.h"
 
+namespace dunsmere {
+
 class ScriptedBitmapManager : public BitmapManager {
 public:
     bool createsNothing = false;
@@ -75,3 +77,5 @@ public:
 private:
     BitmapManager* previous_;
 };
+
+}  // namespace dunsmere

@@ -16,6 +16,8 @@
 #include "host/core.h"
 #include "host/threads.h"
 
+namespace dunsmere {
+
 // A triangle-mesh object made by a conversion; counts its own deletion.
 class ConvertedCopy : public TriObject {
 public:
@@ -200,3 +202,5 @@ private:
     bool barPassed90_ = false;
     WakeableSleep wake_;
 };
+
+}  // namespace dunsmere

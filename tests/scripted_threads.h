@@ -8,6 +8,8 @@
 
 #include "host/threads.h"
 
+namespace dunsmere {
+
 // Workers from start number `gateFrom` on wait behind a gate that `open`
 // lifts; with `firstInline` the first one started instead runs to its end
 // inside Start. Start number `failAt` fails.
@@ -48,3 +50,5 @@ private:
         }
     };
 };
+
+}  // namespace dunsmere

@@ -14,6 +14,8 @@
 #include "app/session/occluders.h"
 #include "app/session/session.h"
 
+using namespace dunsmere;
+
 namespace {
 
 // The pins of tests/pins_test.cpp: FNV-1a over the map's width, height,

@@ -10,6 +10,8 @@
 #include "host/temporary_files.h"
 #include "scratch_dir.h"
 
+using namespace dunsmere;
+
 namespace {
 
 std::string Touch(const ScratchDir& dir, const std::string& name)

@@ -12,6 +12,8 @@
 #include "check_recorder.h"
 #include "panel_pages.h"
 
+using namespace dunsmere;
+
 namespace {
 
 using namespace panel_pages;

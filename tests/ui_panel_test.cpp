@@ -26,6 +26,8 @@
 #include "ui/ui.h"
 #include "ui/utility.h"
 
+using namespace dunsmere;
+
 namespace {
 
 namespace fs = std::filesystem;

@@ -17,6 +17,8 @@
 #include "ui/detail/platform.h"
 #include "ui/utility.h"
 
+using namespace dunsmere;
+
 namespace {
 
 namespace fs = std::filesystem;

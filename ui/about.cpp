@@ -4,6 +4,8 @@
 #include "host/export_guard.h"
 #include "ui/panel.h"
 
+namespace dunsmere {
+
 INT_PTR AboutDlgProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM)
 {
     return CallGuarded<INT_PTR>("AboutDlgProc", __LINE__, FALSE, [&]() -> INT_PTR {
@@ -24,3 +26,5 @@ INT_PTR AboutDlgProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM)
         }
     });
 }
+
+}  // namespace dunsmere

@@ -4,6 +4,8 @@
 #include "ui/ui.h"
 #include "ui/utility.h"
 
+namespace dunsmere {
+
 namespace {
 std::atomic<HINSTANCE> gInstance{nullptr};
 }  // namespace
@@ -29,3 +31,5 @@ DunsmereUtility& TheUtility()
 }
 
 UtilityObj& TheUtilityObject() { return TheUtility(); }
+
+}  // namespace dunsmere

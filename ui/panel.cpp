@@ -4,12 +4,16 @@
 // detail::Platform(), in the orders of the settings table, page by page.
 #include "ui/panel.h"
 
+#include <type_traits>
+
 #include "eval/eval.h"
 #include "host/core.h"
 #include "host/export_guard.h"
 #include "ui/detail/platform.h"
 #include "ui/ui.h"
 #include "ui/utility.h"
+
+namespace dunsmere {
 
 using detail::Platform;
 
@@ -152,12 +156,25 @@ void DunsmereUtility::EndEditParams(Interface* core, IUtil*)
     hPanel = nullptr;
 }
 
+// The page's rows are chosen at compile time (the table is constexpr); the
+// methods take the page as a value, so that both pages share them.
+namespace {
+template <class Step>
+void OnPage(int page, Step&& step)
+{
+    if (page == kOptionsDialog)
+        step(std::integral_constant<int, kOptionsDialog>{});
+    else
+        step(std::integral_constant<int, kPanelDialog>{});
+}
+}  // namespace
+
 void DunsmereUtility::OpenPanel(HWND hWnd)
 {
     LoadSettings();
     // A page opened again without having been closed would otherwise leak
     // the interfaces of the first opening.
-    ReleaseControls();
+    ReleaseControls(kPanelDialog);
     LookUpControls<kPanelDialog>(hWnd, edits, spinners);
     SettingsToControls(hWnd);
     EnableAlgorithmControls(hWnd, settings.algorithm);
@@ -167,50 +184,48 @@ void DunsmereUtility::ClosePanel(HWND hWnd)
 {
     ControlsToSettings(hWnd);
     SaveSettings();
-    ReleaseControls();
-}
-
-void DunsmereUtility::ReleaseControls() { ReleasePage<kPanelDialog>(edits, spinners); }
-
-void DunsmereUtility::SettingsToControls(HWND hWnd) { Show<kPanelDialog>(hWnd, settings, spinners); }
-
-void DunsmereUtility::ControlsToSettings(HWND hWnd) { ReadBack<kPanelDialog>(hWnd, settings, edits); }
-
-void DunsmereUtility::EnableAlgorithmControls(HWND hWnd, int algorithm)
-{
-    EnableForAlgorithm<kPanelDialog>(hWnd, algorithm);
+    ReleaseControls(kPanelDialog);
 }
 
 void DunsmereUtility::OpenOptions(HWND hWnd)
 {
-    ReleaseOptionControls();
+    ReleaseControls(kOptionsDialog);
     LookUpControls<kOptionsDialog>(hWnd, edits, spinners);
-    OptionsToControls(hWnd);
-    EnableOptionControls(hWnd, settings.algorithm);
+    SettingsToControls(hWnd, kOptionsDialog);
+    EnableAlgorithmControls(hWnd, settings.algorithm, kOptionsDialog);
 }
 
 void DunsmereUtility::CloseOptions(HWND hWnd)
 {
-    ControlsToOptions(hWnd);
-    ReleaseOptionControls();
+    ControlsToSettings(hWnd, kOptionsDialog);
+    ReleaseControls(kOptionsDialog);
 }
 
-void DunsmereUtility::ReleaseOptionControls() { ReleasePage<kOptionsDialog>(edits, spinners); }
-
-void DunsmereUtility::OptionsToControls(HWND hWnd) { Show<kOptionsDialog>(hWnd, settings, spinners); }
-
-void DunsmereUtility::ControlsToOptions(HWND hWnd) { ReadBack<kOptionsDialog>(hWnd, settings, edits); }
-
-void DunsmereUtility::EnableOptionControls(HWND hWnd, int algorithm)
+void DunsmereUtility::ReleaseControls(int page)
 {
-    EnableForAlgorithm<kOptionsDialog>(hWnd, algorithm);
+    OnPage(page, [&](auto p) { ReleasePage<decltype(p)::value>(edits, spinners); });
+}
+
+void DunsmereUtility::SettingsToControls(HWND hWnd, int page)
+{
+    OnPage(page, [&](auto p) { Show<decltype(p)::value>(hWnd, settings, spinners); });
+}
+
+void DunsmereUtility::ControlsToSettings(HWND hWnd, int page)
+{
+    OnPage(page, [&](auto p) { ReadBack<decltype(p)::value>(hWnd, settings, edits); });
+}
+
+void DunsmereUtility::EnableAlgorithmControls(HWND hWnd, int algorithm, int page)
+{
+    OnPage(page, [&](auto p) { EnableForAlgorithm<decltype(p)::value>(hWnd, algorithm); });
 }
 
 void DunsmereUtility::Generate(HWND hWnd)
 {
     // Saved first, so that a failed or cancelled run keeps what was chosen.
     ControlsToSettings(hWnd);
-    if (hOptions) ControlsToOptions(hOptions);
+    if (hOptions) ControlsToSettings(hOptions, kOptionsDialog);
     SaveSettings();
     switch (settings.algorithm) {
     case kAlgorithmUVMap: GenerateSmurlMap(); break;
@@ -241,7 +256,7 @@ INT_PTR PanelDlgProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam)
                 // The radio buttons move their own marks.
                 u.settings.algorithm = id;
                 u.EnableAlgorithmControls(hWnd, id);
-                if (u.hOptions) u.EnableOptionControls(u.hOptions, id);
+                if (u.hOptions) u.EnableAlgorithmControls(u.hOptions, id, kOptionsDialog);
                 break;
             default: break;  // check boxes are read at "Generate" and at closing
             }
@@ -279,3 +294,5 @@ INT_PTR OptionsDlgProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam)
         }
     });
 }
+
+}  // namespace dunsmere

@@ -7,6 +7,8 @@
 #include "host/dialog.h"
 #include "ui/resource_ids.h"
 
+namespace dunsmere {
+
 inline constexpr const char* kNotImplemented = "This Smurl type is not implemented yet";
 
 // The rollup page's dialog procedure: TRUE for the messages it handles.
@@ -17,3 +19,5 @@ INT_PTR OptionsDlgProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam);
 // The About box's: Escape leaves the box open; OK, Enter and the close box
 // end it with result 1. Nothing thrown inside leaves it.
 INT_PTR AboutDlgProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam);
+
+}  // namespace dunsmere

@@ -5,6 +5,8 @@
 
 #include "eval/eval.h"
 
+namespace dunsmere {
+
 // Dialog templates.
 inline constexpr int kPanelDialog = 101;
 inline constexpr int kAboutDialog = 102;
@@ -25,3 +27,5 @@ inline constexpr int kIdAbout = 1005;
 inline constexpr int kIdUVMap = kAlgorithmUVMap;
 inline constexpr int kIdVertexColors = kAlgorithmVertexColors;
 inline constexpr int kIdSpatial = kAlgorithmSpatial;
+
+}  // namespace dunsmere

@@ -9,6 +9,8 @@
 #include "ui/detail/platform.h"
 #include "ui/utility.h"
 
+namespace dunsmere {
+
 using detail::Platform;
 
 namespace {
@@ -90,3 +92,5 @@ void DunsmereUtility::SaveSettings() const
     if (!Platform().WriteKeys(kSettingsSection, entries, file.data()))
         DebugPrint("Dunsmere: settings not saved to %s\n", file.data());
 }
+
+}  // namespace dunsmere

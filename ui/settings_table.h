@@ -23,6 +23,8 @@
 #include "eval/eval.h"
 #include "ui/resource_ids.h"
 
+namespace dunsmere {
+
 enum class SettingKind {
     Choice,   // a radio group whose button ids are the values, min to max
     Flag,     // a check box; 0 or 1
@@ -255,3 +257,5 @@ inline constexpr auto kShowSteps = PageSteps<kPanelDialog>::show;
 inline constexpr auto kReadBackSteps = PageSteps<kPanelDialog>::readBack;
 inline constexpr auto kReleaseSteps = PageSteps<kPanelDialog>::release;
 inline constexpr auto kDisableSteps = PageSteps<kPanelDialog>::disable;
+
+}  // namespace dunsmere

@@ -3,7 +3,11 @@
 #include "map/map.h"
 #include "ui/utility.h"
 
+namespace dunsmere {
+
 void DunsmereUtility::GenerateSmurlMap()
 {
-    if (Interface* core = Core()) ::GenerateSmurlMap(*core, settings, run, map);
+    if (Interface* core = Core()) dunsmere::GenerateSmurlMap(*core, settings, run, map);
 }
+
+}  // namespace dunsmere

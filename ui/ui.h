@@ -12,6 +12,8 @@
 #include "ui/resource_ids.h"
 #include "ui/settings_table.h"
 
+namespace dunsmere {
+
 // The library's instance handle: stored by the library entry on every call,
 // null until its first. Any thread.
 void SetLibraryInstance(HINSTANCE instance);
@@ -27,3 +29,5 @@ const char* LoadResourceString(int id);
 // first call; the library makes that call before it constructs its class
 // descriptor, so that unloading destroys the two in the reverse order.
 UtilityObj& TheUtilityObject();
+
+}  // namespace dunsmere

@@ -3,7 +3,11 @@
 #include "eval/eval.h"
 #include "host/core.h"
 
+namespace dunsmere {
+
 void DunsmereUtility::GenerateVertexColors()
 {
-    if (Interface* core = Core()) ::GenerateVertexColors(*core, settings, run);
+    if (Interface* core = Core()) dunsmere::GenerateVertexColors(*core, settings, run);
 }
+
+}  // namespace dunsmere

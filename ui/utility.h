@@ -12,6 +12,8 @@
 #include "map/map.h"
 #include "ui/settings_table.h"
 
+namespace dunsmere {
+
 inline constexpr const char* kSettingsSection = "Dunsmere";
 inline constexpr const char* kSettingsFileName = "Dunsmere.ini";
 
@@ -38,41 +40,37 @@ public:
     // Empty when the host gives no directory: no core interface, a null
     // directory or an empty one.
     CStr SettingsFilePath() const;
-    // Reads the thirteen keys from one snapshot of the file, taken under the
+    // Reads every key of the settings table from one snapshot of the file, taken under the
     // writers' lock; a missing key takes its load default. Without
     // a settings file path every field takes its load default, no file is
     // read, and one debug line says so.
     void LoadSettings();
-    // Writes the thirteen keys in one replacement of the file. A failure is
+    // Writes the settings table's keys in one replacement of the file. A failure is
     // silent but for a debug line: the record in memory is what counts.
     // Without a settings file path nothing is written, and one debug line
     // says so.
     void SaveSettings() const;
 
-    // The panel (ui/panel.cpp). Each takes the rollup page's window.
-    // Opening: loads the settings, obtains the sixteen control interfaces
-    // and shows the record. Closing: reads the controls back, saves, and
-    // releases the interfaces.
+    // The panel (ui/panel.cpp): the rollup page and the options page, each
+    // with its own rows of the settings table. Opening the rollup page loads
+    // the settings, obtains its control interfaces and shows the record;
+    // closing reads the controls back, saves, and releases the interfaces.
+    // The options page shows the record as the rollup page's opening loaded
+    // it, and on closing reads its controls back and leaves the save to the
+    // rollup page, which closes after it.
     void OpenPanel(HWND hWnd);
     void ClosePanel(HWND hWnd);
-    // An out-of-range algorithm is corrected to "UV Map" here.
-    void SettingsToControls(HWND hWnd);
+    void OpenOptions(HWND hWnd);
+    void CloseOptions(HWND hWnd);
+    // The rows of PAGE (kPanelDialog or kOptionsDialog), on that page's
+    // window. An out-of-range algorithm is corrected to "UV Map" on showing.
+    void SettingsToControls(HWND hWnd, int page = kPanelDialog);
     // Reads the edit controls (not the spinners) and the buttons.
-    void ControlsToSettings(HWND hWnd);
-    void EnableAlgorithmControls(HWND hWnd, int algorithm);
+    void ControlsToSettings(HWND hWnd, int page = kPanelDialog);
+    void EnableAlgorithmControls(HWND hWnd, int algorithm, int page = kPanelDialog);
     // What "Generate" does: read back both pages, save, then run the chosen
     // generation.
     void Generate(HWND hWnd);
-
-    // The options page (ui/panel.cpp), the same for its own rows. Opening
-    // shows the record as the rollup page's opening loaded it; closing
-    // reads the controls back and releases the four interfaces, and leaves
-    // the save to the rollup page, which closes after it.
-    void OpenOptions(HWND hWnd);
-    void CloseOptions(HWND hWnd);
-    void OptionsToControls(HWND hWnd);
-    void ControlsToOptions(HWND hWnd);
-    void EnableOptionControls(HWND hWnd, int algorithm);
 
     void GenerateSmurlMap();
     void GenerateVertexColors();
@@ -97,9 +95,10 @@ public:
 
 private:
     Interface* Core() const;
-    void ReleaseControls();
-    void ReleaseOptionControls();
+    void ReleaseControls(int page);
 };
 
 // The one utility object (ui/library_state.cpp).
 DunsmereUtility& TheUtility();
+
+}  // namespace dunsmere

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <fstream>
 
+namespace dunsmere {
+
 namespace {
 
 // A settings value as JSON: a number when the whole text is one, else text.
@@ -130,3 +132,5 @@ std::string BakeReportsJson(const std::vector<BakeReport>& reports)
     }
     return all.dump(2) + "\n";
 }
+
+}  // namespace dunsmere

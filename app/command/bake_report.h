@@ -9,6 +9,8 @@
 #include "host/face_rule.h"
 #include "host/mesh.h"
 
+namespace dunsmere {
+
 struct BakeReport {
     std::vector<std::string> inputs, outputs;
     // Every key of the settings file the run saved, in file order, with its
@@ -59,3 +61,5 @@ BakeReport::Values CornerValues(const Mesh& mesh, bool selectedOnly);
 std::vector<std::pair<std::string, std::string>> SettingsKeys(const std::string& file);
 
 std::string BakeReportsJson(const std::vector<BakeReport>& reports);
+
+}  // namespace dunsmere

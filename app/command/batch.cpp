@@ -7,6 +7,8 @@
 
 #include "app/command/command.h"
 
+namespace dunsmere {
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -139,3 +141,5 @@ int WorseStatus(int a, int b)
         if (a == status || b == status) return status;
     return std::max(a, b);
 }
+
+}  // namespace dunsmere

@@ -9,6 +9,8 @@
 #include "app/command/options.h"
 #include "app/session/standalone_host.h"
 
+namespace dunsmere {
+
 // What a pattern's placeholders stand for, for one input.
 struct OutputNames {
     std::string input;  // the mesh file as given
@@ -40,3 +42,5 @@ std::vector<std::string> PlanOutputs(const CommandOptions& options, int channel)
 
 // The worse of two exit statuses, by 70 > 2 > 1 > 0.
 int WorseStatus(int a, int b);
+
+}  // namespace dunsmere

@@ -43,7 +43,9 @@
 #include "host/plugin_api.h"
 #include "host/runtime.h"
 #include "host/temporary_files.h"
-#include "host/uv_cover.h"
+#include "app/mesh/uv_cover.h"
+
+namespace dunsmere {
 
 namespace fs = std::filesystem;
 
@@ -197,11 +199,11 @@ void WarnOfOverlap(const CommandOptions& o, StandaloneHost& host, const Panel& p
 // After "Generate": the map is what the bitmap manager wrote; vertex
 // colours are written into the output mesh once the run has completed.
 void RecordOutput(const CommandOptions& o, std::optional<BakeAlgorithm> algorithm, StandaloneHost& host,
-                  const FileBitmapManager& bitmaps, const dunsmere::TiledRun& tiled)
+                  const FileBitmapManager& bitmaps, const TiledRun& tiled)
 {
     RunOutcome& outcome = host.outcome;
     if (algorithm == BakeAlgorithm::kUVMap) {
-        outcome.written = tiled.tiles.empty() ? bitmaps.Written() : dunsmere::AllTilesWritten(tiled);
+        outcome.written = tiled.tiles.empty() ? bitmaps.Written() : AllTilesWritten(tiled);
         if (!bitmaps.Error().empty()) Fail(bitmaps.Error());
         return;
     }
@@ -225,7 +227,7 @@ void RecordOutput(const CommandOptions& o, std::optional<BakeAlgorithm> algorith
 // A map whose output names tiles bakes each into TILED.
 template <class BeforeGenerate>
 int WithPanelOpen(const CommandOptions& o, StandaloneHost& host, FileBitmapManager& bitmaps, const Panel& panel,
-                  bool& generated, dunsmere::TiledRun& tiled, BeforeGenerate&& beforeGenerate)
+                  bool& generated, TiledRun& tiled, BeforeGenerate&& beforeGenerate)
 {
     if (o.about) {
         panel.Press("about");
@@ -239,9 +241,9 @@ int WithPanelOpen(const CommandOptions& o, StandaloneHost& host, FileBitmapManag
     const std::optional<BakeAlgorithm> algorithm = panel.Algorithm();
     const bool map = algorithm == BakeAlgorithm::kUVMap;
     CheckOutputKind(o.output, algorithm);
-    const bool tiles = dunsmere::NamesTile(o.output);
+    const bool tiles = NamesTile(o.output);
     if (tiles && !map) throw CommandError(kExitUsage, "--output " + o.output + ": only a map is baked per UDIM tile");
-    if (tiles && host.selection.size() == 1) tiled = dunsmere::PlanTiles(o, *host.selection[0], panel.MapFilter());
+    if (tiles && host.selection.size() == 1) tiled = PlanTiles(o, *host.selection[0], panel.MapFilter());
     if (map && !tiles && host.selection.size() == 1) RefuseUselessMap(*host.selection[0], panel.MapFilter());
     if (map && !tiles) WarnOfFacesLeftOut(o, host, panel);
     if (map && !tiles) WarnOfOverlap(o, host, panel);
@@ -250,7 +252,7 @@ int WithPanelOpen(const CommandOptions& o, StandaloneHost& host, FileBitmapManag
     if (tiled.tiles.empty())
         panel.Press("generate");
     else
-        dunsmere::BakeTiles(o, host, bitmaps, panel, tiled);
+        BakeTiles(o, host, bitmaps, panel, tiled);
     scaled.Restore();
     RecordOutput(o, algorithm, host, bitmaps, tiled);
     host.timings.Record(RunTimings::kClose);
@@ -307,14 +309,14 @@ bool KeepSettings(const CommandOptions& o, const RunConfigDir& config, const Run
 }
 
 // A tiled run's report: each tile's, and the run's as their sum.
-void NoteTiles(const dunsmere::TiledRun& tiled, BakeReport& report)
+void NoteTiles(const TiledRun& tiled, BakeReport& report)
 {
-    const dunsmere::TileSplit& split = tiled.split;
+    const TileSplit& split = tiled.split;
     report.faces = {split.baked, split.notSelected, split.otherMaterial, split.outOfRange};
     report.crossingFaces = split.crossing;
     double sum = 0.0;
     int written = 0;
-    for (const dunsmere::TileResult& r : tiled.results) {
+    for (const TileResult& r : tiled.results) {
         report.tiles.push_back({r.tile, r.written ? r.output : "", r.faces, r.value});
         report.seconds.bake += r.bakeSeconds;
         report.seconds.write += r.writeSeconds;
@@ -332,13 +334,13 @@ void NoteTiles(const dunsmere::TiledRun& tiled, BakeReport& report)
 }
 
 // What a tiled run says at its end: each tile written, and the bake's time.
-void ReportTiles(const dunsmere::TiledRun& tiled)
+void ReportTiles(const TiledRun& tiled)
 {
     double seconds = 0.0;
-    for (const dunsmere::TileResult& r : tiled.results) seconds += r.bakeSeconds;
-    if (dunsmere::AllTilesWritten(tiled))
+    for (const TileResult& r : tiled.results) seconds += r.bakeSeconds;
+    if (AllTilesWritten(tiled))
         std::fprintf(stderr, "dunsmere: baked %zu tiles in %.1f s\n", tiled.results.size(), seconds);
-    for (const dunsmere::TileResult& r : tiled.results)
+    for (const TileResult& r : tiled.results)
         if (r.written) std::fprintf(stderr, "dunsmere: wrote %s\n", r.output.c_str());
 }
 
@@ -352,7 +354,7 @@ void NoteFaces(const StandaloneHost& host, const Panel& panel, std::optional<Bak
 
 // What the report takes from a run once its panel has closed.
 void NoteRun(const CommandOptions& o, const StandaloneHost& host, const FileBitmapManager& bitmaps,
-             const RunConfigDir& config, bool selectedOnly, const dunsmere::TiledRun& tiled, BakeReport& report)
+             const RunConfigDir& config, bool selectedOnly, const TiledRun& tiled, BakeReport& report)
 {
     if (!tiled.tiles.empty()) {
         report.settings = SettingsKeys(config.File());
@@ -408,7 +410,7 @@ int BakeOne(const CommandOptions& o, const Batch& batch, BakeReport* report)
     bool generated = false;
     int status = -1;
     bool selectedOnly = false;
-    dunsmere::TiledRun tiled;
+    TiledRun tiled;
     // The command's runs are one after another: its turn never waits.
     WithUtilityOpen(BakeTurn(nullptr), host, bitmaps, batch.plugin, [&](const Panel& panel) {
         // Reported here, so that a refusal is printed before the panel closes.
@@ -541,3 +543,5 @@ int RunCommand(const CommandOptions& o)
     InstallProcessHooks(o);
     return Reported([&] { return o.version ? PrintVersion(o) : Bake(o); });
 }
+
+}  // namespace dunsmere

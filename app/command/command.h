@@ -12,6 +12,8 @@
 #include "app/command/options.h"
 #include "app/session/outcome.h"
 
+namespace dunsmere {
+
 inline constexpr int kExitDone = 0;
 inline constexpr int kExitFailed = 1;
 inline constexpr int kExitUsage = 2;
@@ -40,3 +42,5 @@ std::vector<SpinnerFacts> PanelSpinners();
 // command does not exit with it but ends by its signal (EndBySignal); the
 // status is what a shell then shows.
 int ExitStatus(const RunOutcome& outcome, int cancelSignal);
+
+}  // namespace dunsmere

@@ -19,6 +19,8 @@
 #include "host/runtime.h"
 #include "host/temporary_files.h"
 
+namespace dunsmere {
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -260,3 +262,5 @@ std::string RunConfigDir::CopyTo(const std::string& target) const
     if (temp.fd() >= 0 && temp.Write(bytes.data(), bytes.size()) && temp.Commit()) return "";
     return std::strerror(temp.fd() < 0 ? temp.error() : errno);
 }
+
+}  // namespace dunsmere

@@ -8,6 +8,8 @@
 
 #include "app/command/options.h"
 
+namespace dunsmere {
+
 // The user's configuration directory for the command,
 // $XDG_CONFIG_HOME/dunsmere, or $HOME/.config/dunsmere when XDG_CONFIG_HOME
 // is unset, empty or relative; created with its parents when missing.
@@ -66,3 +68,5 @@ private:
     std::string start_;  // the file's bytes as the run started
     int owner_ = -1;     // holds the directory's lock
 };
+
+}  // namespace dunsmere

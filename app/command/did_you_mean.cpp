@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+namespace dunsmere {
+
 namespace {
 
 // Optimal string alignment distance: Levenshtein with a swap of two
@@ -37,3 +39,5 @@ std::string NearestName(std::string_view typed, const std::vector<std::string>& 
     }
     return best;
 }
+
+}  // namespace dunsmere

@@ -8,6 +8,8 @@
 
 #include "app/command/signals.h"
 
+namespace dunsmere {
+
 namespace {
 
 bool Answer(const std::string& shown, std::optional<bool> savePartial)
@@ -40,3 +42,5 @@ HostHooks CommandHooks(ProgressBar& bar, bool quiet, std::optional<bool> savePar
     };
     return hooks;
 }
+
+}  // namespace dunsmere

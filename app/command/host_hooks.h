@@ -8,7 +8,11 @@
 #include "app/command/progress.h"
 #include "app/session/hooks.h"
 
+namespace dunsmere {
+
 // The hooks of one run, drawing on BAR, which must outlive them. The one
 // question ("Save Partial Bitmap?") takes SAVE_PARTIAL where given, else is
 // asked on a terminal, else answered No; it is printed with its answer.
 HostHooks CommandHooks(ProgressBar& bar, bool quiet, std::optional<bool> savePartial);
+
+}  // namespace dunsmere

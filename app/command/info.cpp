@@ -19,7 +19,9 @@
 #include "app/mesh/smoothing.h"
 #include "host/dialog.h"
 #include "host/face_rule.h"
-#include "host/uv_cover.h"
+#include "app/mesh/uv_cover.h"
+
+namespace dunsmere {
 
 namespace {
 
@@ -185,12 +187,12 @@ MeshReport ReportMesh(const MeshFile& file)
                               overlap.share, {}, 0});
         MapFaceFilter filter;
         filter.mapChannel = channel;
-        const dunsmere::TileSplit split = dunsmere::SplitByTile(mesh, filter);
-        if (!dunsmere::UsesTiles(split)) continue;
+        const TileSplit split = SplitByTile(mesh, filter);
+        if (!UsesTiles(split)) continue;
         ChannelReport& c = r.channels.back();
         c.facesOutOfRange = split.outOfRange;
         c.facesCrossingTiles = split.crossing;
-        const std::vector<double> coverages = dunsmere::TileCoverages(mesh, channel, split);
+        const std::vector<double> coverages = TileCoverages(mesh, channel, split);
         for (std::size_t i = 0; i < split.tiles.size(); ++i)
             c.tiles.push_back({split.tiles[i].tile, split.tiles[i].faces, coverages[i]});
     }
@@ -247,3 +249,5 @@ int RunInfo(int argc, const char* const* argv)
     if (o.json) std::printf("%s\n", all.dump(2).c_str());
     return status;
 }
+
+}  // namespace dunsmere

@@ -9,6 +9,8 @@
 
 #include "app/mesh/mesh_file.h"
 
+namespace dunsmere {
+
 // The map size the overlap is measured at: the panel's default map size,
 // so that the figure is the one a bake at the default size warns of. The
 // panel's own definition lies in the plug-in, which the command cannot
@@ -23,7 +25,7 @@ std::string CoveredTwice(int faces, double share);
 
 struct ChannelReport {
     int channel = 0;
-    double coverage = 0.0;  // host/uv_cover.h's UvCoverage
+    double coverage = 0.0;  // app/mesh/uv_cover.h's UvCoverage
     int facesOutOfRange = 0;
     int overlapFaces = 0;
     double overlapShare = 0.0;  // at kInfoMapWidth x kInfoMapHeight
@@ -62,3 +64,5 @@ MeshReport ReportMesh(const MeshFile& file);
 // cannot be read is named on stderr and the others still reported. The exit
 // status: 0 when every mesh was read, 2 otherwise or for a bad command line.
 int RunInfo(int argc, const char* const* argv);
+
+}  // namespace dunsmere

@@ -12,6 +12,8 @@
 #include "app/command/options.h"
 #include "app/command/signals.h"
 
+using namespace dunsmere;
+
 namespace {
 
 // The options a bake and info share, which may stand before "info" as well
@@ -67,7 +69,9 @@ int main(int argc, char** argv)
     try {
         if (const int at = InfoAt(argc, argv)) return FlushedStdout(RunInfoAt(at, argc, argv));
         ParseResult parsed = ParseCommandLine(argc, argv);
-        if (parsed.help) parsed = ParseCommandLine(argc, argv, PanelSpinners());
+        // The plug-in is asked for its ranges only when they matter: before
+        // any mesh is read, so that a number out of range costs no load.
+        if (parsed.help || parsed.ranged) parsed = ParseCommandLine(argc, argv, PanelSpinners());
         std::fputs(parsed.out.c_str(), stdout);
         std::fputs(parsed.err.c_str(), stderr);
         if (!parsed.options) return FlushedStdout(parsed.exitStatus);

@@ -6,6 +6,8 @@
 #include <iterator>
 #include <string_view>
 
+namespace dunsmere {
+
 enum class OptionKind {
     kInput,   // the positional mesh files
     kValue,   // --name VALUE
@@ -123,3 +125,5 @@ consteval const OptionRow& OptionNamed(std::string_view name)
     if (row == std::end(kOptionRows)) throw "no option has this name";
     return *row;
 }
+
+}  // namespace dunsmere

@@ -18,6 +18,8 @@
 #include "app/command/tiles.h"
 #include "app/mesh/smoothing.h"
 
+namespace dunsmere {
+
 namespace {
 
 const char* const kExamples = R"(
@@ -237,9 +239,23 @@ void RegisterOptions(CLI::App& app, Given& g)
         ->type_name("DEG");
 }
 
-// G's text and numbers as options, each checked on its own; a usage
-// message when one is refused.
-std::string ConvertGiven(Given& g)
+// The limits an option set through a panel spinner must keep: the
+// spinner's, as the plug-in sets it up, or where the plug-in could not be
+// asked, the "A to B" its help states.
+std::pair<double, double> SpinnerRange(const OptionRow& row, const std::vector<SpinnerFacts>& spinners)
+{
+    for (const SpinnerFacts& spinner : spinners)
+        if (spinner.option == row.name) return {spinner.min, spinner.max};
+    static const std::regex kRange(R"((\d+(\.\d+)?) to (\d+(\.\d+)?))");
+    std::cmatch m;
+    if (!row.help || !std::regex_search(row.help, m, kRange)) return {-HUGE_VAL, HUGE_VAL};
+    return {std::stod(m[1].str()), std::stod(m[3].str())};
+}
+
+// G's text and numbers as options, each checked on its own, the numbers a
+// spinner takes against SPINNERS' ranges; a usage message when one is
+// refused. RANGED tells whether any such number was given.
+std::string ConvertGiven(Given& g, const std::vector<SpinnerFacts>& spinners, bool& ranged)
 {
     CommandOptions& o = g.options;
     if (!g.algorithm.empty()) o.algorithm = AlgorithmNamed(g.algorithm);
@@ -247,10 +263,10 @@ std::string ConvertGiven(Given& g)
     if (!g.channels.empty()) o.channels = ImageChannelsNamed(g.channels);
     if (!g.groundPlane.empty()) o.groundPlane = g.groundPlane;
     if (!g.tiles.empty()) {
-        const std::optional<std::vector<int>> tiles = dunsmere::ParseTiles(g.tiles);
+        const std::optional<std::vector<int>> tiles = ParseTiles(g.tiles);
         if (!tiles)
-            return "dunsmere: --tiles " + g.tiles + ": give tile numbers " + std::to_string(dunsmere::kFirstTile) +
-                   " to " + std::to_string(dunsmere::kLastTile) + " and ranges, for example 1001,1003-1005\n";
+            return "dunsmere: --tiles " + g.tiles + ": give tile numbers " + std::to_string(kFirstTile) +
+                   " to " + std::to_string(kLastTile) + " and ranges, for example 1001,1003-1005\n";
         o.tiles = *tiles;
     }
 
@@ -271,20 +287,28 @@ std::string ConvertGiven(Given& g)
     if (o.distanceRelative && (!std::isfinite(*o.distanceRelative) || !(*o.distanceRelative > 0.0)))
         return "dunsmere: --distance-relative wants a finite number above 0\n";
     if (g.noiseSize) {
-        if (!std::isfinite(*g.noiseSize) || *g.noiseSize < 0.0f || *g.noiseSize > 100000.0f)
-            return RangeError("--noise-size", *g.noiseSize, 0.0f, 100000.0f);
+        ranged = true;
+        const auto [lo, hi] = SpinnerRange(Row("noise-size"), spinners);
+        const double size = static_cast<double>(*g.noiseSize);
+        if (!std::isfinite(size) || size < lo || size > hi)
+            return RangeError("--noise-size", *g.noiseSize, static_cast<float>(lo), static_cast<float>(hi));
         o.noiseSize = g.noiseSize;
     }
     const struct {
-        const char* name;
+        const OptionRow& row;
         std::optional<int>& value;
-        int lo, hi;
-    } ranges[] = {{"--horizontal", o.horizontal, 0, 24}, {"--vertical", o.vertical, 0, 10},
-                  {"--width", o.width, 50, 4096},        {"--height", o.height, 50, 4096},
-                  {"--map-channel", o.mapChannel, 1, 99}, {"--material-id", o.materialId, 1, 100},
-                  {"--padding", o.padding, 0, 64},       {"--supersample", o.supersample, 1, 8}};
-    for (const auto& r : ranges)
-        if (r.value && (*r.value < r.lo || *r.value > r.hi)) return RangeError(r.name, *r.value, r.lo, r.hi);
+    } counts[] = {{Row("horizontal"), o.horizontal}, {Row("vertical"), o.vertical},
+                  {Row("width"), o.width},           {Row("height"), o.height},
+                  {Row("map-channel"), o.mapChannel}, {Row("material-id"), o.materialId},
+                  {Row("padding"), o.padding},       {Row("supersample"), o.supersample}};
+    for (const auto& c : counts) {
+        if (!c.value) continue;
+        ranged = true;
+        const auto [lo, hi] = SpinnerRange(c.row, spinners);
+        if (*c.value < lo || *c.value > hi)
+            return RangeError(("--" + std::string(c.row.name)).c_str(), *c.value, static_cast<int>(lo),
+                              static_cast<int>(hi));
+    }
     if (g.threads && *g.threads != "all") {
         int n = 0;
         const char* end = g.threads->data() + g.threads->size();
@@ -332,7 +356,7 @@ std::string CrossCheck(CommandOptions& o, std::string& notes)
     if (o.output == "-")
         return "dunsmere: --output -: a bake writes a file, not standard output (./- names a file called -)\n";
     if (const std::string why = PatternError(o.output); !why.empty()) return "dunsmere: " + why + "\n";
-    if (!o.tiles.empty() && !o.output.empty() && !dunsmere::NamesTile(o.output))
+    if (!o.tiles.empty() && !o.output.empty() && !NamesTile(o.output))
         return "dunsmere: --tiles picks UDIM tiles: the output must name them with <UDIM> or {udim}\n";
     if (o.bitDepth == 8 && ImageFormatOf(o.output) == ImageFormat::kExr)
         return "dunsmere: --bit-depth 8: an OpenEXR map holds half floats; write .png or .tif for 8 bits\n";
@@ -417,7 +441,7 @@ ParseResult ParseCommandLine(int argc, const char* const* argv, const std::vecto
         return result;
     }
 
-    std::string why = ConvertGiven(given);
+    std::string why = ConvertGiven(given, spinners, result.ranged);
     if (why.empty()) why = CrossCheck(given.options, result.err);
     if (!why.empty()) {
         result.exitStatus = 2;
@@ -427,3 +451,5 @@ ParseResult ParseCommandLine(int argc, const char* const* argv, const std::vecto
     result.options = std::move(given.options);
     return result;
 }
+
+}  // namespace dunsmere

@@ -9,6 +9,8 @@
 #include "app/image/image_files.h"
 #include "app/session/bake_algorithm.h"
 
+namespace dunsmere {
+
 inline constexpr const char* kCommandVersion = "0.2.5";
 
 struct CommandOptions {
@@ -76,6 +78,9 @@ struct ParseResult {
     std::string out;  // for stdout
     std::string err;  // for stderr
     bool help = false;  // the exit is --help's
+    // Some number a panel spinner takes was given: its range was checked
+    // against SPINNERS, or the option table's where they lack it.
+    bool ranged = false;
 };
 
 // A panel spinner's limits and the value it shows at the plug-in's defaults,
@@ -85,8 +90,9 @@ struct SpinnerFacts {
     float min = 0.0f, max = 0.0f, shown = 0.0f;
 };
 
-// With SPINNERS, --help states their ranges and defaults; without, or for
-// an option none of them names, the option table's own.
+// With SPINNERS, --help states their ranges and defaults, and the numbers
+// they take are checked against their ranges; without, or for an option
+// none of them names, the option table's own.
 ParseResult ParseCommandLine(int argc, const char* const* argv, const std::vector<SpinnerFacts>& spinners = {});
 
 // Face indices first..last, both included.
@@ -99,3 +105,5 @@ struct FaceRange {
 // faces they name: a selection is checked against a mesh and applied without
 // ever listing its faces one by one. Nullopt when malformed.
 std::optional<std::vector<FaceRange>> ParseFaceRanges(const std::string& text);
+
+}  // namespace dunsmere

@@ -1,5 +1,7 @@
 #include "app/command/panel_options.h"
 
+namespace dunsmere {
+
 void ApplyOptions(const Panel& panel, const CommandOptions& o)
 {
     if (o.algorithm && panel.Algorithm() != o.algorithm) panel.Press(NameOf(*o.algorithm));
@@ -22,3 +24,5 @@ void ApplyOptions(const Panel& panel, const CommandOptions& o)
     if (o.evenRing) panel.Tick("even-ring", *o.evenRing);
     if (o.sceneOccluders) panel.Tick("scene-occluders", *o.sceneOccluders);
 }
+
+}  // namespace dunsmere

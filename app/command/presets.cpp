@@ -13,6 +13,8 @@
 #include "host/ini.h"
 #include "host/numbers.h"
 
+namespace dunsmere {
+
 namespace {
 
 constexpr const char* kPanelSection = "Dunsmere";
@@ -203,3 +205,5 @@ bool WriteCommandSection(const std::string& file, const CommandValues& v)
     entries.emplace_back(kOutputKey, std::nullopt);
     return WritePrivateProfileStrings(kCommandSection, entries, file.c_str());
 }
+
+}  // namespace dunsmere

@@ -10,6 +10,8 @@
 
 #include "app/command/options.h"
 
+namespace dunsmere {
+
 inline constexpr const char* kCommandSection = "dunsmere-command";
 
 // The command's own values of a run as the user knows them: the distance
@@ -46,3 +48,5 @@ bool WriteCommandSection(const std::string& file, const CommandValues& values);
 // The shortest decimal text that reads back as exactly V.
 std::string ShortestDecimal(float v);
 std::string ShortestDecimal(double v);
+
+}  // namespace dunsmere

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+namespace dunsmere {
+
 namespace {
 
 std::string Minutes(double seconds)
@@ -122,3 +124,5 @@ void ProgressBar::Draw(const char* tail)
     }
     std::fflush(out_);
 }
+
+}  // namespace dunsmere

@@ -16,6 +16,8 @@
 
 #include "app/session/hooks.h"
 
+namespace dunsmere {
+
 class ProgressBar final : public ProgressSink {
 public:
     using Clock = std::chrono::steady_clock;
@@ -68,3 +70,5 @@ private:
     int lastDecile_ = -1;
     Clock::time_point start_, lastDraw_;
 };
+
+}  // namespace dunsmere

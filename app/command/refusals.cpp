@@ -14,6 +14,8 @@
 #include "app/command/tiles.h"
 #include "host/temporary_files.h"
 
+namespace dunsmere {
+
 namespace {
 
 [[noreturn]] void Refuse(const std::string& target, const std::string& why)
@@ -121,11 +123,11 @@ void RefuseUnwritableOutputs(const CommandOptions& o, const std::vector<std::str
     // A tiled map's files are those of the tiles --tiles names; before the
     // mesh is read tells which, tile 1001's stands for them all.
     std::vector<std::string> outputs;
-    const std::vector<int> tiles = o.tiles.empty() ? std::vector<int>{dunsmere::kFirstTile} : o.tiles;
+    const std::vector<int> tiles = o.tiles.empty() ? std::vector<int>{kFirstTile} : o.tiles;
     for (const std::string& pattern : patterns) {
-        if (!dunsmere::NamesTile(pattern)) outputs.push_back(pattern);
+        if (!NamesTile(pattern)) outputs.push_back(pattern);
         else
-            for (const int tile : tiles) outputs.push_back(dunsmere::TileOutput(pattern, tile));
+            for (const int tile : tiles) outputs.push_back(TileOutput(pattern, tile));
     }
     const std::string preset = o.writePreset.empty() ? "" : "the preset " + o.writePreset;
     for (const std::string& output : outputs) RefuseTarget(output, output, o);
@@ -137,7 +139,7 @@ void RefuseUnwritableOutputs(const CommandOptions& o, const std::vector<std::str
     }
     // A pattern's folders are made, as batch tools make them: a plain path
     // into a missing folder is more often a typo.
-    if (HasPlaceholder(o.output) || dunsmere::NamesTile(o.output))
+    if (HasPlaceholder(o.output) || NamesTile(o.output))
         for (const std::string& output : outputs) MakeFolders(output);
     for (const std::string& output : outputs) ProbeTarget(output, output);
     if (!preset.empty()) ProbeTarget(preset, o.writePreset);
@@ -186,3 +188,5 @@ void RefuseUselessMap(SceneNode& node, const MapFaceFilter& filter)
     const std::string which = faces == 1 ? "its one face" : "all " + std::to_string(faces) + " faces";
     throw CommandError(kExitUsage, file + ": " + which + " would be left out of the map (" + why + ")");
 }
+
+}  // namespace dunsmere

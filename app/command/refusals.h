@@ -12,6 +12,8 @@
 #include "host/face_rule.h"
 #include "host/mesh.h"
 
+namespace dunsmere {
+
 // Refuses, before any mesh is read, the outputs of a batch and the
 // --write-preset target of OPTIONS when one cannot be written: it exists and
 // is not a regular file (a folder, a FIFO, a device, or a link to one, which
@@ -34,3 +36,5 @@ std::string FacesLeftOut(const Mesh& mesh, const MapFaceFilter& filter, int& cou
 // has), or every face is left out (the counts and reasons). A mesh without
 // faces is left to the plug-in.
 void RefuseUselessMap(SceneNode& node, const MapFaceFilter& filter);
+
+}  // namespace dunsmere

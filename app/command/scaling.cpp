@@ -10,7 +10,9 @@
 #include "app/command/command.h"
 #include "app/command/panel_options.h"
 #include "host/dialog.h"
-#include "host/mesh_check.h"
+#include "app/mesh/mesh_check.h"
+
+namespace dunsmere {
 
 namespace {
 
@@ -240,3 +242,5 @@ ScaledNode ApplyWithDistance(const CommandOptions& o, StandaloneHost& host, cons
                      faces == 1 ? "its value" : "their values");
     return scaled;
 }
+
+}  // namespace dunsmere

@@ -31,6 +31,8 @@
 #include "app/session/standalone_host.h"
 #include "host/mesh.h"
 
+namespace dunsmere {
+
 // The k of the power of two nearest 1 (the smallest |k|) that brings
 // DISTANCE (finite, > 0) within MIN..MAX; 0 when it lies there already.
 // MAX must be at least twice MIN, so that some power always fits.
@@ -103,3 +105,5 @@ private:
 // break the mesh check's bound, or when a noise size the run uses would leave its spinner's
 // range; prints a warning with the count of faces that may bake differently.
 ScaledNode ApplyWithDistance(const CommandOptions& options, StandaloneHost& host, const Panel& panel);
+
+}  // namespace dunsmere

@@ -10,6 +10,8 @@
 
 #include "host/temporary_files.h"
 
+namespace dunsmere {
+
 namespace {
 
 std::atomic<int> gSignal{0};
@@ -113,3 +115,5 @@ void EndBySignal(int signal)
     // A signal whose default action does not end the process.
     _exit(CancelStatus(signal));
 }
+
+}  // namespace dunsmere

@@ -13,6 +13,8 @@
 
 #include <initializer_list>
 
+namespace dunsmere {
+
 inline constexpr int kOneCancelMs = 200;
 
 void InstallCancelSignals();
@@ -34,3 +36,5 @@ int CancelStatus(int signal);
 inline constexpr int kEndRemovalPaths = 4;
 inline constexpr int kEndRemovalBytes = 4096;
 void RemoveAtSecondSignal(std::initializer_list<const char*> paths);
+
+}  // namespace dunsmere

@@ -6,7 +6,7 @@
 #include <map>
 #include <string_view>
 
-#include "host/uv_cover.h"
+#include "app/mesh/uv_cover.h"
 
 namespace dunsmere {
 

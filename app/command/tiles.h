@@ -69,7 +69,7 @@ int FacesInTile(const TileSplit& split, int tile);
 bool UsesTiles(const TileSplit& split);
 
 // The share of each of SPLIT's tiles that its faces cover, as
-// host/uv_cover.h's UvCoverage measures the unit square, in SPLIT's order.
+// app/mesh/uv_cover.h's UvCoverage measures the unit square, in SPLIT's order.
 // SPLIT is MESH's under a filter of CHANNEL alone.
 std::vector<double> TileCoverages(const Mesh& mesh, int channel, const TileSplit& split);
 

@@ -27,6 +27,8 @@
 
 #include "app/image/image_codecs.h"
 
+namespace dunsmere {
+
 namespace {
 
 class DescriptorStream : public Imf::OStream {
@@ -144,3 +146,5 @@ bool ReadExr(const std::string& path, RgbaImageFloat& image, std::string& reason
     }
     return false;
 }
+
+}  // namespace dunsmere

@@ -8,6 +8,8 @@
 
 #include "app/image/image_files.h"
 
+namespace dunsmere {
+
 // The manager's bitmap: held in memory, written by WriteImageFile.
 class FileOutputBitmap : public MemoryBitmap {
 public:
@@ -131,3 +133,5 @@ void FileBitmapManager::RecordWrite(const std::string& path, const std::vector<B
     writtenPath_ = path;
     error_.clear();
 }
+
+}  // namespace dunsmere

@@ -17,6 +17,8 @@
 #include "app/image/image_files.h"
 #include "host/bitmap.h"
 
+namespace dunsmere {
+
 class FileOutputBitmap;
 
 class FileBitmapManager : public BitmapManager {
@@ -90,3 +92,5 @@ private:
     std::string error_;
     Levels levels_;
 };
+
+}  // namespace dunsmere

@@ -10,6 +10,8 @@
 #include "app/image/image_files.h"
 #include "host/temporary_files.h"
 
+namespace dunsmere {
+
 // NAME is the file the messages of a library may mention. PNG and EXR data
 // goes through OUT's Write; libtiff writes to OUT's descriptor itself. Each
 // writes LAYOUT, which the caller has checked the format takes.
@@ -40,3 +42,5 @@ struct ImageCodecTable {
 inline constexpr const char* kImageCodecEntry = "DunsmereImageCodecs";
 // The table, or null with REASON saying why the module could not be had.
 const ImageCodecTable* ImageCodecs(std::string& reason);
+
+}  // namespace dunsmere

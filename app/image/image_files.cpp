@@ -12,6 +12,8 @@
 #include "app/image/image_codecs.h"
 #include "host/temporary_files.h"
 
+namespace dunsmere {
+
 // Defined in a program linked with the codec module's objects.
 extern "C" __attribute__((weak)) const ImageCodecTable* DunsmereImageCodecs();
 
@@ -175,3 +177,5 @@ ImageFileResult ReadImageFileFloat(const std::string& path, RgbaImageFloat& imag
 {
     return Reported([&] { ReadFloat(path, image); });
 }
+
+}  // namespace dunsmere

@@ -25,6 +25,8 @@
 
 #include "host/bitmap.h"
 
+namespace dunsmere {
+
 enum class ImageFormat { kUnknown, kPng, kTiff, kExr };
 
 // The format PATH's extension names; kUnknown for any other or none.
@@ -100,3 +102,5 @@ ImageFileResult ReadImageFile16(const std::string& path, RgbaImage16& image);
 // Reads an OpenEXR file's R, G, B and A as floats (a missing channel reads as
 // 0, a missing A as 1). A PNG or TIFF reads as its levels divided by 65535.
 ImageFileResult ReadImageFileFloat(const std::string& path, RgbaImageFloat& image);
+
+}  // namespace dunsmere

@@ -20,6 +20,8 @@
 #include "app/image/image_codecs.h"
 #include "app/image/sample_rows.h"
 
+namespace dunsmere {
+
 namespace {
 
 struct PngState {
@@ -207,3 +209,5 @@ bool ReadPng(const std::string& path, RgbaImage16& image, std::string& reason)
     }
     return true;
 }
+
+}  // namespace dunsmere

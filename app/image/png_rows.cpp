@@ -37,6 +37,8 @@
 #include "app/image/image_codecs.h"
 #include "app/image/sample_rows.h"
 
+namespace dunsmere {
+
 namespace {
 
 constexpr std::size_t kBandBytes = 256 * 1024;
@@ -432,3 +434,5 @@ bool WritePng(TemporaryFile& out, int width, int height, const BMM_Color_64* pix
         return false;
     }
 }
+
+}  // namespace dunsmere

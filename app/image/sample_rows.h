@@ -9,6 +9,8 @@
 
 #include "app/image/image_files.h"
 
+namespace dunsmere {
+
 inline std::size_t SamplesPerPixel(ImageChannels channels)
 {
     return channels == ImageChannels::kGrey ? 1 : channels == ImageChannels::kGreyAlpha ? 2 : 4;
@@ -62,3 +64,5 @@ inline void PackRow(const BMM_Color_64* p, std::size_t width, const ImageLayout&
     case ImageChannels::kRgba: sample_rows_detail::Pack<4>(p, width, layout.bitDepth, highFirst, out); break;
     }
 }
+
+}  // namespace dunsmere

@@ -30,6 +30,8 @@
 #include "app/image/image_codecs.h"
 #include "app/image/sample_rows.h"
 
+namespace dunsmere {
+
 namespace {
 
 struct TiffMessages {
@@ -288,3 +290,5 @@ bool ReadTiff(const std::string& path, RgbaImage16& image, std::string& reason)
     if (!ok) reason = Reason(messages, "libtiff could not read it");
     return ok;
 }
+
+}  // namespace dunsmere

@@ -15,6 +15,8 @@
 #include "app/mesh/import_stream.h"
 #include "app/mesh/mesh_formats.h"
 
+namespace dunsmere {
+
 namespace {
 
 constexpr unsigned kImportSteps = aiProcess_Triangulate | aiProcess_ValidateDataStructure;
@@ -60,3 +62,5 @@ extern "C" __attribute__((visibility("default"))) const MeshCodecTable* Dunsmere
     static constexpr MeshCodecTable kTable{&ReadsExtension, &ImportAnswer, &WriteGltfFile};
     return &kTable;
 }
+
+}  // namespace dunsmere

@@ -26,6 +26,8 @@
 #include "app/mesh/mesh_formats.h"
 #include "app/mesh/smoothing.h"
 
+namespace dunsmere {
+
 namespace {
 
 const char* Why(ChildEnd end)
@@ -119,3 +121,5 @@ MeshFile ReadAssimpFile(const std::string& path, const MeshReading& reading)
     return ToMeshFile(DecodeImportAnswer(child.answer, path), path,
                       reading.smoothAngle.value_or(kDefaultSmoothAngle));
 }
+
+}  // namespace dunsmere

@@ -11,6 +11,8 @@
 
 #include "app/mesh/beneath_open.h"
 
+namespace dunsmere {
+
 namespace {
 
 // A file opened here, read through stdio. Assimp's own stream would take
@@ -109,3 +111,5 @@ Assimp::IOStream* BeneathIOSystem::Open(const char* path, const char* mode)
 }
 
 void BeneathIOSystem::Close(Assimp::IOStream* stream) { delete stream; }
+
+}  // namespace dunsmere

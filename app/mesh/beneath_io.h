@@ -15,6 +15,8 @@
 
 #include <string>
 
+namespace dunsmere {
+
 class BeneathIOSystem : public Assimp::IOSystem {
 public:
     explicit BeneathIOSystem(std::string model);
@@ -43,3 +45,5 @@ private:
     int folder_ = -1;
     std::string refusal_;
 };
+
+}  // namespace dunsmere

@@ -11,6 +11,8 @@
 #include <climits>
 #include <vector>
 
+namespace dunsmere {
+
 namespace {
 
 // Non-blocking, so that a FIFO in the folder cannot stall the importer
@@ -167,3 +169,5 @@ int OpenBeneath(int folder, const std::string& relative, BeneathRoute route)
     errno = S_ISDIR(info.st_mode) ? EISDIR : ENXIO;
     return -1;
 }
+
+}  // namespace dunsmere

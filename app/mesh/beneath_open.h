@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+namespace dunsmere {
+
 // REFERENCE with every %XX decoded; a '%' not followed by two hex digits
 // stays as it is.
 std::string PercentDecoded(std::string_view reference);
@@ -28,3 +30,5 @@ enum class BeneathRoute {
 // EISDIR, ENXIO and the like for what is not a regular file; otherwise
 // openat's own. Never blocks on a FIFO or a device.
 int OpenBeneath(int folder, const std::string& relative, BeneathRoute route = BeneathRoute::kKernel);
+
+}  // namespace dunsmere

@@ -55,6 +55,8 @@
 #include "app/mesh/sha256.h"
 #include "geom/geom.h"
 
+namespace dunsmere {
+
 namespace {
 
 // One file the exporter wrote, held in memory.
@@ -450,3 +452,5 @@ void WriteGltfFile(const MeshFile& original, const Mesh& changed, const std::str
     if (binary && buffers.empty()) return Replace(path, main->bytes);
     CommitSeparate(path, main->bytes, buffers);
 }
+
+}  // namespace dunsmere

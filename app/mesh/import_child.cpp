@@ -17,6 +17,8 @@
 #include <new>
 #include <system_error>
 
+namespace dunsmere {
+
 namespace {
 
 constexpr std::uint64_t kMiB = 1024ull * 1024ull;
@@ -264,3 +266,5 @@ ChildResult RunInChild(const ImportLimits& limits, bool (*cancelled)(), const st
     if (result.end != ChildEnd::kAnswered) result.answer.clear();
     return result;
 }
+
+}  // namespace dunsmere

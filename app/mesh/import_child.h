@@ -12,6 +12,8 @@
 #include <functional>
 #include <string>
 
+namespace dunsmere {
+
 // The limits for one import. The memory limit is on top of what the child
 // has mapped at the fork, which it shares with the command.
 struct ImportLimits {
@@ -52,3 +54,5 @@ struct ChildResult {
 // Forks: call it while no other thread of the process is running (the
 // command loads its meshes before any worker starts).
 ChildResult RunInChild(const ImportLimits& limits, bool (*cancelled)(), const std::function<std::string()>& work);
+
+}  // namespace dunsmere

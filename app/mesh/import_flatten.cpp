@@ -11,6 +11,8 @@
 
 #include "app/mesh/mesh_file.h"
 
+namespace dunsmere {
+
 static_assert(kImportUVSets == std::min<unsigned>(AI_MAX_NUMBER_OF_TEXTURECOORDS, kMaxMapChannels - 1),
               "a UV set for every map channel assimp can fill");
 
@@ -171,3 +173,5 @@ ImportedScene FlattenScene(const aiScene& scene, const std::string& path, FileNo
     }
     return out;
 }
+
+}  // namespace dunsmere

@@ -21,6 +21,8 @@
 
 struct aiScene;
 
+namespace dunsmere {
+
 // Whether the normals in a scene are the file's own word on its surface.
 enum class FileNormals { kIgnore, kKeep };
 
@@ -30,3 +32,5 @@ enum class FileNormals { kIgnore, kKeep };
 // triangles at all.
 ImportedScene FlattenScene(const aiScene& scene, const std::string& path,
                            FileNormals normals = FileNormals::kIgnore);
+
+}  // namespace dunsmere

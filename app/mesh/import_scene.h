@@ -10,6 +10,8 @@
 
 #include "host/mesh.h"
 
+namespace dunsmere {
+
 // The UV sets an assimp mesh can have, all of which the Mesh has map
 // channels for (set k is channel k + 1); checked against assimp's own count
 // where its headers are included.
@@ -38,3 +40,5 @@ struct ImportedScene {
     std::vector<std::string> materialNames;  // by assimp material index; "" for unnamed
     std::uint64_t ignoredPrimitives = 0;     // points and lines left out
 };
+
+}  // namespace dunsmere

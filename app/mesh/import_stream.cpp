@@ -6,6 +6,8 @@
 
 #include "app/mesh/mesh_file.h"
 
+namespace dunsmere {
+
 namespace {
 
 constexpr char kMagic[4] = {'D', 'S', 'M', 'I'};
@@ -197,3 +199,5 @@ ImportedScene DecodeImportAnswer(std::string_view bytes, const std::string& path
     if (scene.triangles.empty()) in.Fail("no triangles");
     return scene;
 }
+
+}  // namespace dunsmere

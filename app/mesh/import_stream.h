@@ -16,6 +16,8 @@
 
 #include "app/mesh/import_scene.h"
 
+namespace dunsmere {
+
 std::string EncodeImportedScene(const ImportedScene& scene);
 std::string EncodeImportError(std::string_view message);
 
@@ -25,3 +27,5 @@ std::string EncodeImportError(std::string_view message);
 // Throws MeshFileError naming PATH: the child's own message for an error
 // answer, else what is wrong with the stream.
 ImportedScene DecodeImportAnswer(std::string_view bytes, const std::string& path);
+
+}  // namespace dunsmere

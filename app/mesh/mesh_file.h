@@ -10,6 +10,8 @@
 
 #include "host/mesh.h"
 
+namespace dunsmere {
+
 // What every reader and writer of mesh files throws: the file, the line
 // where the input has lines (0 otherwise), and why. what() reads
 // "FILE: WHY", or "FILE:LINE: WHY".
@@ -87,3 +89,5 @@ struct MeshFile {
     std::vector<Point3> objNormals;    // the vn lines
     std::vector<ObjCorners> objFaces;  // one per triangle of the mesh
 };
+
+}  // namespace dunsmere

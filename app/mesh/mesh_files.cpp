@@ -10,7 +10,9 @@
 #include "app/file_extension.h"
 #include "app/mesh/mesh_formats.h"
 #include "app/mesh/smoothing.h"
-#include "host/mesh_check.h"
+#include "app/mesh/mesh_check.h"
+
+namespace dunsmere {
 
 namespace {
 
@@ -37,7 +39,7 @@ void RefuseIfNotRegular(const std::string& path)
 
 void AddCheckWarning(MeshFile& file, const std::string& path, const MeshCheck& check);
 
-// Every reader's mesh obeys the one rule of host/mesh_check.h before use.
+// Every reader's mesh obeys the one rule of app/mesh/mesh_check.h before use.
 void CheckReadMesh(MeshFile& file, const std::string& path)
 {
     const MeshCheck check = CheckMesh(file.mesh);
@@ -198,3 +200,5 @@ ColoredVertices SplitVerticesByColor(const Mesh& mesh, const std::string& path)
         }
     return out;
 }
+
+}  // namespace dunsmere

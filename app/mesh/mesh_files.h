@@ -17,6 +17,8 @@
 
 #include "app/mesh/mesh_file.h"
 
+namespace dunsmere {
+
 // Throws MeshFileError "PATH: not a regular file" at once for a FIFO, a
 // device or a directory, symbolic links followed; MeshReadCancelled when
 // READING's cancel is answered yes.
@@ -41,3 +43,5 @@ bool CanWriteMesh(std::string_view path);
 const char* WritableMeshExtensions();
 // Whether ReadMeshFile knows PATH's extension (.obj or one assimp reads).
 bool CanReadMesh(std::string_view path);
+
+}  // namespace dunsmere

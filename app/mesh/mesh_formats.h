@@ -8,11 +8,13 @@
 #include <vector>
 
 #include "app/mesh/mesh_file.h"
-#include "host/mesh_check.h"
+#include "app/mesh/mesh_check.h"
+
+namespace dunsmere {
 
 // THREADS above 1 reads a large file in as many parts side by side; the mesh
 // file and any error are those of one thread. CHECK is the mesh's outcome of
-// the rule every mesh read obeys (host/mesh_check.h).
+// the rule every mesh read obeys (app/mesh/mesh_check.h).
 MeshFile ReadObjFile(const std::string& path, int threads, MeshCheck& check);
 MeshFile ReadAssimpFile(const std::string& path, const MeshReading& reading);
 bool AssimpReads(const std::string& extension);
@@ -47,3 +49,5 @@ struct ColoredVertices {
     std::vector<std::array<DWORD, 3>> faces;  // the mesh's faces on output vertices
 };
 ColoredVertices SplitVerticesByColor(const Mesh& mesh, const std::string& path);
+
+}  // namespace dunsmere

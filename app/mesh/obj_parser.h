@@ -12,7 +12,9 @@
 #include <vector>
 
 #include "app/mesh/mesh_file.h"
-#include "host/mesh_check.h"
+#include "app/mesh/mesh_check.h"
+
+namespace dunsmere {
 
 inline bool IsObjBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\f' || c == '\v'; }
 
@@ -194,3 +196,5 @@ private:
 // too small to cut: the line-by-line route then gives the answer, and the
 // error, that it always gives.
 std::optional<MeshFile> ReadObjParts(std::string_view text, const std::string& path, int threads, MeshCheck& check);
+
+}  // namespace dunsmere

@@ -26,6 +26,8 @@
 #include "app/mesh/obj_parser.h"
 #include "app/mesh/run_parts.h"
 
+namespace dunsmere {
+
 namespace {
 
 // Below this much text a thread costs more to start than it saves.
@@ -260,3 +262,5 @@ std::optional<MeshFile> ReadObjParts(std::string_view text, const std::string& p
         return std::nullopt;
     }
 }
+
+}  // namespace dunsmere

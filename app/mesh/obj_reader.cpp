@@ -34,7 +34,9 @@
 #include "app/mesh/obj_parser.h"
 #include "app/mesh/polygon.h"
 #include "app/mesh/whole_file.h"
-#include "host/mesh_check.h"
+#include "app/mesh/mesh_check.h"
+
+namespace dunsmere {
 
 namespace {
 
@@ -367,3 +369,5 @@ MeshFile ReadObjFile(const std::string& path, int threads, MeshCheck& check)
     parser.PutFaces(file, 0, parser.faces_, {});
     return parser.End(std::move(file), check);
 }
+
+}  // namespace dunsmere

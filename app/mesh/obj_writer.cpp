@@ -32,6 +32,8 @@
 #include "app/mesh/pending_file.h"
 #include "app/mesh/run_parts.h"
 
+namespace dunsmere {
+
 namespace {
 
 void PutNumber(std::string& out, float value, const std::string& path, const char* what)
@@ -319,3 +321,5 @@ void WriteObjFile(const MeshFile& original, const Mesh& changed, const std::stri
     if (unmade) std::rethrow_exception(unmade);
     file->Commit();
 }
+
+}  // namespace dunsmere

@@ -10,6 +10,8 @@
 
 #include "app/mesh/mesh_file.h"
 
+namespace dunsmere {
+
 namespace {
 
 std::string ErrorText(int error) { return std::system_category().message(error); }
@@ -81,3 +83,5 @@ void PendingFile::Commit()
     if (!file_->Commit()) Fail("replace it", errno);
     file_.reset();
 }
+
+}  // namespace dunsmere

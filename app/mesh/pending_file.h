@@ -11,6 +11,8 @@
 
 #include "host/temporary_files.h"
 
+namespace dunsmere {
+
 class PendingFile {
 public:
     // Creates the temporary in TARGET's directory; throws MeshFileError.
@@ -45,3 +47,5 @@ private:
     std::unique_ptr<TemporaryFile> file_;
     std::string failure_;
 };
+
+}  // namespace dunsmere

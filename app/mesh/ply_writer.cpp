@@ -17,6 +17,8 @@
 #include "app/mesh/mesh_formats.h"
 #include "app/mesh/pending_file.h"
 
+namespace dunsmere {
+
 namespace {
 
 void PutU32(std::string& out, std::uint32_t v)
@@ -147,3 +149,5 @@ void WritePlyFile(const Mesh& changed, const std::string& path)
     file.Write(data);
     file.Commit();
 }
+
+}  // namespace dunsmere

@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <set>
 
+namespace dunsmere {
+
 namespace {
 
 struct P2 {
@@ -200,3 +202,5 @@ std::string PolygonFaultText(PolygonFault fault)
     }
     return {};
 }
+
+}  // namespace dunsmere

@@ -21,6 +21,8 @@
 
 #include "host/point3.h"
 
+namespace dunsmere {
+
 // Ear clipping and its self-intersection test take time quadratic in the
 // corner count; a fanned polygon may have any number of corners.
 inline constexpr int kMaxClippedCorners = 4096;
@@ -33,3 +35,5 @@ PolygonFault TriangulatePolygon(const std::vector<Point3>& corners, std::vector<
 
 // Why, for an error message: "the polygon has zero area", ...
 std::string PolygonFaultText(PolygonFault fault);
+
+}  // namespace dunsmere

@@ -5,10 +5,14 @@
 #include <cstddef>
 #include <functional>
 
-// Runs PART(k) for every k below PARTS and returns once all have ended; part
-// 0 runs on the calling thread, so one part starts no thread at all. A part
-// no thread can be started for runs on the calling thread too. Then throws
-// what the lowest part that threw threw; a part that throws stops no other.
+namespace dunsmere {
+
+// Runs PART(k) for every k below PARTS, on up to PARTS threads of the
+// tree's parallel loop (geom/parallel.h) with the calling thread among them,
+// and returns once all have ended: one part starts no thread at all, and
+// the parts no thread can be started for run on the calling thread. Then
+// throws what the lowest part that threw threw; a part that throws stops no
+// other.
 void RunParts(int parts, const std::function<void(int)>& part);
 
 // How many parts to cut WORK into for THREADS threads, each part at least
@@ -26,3 +30,5 @@ inline std::size_t PartBegin(std::size_t count, int k, int parts)
     const auto n = static_cast<std::size_t>(parts), i = static_cast<std::size_t>(k);
     return count / n * i + count % n * i / n;
 }
+
+}  // namespace dunsmere

@@ -3,6 +3,8 @@
 
 #include <cstddef>
 
+namespace dunsmere {
+
 namespace {
 
 constexpr std::uint32_t kRound[64] = {
@@ -80,3 +82,5 @@ std::string Sha256Hex(std::string_view bytes)
     }
     return hex;
 }
+
+}  // namespace dunsmere

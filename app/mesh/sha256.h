@@ -6,6 +6,10 @@
 #include <string>
 #include <string_view>
 
+namespace dunsmere {
+
 std::array<std::uint8_t, 32> Sha256(std::string_view bytes);
 // The digest as 64 lower-case hex digits.
 std::string Sha256Hex(std::string_view bytes);
+
+}  // namespace dunsmere

@@ -7,6 +7,8 @@
 #include <string>
 #include <utility>
 
+namespace dunsmere {
+
 namespace {
 
 // One face's side of an edge: the edge's ends as mesh vertices, lower
@@ -183,3 +185,5 @@ void SmoothMeshFile(MeshFile& file, const std::string& path, const std::vector<P
                                 (n == 1 ? " face got no smoothing group: its cluster found no free bit"
                                         : " faces got no smoothing group: their clusters found no free bit"));
 }
+
+}  // namespace dunsmere

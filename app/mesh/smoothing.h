@@ -27,6 +27,8 @@
 
 #include "app/mesh/mesh_file.h"
 
+namespace dunsmere {
+
 inline constexpr double kDefaultSmoothAngle = 60.0;
 inline constexpr double kMaxSmoothAngle = 180.0;
 inline constexpr float kNormalTolerance = 1e-4f;
@@ -48,3 +50,5 @@ Smoothing FindSmoothing(const Mesh& mesh, const std::vector<Point3>& cornerNorma
 // no free bit, adds a warning naming PATH and counting them.
 void SmoothMeshFile(MeshFile& file, const std::string& path, const std::vector<Point3>& cornerNormals,
                     double angle);
+
+}  // namespace dunsmere

@@ -12,6 +12,8 @@
 #include "app/mesh/mesh_file.h"
 #include "app/mesh/run_parts.h"
 
+namespace dunsmere {
+
 namespace {
 
 // Each part at least this much: a thread costs more to start than a smaller
@@ -103,3 +105,5 @@ WholeFile ReadWholeFile(const std::string& path, int threads)
     file.size = have;
     return file;
 }
+
+}  // namespace dunsmere

@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+namespace dunsmere {
+
 struct WholeFile {
     std::unique_ptr<char[]> bytes;
     size_t size = 0;
@@ -16,3 +18,5 @@ struct WholeFile {
 // the copying and the first touch of the memory are shared out too. A file
 // that turns out longer than its length said is read again, to its end.
 WholeFile ReadWholeFile(const std::string& path, int threads);
+
+}  // namespace dunsmere

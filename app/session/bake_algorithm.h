@@ -7,6 +7,8 @@
 #include <optional>
 #include <string_view>
 
+namespace dunsmere {
+
 enum class BakeAlgorithm { kUVMap, kVertexColors, kSpatial };
 
 struct AlgorithmName {
@@ -33,3 +35,5 @@ constexpr std::optional<BakeAlgorithm> AlgorithmNamed(std::string_view name)
     if (n == std::end(kAlgorithmNames)) return std::nullopt;
     return n->algorithm;
 }
+
+}  // namespace dunsmere

@@ -4,6 +4,8 @@
 #include <mutex>
 #include <thread>
 
+namespace dunsmere {
+
 namespace {
 
 // A plain mutex polled, not a timed one: the thread checkers do not follow
@@ -29,3 +31,5 @@ BakeTurn::~BakeTurn()
 {
     if (held_) Turn().unlock();
 }
+
+}  // namespace dunsmere

@@ -6,6 +6,8 @@
 
 #include <functional>
 
+namespace dunsmere {
+
 class BakeTurn {
 public:
     // Waits for the turn, asking CANCELLED (when given) every few
@@ -21,3 +23,5 @@ public:
 private:
     bool held_ = false;
 };
+
+}  // namespace dunsmere

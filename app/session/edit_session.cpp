@@ -3,6 +3,8 @@
 #include "host/dialog.h"
 #include "host/runtime.h"
 
+namespace dunsmere {
+
 HostInstalls::HostInstalls(StandaloneHost& host, BitmapManager& bitmaps)
 {
     SetCOREInterface(&host);
@@ -40,3 +42,5 @@ void EditSession::End()
     if (utility_) utility_->EndEditParams(&host_, &iutil_);
     utility_ = nullptr;
 }
+
+}  // namespace dunsmere

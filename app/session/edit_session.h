@@ -16,6 +16,8 @@
 #include "host/bitmap.h"
 #include "host/plugin_api.h"
 
+namespace dunsmere {
+
 // The host's interfaces, installed for the plug-in while the panel is open.
 class HostInstalls {
 public:
@@ -76,3 +78,5 @@ public:
 private:
     RunTimings& timings_;
 };
+
+}  // namespace dunsmere

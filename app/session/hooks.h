@@ -8,6 +8,8 @@
 #include <functional>
 #include <string>
 
+namespace dunsmere {
+
 // The progress of one generation, as phases of the plug-in's title.
 class ProgressSink {
 public:
@@ -41,3 +43,5 @@ struct HostHooks {
     // The answer counts for a question alone: true is Yes.
     std::function<bool(const std::string& text, MessageKind kind)> message;
 };
+
+}  // namespace dunsmere

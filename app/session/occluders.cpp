@@ -8,7 +8,9 @@
 
 #include "app/mesh/mesh_files.h"
 #include "app/session/session.h"
-#include "host/mesh_check.h"
+#include "app/mesh/mesh_check.h"
+
+namespace dunsmere {
 
 namespace {
 
@@ -105,3 +107,5 @@ bool AddOccluders(StandaloneHost& host, const std::vector<std::string>& files,
     host.occluders.push_back(std::make_unique<SceneNode>(file.path, std::move(file)));
     return true;
 }
+
+}  // namespace dunsmere

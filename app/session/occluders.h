@@ -14,6 +14,8 @@
 #include "app/mesh/mesh_file.h"
 #include "host/mesh.h"
 
+namespace dunsmere {
+
 // The ground plane under MESH for AXIS, one of "-x", "+x", "-y", "+y", "-z",
 // "+z": two triangles in the plane where the coordinate on that axis is
 // exactly the smallest (for "-") or largest (for "+") of the vertices that
@@ -32,3 +34,5 @@ Mesh GroundPlane(const Mesh& mesh, const std::string& axis);
 // GroundPlane throw.
 bool AddOccluders(StandaloneHost& host, const std::vector<std::string>& files,
                   const std::optional<std::string>& groundPlane, const MeshReading& reading = {});
+
+}  // namespace dunsmere

@@ -7,6 +7,8 @@
 #include <optional>
 #include <string>
 
+namespace dunsmere {
+
 struct RunOutcome {
     // By the message-box convention: a refusal or failure carries the
     // information icon, a completion or elapsed-time message is a plain OK,
@@ -27,3 +29,5 @@ struct RunOutcome {
     std::optional<float> distance, noiseSize;
     int distanceExponent = 0;
 };
+
+}  // namespace dunsmere

@@ -4,6 +4,8 @@
 #include "app/mesh/mesh_files.h"
 #include "app/session/session.h"
 
+namespace dunsmere {
+
 void CheckOutputKind(const std::string& output, std::optional<BakeAlgorithm> algorithm)
 {
     if (algorithm == BakeAlgorithm::kUVMap && !IsSupportedImagePath(output))
@@ -11,3 +13,5 @@ void CheckOutputKind(const std::string& output, std::optional<BakeAlgorithm> alg
     if (algorithm == BakeAlgorithm::kVertexColors && !CanWriteMesh(output))
         throw SessionError("cannot write " + output + ": vertex colours are written as " + WritableMeshExtensions());
 }
+
+}  // namespace dunsmere

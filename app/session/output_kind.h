@@ -7,6 +7,10 @@
 
 #include "app/session/bake_algorithm.h"
 
+namespace dunsmere {
+
 // Throws SessionError, naming OUTPUT, when a run of ALGORITHM cannot write
 // it.
 void CheckOutputKind(const std::string& output, std::optional<BakeAlgorithm> algorithm);
+
+}  // namespace dunsmere

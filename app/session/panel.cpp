@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdlib>
 
+namespace dunsmere {
+
 namespace {
 
 // The command line's names for what the user sees: group box, then the
@@ -237,3 +239,5 @@ void Panel::Print(std::FILE* out) const
         }
     }
 }
+
+}  // namespace dunsmere

@@ -18,6 +18,8 @@
 #include "host/dialog.h"
 #include "host/face_rule.h"
 
+namespace dunsmere {
+
 class Panel {
 public:
     // One rollup page and the title the host shows above it.
@@ -90,3 +92,5 @@ private:
     std::vector<Page> pages_;      // each with the title printed above it
     std::vector<Named> controls_;  // page by page, in template order
 };
+
+}  // namespace dunsmere

@@ -12,6 +12,8 @@
 #include "app/codec_modules.h"
 #include "app/session/session.h"
 
+namespace dunsmere {
+
 namespace fs = std::filesystem;
 
 std::string DefaultPluginFolder()
@@ -81,3 +83,5 @@ FoundPlugin LoadDunsmere(const std::string& folder, const std::function<void(con
     if (!plugin.desc) throw SessionError("no plug-in library in " + where + " offers \"Dunsmere\"");
     return plugin;
 }
+
+}  // namespace dunsmere

@@ -9,6 +9,8 @@
 
 #include "host/plugin_api.h"
 
+namespace dunsmere {
+
 struct FoundPlugin {
     ClassDesc* desc = nullptr;
     std::string path;
@@ -26,3 +28,5 @@ FoundPlugin FindUtilityPlugin(const std::string& folder, const char* className);
 // loading runs a library's initialisers. Throws SessionError when no
 // library offers it.
 FoundPlugin LoadDunsmere(const std::string& folder, const std::function<void(const std::string&)>& warn = {});
+
+}  // namespace dunsmere

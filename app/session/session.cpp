@@ -10,7 +10,9 @@
 #include "app/session/occluders.h"
 #include "app/session/output_kind.h"
 #include "host/cpu.h"
-#include "host/mesh_check.h"
+#include "app/mesh/mesh_check.h"
+
+namespace dunsmere {
 
 namespace {
 
@@ -265,3 +267,5 @@ BakeOutcome BakeSession::Generate()
     }
     return result;
 }
+
+}  // namespace dunsmere

@@ -15,6 +15,8 @@
 
 #include "app/session/hooks.h"
 
+namespace dunsmere {
+
 // Why the session cannot go on: the plug-in, an option, a mesh. what()
 // names the file or the option.
 class SessionError : public std::runtime_error {
@@ -104,3 +106,5 @@ private:
     struct State;
     std::unique_ptr<State> state_;
 };
+
+}  // namespace dunsmere

@@ -7,6 +7,8 @@
 #include <string>
 #include <thread>
 
+namespace dunsmere {
+
 namespace {
 
 // Progress for a client that shows none: only the state the host reads.
@@ -188,3 +190,5 @@ INT_PTR StandaloneHost::RunModal(DialogWindow& dialog)
     if (!dialog.Ended()) dialog.Send(WM_CLOSE);
     return dialog.Result();
 }
+
+}  // namespace dunsmere

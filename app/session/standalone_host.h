@@ -20,6 +20,8 @@
 #include "host/dialog.h"
 #include "host/threads.h"
 
+namespace dunsmere {
+
 // An Editable Mesh object: converts to a triangle mesh as itself.
 class EditableMeshObject final : public TriObject {
 public:
@@ -142,3 +144,5 @@ private:
     WakeableSleep wake_;
     int workerQueries_ = 0;  // WorkerThreadCount calls since ProgressStart
 };
+
+}  // namespace dunsmere

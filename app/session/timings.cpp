@@ -4,6 +4,8 @@
 #include <fstream>
 #include <sstream>
 
+namespace dunsmere {
+
 namespace {
 
 // A phase name per mark; null for a mark that only ends the phase before it.
@@ -56,3 +58,5 @@ std::string RunTimings::PeakMemoryLine()
     }
     return {};
 }
+
+}  // namespace dunsmere

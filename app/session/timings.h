@@ -23,6 +23,8 @@
 #include <optional>
 #include <string>
 
+namespace dunsmere {
+
 class RunTimings {
 public:
     enum Mark { kPlugin, kLoad, kPanel, kBuild, kRasterize, kRays, kPasses, kWrite, kClose, kEnd, kMarkCount };
@@ -59,3 +61,5 @@ private:
     }
     std::array<std::optional<std::chrono::steady_clock::time_point>, kMarkCount> at_;
 };
+
+}  // namespace dunsmere

@@ -17,10 +17,13 @@
 #include "geom/geom.h"
 #include "host/threads.h"
 
+namespace dunsmere {
+
 class ThreadTracker;
 
 // Handed to each thread: the tracker, the thread's index and the run's
-// shared data. The thread owns it and frees it as its last act.
+// shared data. The tracker owns it; a thread reads it no more once it has
+// marked itself done, since the tracker may then go.
 struct WorkerArg {
     ThreadTracker* tracker;
     int index;
@@ -43,7 +46,8 @@ public:
     ThreadTracker(const ThreadTracker&) = delete;
     ThreadTracker& operator=(const ThreadTracker&) = delete;
 
-    // Sizes the handle and done arrays; every handle 0, every done flag 1.
+    // Sizes the handle, argument and done arrays; every handle 0, every done
+    // flag 1.
     void SetThreadCount(int n);
     int ThreadCount() const { return threadCount_; }
 
@@ -72,6 +76,7 @@ private:
     std::atomic<std::uint8_t> cancel_{0};
     int threadCount_ = 0;
     BArray1D<ThreadHandle> handles_;
+    BArray1D<WorkerArg> args_;
     BArray1D<AtomicFlag> done_;
     int total_ = 0;
     int itemsDone_ = 0;
@@ -86,3 +91,5 @@ private:
 // or trunc(Progress() * 90) without one. Tests before it sleeps. Joins the
 // threads at the end.
 void WaitForWorkers(const BakeHooks& hooks, ThreadTracker& tracker, std::mutex& workLock, RunWork* work = nullptr);
+
+}  // namespace dunsmere

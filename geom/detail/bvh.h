@@ -9,6 +9,8 @@
 #include "geom/detail/unset_vector.h"
 #include "geom/ray_scene.h"
 
+namespace dunsmere {
+
 // Eight children per node, their boxes laid out by axis so that one vector
 // load brings one bound of every child. lo[a][c] and hi[a][c] bound child c
 // in axis a; an empty slot has lo = +inf and hi = -inf, which every box test
@@ -137,3 +139,5 @@ template <Facing F>
 void TraverseAvx2(const TreeView& tree, const Point3& O, const Point3& D, float maxDistance, HitState& hit);
 template <Facing F>
 void TraverseAvx512(const TreeView& tree, const Point3& O, const Point3& D, float maxDistance, HitState& hit);
+
+}  // namespace dunsmere

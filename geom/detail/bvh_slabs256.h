@@ -7,6 +7,8 @@
 
 #include "geom/detail/bvh_traverse.h"
 
+namespace dunsmere {
+
 namespace {
 
 inline __m256 UpVec(__m256 x)
@@ -51,3 +53,5 @@ inline void ConeSides(const BvhNode& node, const PreparedRay& ray, __m256& dot, 
 }
 
 }  // namespace
+
+}  // namespace dunsmere

@@ -29,6 +29,8 @@
 
 #include "geom/detail/bvh.h"
 
+namespace dunsmere {
+
 namespace {
 
 constexpr float kLimitSlack = 0x1p-21f;
@@ -191,3 +193,5 @@ inline void Walk(const TreeView& tree, const Point3& O, const Point3& D, float m
 }
 
 }  // namespace
+
+}  // namespace dunsmere

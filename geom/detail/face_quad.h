@@ -10,6 +10,8 @@
 
 #include "geom/detail/face_test.h"
 
+namespace dunsmere {
+
 // An empty lane has a zero normal, which no ray faces, and no face index.
 struct alignas(16) FaceQuad {
     float nx[4], ny[4], nz[4];
@@ -63,3 +65,5 @@ inline void SetQuadLane(FaceQuad& q, int j, const FaceRecord& r)
     q.k[j] = r.k;
     q.index[j] = r.index;
 }
+
+}  // namespace dunsmere

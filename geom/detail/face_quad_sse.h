@@ -9,6 +9,8 @@
 #include "geom/detail/bvh_traverse.h"
 #include "geom/detail/face_quad.h"
 
+namespace dunsmere {
+
 namespace {
 
 // The ray broadcast to every lane.
@@ -83,3 +85,5 @@ inline void WalkWithQuadLanes(const TreeView& tree, const Point3& O, const Point
 }
 
 }  // namespace
+
+}  // namespace dunsmere

@@ -16,6 +16,8 @@
 #include "host/point3.h"
 #include "host/tab.h"
 
+namespace dunsmere {
+
 struct FaceRecord {
     Point3 N;          // the stored unit normal
     float nDotC0;      // (N.z*c0.z + N.y*c0.y) + N.x*c0.x
@@ -133,3 +135,5 @@ static inline bool FaceTest(const FaceRecord& r, const Point3& O, const Point3& 
     const float o[3] = {O.x, O.y, O.z}, d[3] = {D.x, D.y, D.z};
     return FaceTest<F>(r, o, d, maxDistance, bound, t);
 }
+
+}  // namespace dunsmere

@@ -12,6 +12,8 @@
 #include <utility>
 #include <vector>
 
+namespace dunsmere {
+
 template <class T>
 struct UnsetAllocator : std::allocator<T> {
     static_assert(std::is_trivially_copyable_v<T> && std::is_trivially_destructible_v<T>);
@@ -38,3 +40,5 @@ struct UnsetAllocator : std::allocator<T> {
 
 template <class T>
 using UnsetVector = std::vector<T, UnsetAllocator<T>>;
+
+}  // namespace dunsmere

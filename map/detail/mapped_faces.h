@@ -12,6 +12,8 @@
 #include "host/mesh.h"
 #include "map/detail/rasterize.h"
 
+namespace dunsmere {
+
 // Calls `face` for each baked face with its map vertices, moving the hooks'
 // bar through the share of faces seen and writing the debug line of each face
 // that another material leaves out. Calls nothing when the mesh lacks the
@@ -37,3 +39,5 @@ std::vector<FaceRows> GatherFaceRows(const BakeHooks& hooks, const Mesh& mesh, c
 // of its first row.
 void RasterizeBand(BArray<TexelRecord>& grid, const MapRows& rows, const std::vector<FaceRows>& faces,
                    const Mesh& mesh, int mapChannel, bool traceFirst);
+
+}  // namespace dunsmere

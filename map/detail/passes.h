@@ -14,6 +14,8 @@
 #include "geom/geom.h"
 #include "map/run_state.h"
 
+namespace dunsmere {
+
 // A window of a map's rows as the passes see it: row by row, each row left
 // to right, `width` texels each.
 struct PassWindow {
@@ -49,3 +51,5 @@ void DilateCoverage(PassWindow& window, int rounds);
 // The rows each side of a row that decide its value after both passes: one
 // for the speckle repair's block, one per round of growth.
 inline std::uint32_t PassHalo(int rounds) { return 1u + static_cast<std::uint32_t>(rounds > 0 ? rounds : 0); }
+
+}  // namespace dunsmere

@@ -17,6 +17,8 @@
 #include "host/point3.h"
 #include "map/texel.h"
 
+namespace dunsmere {
+
 // Rasterizes the face with map vertices p0, p1, p2 (u = x, v = y; w unused)
 // into the grid, whose columns and rows give the map's width and height. A
 // face with a u or v outside [-0.001, 1.0001] (or not a number) is skipped.
@@ -61,3 +63,5 @@ void DrawLine(int x0, int y0, int x1, int y1, BArray<TexelRecord>& grid, const T
 // Brings u and v into the unit range: a value a hair below 0 goes to the
 // right or bottom edge, one a hair above 1 to just above 0. w is untouched.
 void WrapToUnit(Point3& p);
+
+}  // namespace dunsmere

@@ -18,6 +18,8 @@
 #include "map/run_state.h"
 #include "map/texel_evaluator.h"
 
+namespace dunsmere {
+
 // On return state.TexelValues holds the XSiz x YSiz block means, and
 // state.coveredSubTexels and state.reached are filled when coverageAlpha and
 // invertLevels ask for them. The bar moves through the faces, then through
@@ -30,3 +32,5 @@
 // normals; the caller clears them. Throws std::bad_alloc.
 RunResult RunSupersampledMap(const BakeHooks& hooks, const Mesh& mesh, const UtilitySettings& settings,
                              RunTables& tables, MapRunState& state, const TexelEvaluator& evaluator);
+
+}  // namespace dunsmere

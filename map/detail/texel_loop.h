@@ -12,6 +12,8 @@
 #include "map/detail/texel_workers.h"
 #include "map/texel_evaluator.h"
 
+namespace dunsmere {
+
 namespace texel_loop {
 
 // How many texels ahead of the one in hand a row's records are fetched.
@@ -139,3 +141,5 @@ public:
 private:
     const E& evaluator_;
 };
+
+}  // namespace dunsmere

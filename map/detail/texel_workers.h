@@ -20,6 +20,8 @@
 #include "map/run_state.h"
 #include "map/texel_evaluator.h"
 
+namespace dunsmere {
+
 inline constexpr int kEvenRowSequence = 0;
 inline constexpr int kOddRowSequence = 1;
 
@@ -108,3 +110,5 @@ int RowProgress(int y, int W, int H);
 float ModulateByNoise(float value, float noise);
 // A value above 1 becomes 0.99; exactly 1 stays.
 float CapTexelValue(float value);
+
+}  // namespace dunsmere

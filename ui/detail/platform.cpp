@@ -1,5 +1,7 @@
 #include "ui/detail/platform.h"
 
+namespace dunsmere {
+
 namespace detail {
 
 const ProfileSnapshot* SettingsPlatform::SnapshotOf(const char* path) const
@@ -71,3 +73,5 @@ SettingsPlatform* SetPlatform(SettingsPlatform* platform)
 }
 
 }  // namespace detail
+
+}  // namespace dunsmere

@@ -12,6 +12,8 @@
 
 #include <optional>
 
+namespace dunsmere {
+
 namespace detail {
 
 class SettingsPlatform {
@@ -62,3 +64,5 @@ SettingsPlatform& Platform();
 SettingsPlatform* SetPlatform(SettingsPlatform* platform);
 
 }  // namespace detail
+
+}  // namespace dunsmere

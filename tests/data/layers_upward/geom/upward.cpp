@@ -1,2 +1,4 @@
 // A geometry file that reaches up into the map layer.
 #include "map/map.h"
+
+using namespace dunsmere;

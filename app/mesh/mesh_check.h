@@ -15,6 +15,8 @@
 
 #include "host/mesh.h"
 
+namespace dunsmere {
+
 // 2^30: the largest magnitude of an edge-vector component.
 inline constexpr float kMaxEdgeComponent = 1073741824.0f;
 // Faces with an edge shorter than this keep a normal, but an imprecise one.
@@ -56,3 +58,5 @@ std::string MeshFaultText(const MeshCheck& check);
 // What a user should hear about a mesh that passed: "3 faces have edges
 // shorter than 1e-9; ...". Empty when there is nothing to say.
 std::string MeshCheckWarning(const MeshCheck& check);
+
+}  // namespace dunsmere

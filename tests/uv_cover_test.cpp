@@ -8,9 +8,13 @@
 #include <random>
 #include <vector>
 
-#include "host/uv_cover.h"
+#include "app/mesh/uv_cover.h"
 
+using namespace dunsmere;
+
+namespace dunsmere {
 void PrintTo(const UvOverlap& r, std::ostream* out) { *out << "{" << r.faces << " faces, " << r.share << "}"; }
+}  // namespace dunsmere
 
 namespace {
 

@@ -18,6 +18,8 @@
 
 #include "host/mesh.h"
 
+namespace dunsmere {
+
 // How far outside the unit square, in UV units, a corner may lie and its
 // face still be measured: far enough for any layout that wraps, near enough
 // that the lattice's products fit in 64 bits.
@@ -55,3 +57,5 @@ double UvCoverage(const Mesh& mesh, int channel);
 // names a vertex the channel lacks, or a corner outside the accepted map
 // range (host/face_rule.h). Every face, for a channel without vertices.
 int UvFacesOutOfRange(const Mesh& mesh, int channel);
+
+}  // namespace dunsmere

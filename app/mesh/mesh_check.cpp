@@ -1,9 +1,11 @@
-#include "host/mesh_check.h"
+#include "app/mesh/mesh_check.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <vector>
+
+namespace dunsmere {
 
 namespace {
 
@@ -180,3 +182,5 @@ std::string MeshCheckWarning(const MeshCheck& c)
     return std::to_string(c.shortEdgeFaces) + (c.shortEdgeFaces == 1 ? " face has an edge" : " faces have edges") +
            " shorter than 1e-9; their normals lose precision";
 }
+
+}  // namespace dunsmere

@@ -1,4 +1,4 @@
-#include "host/uv_cover.h"
+#include "app/mesh/uv_cover.h"
 
 #include <algorithm>
 #include <cmath>
@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "host/face_rule.h"
+
+namespace dunsmere {
 
 namespace {
 
@@ -178,3 +180,5 @@ int UvFacesOutOfRange(const Mesh& mesh, int channel)
     }
     return count;
 }
+
+}  // namespace dunsmere
