@@ -343,7 +343,8 @@ TEST_F(OutputSafety, MissingCodecModulesAreNamedAndTheOldFilesKept)
     const fs::path bin = fs::path(DUNSMERE_COMMAND).parent_path(), lone = dir + "/lone";
     fs::create_directory(lone);
     fs::copy_file(DUNSMERE_COMMAND, lone / "dunsmere");
-    fs::copy_file(bin / "libdunsmere_hostrt.so", lone / "libdunsmere_hostrt.so");
+    for (const char* library : {"libdunsmere_hostrt.so", "libdunsmere_session.so"})
+        fs::copy_file(bin / library, lone / library);
     fs::create_directory_symlink(bin / "plugins", lone / "plugins");
     const auto bake = [&](const std::string& out, const std::string& algorithm) {
         return RunProgram((lone / "dunsmere").string(), {"--config-dir", config, mesh, "--defaults", "--size", "64x64",

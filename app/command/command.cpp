@@ -519,9 +519,10 @@ std::vector<SpinnerFacts> PanelSpinners()
         CommandOptions quiet;
         quiet.quiet = true;
         const FoundPlugin plugin = LoadPlugin(quiet);
-        const RunConfigDir config(quiet);
         ProgressBar bar(stderr, false, true);
-        StandaloneHost host(config.path(), CommandHooks(bar, true, std::nullopt));
+        // No configuration directory: the plug-in's own defaults, and no
+        // settings file read or written for a look at the controls.
+        StandaloneHost host("", CommandHooks(bar, true, std::nullopt));
         host.printDialogs = false;
         TimedBitmapManager bitmaps("", host.timings);
         WithUtilityOpen(BakeTurn(nullptr), host, bitmaps, plugin, [&](const Panel& panel) {
