@@ -308,42 +308,6 @@ bool KeepSettings(const CommandOptions& o, const RunConfigDir& config, const Run
     return why.empty();
 }
 
-// A tiled run's report: each tile's, and the run's as their sum.
-void NoteTiles(const TiledRun& tiled, BakeReport& report)
-{
-    const TileSplit& split = tiled.split;
-    report.faces = {split.baked, split.notSelected, split.otherMaterial, split.outOfRange};
-    report.crossingFaces = split.crossing;
-    double sum = 0.0;
-    int written = 0;
-    for (const TileResult& r : tiled.results) {
-        report.tiles.push_back({r.tile, r.written ? r.output : "", r.faces, r.value});
-        report.seconds.bake += r.bakeSeconds;
-        report.seconds.write += r.writeSeconds;
-        if (!r.written) continue;
-        report.outputs.push_back(r.output);
-        // Every tile has the map's size: the mean of the means is the mean.
-        report.value.min = written == 0 ? r.value.min : std::min(report.value.min, r.value.min);
-        report.value.max = written == 0 ? r.value.max : std::max(report.value.max, r.value.max);
-        sum += r.value.mean;
-        ++written;
-    }
-    report.value.known = written > 0;
-    report.value.mean = written > 0 ? sum / written : 0.0;
-    report.tiled = true;
-}
-
-// What a tiled run says at its end: each tile written, and the bake's time.
-void ReportTiles(const TiledRun& tiled)
-{
-    double seconds = 0.0;
-    for (const TileResult& r : tiled.results) seconds += r.bakeSeconds;
-    if (AllTilesWritten(tiled))
-        std::fprintf(stderr, "dunsmere: baked %zu tiles in %.1f s\n", tiled.results.size(), seconds);
-    for (const TileResult& r : tiled.results)
-        if (r.written) std::fprintf(stderr, "dunsmere: wrote %s\n", r.output.c_str());
-}
-
 // What a bake's report takes from the open panel, before "Generate".
 void NoteFaces(const StandaloneHost& host, const Panel& panel, std::optional<BakeAlgorithm> algorithm,
                BakeReport* report)
@@ -356,15 +320,13 @@ void NoteFaces(const StandaloneHost& host, const Panel& panel, std::optional<Bak
 void NoteRun(const CommandOptions& o, const StandaloneHost& host, const FileBitmapManager& bitmaps,
              const RunConfigDir& config, bool selectedOnly, const TiledRun& tiled, BakeReport& report)
 {
+    report.settings = SettingsKeys(config.File());
+    report.distanceExponent = host.outcome.distanceExponent;
     if (!tiled.tiles.empty()) {
-        report.settings = SettingsKeys(config.File());
-        report.distanceExponent = host.outcome.distanceExponent;
         report.seconds.load = host.timings.Seconds(RunTimings::kLoad, RunTimings::kPanel);
         NoteTiles(tiled, report);
         return;
     }
-    report.settings = SettingsKeys(config.File());
-    report.distanceExponent = host.outcome.distanceExponent;
     report.seconds = {host.timings.Seconds(RunTimings::kLoad, RunTimings::kPanel),
                       host.timings.Seconds(RunTimings::kBuild, RunTimings::kWrite),
                       host.timings.Seconds(RunTimings::kWrite, RunTimings::kClose)};

@@ -4,8 +4,10 @@
 #include <cstdio>
 
 #include "app/command/command.h"
+#include "app/command/info.h"
 #include "app/command/refusals.h"
 #include "app/command/signals.h"
+#include "app/mesh/uv_cover.h"
 
 namespace dunsmere {
 
@@ -27,6 +29,17 @@ std::string Reasons(const TileSplit& split, int& count)
     add(split.notSelected, "not selected");
     add(split.otherMaterial, "other material IDs");
     return text;
+}
+
+// UV faces that overlap by area within the tile, at the map's size, as a
+// single map warns of them; the channel is on the tile already.
+void WarnOfOverlap(const Mesh& mesh, const Panel& panel, int tile)
+{
+    const int width = static_cast<int>(panel.ReadFloat("width")), height = static_cast<int>(panel.ReadFloat("height"));
+    const UvOverlap overlap = MeasureUvOverlap(mesh, panel.MapFilter().mapChannel, width, height);
+    if (overlap.faces > 0)
+        std::fprintf(stderr, "dunsmere: warning: tile %d: %s at %dx%d\n", tile,
+                     CoveredTwice(overlap.faces, overlap.share).c_str(), width, height);
 }
 
 std::string TileList(const std::vector<int>& tiles)
@@ -85,7 +98,10 @@ void BakeTiles(const CommandOptions& o, StandaloneHost& host, FileBitmapManager&
         bitmaps.SetOutputPath(r.output);
         // Each tile's phases on a clock of their own: a mark counts once.
         host.timings = RunTimings();
-        if (!o.quiet) std::fprintf(stderr, "dunsmere: tile %d: %d faces\n", tile, r.faces);
+        if (!o.quiet) {
+            std::fprintf(stderr, "dunsmere: tile %d: %d faces\n", tile, r.faces);
+            WarnOfOverlap(host.selection[0]->CurrentMesh(), panel, tile);
+        }
         panel.Press("generate");
         host.timings.Record(RunTimings::kClose);
         if (o.timings) std::fputs(host.timings.Line().c_str(), stderr);
@@ -106,6 +122,42 @@ bool AllTilesWritten(const TiledRun& run)
 {
     return !run.tiles.empty() && run.results.size() == run.tiles.size() &&
            std::all_of(run.results.begin(), run.results.end(), [](const TileResult& r) { return r.written; });
+}
+
+// A tiled run's report: each tile's, and the run's as their sum.
+void NoteTiles(const TiledRun& tiled, BakeReport& report)
+{
+    const TileSplit& split = tiled.split;
+    report.faces = {split.baked, split.notSelected, split.otherMaterial, split.outOfRange};
+    report.crossingFaces = split.crossing;
+    double sum = 0.0;
+    int written = 0;
+    for (const TileResult& r : tiled.results) {
+        report.tiles.push_back({r.tile, r.written ? r.output : "", r.faces, r.value});
+        report.seconds.bake += r.bakeSeconds;
+        report.seconds.write += r.writeSeconds;
+        if (!r.written) continue;
+        report.outputs.push_back(r.output);
+        // Every tile has the map's size: the mean of the means is the mean.
+        report.value.min = written == 0 ? r.value.min : std::min(report.value.min, r.value.min);
+        report.value.max = written == 0 ? r.value.max : std::max(report.value.max, r.value.max);
+        sum += r.value.mean;
+        ++written;
+    }
+    report.value.known = written > 0;
+    report.value.mean = written > 0 ? sum / written : 0.0;
+    report.tiled = true;
+}
+
+// What a tiled run says at its end: each tile written, and the bake's time.
+void ReportTiles(const TiledRun& tiled)
+{
+    double seconds = 0.0;
+    for (const TileResult& r : tiled.results) seconds += r.bakeSeconds;
+    if (AllTilesWritten(tiled))
+        std::fprintf(stderr, "dunsmere: baked %zu tiles in %.1f s\n", tiled.results.size(), seconds);
+    for (const TileResult& r : tiled.results)
+        if (r.written) std::fprintf(stderr, "dunsmere: wrote %s\n", r.output.c_str());
 }
 
 }  // namespace dunsmere

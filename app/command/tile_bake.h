@@ -52,4 +52,12 @@ void BakeTiles(const CommandOptions& o, StandaloneHost& host, FileBitmapManager&
 // Whether every tile of RUN was written.
 bool AllTilesWritten(const TiledRun& run);
 
+// The report of a tiled run: its tiles, and the run's faces, outputs, value
+// and bake and write seconds as the tiles' together.
+void NoteTiles(const TiledRun& run, BakeReport& report);
+
+// What a tiled run says on stderr at its end: the bake's time when every
+// tile was written, and each file written.
+void ReportTiles(const TiledRun& run);
+
 }  // namespace dunsmere
