@@ -220,7 +220,7 @@ TEST(PluginResources, EveryControlThePanelNamesIsThereOfItsKind)
         SCOPED_TRACE(f.key);
         switch (f.kind) {
         case SettingKind::Choice:
-            for (int id = static_cast<int>(f.min); id <= static_cast<int>(f.max); ++id) expect(id, K::RadioButton);
+            for (const AlgorithmButton& b : kAlgorithmButtons) expect(b.control, K::RadioButton);
             break;
         case SettingKind::Flag: expect(f.control, K::CheckBox); break;
         case SettingKind::Integer:

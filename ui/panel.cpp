@@ -61,9 +61,9 @@ void Show(HWND hWnd, UtilitySettings& settings, const Spinners& spinners)
         switch (f.kind) {
         case SettingKind::Choice: {
             std::int32_t& value = settings.*f.integer;
-            const int first = static_cast<int>(f.min), last = static_cast<int>(f.max);
-            if (value < first || value > last) value = first;
-            Platform().CheckRadio(hWnd, first, last, value);
+            if (AlgorithmIndex(value) < 0) value = kAlgorithmButtons[0].code;
+            Platform().CheckRadio(hWnd, kAlgorithmButtons[0].control, kAlgorithmButtons[kAlgorithmCount - 1].control,
+                                  kAlgorithmButtons[AlgorithmIndex(value)].control);
             break;
         }
         case SettingKind::Flag:
@@ -92,12 +92,11 @@ void ReadBack(HWND hWnd, UtilitySettings& settings, const Edits& edits)
         ICustEdit* edit = edits[i];
         switch (f.kind) {
         case SettingKind::Choice: {
-            // The first checked button, else the first value.
-            const int first = static_cast<int>(f.min), last = static_cast<int>(f.max);
-            int value = first;
-            for (int id = first; id <= last; ++id)
-                if (Platform().ButtonState(hWnd, id) == BST_CHECKED) {
-                    value = id;
+            // The first checked button's code, else the first code.
+            int value = kAlgorithmButtons[0].code;
+            for (const AlgorithmButton& b : kAlgorithmButtons)
+                if (Platform().ButtonState(hWnd, b.control) == BST_CHECKED) {
+                    value = b.code;
                     break;
                 }
             settings.*f.integer = value;
@@ -125,7 +124,7 @@ void EnableForAlgorithm(HWND hWnd, int algorithm)
     };
     for (const int i : PageSteps<Page>::disable) enable(kSettingFields[i], FALSE);
     // "Spatial" has no generation, so it uses none of them.
-    const unsigned uses = algorithm >= kAlgorithmUVMap && algorithm <= kAlgorithmSpatial ? UsedBy(algorithm) : 0u;
+    const unsigned uses = UsedBy(algorithm);
     for (const int i : PageSteps<Page>::disable)
         if (kSettingFields[i].usedBy & uses) enable(kSettingFields[i], TRUE);
 }
@@ -250,15 +249,15 @@ INT_PTR PanelDlgProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam)
             switch (const int id = LOWORD(wParam)) {
             case kIdGenerate: u.Generate(hWnd); break;
             case kIdAbout: DialogBoxParamA(LibraryInstance(), kAboutDialog, GetActiveWindow(), AboutDlgProc, 0); break;
-            case kIdUVMap:
-            case kIdVertexColors:
-            case kIdSpatial:
-                // The radio buttons move their own marks.
-                u.settings.algorithm = id;
-                u.EnableAlgorithmControls(hWnd, id);
-                if (u.hOptions) u.EnableAlgorithmControls(u.hOptions, id, kOptionsDialog);
+            default:
+                // The radio buttons move their own marks; check boxes are
+                // read at "Generate" and at closing.
+                if (const int algorithm = AlgorithmOfButton(id)) {
+                    u.settings.algorithm = algorithm;
+                    u.EnableAlgorithmControls(hWnd, algorithm);
+                    if (u.hOptions) u.EnableAlgorithmControls(u.hOptions, algorithm, kOptionsDialog);
+                }
                 break;
-            default: break;  // check boxes are read at "Generate" and at closing
             }
             return TRUE;
         case WM_MOUSEMOVE:

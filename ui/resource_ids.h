@@ -3,6 +3,8 @@
 // setting's controls are named in its row of ui/settings_table.h).
 #pragma once
 
+#include <iterator>
+
 #include "eval/eval.h"
 
 namespace dunsmere {
@@ -23,9 +25,37 @@ inline constexpr int kStrOptionsTitle = 5;
 inline constexpr int kIdGenerate = 1001;
 inline constexpr int kIdAbout = 1005;
 
-// The algorithm radio buttons: their ids are the algorithm codes.
-inline constexpr int kIdUVMap = kAlgorithmUVMap;
-inline constexpr int kIdVertexColors = kAlgorithmVertexColors;
-inline constexpr int kIdSpatial = kAlgorithmSpatial;
+// The algorithm radio buttons, a group of consecutive ids, as the host's
+// radio groups are.
+inline constexpr int kIdUVMap = 1008;
+inline constexpr int kIdVertexColors = 1009;
+inline constexpr int kIdSpatial = 1010;
+
+// Each algorithm's button and the code the settings store for it, in the
+// group's order. The classic three store their buttons' ids, as settings
+// files always have; a new bake type adds a row with a code of its own.
+struct AlgorithmButton {
+    int control;
+    int code;
+};
+inline constexpr AlgorithmButton kAlgorithmButtons[] = {
+    {kIdUVMap, kAlgorithmUVMap}, {kIdVertexColors, kAlgorithmVertexColors}, {kIdSpatial, kAlgorithmSpatial}};
+inline constexpr int kAlgorithmCount = static_cast<int>(std::size(kAlgorithmButtons));
+
+// The row of CODE in kAlgorithmButtons, -1 for a code no button stores.
+constexpr int AlgorithmIndex(int code)
+{
+    for (int i = 0; i < kAlgorithmCount; ++i)
+        if (kAlgorithmButtons[i].code == code) return i;
+    return -1;
+}
+
+// The code BUTTON stores, 0 for a control that is not an algorithm's.
+constexpr int AlgorithmOfButton(int button)
+{
+    for (const AlgorithmButton& b : kAlgorithmButtons)
+        if (b.control == button) return b.code;
+    return 0;
+}
 
 }  // namespace dunsmere

@@ -26,7 +26,7 @@
 namespace dunsmere {
 
 enum class SettingKind {
-    Choice,   // a radio group whose button ids are the values, min to max
+    Choice,   // the algorithm's radio group (kAlgorithmButtons)
     Flag,     // a check box; 0 or 1
     Integer,  // an edit control with an integer spinner
     Float,    // an edit control with a float spinner
@@ -47,8 +47,13 @@ struct SettingOrder {
     int disable = kSkipped;       // EnableAlgorithmControls: control, then spinner
 };
 
-// The algorithms a row's controls serve, as bits of UsedBy().
-constexpr unsigned UsedBy(int algorithm) { return 1u << (algorithm - kAlgorithmUVMap); }
+// The algorithms a row's controls serve, as bits of UsedBy(); none for a
+// code no button stores.
+constexpr unsigned UsedBy(int algorithm)
+{
+    const int i = AlgorithmIndex(algorithm);
+    return i < 0 ? 0u : 1u << i;
+}
 
 struct SettingField {
     const char* key = nullptr;  // the INI key, also the field's name
@@ -57,7 +62,7 @@ struct SettingField {
     SettingKind kind = SettingKind::Integer;
     int control = kSkipped;  // edit control, check box, or a Choice's first button
     int spinner = kSkipped;  // Integer and Float only
-    // The spinner's limits; a Choice's first and last value.
+    // The spinner's limits.
     double min = 0.0, max = 0.0;
     int loadInt = 0;                 // the integer read's default (not Float)
     const char* loadText = nullptr;  // the text read's default (Float)
@@ -87,8 +92,7 @@ inline constexpr SettingField kSettingFields[] = {
      .order = {.load = 2, .save = 2, .lookup = 1, .spinnerSetup = 4, .show = 9, .readBack = 3, .release = 1,
                .disable = 1}},
     {.key = "algorithm", .integer = &UtilitySettings::algorithm, .kind = SettingKind::Choice,
-     .control = kIdUVMap, .min = kAlgorithmUVMap, .max = kAlgorithmSpatial,
-     .loadInt = kAlgorithmUVMap,
+     .control = kIdUVMap, .loadInt = kAlgorithmUVMap,
      .order = {.load = 0, .save = 0, .show = 0, .readBack = 0}},
     {.key = "horizontalSpread", .integer = &UtilitySettings::horizontalSpread, .kind = SettingKind::Integer,
      .control = 1494, .spinner = 1500, .min = 0, .max = 24,
