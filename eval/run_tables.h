@@ -38,18 +38,29 @@ struct RunTables {
     // with their own normals), built with the threads `helpers` lends. The
     // mesh's faces come first, so a face's index in the scene is its index
     // in the mesh.
-    void BuildRayTables(const Mesh& mesh, const BuildHelpers& helpers = {}, std::vector<Mesh> occluderMeshes = {})
-    {
-        BuildFaceNormals(mesh, faceNormals, helpers);
-        occluders = std::move(occluderMeshes);
-        occluderNormals.assign(occluders.size(), {});
-        std::vector<SceneInput> inputs{{&mesh, &faceNormals}};
-        for (std::size_t i = 0; i < occluders.size(); ++i) {
-            BuildFaceNormals(occluders[i], occluderNormals[i]);
-            inputs.push_back({&occluders[i], &occluderNormals[i]});
-        }
-        scene.Build(inputs, DefaultRayRoute(), helpers);
-    }
+    //
+    // A run on the very mesh object of the last build, with bit for bit its
+    // vertices and faces, no occluders then or now, and the same ray route,
+    // keeps the normals and the scene it built: they are made of nothing
+    // else, so they would come out the same. A host that bakes one mesh
+    // over and over with other map coordinates (the tiles of a UDIM map)
+    // pays for the scene once.
+    void BuildRayTables(const Mesh& mesh, const BuildHelpers& helpers = {}, std::vector<Mesh> occluderMeshes = {});
+
+    // Whether the last BuildRayTables kept the scene it found.
+    bool SceneKept() const { return sceneKept_; }
+
+private:
+    // What the scene was last built from; mesh is null when it was built
+    // with occluders, or not at all.
+    struct SceneSource {
+        const Mesh* mesh = nullptr;
+        std::vector<Point3> verts;
+        std::vector<Face> faces;
+        RayRoute route = RayRoute::kPlain;
+    };
+    SceneSource source_;
+    bool sceneKept_ = false;
 };
 
 }  // namespace dunsmere

@@ -52,3 +52,5 @@ target_sources(command_tests PRIVATE command_guards_test.cpp)
 target_sources(command_tests PRIVATE command_progress_test.cpp)
 # A map's channels and bit depth through the command.
 target_sources(command_tests PRIVATE image_channels_test.cpp)
+# UDIM tiles: each tile against the classic bake of the mesh moved onto it.
+target_sources(command_tests PRIVATE command_udim_test.cpp)

@@ -32,6 +32,12 @@ nlohmann::ordered_json DistanceScale(int k)
     return std::ldexp(1.0, k);
 }
 
+nlohmann::ordered_json ValuesJson(const BakeReport::Values& v)
+{
+    if (!v.known) return nullptr;
+    return {{"min", v.min}, {"max", v.max}, {"mean", v.mean}};
+}
+
 }  // namespace
 
 BakeReport::Faces CountFaces(const Mesh& mesh, const MapFaceFilter& filter, bool map)
@@ -102,20 +108,27 @@ std::string BakeReportsJson(const std::vector<BakeReport>& reports)
             // The user's distance, with the scale the panel's dist holds it at.
             if (key == "distance") settings["distanceScale"] = DistanceScale(r.distanceExponent);
         }
-        nlohmann::ordered_json value = nullptr;
-        if (r.value.known) value = {{"min", r.value.min}, {"max", r.value.max}, {"mean", r.value.mean}};
+        nlohmann::ordered_json faces = {{"baked", r.faces.baked},
+                                        {"notSelected", r.faces.notSelected},
+                                        {"otherMaterial", r.faces.otherMaterial},
+                                        {"outOfRange", r.faces.outOfRange}};
+        if (r.tiled) faces["crossingTiles"] = r.crossingFaces;
         all.push_back({{"inputs", r.inputs},
                        {"outputs", r.outputs},
                        {"settings", settings},
-                       {"faces",
-                        {{"baked", r.faces.baked},
-                         {"notSelected", r.faces.notSelected},
-                         {"otherMaterial", r.faces.otherMaterial},
-                         {"outOfRange", r.faces.outOfRange}}},
-                       {"value", value},
+                       {"faces", faces},
+                       {"value", ValuesJson(r.value)},
                        {"seconds", {{"load", r.seconds.load}, {"bake", r.seconds.bake}, {"write", r.seconds.write}}},
                        {"status", r.status},
                        {"error", r.error.empty() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(r.error)}});
+        if (!r.tiled) continue;
+        nlohmann::ordered_json tiles = nlohmann::ordered_json::array();
+        for (const BakeReport::Tile& t : r.tiles)
+            tiles.push_back({{"tile", t.tile},
+                             {"output", t.output.empty() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(t.output)},
+                             {"faces", t.faces},
+                             {"value", ValuesJson(t.value)}});
+        all.back()["tiles"] = tiles;
     }
     return all.dump(2) + "\n";
 }

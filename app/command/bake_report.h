@@ -29,6 +29,19 @@ struct BakeReport {
         bool known = false;
         double min = 0.0, max = 0.0, mean = 0.0;
     } value;
+    // A map baked per UDIM tile: each tile begun, its file ("" when not
+    // written), the faces baked in it and its values; and the faces that
+    // cross a tile border, which no tile bakes. The run's outputs, faces,
+    // value and seconds are then the tiles' together.
+    bool tiled = false;
+    struct Tile {
+        int tile = 0;
+        std::string output;
+        int faces = 0;
+        Values value;
+    };
+    std::vector<Tile> tiles;
+    int crossingFaces = 0;
     struct Seconds {
         double load = 0.0, bake = 0.0, write = 0.0;
     } seconds;

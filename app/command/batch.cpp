@@ -13,10 +13,13 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr std::string_view kPlaceholders[] = {"{stem}", "{name}", "{ext}", "{channel}", "{index}"};
+// {udim} stands for itself here: each tile of a map fills it in later
+// (app/command/tiles.h), and it alone names no input's own file.
+constexpr std::string_view kPlaceholders[] = {"{stem}", "{name}", "{ext}", "{channel}", "{index}", "{udim}"};
 constexpr std::size_t kLiteral = std::size(kPlaceholders);
 constexpr std::size_t kChannel = 3;
-static_assert(kPlaceholders[kChannel] == "{channel}");
+constexpr std::size_t kTile = 5;
+static_assert(kPlaceholders[kChannel] == "{channel}" && kPlaceholders[kTile] == "{udim}");
 
 // One piece of a pattern: a placeholder (its index in kPlaceholders) or
 // literal text. "{{" is a literal brace; any other "{word}" that names no
@@ -78,7 +81,8 @@ std::string SamePathKey(const std::string& path)
 bool HasPlaceholder(const std::string& pattern)
 {
     bool found = false;
-    ForEachPiece(pattern, [&](const Piece& p) { found = found || (!p.unknown && p.which != kLiteral); });
+    ForEachPiece(pattern,
+                 [&](const Piece& p) { found = found || (!p.unknown && p.which != kLiteral && p.which != kTile); });
     return found;
 }
 
@@ -103,7 +107,7 @@ std::string ExpandOutput(const std::string& pattern, const OutputNames& names)
     std::string ext = input.extension().string();
     if (!ext.empty()) ext.erase(0, 1);
     const std::string values[] = {input.stem().string(), names.node, ext, std::to_string(names.channel),
-                                  std::to_string(names.index)};
+                                  std::to_string(names.index), std::string(kPlaceholders[kTile])};
     static_assert(std::size(values) == kLiteral);
     std::string out;
     ForEachPiece(pattern, [&](const Piece& p) { out += p.which < kLiteral ? std::string_view(values[p.which]) : p.text; });

@@ -26,7 +26,8 @@ bool HasPlaceholder(const std::string& pattern);
 bool NamesChannel(const std::string& pattern);
 
 // Why PATTERN cannot name outputs, listing the placeholders: it holds a
-// "{word}" that names none. "" when it can.
+// "{word}" that names none. "" when it can. {udim} is known, and left for
+// the tiles to fill (app/command/tiles.h).
 std::string PatternError(const std::string& pattern);
 
 // PATTERN with each placeholder replaced: {stem} the file name without

@@ -25,6 +25,7 @@
 #include "app/command/refusals.h"
 #include "app/command/scaling.h"
 #include "app/command/signals.h"
+#include "app/command/tile_bake.h"
 #include "app/image/file_bitmaps.h"
 #include "app/mesh/mesh_files.h"
 #include "app/session/edit_session.h"
@@ -198,11 +199,11 @@ void WarnOfOverlap(const CommandOptions& o, StandaloneHost& host, const Panel& p
 // After "Generate": the map is what the bitmap manager wrote; vertex
 // colours are written into the output mesh once the run has completed.
 void RecordOutput(const CommandOptions& o, std::optional<BakeAlgorithm> algorithm, StandaloneHost& host,
-                  const FileBitmapManager& bitmaps)
+                  const FileBitmapManager& bitmaps, const TiledRun& tiled)
 {
     RunOutcome& outcome = host.outcome;
     if (algorithm == BakeAlgorithm::kUVMap) {
-        outcome.written = bitmaps.Written();
+        outcome.written = tiled.tiles.empty() ? bitmaps.Written() : AllTilesWritten(tiled);
         if (!bitmaps.Error().empty()) Fail(bitmaps.Error());
         return;
     }
@@ -223,9 +224,10 @@ void RecordOutput(const CommandOptions& o, std::optional<BakeAlgorithm> algorith
 
 // What the run does with the panel open; the session closes it after.
 // GENERATED tells whether "Generate" was pressed.
+// A map whose output names tiles bakes each into TILED.
 template <class BeforeGenerate>
-int WithPanelOpen(const CommandOptions& o, StandaloneHost& host, const FileBitmapManager& bitmaps, const Panel& panel,
-                  bool& generated, BeforeGenerate&& beforeGenerate)
+int WithPanelOpen(const CommandOptions& o, StandaloneHost& host, FileBitmapManager& bitmaps, const Panel& panel,
+                  bool& generated, TiledRun& tiled, BeforeGenerate&& beforeGenerate)
 {
     if (o.about) {
         panel.Press("about");
@@ -239,14 +241,20 @@ int WithPanelOpen(const CommandOptions& o, StandaloneHost& host, const FileBitma
     const std::optional<BakeAlgorithm> algorithm = panel.Algorithm();
     const bool map = algorithm == BakeAlgorithm::kUVMap;
     CheckOutputKind(o.output, algorithm);
-    if (map && host.selection.size() == 1) RefuseUselessMap(*host.selection[0], panel.MapFilter());
-    if (map) WarnOfFacesLeftOut(o, host, panel);
-    if (map) WarnOfOverlap(o, host, panel);
+    const bool tiles = NamesTile(o.output);
+    if (tiles && !map) throw CommandError(kExitUsage, "--output " + o.output + ": only a map is baked per UDIM tile");
+    if (tiles && host.selection.size() == 1) tiled = PlanTiles(o, *host.selection[0], panel.MapFilter());
+    if (map && !tiles && host.selection.size() == 1) RefuseUselessMap(*host.selection[0], panel.MapFilter());
+    if (map && !tiles) WarnOfFacesLeftOut(o, host, panel);
+    if (map && !tiles) WarnOfOverlap(o, host, panel);
     beforeGenerate(algorithm);
     generated = true;
-    panel.Press("generate");
+    if (tiled.tiles.empty())
+        panel.Press("generate");
+    else
+        BakeTiles(o, host, bitmaps, panel, tiled);
     scaled.Restore();
-    RecordOutput(o, algorithm, host, bitmaps);
+    RecordOutput(o, algorithm, host, bitmaps, tiled);
     host.timings.Record(RunTimings::kClose);
     return -1;  // a bake: the outcome decides once the panel is closed
 }
@@ -296,10 +304,15 @@ void NoteFaces(const StandaloneHost& host, const Panel& panel, std::optional<Bak
 
 // What the report takes from a run once its panel has closed.
 void NoteRun(const CommandOptions& o, const StandaloneHost& host, const FileBitmapManager& bitmaps,
-             const RunConfigDir& config, bool selectedOnly, BakeReport& report)
+             const RunConfigDir& config, bool selectedOnly, const TiledRun& tiled, BakeReport& report)
 {
     report.settings = SettingsKeys(config.File());
     report.distanceExponent = host.outcome.distanceExponent;
+    if (!tiled.tiles.empty()) {
+        report.seconds.load = host.timings.Seconds(RunTimings::kLoad, RunTimings::kPanel);
+        NoteTiles(tiled, report);
+        return;
+    }
     report.seconds = {host.timings.Seconds(RunTimings::kLoad, RunTimings::kPanel),
                       host.timings.Seconds(RunTimings::kBuild, RunTimings::kWrite),
                       host.timings.Seconds(RunTimings::kWrite, RunTimings::kClose)};
@@ -345,11 +358,12 @@ int BakeOne(const CommandOptions& o, const Batch& batch, BakeReport* report)
     bool generated = false;
     int status = -1;
     bool selectedOnly = false;
+    TiledRun tiled;
     // The command's runs are one after another: its turn never waits.
     WithUtilityOpen(BakeTurn(nullptr), host, bitmaps, batch.plugin, [&](const Panel& panel) {
         // Reported here, so that a refusal is printed before the panel closes.
         status = Reported([&] {
-            return WithPanelOpen(o, host, bitmaps, panel, generated, [&](std::optional<BakeAlgorithm> algorithm) {
+            return WithPanelOpen(o, host, bitmaps, panel, generated, tiled, [&](std::optional<BakeAlgorithm> algorithm) {
                 NoteFaces(host, panel, algorithm, report);
                 selectedOnly = panel.IsTicked("selected-only");
                 bitmaps.SetWriteLayout(o.channels, o.bitDepth, panel.IsTicked("coverage-alpha"));
@@ -359,16 +373,21 @@ int BakeOne(const CommandOptions& o, const Batch& batch, BakeReport* report)
     // Only a bake, or a look at the settings, has settings to keep.
     const bool keeps = generated || (o.showSettings && status == kExitDone);
     const bool kept = !keeps || KeepSettings(o, config, host.outcome, generated);
-    if (report) NoteRun(o, host, bitmaps, config, selectedOnly, *report);
+    if (report) NoteRun(o, host, bitmaps, config, selectedOnly, tiled, *report);
     if (status >= 0) return kept ? status : std::max(status, kExitFailed);
     host.timings.Record(RunTimings::kEnd);
 
     status = ExitStatus(host.outcome, CancelSignal());
     if (!kept) status = std::max(status, kExitFailed);
     const bool ran = !host.outcome.cancelReached && !CancelSignal() && !o.quiet;
-    if (ran && host.outcome.completed)
-        std::fprintf(stderr, "dunsmere: baked in %.1f s\n", host.timings.Seconds(RunTimings::kBuild, RunTimings::kWrite));
-    if (ran && host.outcome.written) std::fprintf(stderr, "dunsmere: wrote %s\n", o.output.c_str());
+    if (!tiled.tiles.empty()) {
+        if (ran) ReportTiles(tiled);
+    } else {
+        if (ran && host.outcome.completed)
+            std::fprintf(stderr, "dunsmere: baked in %.1f s\n",
+                         host.timings.Seconds(RunTimings::kBuild, RunTimings::kWrite));
+        if (ran && host.outcome.written) std::fprintf(stderr, "dunsmere: wrote %s\n", o.output.c_str());
+    }
     if (o.timings) {
         std::fputs(host.timings.Line().c_str(), stderr);
         std::fputs(RunTimings::PeakMemoryLine().c_str(), stderr);

@@ -14,6 +14,7 @@
 
 #include "app/command/command.h"
 #include "app/command/scaling.h"
+#include "app/command/tiles.h"
 #include "app/mesh/mesh_files.h"
 #include "app/mesh/smoothing.h"
 #include "host/dialog.h"
@@ -43,11 +44,18 @@ double DiagonalValue(float diagonal)
 nlohmann::ordered_json Json(const MeshReport& r)
 {
     nlohmann::ordered_json channels = nlohmann::ordered_json::array();
-    for (const ChannelReport& c : r.channels)
+    for (const ChannelReport& c : r.channels) {
         channels.push_back({{"channel", c.channel},
                             {"coverage", c.coverage},
                             {"facesOutOfRange", c.facesOutOfRange},
                             {"overlapShare", c.overlapShare}});
+        if (c.tiles.empty()) continue;
+        nlohmann::ordered_json tiles = nlohmann::ordered_json::array();
+        for (const ChannelReport::Tile& t : c.tiles)
+            tiles.push_back({{"tile", t.tile}, {"faces", t.faces}, {"coverage", t.coverage}});
+        channels.back()["tiles"] = tiles;
+        channels.back()["facesCrossingTiles"] = c.facesCrossingTiles;
+    }
     nlohmann::ordered_json materials = nlohmann::ordered_json::array();
     for (const MaterialReport& m : r.materials) materials.push_back({{"id", m.id}, {"name", m.name}, {"faces", m.faces}});
     return {{"file", r.file},
@@ -90,6 +98,13 @@ std::string Text(const MeshReport& r)
         line("map channel " + std::to_string(c.channel), "coverage " + Percent(c.coverage) + ", " +
                                                              Plural(c.facesOutOfRange, "face", "faces") +
                                                              " out of range, " + twice + " at " + mapSize);
+        if (c.tiles.empty()) continue;
+        std::string tiles;
+        for (const ChannelReport::Tile& t : c.tiles)
+            tiles += (tiles.empty() ? "" : ", ") + std::to_string(t.tile) + " " + Percent(t.coverage) + " (" +
+                     Plural(t.faces, "face", "faces") + ")";
+        line("  UDIM tiles", tiles + "; " + Plural(c.facesCrossingTiles, "face crosses", "faces cross") +
+                                 " a tile border");
     }
     for (const MaterialReport& m : r.materials)
         line("material " + std::to_string(m.id),
@@ -171,7 +186,17 @@ MeshReport ReportMesh(const MeshFile& file)
         if (!mesh.mapSupport(channel)) continue;
         const UvOverlap overlap = MeasureUvOverlap(mesh, channel, kInfoMapWidth, kInfoMapHeight);
         r.channels.push_back({channel, UvCoverage(mesh, channel), UvFacesOutOfRange(mesh, channel), overlap.faces,
-                              overlap.share});
+                              overlap.share, {}, 0});
+        MapFaceFilter filter;
+        filter.mapChannel = channel;
+        const TileSplit split = SplitByTile(mesh, filter);
+        if (!UsesTiles(split)) continue;
+        ChannelReport& c = r.channels.back();
+        c.facesOutOfRange = split.outOfRange;
+        c.facesCrossingTiles = split.crossing;
+        const std::vector<double> coverages = TileCoverages(mesh, channel, split);
+        for (std::size_t i = 0; i < split.tiles.size(); ++i)
+            c.tiles.push_back({split.tiles[i].tile, split.tiles[i].faces, coverages[i]});
     }
     std::map<int, int> facesOf;
     DWORD groups = 0;

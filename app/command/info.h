@@ -29,6 +29,16 @@ struct ChannelReport {
     int facesOutOfRange = 0;
     int overlapFaces = 0;
     double overlapShare = 0.0;  // at kInfoMapWidth x kInfoMapHeight
+    // A UDIM layout's tiles (app/command/tiles.h), each with the faces a
+    // bake puts in it and the share of it they cover, and the faces that
+    // cross a tile border; no tiles when every face lies in tile 1001 or
+    // none. Out of range then means outside every tile.
+    struct Tile {
+        int tile = 0, faces = 0;
+        double coverage = 0.0;
+    };
+    std::vector<Tile> tiles;
+    int facesCrossingTiles = 0;
 };
 
 struct MaterialReport {

@@ -32,8 +32,8 @@ inline constexpr OptionRow kOptionRows[] = {
      "The mesh files (OBJ, PLY, STL, glTF/GLB, FBX, 3DS, Collada, ...), baked in turn, each on its own."},
     {"output", OptionKind::kValue,
      "The output file, which every bake needs: an image (.png, .tif, .tiff, .exr) or a mesh (.obj, .ply, .glb, "
-     ".gltf). {stem}, {name}, {ext}, {channel} and {index} name each input's, and {{ writes a brace. Standard "
-     "output (-) is not taken.",
+     ".gltf). {stem}, {name}, {ext}, {channel} and {index} name each input's, and {{ writes a brace; <UDIM> or "
+     "{udim} bakes a map per UDIM tile, named by its number. Standard output (-) is not taken.",
      nullptr, 'o'},
     {"algorithm", OptionKind::kChoice, "What to bake: uv-map, vertex-colors or spatial (default uv-map).",
      "algorithm"},
@@ -70,6 +70,9 @@ inline constexpr OptionRow kOptionRows[] = {
      "What a map file holds: grey, grey-alpha or rgba (default grey for PNG and TIFF, grey-alpha with "
      "--coverage-alpha, and rgba for OpenEXR)."},
     {"bit-depth", OptionKind::kChoice, "Bits a sample of a PNG or TIFF map, 8 or 16 (default 16)."},
+    {"tiles", OptionKind::kValue,
+     "The UDIM tiles to bake when the output names <UDIM>, e.g. 1001,1003-1005 (default: every tile a face lies "
+     "in)."},
     {"invert", OptionKind::kSwitch, "White is open: reached levels become 65535 - level (default off).",
      "invertLevels"},
     {"even-ring", OptionKind::kSwitch, "The ring's azimuths spread evenly over 360 degrees (default off).",

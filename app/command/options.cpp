@@ -15,6 +15,7 @@
 #include "app/command/batch.h"
 #include "app/command/did_you_mean.h"
 #include "app/command/option_table.h"
+#include "app/command/tiles.h"
 #include "app/mesh/smoothing.h"
 
 namespace dunsmere {
@@ -162,7 +163,7 @@ namespace {
 // and numbers that are converted and checked once the line is read.
 struct Given {
     CommandOptions options;
-    std::string algorithm, size, channels, groundPlane, savePartial;
+    std::string algorithm, size, channels, groundPlane, savePartial, tiles;
     std::optional<float> distance, noiseSize;
     std::optional<std::string> threads;
     std::optional<double> importLimits;
@@ -200,6 +201,7 @@ void RegisterOptions(CLI::App& app, Given& g)
     AddSwitch(app, Row("coverage-alpha"), o.coverageAlpha);
     Add(app, Row("channels"), g.channels)->check(CLI::IsMember({"grey", "grey-alpha", "rgba"}));
     Add(app, Row("bit-depth"), o.bitDepth)->check(CLI::IsMember({8, 16}));
+    Add(app, Row("tiles"), g.tiles)->type_name("LIST");
     AddSwitch(app, Row("invert"), o.invert);
     AddSwitch(app, Row("even-ring"), o.evenRing);
     AddSwitch(app, Row("scene-occluders"), o.sceneOccluders);
@@ -260,6 +262,13 @@ std::string ConvertGiven(Given& g, const std::vector<SpinnerFacts>& spinners, bo
     if (!g.savePartial.empty()) o.savePartial = g.savePartial == "yes";
     if (!g.channels.empty()) o.channels = ImageChannelsNamed(g.channels);
     if (!g.groundPlane.empty()) o.groundPlane = g.groundPlane;
+    if (!g.tiles.empty()) {
+        const std::optional<std::vector<int>> tiles = ParseTiles(g.tiles);
+        if (!tiles)
+            return "dunsmere: --tiles " + g.tiles + ": give tile numbers " + std::to_string(kFirstTile) +
+                   " to " + std::to_string(kLastTile) + " and ranges, for example 1001,1003-1005\n";
+        o.tiles = *tiles;
+    }
 
     if (!g.size.empty()) {
         int w = 0, h = 0;
@@ -347,6 +356,8 @@ std::string CrossCheck(CommandOptions& o, std::string& notes)
     if (o.output == "-")
         return "dunsmere: --output -: a bake writes a file, not standard output (./- names a file called -)\n";
     if (const std::string why = PatternError(o.output); !why.empty()) return "dunsmere: " + why + "\n";
+    if (!o.tiles.empty() && !o.output.empty() && !NamesTile(o.output))
+        return "dunsmere: --tiles picks UDIM tiles: the output must name them with <UDIM> or {udim}\n";
     if (o.bitDepth == 8 && ImageFormatOf(o.output) == ImageFormat::kExr)
         return "dunsmere: --bit-depth 8: an OpenEXR map holds half floats; write .png or .tif for 8 bits\n";
 

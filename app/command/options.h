@@ -34,6 +34,9 @@ struct CommandOptions {
     // coverage alpha), RGBA for OpenEXR. Bits a sample: 8 or 16.
     std::optional<ImageChannels> channels;
     int bitDepth = 16;
+    // The UDIM tiles an output naming <UDIM> bakes, ascending; empty: every
+    // tile that holds a face.
+    std::vector<int> tiles;
 
     // Meshes that only occlude (--occluder), and the axis of a ground plane
     // under the mesh: -x, +x, -y, +y, -z or +z. Either sets sceneOccluders.

@@ -11,6 +11,7 @@
 
 #include "app/command/batch.h"
 #include "app/command/command.h"
+#include "app/command/tiles.h"
 #include "host/temporary_files.h"
 
 namespace dunsmere {
@@ -117,8 +118,17 @@ std::string ChannelsOf(const Mesh& mesh)
 
 }  // namespace
 
-void RefuseUnwritableOutputs(const CommandOptions& o, const std::vector<std::string>& outputs)
+void RefuseUnwritableOutputs(const CommandOptions& o, const std::vector<std::string>& patterns)
 {
+    // A tiled map's files are those of the tiles --tiles names; before the
+    // mesh is read tells which, tile 1001's stands for them all.
+    std::vector<std::string> outputs;
+    const std::vector<int> tiles = o.tiles.empty() ? std::vector<int>{kFirstTile} : o.tiles;
+    for (const std::string& pattern : patterns) {
+        if (!NamesTile(pattern)) outputs.push_back(pattern);
+        else
+            for (const int tile : tiles) outputs.push_back(TileOutput(pattern, tile));
+    }
     const std::string preset = o.writePreset.empty() ? "" : "the preset " + o.writePreset;
     for (const std::string& output : outputs) RefuseTarget(output, output, o);
     if (!preset.empty()) {
@@ -129,7 +139,7 @@ void RefuseUnwritableOutputs(const CommandOptions& o, const std::vector<std::str
     }
     // A pattern's folders are made, as batch tools make them: a plain path
     // into a missing folder is more often a typo.
-    if (HasPlaceholder(o.output))
+    if (HasPlaceholder(o.output) || NamesTile(o.output))
         for (const std::string& output : outputs) MakeFolders(output);
     for (const std::string& output : outputs) ProbeTarget(output, output);
     if (!preset.empty()) ProbeTarget(preset, o.writePreset);

@@ -21,7 +21,9 @@ namespace dunsmere {
 // same device and inode, links followed), the preset names an output, its
 // folder is missing, or no file can be made beside it, which is found by
 // making and removing a temporary there as the write itself will. The
-// missing folders of a pattern's outputs are made first.
+// missing folders of a pattern's outputs are made first. An output that
+// names UDIM tiles stands for the files of the tiles OPTIONS.tiles names, or
+// for tile 1001's when it names none.
 void RefuseUnwritableOutputs(const CommandOptions& options, const std::vector<std::string>& outputs);
 
 // The faces a map run will leave out, by reason, as the map generation's

@@ -11,6 +11,7 @@
 
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/image/image_files.h"
@@ -43,6 +44,9 @@ public:
     int SelectFileOutput(BitmapInfo* info, void* parentWindow, const char* title = nullptr) override;
 
     const std::string& OutputPath() const { return outputPath_; }
+    // Where the next write goes, for a host that writes several maps in one
+    // session (the tiles of a UDIM map).
+    void SetOutputPath(std::string outputPath) { outputPath_ = std::move(outputPath); }
     // Whether a write succeeded and no OpenOutput or Write failed after it.
     bool Written() const { return written_; }
     // The file the latest successful write produced; "" before any.

@@ -115,6 +115,8 @@ struct BakeSession::State {
     std::string output;
     int threads = 0;
     std::function<void(const Panel&, StandaloneHost&)> check;
+    std::optional<ImageChannels> channels;
+    int bitDepth = 16;
 
     int Threads() const { return threads > 0 ? threads : ProcessorsAvailable(); }
     // A mesh file as read; throws SessionError naming it.
@@ -184,6 +186,13 @@ void BakeSession::SetCheck(std::function<void(const Panel&, StandaloneHost&)> ch
 {
     state_->check = std::move(check);
 }
+void BakeSession::SetImageLayout(const std::string& channels, int bitDepth)
+{
+    if (!channels.empty() && !ImageChannelsNamed(channels)) throw SessionError("no image channels \"" + channels + "\"");
+    if (bitDepth != 8 && bitDepth != 16) throw SessionError("a bit depth is 8 or 16, not " + std::to_string(bitDepth));
+    state_->channels = channels.empty() ? std::nullopt : ImageChannelsNamed(channels);
+    state_->bitDepth = bitDepth;
+}
 
 BakeOutcome BakeSession::Generate()
 {
@@ -219,7 +228,9 @@ BakeOutcome BakeSession::Generate()
         ApplySettings(panel, settings);
         algorithm = panel.Algorithm();
         CheckOutput(s.output, algorithm, s.nodes.size());
-        bitmaps.SetWriteLayout(std::nullopt, 16, panel.IsTicked("coverage-alpha"));
+        if (s.bitDepth == 8 && ImageFormatOf(s.output) == ImageFormat::kExr)
+            throw SessionError("cannot write " + s.output + " at 8 bits: an OpenEXR map holds half floats");
+        bitmaps.SetWriteLayout(s.channels, s.bitDepth, panel.IsTicked("coverage-alpha"));
         if (s.check) s.check(panel, host);
         result.algorithm = algorithm;
         result.filter = panel.MapFilter();

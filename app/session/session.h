@@ -116,6 +116,12 @@ public:
     // or a change of scale it keeps until Generate returns. What CHECK
     // throws ends the generation with the panel closed, and leaves Generate.
     void SetCheck(std::function<void(const Panel& panel, StandaloneHost& host)> check);
+    // What a map file holds, as the command's --channels and --bit-depth:
+    // CHANNELS "grey", "grey-alpha", "rgba", or "" for the format's own
+    // (grey, grey and alpha with "coverage-alpha", RGBA for OpenEXR);
+    // BIT_DEPTH 8 or 16, and 8 never for OpenEXR. The map kept in memory
+    // is 16-bit whatever the file holds. Throws SessionError for others.
+    void SetImageLayout(const std::string& channels, int bitDepth);
 
     // Opens the panel, applies the settings, generates and reads what the
     // run left, in its turn. Throws SessionError for a setting the panel
