@@ -159,7 +159,8 @@ void ReportTiles(const TiledRun& tiled)
     double seconds = 0.0;
     for (const TileResult& r : tiled.results) seconds += r.bakeSeconds;
     if (AllTilesWritten(tiled))
-        std::fprintf(stderr, "dunsmere: baked %zu tiles in %.1f s\n", tiled.results.size(), seconds);
+        std::fprintf(stderr, "dunsmere: baked %zu %s in %.1f s\n", tiled.results.size(),
+                     tiled.results.size() == 1 ? "tile" : "tiles", seconds);
     for (const TileResult& r : tiled.results)
         if (r.written) std::fprintf(stderr, "dunsmere: wrote %s\n", r.output.c_str());
 }
