@@ -4,7 +4,10 @@
 
 #include <algorithm>
 #include <iterator>
+#include <optional>
 #include <string_view>
+
+#include "app/command/options.h"
 
 namespace dunsmere {
 
@@ -16,6 +19,24 @@ enum class OptionKind {
     kFlag,    // --name alone
 };
 
+// Where CommandOptions keeps the value a panel control takes. Every such
+// value is typed or ticked on the panel by the table, in the table's order.
+// A whole number or a check box, taken as given, is also registered and
+// checked against its spinner's range by the table alone; a real number
+// (a distance in mesh units) the parser converts on its own.
+struct PanelValue {
+    std::optional<int> CommandOptions::*count = nullptr;
+    std::optional<bool> CommandOptions::*tick = nullptr;
+    std::optional<float> CommandOptions::*real = nullptr;
+    const char* typeName = nullptr;  // --help's name for a count's value
+};
+constexpr PanelValue Count(std::optional<int> CommandOptions::*field, const char* typeName = nullptr)
+{
+    return {field, nullptr, nullptr, typeName};
+}
+constexpr PanelValue Tick(std::optional<bool> CommandOptions::*field) { return {nullptr, field, nullptr, nullptr}; }
+constexpr PanelValue Real(std::optional<float> CommandOptions::*field) { return {nullptr, nullptr, field, nullptr}; }
+
 struct OptionRow {
     const char* name;  // without "--"
     OptionKind kind;
@@ -24,6 +45,7 @@ struct OptionRow {
     const char* help;
     // The plug-in's settings key of the panel control the option sets.
     const char* panelKey = nullptr;
+    PanelValue value = {};
     char shortName = 0;
 };
 
@@ -34,38 +56,38 @@ inline constexpr OptionRow kOptionRows[] = {
      "The output file, which every bake needs: an image (.png, .tif, .tiff, .exr) or a mesh (.obj, .ply, .glb, "
      ".gltf). {stem}, {name}, {ext}, {channel} and {index} name each input's, and {{ writes a brace; <UDIM> or "
      "{udim} bakes a map per UDIM tile, named by its number. Standard output (-) is not taken.",
-     nullptr, 'o'},
+     nullptr, {}, 'o'},
     {"algorithm", OptionKind::kChoice, "What to bake: uv-map, vertex-colors or spatial (default uv-map).",
      "algorithm"},
     {"distance", OptionKind::kValue,
      "The maximum ray distance in mesh units, any positive number (default 30). Outside 1 to 100000 the mesh is "
      "scaled by a power of two.",
-     "dist"},
+     "dist", Real(&CommandOptions::distance)},
     {"distance-relative", OptionKind::kValue,
      "The distance as F times the diagonal of the mesh's bounding box (instead of --distance)."},
-    {"horizontal", OptionKind::kValue, "Rays per ring, 0 to 24 (default 8).", "horizontalSpread"},
-    {"vertical", OptionKind::kValue, "Rings of rays, 0 to 10 (default 1).", "verticalSpread"},
+    {"horizontal", OptionKind::kValue, "Rays per ring, 0 to 24 (default 8).", "horizontalSpread", Count(&CommandOptions::horizontal)},
+    {"vertical", OptionKind::kValue, "Rings of rays, 0 to 10 (default 1).", "verticalSpread", Count(&CommandOptions::vertical)},
     {"size", OptionKind::kValue, "The map size in texels, WxH, each 50 to 4096 (default 200x200)."},
-    {"width", OptionKind::kValue, "The map width in texels, 50 to 4096 (default 200).", "XSiz"},
-    {"height", OptionKind::kValue, "The map height in texels, 50 to 4096 (default 200).", "YSiz"},
-    {"map-channel", OptionKind::kValue, "The map channel of the UV layout, 1 to 99 (default 1).", "mapChannel"},
+    {"width", OptionKind::kValue, "The map width in texels, 50 to 4096 (default 200).", "XSiz", Count(&CommandOptions::width)},
+    {"height", OptionKind::kValue, "The map height in texels, 50 to 4096 (default 200).", "YSiz", Count(&CommandOptions::height)},
+    {"map-channel", OptionKind::kValue, "The map channel of the UV layout, 1 to 99 (default 1).", "mapChannel", Count(&CommandOptions::mapChannel)},
     {"selected-only", OptionKind::kSwitch,
-     "Bake only the selected faces (default off; --no-selected-only bakes all).", "selectedOnly"},
-    {"noise", OptionKind::kSwitch, "Modulate the map by 3-D noise (default off).", "noiseOn"},
+     "Bake only the selected faces (default off; --no-selected-only bakes all).", "selectedOnly", Tick(&CommandOptions::selectedOnly)},
+    {"noise", OptionKind::kSwitch, "Modulate the map by 3-D noise (default off).", "noiseOn", Tick(&CommandOptions::noise)},
     {"noise-size", OptionKind::kValue, "The size of the noise in mesh units, 0 to 100000 (default 25).",
-     "noiseSize"},
+     "noiseSize", Real(&CommandOptions::noiseSize)},
     {"material-filter", OptionKind::kSwitch,
-     "Bake only the faces of --material-id (default off; --no-material-filter bakes all).", "mtlIDOn"},
-    {"material-id", OptionKind::kValue, "The material ID the filter keeps, 1 to 100 (default 1).", "mtlID"},
+     "Bake only the faces of --material-id (default off; --no-material-filter bakes all).", "mtlIDOn", Tick(&CommandOptions::materialFilter)},
+    {"material-id", OptionKind::kValue, "The material ID the filter keeps, 1 to 100 (default 1).", "mtlID", Count(&CommandOptions::materialId)},
     {"accumulate", OptionKind::kSwitch,
      "Multiply the vertex colours already there (default off; --no-accumulate replaces them).",
-     "addVertexColors"},
+     "addVertexColors", Tick(&CommandOptions::accumulate)},
     {"padding", OptionKind::kValue, "Texels of padding grown around the map's faces, 0 to 64 (default 1).",
-     "padding"},
+     "padding", Count(&CommandOptions::padding, "N")},
     {"supersample", OptionKind::kValue, "Compute the map S times finer each way and average, 1 to 8 (default 1).",
-     "supersample"},
+     "supersample", Count(&CommandOptions::supersample, "S")},
     {"coverage-alpha", OptionKind::kSwitch,
-     "Alpha holds the share of each texel the faces cover (default off: opaque).", "coverageAlpha"},
+     "Alpha holds the share of each texel the faces cover (default off: opaque).", "coverageAlpha", Tick(&CommandOptions::coverageAlpha)},
     {"channels", OptionKind::kChoice,
      "What a map file holds: grey, grey-alpha or rgba (default grey for PNG and TIFF, grey-alpha with "
      "--coverage-alpha, and rgba for OpenEXR)."},
@@ -74,11 +96,11 @@ inline constexpr OptionRow kOptionRows[] = {
      "The UDIM tiles to bake when the output names <UDIM>, e.g. 1001,1003-1005 (default: every tile a face lies "
      "in)."},
     {"invert", OptionKind::kSwitch, "White is open: reached levels become 65535 - level (default off).",
-     "invertLevels"},
+     "invertLevels", Tick(&CommandOptions::invert)},
     {"even-ring", OptionKind::kSwitch, "The ring's azimuths spread evenly over 360 degrees (default off).",
-     "evenRing"},
+     "evenRing", Tick(&CommandOptions::evenRing)},
     {"scene-occluders", OptionKind::kSwitch,
-     "The scene's occluder meshes shadow the bake (default off: only the mesh itself).", "sceneOccluders"},
+     "The scene's occluder meshes shadow the bake (default off: only the mesh itself).", "sceneOccluders", Tick(&CommandOptions::sceneOccluders)},
     {"occluder", OptionKind::kValue,
      "A mesh that only occludes. It may be given again, and implies --scene-occluders."},
     {"ground-plane", OptionKind::kChoice,
@@ -100,7 +122,7 @@ inline constexpr OptionRow kOptionRows[] = {
     {"version", OptionKind::kFlag, "Print the command's and the plug-in's versions and exit."},
     {"threads", OptionKind::kValue,
      "Worker threads, 1 to 256, or all (default all: every processor this process may use)."},
-    {"quiet", OptionKind::kFlag, "Print no progress bar and no warnings.", nullptr, 'q'},
+    {"quiet", OptionKind::kFlag, "Print no progress bar and no warnings.", nullptr, {}, 'q'},
     {"json", OptionKind::kFlag, "Print the results as JSON on stdout."},
     {"debug", OptionKind::kFlag,
      "Print the plug-in's debug lines on stderr; --debug=2 adds its lines for each triangle."},

@@ -5,8 +5,10 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <functional>
 #include <initializer_list>
 #include <iterator>
+#include <map>
 #include <regex>
 #include <sstream>
 #include <string_view>
@@ -177,66 +179,74 @@ void RegisterOptions(CLI::App& app, Given& g)
     // a base line; the options that gather (the meshes, --occluder) say so.
     app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
 
-    Add(app, Row("meshes"), o.meshes)->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
-    Add(app, Row("output"), o.output)->type_name("PATH");
+    // The options the table cannot bind alone, each registered its own way.
     std::vector<std::string> algorithms;
     for (const AlgorithmName& n : kAlgorithmNames) algorithms.emplace_back(n.name);
-    Add(app, Row("algorithm"), g.algorithm)->check(CLI::IsMember(algorithms));
-    auto* distanceOption = Add(app, Row("distance"), g.distance);
-    Add(app, Row("distance-relative"), o.distanceRelative)->type_name("F")->excludes(distanceOption);
-    Add(app, Row("horizontal"), o.horizontal);
-    Add(app, Row("vertical"), o.vertical);
-    Add(app, Row("size"), g.size);
-    Add(app, Row("width"), o.width);
-    Add(app, Row("height"), o.height);
-    Add(app, Row("map-channel"), o.mapChannel);
-    AddSwitch(app, Row("selected-only"), o.selectedOnly);
-    AddSwitch(app, Row("noise"), o.noise);
-    Add(app, Row("noise-size"), g.noiseSize);
-    AddSwitch(app, Row("material-filter"), o.materialFilter);
-    Add(app, Row("material-id"), o.materialId);
-    AddSwitch(app, Row("accumulate"), o.accumulate);
-    Add(app, Row("padding"), o.padding)->type_name("N");
-    Add(app, Row("supersample"), o.supersample)->type_name("S");
-    AddSwitch(app, Row("coverage-alpha"), o.coverageAlpha);
-    Add(app, Row("channels"), g.channels)->check(CLI::IsMember({"grey", "grey-alpha", "rgba"}));
-    Add(app, Row("bit-depth"), o.bitDepth)->check(CLI::IsMember({8, 16}));
-    Add(app, Row("tiles"), g.tiles)->type_name("LIST");
-    AddSwitch(app, Row("invert"), o.invert);
-    AddSwitch(app, Row("even-ring"), o.evenRing);
-    AddSwitch(app, Row("scene-occluders"), o.sceneOccluders);
-    Add(app, Row("occluder"), o.occluders)
-        ->type_name("FILE")
-        ->allow_extra_args(false)
-        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
-    Add(app, Row("ground-plane"), g.groundPlane)
-        ->type_name("AXIS")
-        ->check(CLI::IsMember({"-x", "+x", "-y", "+y", "-z", "+z"}));
-    Add(app, Row("select"), o.select);
-    Add(app, Row("select-faces"), o.selectFaces);
-    CLI::Option* preset = Add(app, Row("preset"), o.preset)->type_name("FILE");
-    AddFlag(app, Row("last"), o.last)->excludes(preset);
-    Add(app, Row("write-preset"), o.writePreset)->type_name("FILE");
-    AddFlag(app, Row("defaults"), o.defaults);
-    AddFlag(app, Row("no-save-settings"), o.noSaveSettings);
-    Add(app, Row("config-dir"), o.configDir)->type_name("DIR");
-    Add(app, Row("plugins"), o.pluginDir)->type_name("DIR");
-    AddFlag(app, Row("show-settings"), o.showSettings);
-    AddFlag(app, Row("about"), o.about);
-    AddFlag(app, Row("version"), o.version);
-    Add(app, Row("threads"), g.threads)->type_name("N");
-    AddFlag(app, Row("quiet"), o.quiet);
-    AddFlag(app, Row("json"), o.json);
-    // A bare --debug is level 1; --debug=2 names the level.
-    app.add_flag(Spelling(Row("debug")), o.debug, Row("debug").help);
-    AddFlag(app, Row("plain"), o.plain);
-    AddFlag(app, Row("timings"), o.timings);
-    Add(app, Row("save-partial"), g.savePartial)->check(CLI::IsMember({"yes", "no"}));
-    Add(app, Row("import-limits"), g.importLimits)->type_name("F");
-    constexpr const OptionRow& smoothAngle = Row("smooth-angle");
-    app.add_option(Spelling(smoothAngle), o.smoothAngle,
-                   Filled(smoothAngle.help, {{"{max}", kMaxSmoothAngle}, {"{default}", kDefaultSmoothAngle}}))
-        ->type_name("DEG");
+    CLI::Option* distanceOption = nullptr;
+    CLI::Option* preset = nullptr;
+    const std::map<std::string_view, std::function<void(const OptionRow&)>> own = {
+        {"meshes", [&](const OptionRow& r) { Add(app, r, o.meshes)->multi_option_policy(CLI::MultiOptionPolicy::TakeAll); }},
+        {"output", [&](const OptionRow& r) { Add(app, r, o.output)->type_name("PATH"); }},
+        {"algorithm", [&](const OptionRow& r) { Add(app, r, g.algorithm)->check(CLI::IsMember(algorithms)); }},
+        {"distance", [&](const OptionRow& r) { distanceOption = Add(app, r, g.distance); }},
+        {"distance-relative",
+         [&](const OptionRow& r) { Add(app, r, o.distanceRelative)->type_name("F")->excludes(distanceOption); }},
+        {"size", [&](const OptionRow& r) { Add(app, r, g.size); }},
+        {"noise-size", [&](const OptionRow& r) { Add(app, r, g.noiseSize); }},
+        {"channels",
+         [&](const OptionRow& r) { Add(app, r, g.channels)->check(CLI::IsMember({"grey", "grey-alpha", "rgba"})); }},
+        {"bit-depth", [&](const OptionRow& r) { Add(app, r, o.bitDepth)->check(CLI::IsMember({8, 16})); }},
+        {"occluder",
+         [&](const OptionRow& r) {
+             Add(app, r, o.occluders)
+                 ->type_name("FILE")
+                 ->allow_extra_args(false)
+                 ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+         }},
+        {"ground-plane",
+         [&](const OptionRow& r) {
+             Add(app, r, g.groundPlane)->type_name("AXIS")->check(CLI::IsMember({"-x", "+x", "-y", "+y", "-z", "+z"}));
+         }},
+        {"tiles", [&](const OptionRow& r) { Add(app, r, g.tiles)->type_name("LIST"); }},
+        {"select", [&](const OptionRow& r) { Add(app, r, o.select); }},
+        {"select-faces", [&](const OptionRow& r) { Add(app, r, o.selectFaces); }},
+        {"preset", [&](const OptionRow& r) { preset = Add(app, r, o.preset)->type_name("FILE"); }},
+        {"last", [&](const OptionRow& r) { AddFlag(app, r, o.last)->excludes(preset); }},
+        {"write-preset", [&](const OptionRow& r) { Add(app, r, o.writePreset)->type_name("FILE"); }},
+        {"defaults", [&](const OptionRow& r) { AddFlag(app, r, o.defaults); }},
+        {"no-save-settings", [&](const OptionRow& r) { AddFlag(app, r, o.noSaveSettings); }},
+        {"config-dir", [&](const OptionRow& r) { Add(app, r, o.configDir)->type_name("DIR"); }},
+        {"plugins", [&](const OptionRow& r) { Add(app, r, o.pluginDir)->type_name("DIR"); }},
+        {"show-settings", [&](const OptionRow& r) { AddFlag(app, r, o.showSettings); }},
+        {"about", [&](const OptionRow& r) { AddFlag(app, r, o.about); }},
+        {"version", [&](const OptionRow& r) { AddFlag(app, r, o.version); }},
+        {"threads", [&](const OptionRow& r) { Add(app, r, g.threads)->type_name("N"); }},
+        {"quiet", [&](const OptionRow& r) { AddFlag(app, r, o.quiet); }},
+        {"json", [&](const OptionRow& r) { AddFlag(app, r, o.json); }},
+        // A bare --debug is level 1; --debug=2 names the level.
+        {"debug", [&](const OptionRow& r) { app.add_flag(Spelling(r), o.debug, r.help); }},
+        {"plain", [&](const OptionRow& r) { AddFlag(app, r, o.plain); }},
+        {"timings", [&](const OptionRow& r) { AddFlag(app, r, o.timings); }},
+        {"save-partial", [&](const OptionRow& r) { Add(app, r, g.savePartial)->check(CLI::IsMember({"yes", "no"})); }},
+        {"import-limits", [&](const OptionRow& r) { Add(app, r, g.importLimits)->type_name("F"); }},
+        {"smooth-angle",
+         [&](const OptionRow& r) {
+             app.add_option(Spelling(r), o.smoothAngle,
+                            Filled(r.help, {{"{max}", kMaxSmoothAngle}, {"{default}", kDefaultSmoothAngle}}))
+                 ->type_name("DEG");
+         }},
+    };
+    // In the table's order, which is --help's.
+    for (const OptionRow& row : kOptionRows) {
+        if (const auto count = row.value.count) {
+            CLI::Option* option = Add(app, row, o.*count);
+            if (row.value.typeName) option->type_name(row.value.typeName);
+        } else if (const auto tick = row.value.tick) {
+            AddSwitch(app, row, o.*tick);
+        } else {
+            own.at(row.name)(row);
+        }
+    }
 }
 
 // The limits an option set through a panel spinner must keep: the
@@ -294,19 +304,13 @@ std::string ConvertGiven(Given& g, const std::vector<SpinnerFacts>& spinners, bo
             return RangeError("--noise-size", *g.noiseSize, static_cast<float>(lo), static_cast<float>(hi));
         o.noiseSize = g.noiseSize;
     }
-    const struct {
-        const OptionRow& row;
-        std::optional<int>& value;
-    } counts[] = {{Row("horizontal"), o.horizontal}, {Row("vertical"), o.vertical},
-                  {Row("width"), o.width},           {Row("height"), o.height},
-                  {Row("map-channel"), o.mapChannel}, {Row("material-id"), o.materialId},
-                  {Row("padding"), o.padding},       {Row("supersample"), o.supersample}};
-    for (const auto& c : counts) {
-        if (!c.value) continue;
+    for (const OptionRow& row : kOptionRows) {
+        const std::optional<int>* value = row.value.count ? &(o.*row.value.count) : nullptr;
+        if (!value || !*value) continue;
         ranged = true;
-        const auto [lo, hi] = SpinnerRange(c.row, spinners);
-        if (*c.value < lo || *c.value > hi)
-            return RangeError(("--" + std::string(c.row.name)).c_str(), *c.value, static_cast<int>(lo),
+        const auto [lo, hi] = SpinnerRange(row, spinners);
+        if (**value < lo || **value > hi)
+            return RangeError(("--" + std::string(row.name)).c_str(), **value, static_cast<int>(lo),
                               static_cast<int>(hi));
     }
     if (g.threads && *g.threads != "all") {
