@@ -25,7 +25,7 @@ namespace {
             exit = tf < exit ? tf : exit;
         }
         entries[c] = entry;
-        const bool prune = exit < 0.0f || entry > limitUp || entry > Up(exit) || ConeFacesAway(node, c, ray);
+        const bool prune = exit < ray.exitFloor || entry > limitUp || entry > Up(exit) || ConeFacesAway(node, c, ray);
         if (!prune) mask |= 1u << c;
     }
     return mask;
@@ -34,30 +34,32 @@ namespace {
 // In the unnamed namespace, as the walk itself, so that its lambdas are
 // inlined as in any one function.
 template <Facing F>
-void WalkScalar(const TreeView& tree, const Point3& O, const Point3& D, float maxDistance, HitState& hit)
+void WalkScalar(const TreeView& tree, const Point3& O, const Point3& D, float least, float maxDistance,
+                HitState& hit)
 {
     const float o[3] = {O.x, O.y, O.z}, d[3] = {D.x, D.y, D.z};
-    auto quadTest = [&o, &d](const FaceQuad& q, float maxDistance_, float bound, float* ts) {
+    auto quadTest = [&o, &d, least](const FaceQuad& q, float maxDistance_, float bound, float* ts) {
         unsigned lanes = 0;
         for (int j = 0; j < 4; ++j)
-            if (QuadLaneTest<F>(q, j, o, d, maxDistance_, bound, ts[j])) lanes |= 1u << j;
+            if (QuadLaneTest<F>(q, j, o, d, maxDistance_, bound, ts[j], least)) lanes |= 1u << j;
         return lanes;
     };
     // Lambdas, not a function's address, so that both tests are inlined.
     auto nodeTest = [](const BvhNode& node, const PreparedRay& ray, float limitUp, float* entries) {
         return TestNodeScalar(node, ray, limitUp, entries);
     };
-    Walk<F>(tree, O, D, maxDistance, hit, nodeTest, quadTest);
+    Walk<F>(tree, O, D, least, maxDistance, hit, nodeTest, quadTest);
 }
 
 }  // namespace
 
 template <Facing F>
-void TraverseScalar(const TreeView& tree, const Point3& O, const Point3& D, float maxDistance, HitState& hit)
+void TraverseScalar(const TreeView& tree, const Point3& O, const Point3& D, float least, float maxDistance,
+                    HitState& hit)
 {
-    WalkScalar<F>(tree, O, D, maxDistance, hit);
+    WalkScalar<F>(tree, O, D, least, maxDistance, hit);
 }
-template void TraverseScalar<Facing::kFront>(const TreeView&, const Point3&, const Point3&, float, HitState&);
-template void TraverseScalar<Facing::kBack>(const TreeView&, const Point3&, const Point3&, float, HitState&);
+template void TraverseScalar<Facing::kFront>(const TreeView&, const Point3&, const Point3&, float, float, HitState&);
+template void TraverseScalar<Facing::kBack>(const TreeView&, const Point3&, const Point3&, float, float, HitState&);
 
 }  // namespace dunsmere

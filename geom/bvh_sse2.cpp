@@ -35,7 +35,7 @@ inline __m128 ConesFacingAway(const BvhNode& node, int half, const PreparedRay& 
 unsigned TestNodeSse2(const BvhNode& node, const PreparedRay& ray, float limitUp, float* entries)
 {
     const __m128 limit = _mm_set1_ps(limitUp);
-    const __m128 zero = _mm_setzero_ps();
+    const __m128 exitFloor = _mm_set1_ps(ray.exitFloor);
     unsigned mask = 0;
     for (int half = 0; half < 8; half += 4) {
         __m128 entry = _mm_set1_ps(-INFINITY), exit = _mm_set1_ps(INFINITY);
@@ -51,7 +51,7 @@ unsigned TestNodeSse2(const BvhNode& node, const PreparedRay& ray, float limitUp
             exit = _mm_min_ps(tf, exit);
         }
         const __m128 prune =
-            _mm_or_ps(_mm_or_ps(_mm_cmplt_ps(exit, zero), ConesFacingAway(node, half, ray)),
+            _mm_or_ps(_mm_or_ps(_mm_cmplt_ps(exit, exitFloor), ConesFacingAway(node, half, ray)),
                       _mm_or_ps(_mm_cmpgt_ps(entry, limit), _mm_cmpgt_ps(entry, UpVec(exit))));
         _mm_storeu_ps(entries + half, entry);
         mask |= (~static_cast<unsigned>(_mm_movemask_ps(prune)) & 15u) << half;
@@ -62,11 +62,12 @@ unsigned TestNodeSse2(const BvhNode& node, const PreparedRay& ray, float limitUp
 }  // namespace
 
 template <Facing F>
-void TraverseSse2(const TreeView& tree, const Point3& O, const Point3& D, float maxDistance, HitState& hit)
+void TraverseSse2(const TreeView& tree, const Point3& O, const Point3& D, float least, float maxDistance,
+                  HitState& hit)
 {
-    WalkWithQuadLanes<F, TestNodeSse2>(tree, O, D, maxDistance, hit);
+    WalkWithQuadLanes<F, TestNodeSse2>(tree, O, D, least, maxDistance, hit);
 }
-template void TraverseSse2<Facing::kFront>(const TreeView&, const Point3&, const Point3&, float, HitState&);
-template void TraverseSse2<Facing::kBack>(const TreeView&, const Point3&, const Point3&, float, HitState&);
+template void TraverseSse2<Facing::kFront>(const TreeView&, const Point3&, const Point3&, float, float, HitState&);
+template void TraverseSse2<Facing::kBack>(const TreeView&, const Point3&, const Point3&, float, float, HitState&);
 
 }  // namespace dunsmere

@@ -61,7 +61,7 @@ namespace {
 
 template <Facing F>
 int Nearest(const Mesh& mesh, const Ray& ray, float& hitDistance, int& face, float maxDistance,
-            const Tab<Point3>& faceNormals)
+            const Tab<Point3>& faceNormals, float least)
 {
     const int faceCount = mesh.getNumFaces();
     const int normalCount = faceNormals.Count();
@@ -78,7 +78,7 @@ int Nearest(const Mesh& mesh, const Ray& ray, float& hitDistance, int& face, flo
         // what rejects), so even the sign of a zero is the last face's.
         float t;
         const float bound = found ? hitDistance : INFINITY;
-        if (FaceTest<F>(MakeFaceRecord(mesh, f, faceNormals[f]), ray.p, ray.dir, maxDistance, bound, t)) {
+        if (FaceTest<F>(MakeFaceRecord(mesh, f, faceNormals[f]), ray.p, ray.dir, maxDistance, bound, t, least)) {
             found = true;
             hitDistance = t;
             face = f;
@@ -90,17 +90,18 @@ int Nearest(const Mesh& mesh, const Ray& ray, float& hitDistance, int& face, flo
 }  // namespace
 
 int IntersectRay(const Mesh& mesh, const Ray& ray, float& hitDistance, float maxDistance,
-                 const Tab<Point3>& faceNormals)
+                 const Tab<Point3>& faceNormals, float minDistance)
 {
     int face = -1;
-    return Nearest<Facing::kFront>(mesh, ray, hitDistance, face, maxDistance, faceNormals);
+    return Nearest<Facing::kFront>(mesh, ray, hitDistance, face, maxDistance, faceNormals, minDistance);
 }
 
 int NearestFace(const Mesh& mesh, const Ray& ray, Facing facing, float& hitDistance, int& face, float maxDistance,
-                const Tab<Point3>& faceNormals)
+                const Tab<Point3>& faceNormals, float minDistance)
 {
-    return facing == Facing::kFront ? Nearest<Facing::kFront>(mesh, ray, hitDistance, face, maxDistance, faceNormals)
-                                    : Nearest<Facing::kBack>(mesh, ray, hitDistance, face, maxDistance, faceNormals);
+    return facing == Facing::kFront
+               ? Nearest<Facing::kFront>(mesh, ray, hitDistance, face, maxDistance, faceNormals, minDistance)
+               : Nearest<Facing::kBack>(mesh, ray, hitDistance, face, maxDistance, faceNormals, minDistance);
 }
 
 }  // namespace dunsmere

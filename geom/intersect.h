@@ -24,13 +24,14 @@ void BuildFaceNormals(const Mesh& mesh, Tab<Point3>& faceNormals, const BuildHel
 
 // Tests the ray against every face that faces it (N . D <= -0.0001) and
 // returns 1 with the nearest accepted t in hitDistance, or 0 with hitDistance
-// untouched. Accepted: 0 <= t <= maxDistance, hit point inside or on the
-// face's border. The direction need not be unit length: t is in multiples of
-// it. Reads only; safe from any number of threads at once.
+// untouched. Accepted: minDistance <= t <= maxDistance, hit point inside or on
+// the face's border; minDistance, 0 or above, is the ray bias, past whose
+// nearer hits the ray looks on. The direction need not be unit length: t is
+// in multiples of it. Reads only; safe from any number of threads at once.
 //
 // Precondition: every face's vertex indices are below the vertex count.
 int IntersectRay(const Mesh& mesh, const Ray& ray, float& hitDistance, float maxDistance,
-                 const Tab<Point3>& faceNormals);
+                 const Tab<Point3>& faceNormals, float minDistance = 0.0f);
 
 // Weights (w0, w1, w2) of a point in the plane of face f, from the face's
 // projection onto its dominant plane. A degenerate face gives (-1, 1, 1).

@@ -215,24 +215,25 @@ std::size_t InputOf(const std::vector<int>& firstFace, int g)
 
 // Every face in turn, nearest hit kept, ties to the higher index.
 template <Facing F>
-void TestEach(std::span<const FaceRecord> faces, const Point3& O, const Point3& D, float maxDistance,
+void TestEach(std::span<const FaceRecord> faces, const Point3& O, const Point3& D, float least, float maxDistance,
               HitState& hit)
 {
     for (const FaceRecord& f : faces) {
         float t;
-        if (FaceTest<F>(f, O, D, maxDistance, hit.found ? hit.t : INFINITY, t)) Offer(hit, t, f.index);
+        if (FaceTest<F>(f, O, D, maxDistance, hit.found ? hit.t : INFINITY, t, least)) Offer(hit, t, f.index);
     }
 }
 
 // The same over the tree's quads, lane by lane.
 template <Facing F>
-void TestEach(std::span<const FaceQuad> quads, const Point3& O, const Point3& D, float maxDistance, HitState& hit)
+void TestEach(std::span<const FaceQuad> quads, const Point3& O, const Point3& D, float least, float maxDistance,
+              HitState& hit)
 {
     const float o[3] = {O.x, O.y, O.z}, d[3] = {D.x, D.y, D.z};
     for (const FaceQuad& q : quads)
         for (int j = 0; j < 4; ++j) {
             float t;
-            if (QuadLaneTest<F>(q, j, o, d, maxDistance, hit.found ? hit.t : INFINITY, t))
+            if (QuadLaneTest<F>(q, j, o, d, maxDistance, hit.found ? hit.t : INFINITY, t, least))
                 Offer(hit, t, q.index[j]);
         }
 }
@@ -475,7 +476,8 @@ namespace {
 // one function it was before NearestHit shared its body.
 template <Facing F>
 [[gnu::always_inline]] inline HitState Nearest(const RayScene::Data* data, std::span<const SceneInput> inputs,
-                                               const std::vector<int>& firstFace, const Ray& ray, float maxDistance)
+                                               const std::vector<int>& firstFace, const Ray& ray, float least,
+                                               float maxDistance)
 {
     HitState hit;
     if (!data) {
@@ -484,7 +486,7 @@ template <Facing F>
         for (std::size_t k = 0; k < inputs.size(); ++k) {
             float t = 0.0f;
             int face = -1;
-            if (NearestFace(*inputs[k].mesh, ray, F, t, face, maxDistance, *inputs[k].faceNormals))
+            if (NearestFace(*inputs[k].mesh, ray, F, t, face, maxDistance, *inputs[k].faceNormals, least))
                 Offer(hit, t, firstFace[k] + face);
         }
         return hit;
@@ -504,21 +506,21 @@ template <Facing F>
         tree = tree && std::fabs(o[a]) <= std::numeric_limits<float>::max() && o[a] >= d.originLo[a] &&
                o[a] <= d.originHi[a] && (dir[a] == 0.0f || (m >= 0x1p-126f && m <= std::numeric_limits<float>::max()));
     }
-    if (!d.always.empty()) TestEach<F>(d.always, O, D, maxDistance, hit);
+    if (!d.always.empty()) TestEach<F>(d.always, O, D, least, maxDistance, hit);
     if (tree) {
-        d.traverse[static_cast<int>(F)]({d.nodes.data(), d.quads.data()}, O, D, maxDistance, hit);
+        d.traverse[static_cast<int>(F)]({d.nodes.data(), d.quads.data()}, O, D, least, maxDistance, hit);
     } else {
-        TestEach<F>(d.faces, O, D, maxDistance, hit);
-        TestEach<F>(d.quads, O, D, maxDistance, hit);
+        TestEach<F>(d.faces, O, D, least, maxDistance, hit);
+        TestEach<F>(d.quads, O, D, least, maxDistance, hit);
     }
     return hit;
 }
 
 }  // namespace
 
-int RayScene::Intersect(const Ray& ray, float& hitDistance, float maxDistance) const
+int RayScene::Intersect(const Ray& ray, float& hitDistance, float maxDistance, float minDistance) const
 {
-    const HitState hit = Nearest<Facing::kFront>(data_.get(), inputs_, firstFace_, ray, maxDistance);
+    const HitState hit = Nearest<Facing::kFront>(data_.get(), inputs_, firstFace_, ray, minDistance, maxDistance);
     if (!hit.found) return 0;
     hitDistance = hit.t;
     return 1;
@@ -527,8 +529,8 @@ int RayScene::Intersect(const Ray& ray, float& hitDistance, float maxDistance) c
 bool RayScene::NearestHit(const Ray& ray, float maxDistance, Facing facing, RayHit& hit) const
 {
     const HitState found = facing == Facing::kFront
-                               ? Nearest<Facing::kFront>(data_.get(), inputs_, firstFace_, ray, maxDistance)
-                               : Nearest<Facing::kBack>(data_.get(), inputs_, firstFace_, ray, maxDistance);
+                               ? Nearest<Facing::kFront>(data_.get(), inputs_, firstFace_, ray, 0.0f, maxDistance)
+                               : Nearest<Facing::kBack>(data_.get(), inputs_, firstFace_, ray, 0.0f, maxDistance);
     if (!found.found) return false;
     const std::size_t input = InputOf(firstFace_, found.index);
     hit.t = found.t;

@@ -104,9 +104,10 @@ public:
     // Frees everything; Intersect then finds nothing.
     void Clear();
 
-    // As IntersectRay over the scene's faces: 1 with the nearest accepted t
-    // in hitDistance, or 0 with hitDistance untouched.
-    int Intersect(const Ray& ray, float& hitDistance, float maxDistance) const;
+    // As IntersectRay over the scene's faces, with the same minDistance: 1
+    // with the nearest accepted t in hitDistance, or 0 with hitDistance
+    // untouched.
+    int Intersect(const Ray& ray, float& hitDistance, float maxDistance, float minDistance = 0.0f) const;
     // The nearest hit within maxDistance on the faces that face the ray as
     // `facing` asks, by Intersect's rules: among equal distances, the later
     // face of the inputs' concatenation. True with `hit` filled, or false

@@ -271,19 +271,20 @@ TEST(RayScene, WalksVisitABoxThatTouchesTheHit)
             FaceQuad quad{};  // the other lanes empty
             SetQuadLane(quad, 2, r);
             const TreeView tree{&node, &quad};
-            using Walk = void (*)(const TreeView&, const Point3&, const Point3&, float, HitState&);
+            using Walk = void (*)(const TreeView&, const Point3&, const Point3&, float, float, HitState&);
             std::vector<std::pair<RayRoute, Walk>> walks{{RayRoute::kScalar, &TraverseScalar<Facing::kFront>}};
             if (RouteSupported(RayRoute::kSse2)) walks.push_back({RayRoute::kSse2, &TraverseSse2<Facing::kFront>});
             if (RouteSupported(RayRoute::kAvx2)) walks.push_back({RayRoute::kAvx2, &TraverseAvx2<Facing::kFront>});
             if (RouteSupported(RayRoute::kAvx512)) walks.push_back({RayRoute::kAvx512, &TraverseAvx512<Facing::kFront>});
             for (const auto& [route, walk] : walks) {
-                // With the hit's own t as the limit, as after an equal hit.
-                for (float limit : {INFINITY, t}) {
+                // With the hit's own t as the limit, as after an equal hit, and
+                // as the least distance, as a bias exactly there.
+                for (const auto& [limit, least] : {std::pair{INFINITY, 0.0f}, {t, 0.0f}, {INFINITY, t}, {t, t}}) {
                     HitState hit;
-                    walk(tree, ray.p, ray.dir, limit, hit);
+                    walk(tree, ray.p, ray.dir, least, limit, hit);
                     if (!hit.found || hit.t != t) {
-                        ADD_FAILURE() << RouteName(route) << " lost face " << f << " at " << t << " for "
-                                      << DescribeRay(ray, limit);
+                        ADD_FAILURE() << RouteName(route) << " lost face " << f << " at " << t << " least " << least
+                                      << " for " << DescribeRay(ray, limit);
                         return;
                     }
                 }

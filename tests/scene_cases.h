@@ -193,8 +193,9 @@ public:
 
     // Casts ray i with maximum distances[i % size] through IntersectRay and
     // every route, each starting from a not-a-number hit distance that a
-    // miss must leave as it was. Returns the reference's hits; the first
-    // disagreement fails the test and ends the check.
+    // miss must leave as it was; every other ray with a least distance, a
+    // bias that looks past the nearer hits. Returns the reference's hits;
+    // the first disagreement fails the test and ends the check.
     int CheckAll(const std::vector<Ray>& rays, std::vector<float> distances = {}) const
     {
         if (distances.empty())
@@ -203,16 +204,17 @@ public:
         int hits = 0;
         for (std::size_t i = 0; i < rays.size(); ++i) {
             const float maxDistance = distances[i % distances.size()];
+            const float least = i % 2 ? 0.01f * static_cast<float>(i % 7) * diagonal_ : 0.0f;
             float expectT = std::numeric_limits<float>::quiet_NaN();
-            const int expectHit = IntersectRay(mesh, rays[i], expectT, maxDistance, normals);
+            const int expectHit = IntersectRay(mesh, rays[i], expectT, maxDistance, normals, least);
             hits += expectHit;
             for (const auto& scene : scenes_) {
                 float t = std::numeric_limits<float>::quiet_NaN();
-                const int hit = scene->Intersect(rays[i], t, maxDistance);
+                const int hit = scene->Intersect(rays[i], t, maxDistance, least);
                 if (hit != expectHit || std::bit_cast<std::uint32_t>(t) != std::bit_cast<std::uint32_t>(expectT)) {
                     ADD_FAILURE() << RouteName(scene->Route()) << " ray " << i << ": "
-                                  << DescribeRay(rays[i], maxDistance) << " expected " << expectHit << " "
-                                  << expectT << " got " << hit << " " << t;
+                                  << DescribeRay(rays[i], maxDistance) << " least " << least << " expected "
+                                  << expectHit << " " << expectT << " got " << hit << " " << t;
                     return hits;
                 }
             }

@@ -127,17 +127,21 @@ static inline void Offer(HitState& hit, float t, int index)
 }
 
 // Walks the tree for ray (O, D): every face the walk reaches goes through
-// the face test of facing F, lane by lane of its quad, and is offered to
-// the state. One entry point per instruction set, instantiated for both
+// the face test of facing F, with the least t `least`, lane by lane of its
+// quad, and is offered to the state. One entry point per instruction set, instantiated for both
 // facings in its own file, which is compiled with that set's flags.
-using Traversal = void (*)(const TreeView&, const Point3&, const Point3&, float, HitState&);
+using Traversal = void (*)(const TreeView&, const Point3&, const Point3&, float, float, HitState&);
 template <Facing F>
-void TraverseScalar(const TreeView& tree, const Point3& O, const Point3& D, float maxDistance, HitState& hit);
+void TraverseScalar(const TreeView& tree, const Point3& O, const Point3& D, float least, float maxDistance,
+                    HitState& hit);
 template <Facing F>
-void TraverseSse2(const TreeView& tree, const Point3& O, const Point3& D, float maxDistance, HitState& hit);
+void TraverseSse2(const TreeView& tree, const Point3& O, const Point3& D, float least, float maxDistance,
+                  HitState& hit);
 template <Facing F>
-void TraverseAvx2(const TreeView& tree, const Point3& O, const Point3& D, float maxDistance, HitState& hit);
+void TraverseAvx2(const TreeView& tree, const Point3& O, const Point3& D, float least, float maxDistance,
+                  HitState& hit);
 template <Facing F>
-void TraverseAvx512(const TreeView& tree, const Point3& O, const Point3& D, float maxDistance, HitState& hit);
+void TraverseAvx512(const TreeView& tree, const Point3& O, const Point3& D, float least, float maxDistance,
+                    HitState& hit);
 
 }  // namespace dunsmere

@@ -12,13 +12,18 @@
 // sign. So for an acceptable hit at t >= 0 the computed entry is at most
 // t * (1 + 3 * 2^-24) and the computed exit at least t * (1 - 3 * 2^-24).
 // A child is pruned only when
-//   its exit is below 0,
+//   its exit is below Floor(least), least >= 0 being the smallest t the
+//   face test accepts (the ray bias): least - least * 2^-21 - 2^-126, or 0
+//   itself when least is 0,
 //   its entry is above Up(limit) = limit + |limit| * 2^-21 + 2^-126, or
 //   its entry is above Up(exit),
 // and each of those rules out every acceptable t: Up, rounded once itself,
 // still grows its argument by at least 7 * 2^-24 of it, more than the
-// 6 * 2^-24 that the entry and the exit may drift apart. The margin is kept
-// that tight on purpose: a looser one would hide a box that is too small. Comparisons are written
+// 6 * 2^-24 that the entry and the exit may drift apart, and Floor shrinks
+// least by as much, more than the 3 * 2^-24 an exit may fall below an
+// acceptable t. A ray without a bias keeps the plain 0, so that its walk
+// visits what it always did. The margin is kept that tight on purpose: a
+// looser one would hide a box that is too small. Comparisons are written
 // so that a not-a-number visits: a slab whose bound is 0 * inf (a ray
 // lying in the slab's plane, parallel to it) is ignored, which widens the
 // interval.
@@ -42,6 +47,7 @@ constexpr int kStackEntries = 1024;
 // Builtins rather than <cmath>: a library inline compiled here could be
 // picked by the linker for the whole program.
 inline float Up(float x) { return x + __builtin_fabsf(x) * kLimitSlack + kTiny; }
+inline float Floor(float least) { return least > 0.0f ? least - least * kLimitSlack - kTiny : 0.0f; }
 
 // The ray as every node test wants it: origin, reciprocal direction, and
 // for each axis which bound the ray meets first (0: lo, 1: hi), also as the
@@ -55,6 +61,7 @@ struct PreparedRay {
     unsigned nearOffset[3], farOffset[3];
     float d[3];
     float coneStep, coneSlack;
+    float exitFloor;  // a child whose exit is below this is pruned
 };
 
 // Whether child c's cone faces away from the ray (bvh.h gives the rule).
@@ -70,9 +77,10 @@ inline bool ConeFacesAway(const BvhNode& node, int c, const PreparedRay& ray)
 // same margin, and negation is exact, so that each dot product is the
 // front's negated bit for bit.
 template <Facing F>
-inline PreparedRay Prepare(const Point3& O, const Point3& D)
+inline PreparedRay Prepare(const Point3& O, const Point3& D, float least)
 {
     PreparedRay r;
+    r.exitFloor = Floor(least);
     const float o[3] = {O.x, O.y, O.z}, d[3] = {D.x, D.y, D.z};
     // The three reciprocals in one vector division (each lane an IEEE
     // division, as a scalar one). 1 / -0 is -inf: a zero of either sign
@@ -117,16 +125,16 @@ struct StackEntry {
 // NodeTest(node, ray, limitUp, entries) returns the mask of the children to
 // visit and writes their entry distances; QuadTest(quad, maxDistance, bound,
 // ts) returns the mask of the quad's lanes that accept the ray (as
-// QuadLaneTest does) and writes their t.
+// QuadLaneTest does with the same least) and writes their t.
 template <Facing F, class NodeTest, class QuadTest>
-inline void Walk(const TreeView& tree, const Point3& O, const Point3& D, float maxDistance, HitState& hit,
-                 NodeTest test, QuadTest quadTest)
+inline void Walk(const TreeView& tree, const Point3& O, const Point3& D, float least, float maxDistance,
+                 HitState& hit, NodeTest test, QuadTest quadTest)
 {
     // With no hit yet, a negative maximum rejects every t >= 0; -0 does not.
     if (!hit.found && maxDistance < 0.0f) return;
     float limit = hit.found ? hit.t : (__builtin_isnan(maxDistance) ? INFINITY : maxDistance);
     float limitUp = Up(limit);
-    const PreparedRay ray = Prepare<F>(O, D);
+    const PreparedRay ray = Prepare<F>(O, D, least);
 
     StackEntry stack[kStackEntries];
     int sp = 0;

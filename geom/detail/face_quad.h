@@ -27,12 +27,12 @@ static_assert(sizeof(FaceQuad) == 208, "a quad is thirteen vectors");
 // Lane j of q against ray (O, D): FaceTest, expression for expression.
 template <Facing F = Facing::kFront>
 static inline bool QuadLaneTest(const FaceQuad& q, int j, const float* O, const float* D, float maxDistance,
-                                float bound, float& t)
+                                float bound, float& t, float least = 0.0f)
 {
     const float den = (q.nz[j] * D[2] + q.ny[j] * D[1]) + q.nx[j] * D[0];
     if (!Faces<F>(den)) return false;
     const float tf = (q.nDotC0[j] - ((q.nx[j] * O[0] + q.nz[j] * O[2]) + q.ny[j] * O[1])) / den;
-    if (!(tf >= 0.0f)) return false;
+    if (!(tf >= least)) return false;
     if (tf > maxDistance || tf > bound) return false;
     const int k = q.k[j], a = (k + 1) % 3, b = (k + 2) % 3;
     const float da = (tf * D[a] + O[a]) - q.c0a[j];

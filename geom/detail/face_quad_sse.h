@@ -13,15 +13,17 @@ namespace dunsmere {
 
 namespace {
 
-// The ray broadcast to every lane.
+// The ray broadcast to every lane, with the least t a lane accepts.
 struct QuadRay {
     __m128 o[3], d[3];
+    __m128 least;
 };
 
-inline QuadRay PrepareQuadRay(const Point3& O, const Point3& D)
+inline QuadRay PrepareQuadRay(const Point3& O, const Point3& D, float least)
 {
     return {{_mm_set1_ps(O.x), _mm_set1_ps(O.y), _mm_set1_ps(O.z)},
-            {_mm_set1_ps(D.x), _mm_set1_ps(D.y), _mm_set1_ps(D.z)}};
+            {_mm_set1_ps(D.x), _mm_set1_ps(D.y), _mm_set1_ps(D.z)},
+            _mm_set1_ps(least)};
 }
 
 inline __m128 Select3(__m128 m0, __m128 m1, __m128 m2, __m128 x, __m128 y, __m128 z)
@@ -41,7 +43,7 @@ inline unsigned TestQuadSse(const FaceQuad& q, const QuadRay& r, float maxDistan
     if (_mm_movemask_ps(ok) == 0) return 0;
     const __m128 dot = _mm_add_ps(_mm_add_ps(_mm_mul_ps(nx, r.o[0]), _mm_mul_ps(nz, r.o[2])), _mm_mul_ps(ny, r.o[1]));
     const __m128 tf = _mm_div_ps(_mm_sub_ps(_mm_load_ps(q.nDotC0), dot), den);
-    ok = _mm_and_ps(ok, _mm_cmpge_ps(tf, _mm_setzero_ps()));
+    ok = _mm_and_ps(ok, _mm_cmpge_ps(tf, r.least));
     ok = _mm_and_ps(ok, _mm_cmpngt_ps(tf, _mm_set1_ps(maxDistance)));
     ok = _mm_and_ps(ok, _mm_cmpngt_ps(tf, _mm_set1_ps(bound)));
     if (_mm_movemask_ps(ok) == 0) return 0;
@@ -71,17 +73,17 @@ inline unsigned TestQuadSse(const FaceQuad& q, const QuadRay& r, float maxDistan
 // lanes. NodeTest is a template argument, not a function's address held at
 // run time, so that both tests are inlined into the walk.
 template <Facing F, unsigned (*NodeTest)(const BvhNode&, const PreparedRay&, float, float*)>
-inline void WalkWithQuadLanes(const TreeView& tree, const Point3& O, const Point3& D, float maxDistance,
-                              HitState& hit)
+inline void WalkWithQuadLanes(const TreeView& tree, const Point3& O, const Point3& D, float least,
+                              float maxDistance, HitState& hit)
 {
-    const QuadRay quadRay = PrepareQuadRay(O, D);
+    const QuadRay quadRay = PrepareQuadRay(O, D, least);
     auto quadTest = [&quadRay](const FaceQuad& q, float maxDistance_, float bound, float* ts) {
         return TestQuadSse<F>(q, quadRay, maxDistance_, bound, ts);
     };
     auto nodeTest = [](const BvhNode& node, const PreparedRay& ray, float limitUp, float* entries) {
         return NodeTest(node, ray, limitUp, entries);
     };
-    Walk<F>(tree, O, D, maxDistance, hit, nodeTest, quadTest);
+    Walk<F>(tree, O, D, least, maxDistance, hit, nodeTest, quadTest);
 }
 
 }  // namespace

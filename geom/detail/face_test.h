@@ -88,24 +88,26 @@ static inline bool Faces(float den)
 }
 
 // Tests ray (O, D), given as coordinate arrays, against the face: true with
-// the face's t when the face faces the ray as F asks (see Faces), 0 <= t, t
-// is neither above maxDistance nor above bound, and the hit point lies
-// inside or on the face's border. A not-a-number maxDistance or bound
-// rejects nothing; a not-a-number t is rejected by !(t >= 0).
+// the face's t when the face faces the ray as F asks (see Faces), least <= t,
+// t is neither above maxDistance nor above bound, and the hit point lies
+// inside or on the face's border. least is 0 or above: at 0 a ray sees every
+// face from its origin on, and above it a ray looks past the faces nearer
+// than least (the ray bias). A not-a-number maxDistance or bound rejects
+// nothing; a not-a-number t is rejected by !(t >= least).
 //
 // Internal linkage: this is also compiled into the traversal files built
 // for other instruction sets, and nothing of theirs may be shared with the
 // rest of the program.
 template <Facing F = Facing::kFront>
 static inline bool FaceTest(const FaceRecord& r, const float* O, const float* D, float maxDistance, float bound,
-                            float& t)
+                            float& t, float least = 0.0f)
 {
     const Point3& N = r.N;
     // Facing test first, before any division.
     const float den = (N.z * D[2] + N.y * D[1]) + N.x * D[0];
     if (!Faces<F>(den)) return false;
     const float tf = (r.nDotC0 - ((N.x * O[0] + N.z * O[2]) + N.y * O[1])) / den;
-    if (!(tf >= 0.0f)) return false;
+    if (!(tf >= least)) return false;
     if (tf > maxDistance || tf > bound) return false;
 
     // The hit point and its weights in the plane the face is projected on;
@@ -130,10 +132,10 @@ static inline bool FaceTest(const FaceRecord& r, const float* O, const float* D,
 // The same with the ray as points.
 template <Facing F = Facing::kFront>
 static inline bool FaceTest(const FaceRecord& r, const Point3& O, const Point3& D, float maxDistance, float bound,
-                            float& t)
+                            float& t, float least = 0.0f)
 {
     const float o[3] = {O.x, O.y, O.z}, d[3] = {D.x, D.y, D.z};
-    return FaceTest<F>(r, o, d, maxDistance, bound, t);
+    return FaceTest<F>(r, o, d, maxDistance, bound, t, least);
 }
 
 }  // namespace dunsmere

@@ -13,6 +13,6 @@ namespace dunsmere {
 // the ray as `facing` asks; on a hit, `face` is the face whose t is in
 // hitDistance (of equal distances, the later face's), else it is untouched.
 int NearestFace(const Mesh& mesh, const Ray& ray, Facing facing, float& hitDistance, int& face, float maxDistance,
-                const Tab<Point3>& faceNormals);
+                const Tab<Point3>& faceNormals, float minDistance = 0.0f);
 
 }  // namespace dunsmere
