@@ -110,11 +110,14 @@ float EvaluateSampleWithDraw(const UtilitySettings& settings, const SampleTables
     }
 
     const int count = H * V + 1;
+    // Hits nearer than the bias are the sample's own surface seen through
+    // smooth normals on coarse faces: each ray looks on past them.
+    const float least = settings.rayBias * dist;
     float sum = 0.0f;
     for (int k = 0; k < count; ++k) {
         float t = 0.0f;
-        const int hit = tables.scene ? tables.scene->Intersect(rayScratch[k], t, dist)
-                                     : IntersectRay(mesh, rayScratch[k], t, dist, tables.faceNormals);
+        const int hit = tables.scene ? tables.scene->Intersect(rayScratch[k], t, dist, least)
+                                     : IntersectRay(mesh, rayScratch[k], t, dist, tables.faceNormals, least);
         if (hit) {
             if (t > dist) t = dist;
             sum += dist - t;

@@ -18,6 +18,9 @@ inline constexpr std::int32_t kMaxPadding = 64;
 inline constexpr std::int32_t kMaxSupersample = 8;
 // The most texels a side of a supersampled map's computed grid may have.
 inline constexpr std::int64_t kMaxSupersampledSide = 32768;
+// The largest ray bias, the float just below 1: a bias of 1 would ignore
+// every hit within the distance.
+inline constexpr float kMaxRayBias = 0x1.fffffep-1f;
 
 struct UtilitySettings {
     std::int32_t XSiz = 200;
@@ -40,6 +43,7 @@ struct UtilitySettings {
     std::int32_t invertLevels = 0;    // white is open: reached levels become 65535 - level
     std::int32_t evenRing = 0;        // the ring's H azimuths at 360/H apart, from 0
     std::int32_t sceneOccluders = 0;  // the host's occluder nodes enter the ray scene
+    float rayBias = 0.0f;             // F, 0..kMaxRayBias: rays look past hits nearer than F * dist
 
     bool operator==(const UtilitySettings&) const = default;
 };

@@ -35,6 +35,7 @@ std::string UnservableSetting(const UtilitySettings& s, SettingsUse use)
                 (s.supersample > 1 && (std::int64_t{s.supersample} * s.XSiz > kMaxSupersampledSide ||
                                        std::int64_t{s.supersample} * s.YSiz > kMaxSupersampledSide))))
         return Quote("supersample", SettingText(s.supersample));
+    if (!(s.rayBias >= 0.0f && s.rayBias <= kMaxRayBias)) return Quote("rayBias", SettingText(s.rayBias));
     return {};
 }
 

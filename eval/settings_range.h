@@ -28,7 +28,8 @@ enum class SettingsUse { kVertexColors, kMap };
 //   noiseSize negative or not finite, when noiseOn is set (map);
 //   padding outside 0..kMaxPadding (map);
 //   supersample outside 1..kMaxSupersample, or above 1 with supersample *
-//   XSiz or supersample * YSiz above kMaxSupersampledSide (map).
+//   XSiz or supersample * YSiz above kMaxSupersampledSide (map);
+//   rayBias outside 0..kMaxRayBias, or not a number.
 // May be called from any thread.
 std::string UnservableSetting(const UtilitySettings& settings, SettingsUse use);
 

@@ -78,6 +78,9 @@ constexpr ControlTemplate kOptionsControls[] = {
     {SettingControl("invertLevels"), K::CheckBox, "White is open", 13, 50, 88, 10},
     {SettingControl("evenRing"), K::CheckBox, "Even ring", 13, 63, 88, 10},
     {SettingControl("sceneOccluders"), K::CheckBox, "Scene occluders", 13, 76, 88, 10},
+    {-1, K::Text, "Ray bias", 15, 91, 44, 10},
+    {SettingControl("rayBias"), K::CustEdit, "", 60, 91, 25, 10},
+    {SettingSpinner("rayBias"), K::Spinner, "", 86, 91, 7, 10},
 };
 
 template <typename T>
@@ -87,7 +90,7 @@ constexpr DialogTemplate kDialogs[] = {
     // A child window: the host puts it in its command panel.
     {kPanelDialog, nullptr, 108, 323, "MS Sans Serif", 8, kPanelControls, Count(kPanelControls)},
     {kAboutDialog, "About Dunsmere", 214, 127, "MS Sans Serif", 8, kAboutControls, Count(kAboutControls)},
-    {kOptionsDialog, nullptr, 108, 92, "MS Sans Serif", 8, kOptionsControls, Count(kOptionsControls)},
+    {kOptionsDialog, nullptr, 108, 106, "MS Sans Serif", 8, kOptionsControls, Count(kOptionsControls)},
 };
 
 constexpr StringResource kStrings[] = {

@@ -91,7 +91,8 @@ TEST_F(CommandOptionsPage, OutOfRangeValuesAreUsageErrors)
     for (const Case& c : {Case{{"--padding", "65"}, "dunsmere: --padding 65 is outside its range 0 to 64\n"},
                           Case{{"--padding", "-1"}, "dunsmere: --padding -1 is outside its range 0 to 64\n"},
                           Case{{"--supersample", "0"}, "dunsmere: --supersample 0 is outside its range 1 to 8\n"},
-                          Case{{"--supersample", "9"}, "dunsmere: --supersample 9 is outside its range 1 to 8\n"}}) {
+                          Case{{"--supersample", "9"}, "dunsmere: --supersample 9 is outside its range 1 to 8\n"},
+                          Case{{"--ray-bias", "1"}, "dunsmere: --ray-bias wants a number from 0 up to but not 1\n"}}) {
         SCOPED_TRACE(c.message);
         const CommandResult r = Map(c.args);
         EXPECT_EQ(r.status, 2);
@@ -115,7 +116,8 @@ TEST_F(CommandOptionsPage, ShowSettingsShowsTheOptionsPageAfterTheFirst)
               "  Coverage in alpha                  [x]\n"
               "  White is open                      [ ]\n"
               "  Even ring                          [ ]\n"
-              "  Scene occluders                    [ ]\n");
+              "  Scene occluders                    [ ]\n"
+              "  Ray bias                           0\n");
 
     // The algorithm on the first page enables the second page's controls.
     const CommandResult vertex = Run({"--show-settings", "--algorithm", "vertex-colors"});
@@ -296,6 +298,25 @@ TEST(CommandOptionsPanel, AppliesAndPrintsTheSecondPageUnderItsHostTitle)
 }  // namespace
 
 namespace {
+
+// Smooth normals on a coarse sphere send low rays into its own faces; the
+// bias looks past those hits, and nothing else is there to hit.
+TEST_F(CommandOptionsPage, RayBiasLooksPastTheSelfHitsOfACoarseSmoothSphere)
+{
+    const std::string sphere = std::string(DUNSMERE_TEST_DATA) + "/smoothing/coarse_sphere.obj";
+    const auto brightest = [&](const char* bias) {
+        Run({sphere, "--vertical", "4", "--distance", "1", "--ray-bias", bias, "-o", scratch / "s.png"});
+        RgbaImage16 image;
+        EXPECT_TRUE(ReadImageFile16(scratch / "s.png", image).ok);
+        WORD top = 0;
+        for (const auto& p : image.pixels) top = std::max(top, p.r);
+        return top;
+    };
+    EXPECT_GT(brightest("0"), 0);
+    EXPECT_EQ(Saved().find("rayBias"), std::string::npos);
+    EXPECT_EQ(brightest("0.001"), 0);
+    EXPECT_NE(Saved().find("rayBias=0.001000\n"), std::string::npos);
+}
 
 // Read back from the written files: alpha is a count of covered sub-texels
 // out of S * S, and white-is-open flips exactly the texels that a face or

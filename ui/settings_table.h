@@ -170,6 +170,12 @@ inline constexpr SettingField kSettingFields[] = {
      .control = 1517, .loadInt = 0, .page = kOptionsDialog,
      .savedOnlyWhenNotDefault = true, .usedBy = UsedBy(kAlgorithmUVMap) | UsedBy(kAlgorithmVertexColors),
      .order = {.load = 18, .save = 18, .show = 5, .readBack = 5, .disable = 5}},
+    {.key = "rayBias", .real = &UtilitySettings::rayBias, .kind = SettingKind::Float,
+     .control = 1518, .spinner = 1519, .min = 0.0, .max = static_cast<double>(kMaxRayBias),
+     .loadText = "0.0", .spinnerInitial = 0.0, .spinnerScale = 0.001, .page = kOptionsDialog,
+     .savedOnlyWhenNotDefault = true, .usedBy = UsedBy(kAlgorithmUVMap) | UsedBy(kAlgorithmVertexColors),
+     .order = {.load = 19, .save = 19, .lookup = 2, .spinnerSetup = 2, .show = 6, .readBack = 6, .release = 2,
+               .disable = 6}},
 };
 
 inline constexpr int kSettingCount = static_cast<int>(std::size(kSettingFields));

@@ -86,6 +86,10 @@ inline constexpr OptionRow kOptionRows[] = {
      "padding", Count(&CommandOptions::padding, "N")},
     {"supersample", OptionKind::kValue, "Compute the map S times finer each way and average, 1 to 8 (default 1).",
      "supersample", Count(&CommandOptions::supersample, "S")},
+    {"ray-bias", OptionKind::kValue,
+     "Rays look past hits nearer than F times the distance, 0 up to but not 1 (default 0: none). For a bake "
+     "from a high mesh, or on coarse faces with smooth normals, try 0.001.",
+     "rayBias", Real(&CommandOptions::rayBias)},
     {"coverage-alpha", OptionKind::kSwitch,
      "Alpha holds the share of each texel the faces cover (default off: opaque).", "coverageAlpha", Tick(&CommandOptions::coverageAlpha)},
     {"channels", OptionKind::kChoice,

@@ -166,7 +166,7 @@ namespace {
 struct Given {
     CommandOptions options;
     std::string algorithm, size, channels, groundPlane, savePartial, tiles;
-    std::optional<float> distance, noiseSize;
+    std::optional<float> distance, noiseSize, rayBias;
     std::optional<std::string> threads;
     std::optional<double> importLimits;
 };
@@ -193,6 +193,7 @@ void RegisterOptions(CLI::App& app, Given& g)
          [&](const OptionRow& r) { Add(app, r, o.distanceRelative)->type_name("F")->excludes(distanceOption); }},
         {"size", [&](const OptionRow& r) { Add(app, r, g.size); }},
         {"noise-size", [&](const OptionRow& r) { Add(app, r, g.noiseSize); }},
+        {"ray-bias", [&](const OptionRow& r) { Add(app, r, g.rayBias)->type_name("F"); }},
         {"channels",
          [&](const OptionRow& r) { Add(app, r, g.channels)->check(CLI::IsMember({"grey", "grey-alpha", "rgba"})); }},
         {"bit-depth", [&](const OptionRow& r) { Add(app, r, o.bitDepth)->check(CLI::IsMember({8, 16})); }},
@@ -303,6 +304,11 @@ std::string ConvertGiven(Given& g, const std::vector<SpinnerFacts>& spinners, bo
         if (!std::isfinite(size) || size < lo || size > hi)
             return RangeError("--noise-size", *g.noiseSize, static_cast<float>(lo), static_cast<float>(hi));
         o.noiseSize = g.noiseSize;
+    }
+    if (g.rayBias) {
+        if (!(*g.rayBias >= 0.0f && *g.rayBias < 1.0f))
+            return "dunsmere: --ray-bias wants a number from 0 up to but not 1\n";
+        o.rayBias = g.rayBias;
     }
     for (const OptionRow& row : kOptionRows) {
         const std::optional<int>* value = row.value.count ? &(o.*row.value.count) : nullptr;

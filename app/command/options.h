@@ -29,6 +29,7 @@ struct CommandOptions {
     // The options page's.
     std::optional<int> padding, supersample;
     std::optional<bool> coverageAlpha, invert, evenRing, sceneOccluders;
+    std::optional<float> rayBias;
 
     // What a map file holds; unset: grey for PNG and TIFF (grey and alpha with
     // coverage alpha), RGBA for OpenEXR. Bits a sample: 8 or 16.

@@ -40,6 +40,7 @@ constexpr PanelName kPanelNames[] = {
     {"", "White is open", "invert"},
     {"", "Even ring", "even-ring"},
     {"", "Scene occluders", "scene-occluders"},
+    {"", "Ray bias", "ray-bias"},
 };
 
 constexpr const char* kAlgorithmGroup = "Algorithm";

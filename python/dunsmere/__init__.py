@@ -47,8 +47,8 @@ def _merged(preset, given):
 
 def bake_map(mesh, *, size=None, distance=None, distance_relative=None, horizontal=None, vertical=None,
              map_channel=None, selected_only=None, noise=None, noise_size=None, material_id=None, padding=None,
-             supersample=None, coverage_alpha=None, invert=None, even_ring=None, occluders=None, ground_plane=None,
-             threads=None, preset=None, progress=None, cancel=None, on_cancel="discard"):
+             supersample=None, coverage_alpha=None, invert=None, even_ring=None, ray_bias=None, occluders=None,
+             ground_plane=None, threads=None, preset=None, progress=None, cancel=None, on_cancel="discard"):
     """Bakes MESH's map in its map channel's UV layout and returns a MapResult:
     levels (uint16, height x width, row 0 at the top), alpha (uint16 with
     coverage_alpha, else None), stats (the command's --json fields) and
@@ -63,15 +63,15 @@ def bake_map(mesh, *, size=None, distance=None, distance_relative=None, horizont
     given = dict(size=size, distance=distance, distance_relative=distance_relative, horizontal=horizontal,
                  vertical=vertical, map_channel=map_channel, selected_only=selected_only, noise=noise,
                  noise_size=noise_size, material_id=material_id, padding=padding, supersample=supersample,
-                 coverage_alpha=coverage_alpha, invert=invert, even_ring=even_ring, occluders=occluders,
-                 ground_plane=ground_plane, threads=threads)
+                 coverage_alpha=coverage_alpha, invert=invert, even_ring=even_ring, ray_bias=ray_bias,
+                 occluders=occluders, ground_plane=ground_plane, threads=threads)
     return _dunsmere._bake(mesh, "uv-map", _merged(preset, given), progress, cancel, on_cancel, None)
 
 
 def bake_vertex_colors(mesh, *, distance=None, distance_relative=None, horizontal=None, vertical=None,
                        selected_only=None, noise=None, noise_size=None, material_id=None, invert=None,
-                       even_ring=None, accumulate=None, colors=None, occluders=None, ground_plane=None, threads=None,
-                       preset=None, progress=None, cancel=None):
+                       even_ring=None, ray_bias=None, accumulate=None, colors=None, occluders=None, ground_plane=None,
+                       threads=None, preset=None, progress=None, cancel=None):
     """Bakes one grey a face corner and returns a ColorsResult: corner_colors
     (float32, faces x 3 x 3, as the command writes them), vertex_grey (float32
     a vertex when no vertex got two colours, else None) and stats.
@@ -81,7 +81,7 @@ def bake_vertex_colors(mesh, *, distance=None, distance_relative=None, horizonta
     bake_map; a cancelled run raises Cancelled."""
     given = dict(distance=distance, distance_relative=distance_relative, horizontal=horizontal, vertical=vertical,
                  selected_only=selected_only, noise=noise, noise_size=noise_size, material_id=material_id,
-                 invert=invert, even_ring=even_ring, accumulate=accumulate, occluders=occluders,
+                 invert=invert, even_ring=even_ring, ray_bias=ray_bias, accumulate=accumulate, occluders=occluders,
                  ground_plane=ground_plane, threads=threads)
     return _dunsmere._bake(mesh, "vertex-colors", _merged(preset, given), progress, cancel, "discard", colors)
 

@@ -52,7 +52,7 @@ def bake_map(mesh: Mesh, *, size: Union[int, Tuple[int, int], None] = ..., dista
              map_channel: Optional[int] = ..., selected_only: Optional[bool] = ..., noise: Optional[bool] = ...,
              noise_size: Optional[float] = ..., material_id: Optional[int] = ..., padding: Optional[int] = ...,
              supersample: Optional[int] = ..., coverage_alpha: Optional[bool] = ..., invert: Optional[bool] = ...,
-             even_ring: Optional[bool] = ..., occluders: Optional[Sequence[Mesh]] = ...,
+             even_ring: Optional[bool] = ..., ray_bias: Optional[float] = ..., occluders: Optional[Sequence[Mesh]] = ...,
              ground_plane: Optional[Axis] = ..., threads: Optional[int] = ..., preset: Optional[str] = ...,
              progress: Optional[Callable[[float], Any]] = ..., cancel: Optional[CancelToken] = ...,
              on_cancel: Literal["discard", "keep"] = ...) -> MapResult: ...
@@ -60,7 +60,8 @@ def bake_vertex_colors(mesh: Mesh, *, distance: Optional[float] = ..., distance_
                        horizontal: Optional[int] = ..., vertical: Optional[int] = ...,
                        selected_only: Optional[bool] = ..., noise: Optional[bool] = ...,
                        noise_size: Optional[float] = ..., material_id: Optional[int] = ...,
-                       invert: Optional[bool] = ..., even_ring: Optional[bool] = ..., accumulate: Optional[bool] = ...,
+                       invert: Optional[bool] = ..., even_ring: Optional[bool] = ..., ray_bias: Optional[float] = ...,
+                       accumulate: Optional[bool] = ...,
                        colors: Optional[npt.ArrayLike] = ..., occluders: Optional[Sequence[Mesh]] = ...,
                        ground_plane: Optional[Axis] = ..., threads: Optional[int] = ..., preset: Optional[str] = ...,
                        progress: Optional[Callable[[float], Any]] = ...,
