@@ -185,7 +185,8 @@ void RegisterOptions(CLI::App& app, Given& g)
     CLI::Option* distanceOption = nullptr;
     CLI::Option* preset = nullptr;
     const std::map<std::string_view, std::function<void(const OptionRow&)>> own = {
-        {"meshes", [&](const OptionRow& r) { Add(app, r, o.meshes)->multi_option_policy(CLI::MultiOptionPolicy::TakeAll); }},
+        {"meshes",
+         [&](const OptionRow& r) { Add(app, r, o.meshes)->multi_option_policy(CLI::MultiOptionPolicy::TakeAll); }},
         {"output", [&](const OptionRow& r) { Add(app, r, o.output)->type_name("PATH"); }},
         {"algorithm", [&](const OptionRow& r) { Add(app, r, g.algorithm)->check(CLI::IsMember(algorithms)); }},
         {"distance", [&](const OptionRow& r) { distanceOption = Add(app, r, g.distance); }},

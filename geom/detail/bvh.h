@@ -128,8 +128,9 @@ static inline void Offer(HitState& hit, float t, int index)
 
 // Walks the tree for ray (O, D): every face the walk reaches goes through
 // the face test of facing F, with the least t `least`, lane by lane of its
-// quad, and is offered to the state. One entry point per instruction set, instantiated for both
-// facings in its own file, which is compiled with that set's flags.
+// quad, and is offered to the state. One entry point per instruction set,
+// instantiated for both facings in its own file, which is compiled with
+// that set's flags: the four declarations differ only in their names.
 using Traversal = void (*)(const TreeView&, const Point3&, const Point3&, float, float, HitState&);
 template <Facing F>
 void TraverseScalar(const TreeView& tree, const Point3& O, const Point3& D, float least, float maxDistance,
