@@ -6,7 +6,8 @@
 //   rng.h            CrtRand, the per-worker pseudo-random generator
 //   sample.h         EvaluateSample, SampleTables, RayCount
 //   run_tables.h     RunTables: face and vertex normals, workLock, current mesh
-//   occluders.h      GatherOccluders: the host's occluder nodes for the scene
+//   occluders.h      GatherOccluders, GatherSources, GatherCage: the host's nodes beside the selected one
+//   projection.h     ProjectionTables: a bake from high-poly sources, sample by sample
 //   workers.h        kWorkerStackBytes, ThreadStartError
 //   run_engine.h     RunWorkers: a run's item sequences on the hooks' threads
 //   messages.h       the generations' message texts, ShowInfo
@@ -24,6 +25,7 @@
 #include "eval/host_hooks.h"
 #include "eval/messages.h"
 #include "eval/occluders.h"
+#include "eval/projection.h"
 #include "eval/rng.h"
 #include "eval/run_engine.h"
 #include "eval/run_tables.h"

@@ -45,6 +45,17 @@ public:
         }
         CrtRand rng;
         const SampleTables tables{tables_.faceNormals, tables_.vertexNormals, &tables_.scene};
+        const bool fromSources = settings_.highPoly != 0;
+        // This worker's projections, added to the run's as it leaves.
+        struct Counted {
+            FaceWork& work;
+            std::int64_t samples = 0, missed = 0;
+            ~Counted()
+            {
+                work.projectedTotal.fetch_add(samples, std::memory_order_relaxed);
+                work.missedTotal.fetch_add(missed, std::memory_order_relaxed);
+            }
+        } counted{*this};
         const Point3 centroid{kCentroidWeight, kCentroidWeight, kCentroidWeight};
         FaceBatch batch;
         WorkChunk chunk;
@@ -54,7 +65,10 @@ public:
                 if (settings_.selectedOnly && !mesh_.faceSel[f]) continue;
                 if (seat.Cancelled()) return;
                 batch.face[batch.count] = f;
-                batch.value[batch.count] = EvaluateSample(settings_, tables, mesh_, f, centroid, rayScratch.get(), rng);
+                batch.value[batch.count] = fromSources ? FromSources(f, centroid, rayScratch.get(), counted.samples,
+                                                                     counted.missed)
+                                                       : EvaluateSample(settings_, tables, mesh_, f, centroid,
+                                                                        rayScratch.get(), rng);
                 if (++batch.count == kFacesPerBatch) Publish(batch, seat);
             }
         }
@@ -64,8 +78,22 @@ public:
     int ProgressPercent(float itemShare) override { return static_cast<int>(itemShare * 90.0f); }
 
     std::atomic<bool> outOfMemory{false};
+    std::atomic<std::int64_t> projectedTotal{0}, missedTotal{0};
 
 private:
+    // The value at the face centre's projection onto the sources; a miss
+    // is open, 0. No draw is taken: vertex colours take none.
+    float FromSources(int face, const Point3& centroid, Ray* rays, std::int64_t& samples, std::int64_t& missed) const
+    {
+        ++samples;
+        RayHit hit;
+        if (!tables_.projection.ProjectSample(mesh_, face, centroid, hit)) {
+            ++missed;
+            return 0.0f;
+        }
+        return tables_.projection.EvaluateAtHit(settings_, hit, rays, 0);
+    }
+
     // Faces evaluated and not yet stored. Stored one at a time, the two
     // threads' neighbouring faces would have them trade the lock's line and
     // the slots' lines on every face.
@@ -104,8 +132,13 @@ BakeStatus FaceValueBake::Prepare()
             // The build may use as many threads as the run will, started
             // once for all its steps and ended before the workers start.
             HelperCrew crew(BuildHelpers{hooks_.starter, hooks_.workerCount()});
-            tables_.BuildRayTables(mesh_, crew.Helpers(), std::move(tables_.occluders));
-            tables_.vertexNormals.BuildVertexNormals(mesh_, crew.Helpers());
+            if (settings_.highPoly) {
+                tables_.projection.Build(mesh_, settings_, std::move(tables_.sources), std::move(tables_.cage),
+                                         std::move(tables_.occluders), crew.Helpers());
+            } else {
+                tables_.BuildRayTables(mesh_, crew.Helpers(), std::move(tables_.occluders));
+                tables_.vertexNormals.BuildVertexNormals(mesh_, crew.Helpers());
+            }
         }
         const size_t faceCount = static_cast<size_t>(mesh_.getNumFaces());
         values_.value.assign(faceCount, 0.0f);
@@ -130,6 +163,7 @@ BakeStatus FaceValueBake::Evaluate()
     plan.totalItems = faceCount;
     const RunResult result = RunWorkers(hooks_, tables_.workLock, work, plan);
     if (result.startFailed) return BakeStatus::kThreadStartFailed;
+    projected_ = {work.projectedTotal.load(), work.missedTotal.load()};
     if (result.outOfMemory || work.outOfMemory.load()) return BakeStatus::kOutOfMemory;
     return result.cancelled ? BakeStatus::kCancelled : BakeStatus::kDone;
 }

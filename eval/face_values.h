@@ -40,6 +40,13 @@ public:
     // The clock as the workers were started.
     std::int64_t WorkersStarted() const { return workersStarted_; }
     const FaceValues& Values() const { return values_; }
+    // With settings.highPoly, after Evaluate: the face centres projected,
+    // and those that missed. The run takes the tables' sources, cage and
+    // occluders; its projection tables stay built for the caller to clear.
+    struct Projected {
+        std::int64_t samples = 0, missed = 0;
+    };
+    const Projected& ProjectedFaces() const { return projected_; }
 
 private:
     const Mesh& mesh_;
@@ -48,6 +55,7 @@ private:
     const BakeHooks& hooks_;
     FaceValues values_;
     std::int64_t workersStarted_ = 0;
+    Projected projected_;
 };
 
 }  // namespace dunsmere

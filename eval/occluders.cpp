@@ -1,6 +1,11 @@
 #include "eval/occluders.h"
 
 #include <cstddef>
+#include <optional>
+#include <new>
+#include <utility>
+
+#include "eval/messages.h"
 
 namespace dunsmere {
 
@@ -26,7 +31,7 @@ bool Mirrors(const Matrix3& m)
 // The identity leaves the positions as they are: multiplying through it
 // would turn a -0 coordinate into +0, and a bake must not tell an occluder
 // from the same faces in the selected mesh.
-Mesh Carried(const Mesh& source, const Matrix3& tm)
+Mesh Carried(const Mesh& source, const Matrix3& tm, bool keepGroups)
 {
     const bool identity = tm == Matrix3();
     const bool mirrors = !identity && Mirrors(tm);
@@ -40,9 +45,22 @@ Mesh Carried(const Mesh& source, const Matrix3& tm)
         Face copy;
         if (mirrors) copy.setVerts(f.v[0], f.v[2], f.v[1]);
         else copy.setVerts(f.v[0], f.v[1], f.v[2]);
+        if (keepGroups) copy.smGroup = f.smGroup;
         out.faces.push_back(copy);
     }
     return out;
+}
+
+// The node's evaluated mesh carried by TM; nullopt when it has none.
+std::optional<Mesh> NodeMesh(Interface& ip, INode* node, const Matrix3& tm, bool keepGroups)
+{
+    const TimeValue time = ip.GetTime();
+    Object* obj = node ? node->EvalWorldState(time, 1).obj : nullptr;
+    TriObject* tri =
+        obj && obj->CanConvertToType(kTriObjectClassID) ? obj->ConvertToType(time, kTriObjectClassID) : nullptr;
+    if (!tri) return std::nullopt;
+    const ConversionCopy release{tri != obj ? tri : nullptr};
+    return Carried(tri->GetMesh(), tm, keepGroups);
 }
 
 }  // namespace
@@ -51,18 +69,46 @@ std::vector<Mesh> GatherOccluders(Interface& ip, const UtilitySettings& settings
 {
     std::vector<Mesh> meshes;
     if (!settings.sceneOccluders) return meshes;
-    const TimeValue time = ip.GetTime();
     const int count = ip.GetOccluderNodeCount();
-    for (int i = 0; i < count; ++i) {
-        INode* node = ip.GetOccluderNode(i);
-        Object* obj = node ? node->EvalWorldState(time, 1).obj : nullptr;
-        TriObject* tri =
-            obj && obj->CanConvertToType(kTriObjectClassID) ? obj->ConvertToType(time, kTriObjectClassID) : nullptr;
-        if (!tri) continue;
-        const ConversionCopy release{tri != obj ? tri : nullptr};
-        meshes.push_back(Carried(tri->GetMesh(), ip.GetOccluderTM(i)));
-    }
+    for (int i = 0; i < count; ++i)
+        if (std::optional<Mesh> mesh = NodeMesh(ip, ip.GetOccluderNode(i), ip.GetOccluderTM(i), false))
+            meshes.push_back(std::move(*mesh));
     return meshes;
+}
+
+std::vector<Mesh> GatherSources(Interface& ip, const UtilitySettings& settings)
+{
+    std::vector<Mesh> meshes;
+    if (!settings.highPoly) return meshes;
+    const int count = ip.GetSourceNodeCount();
+    for (int i = 0; i < count; ++i)
+        if (std::optional<Mesh> mesh = NodeMesh(ip, ip.GetSourceNode(i), ip.GetSourceTM(i), true))
+            meshes.push_back(std::move(*mesh));
+    return meshes;
+}
+
+std::optional<Mesh> GatherCage(Interface& ip, const UtilitySettings& settings)
+{
+    if (!settings.highPoly || !ip.GetCageNode()) return std::nullopt;
+    return NodeMesh(ip, ip.GetCageNode(), ip.GetCageTM(), false);
+}
+
+const char* TakeSources(Interface& ip, const UtilitySettings& settings, const Mesh& mesh, RunTables& tables)
+{
+    tables.sources.clear();
+    tables.cage.reset();
+    if (!settings.highPoly) return nullptr;
+    try {
+        tables.sources = GatherSources(ip, settings);
+        tables.cage = GatherCage(ip, settings);
+    } catch (const std::bad_alloc&) {
+        tables.sources.clear();
+        tables.cage.reset();
+        return kOutOfMemory;
+    }
+    if (tables.sources.empty()) return kNoSourceMesh;
+    if (tables.cage && tables.cage->faces.size() != mesh.faces.size()) return kCageFaceCount;
+    return nullptr;
 }
 
 }  // namespace dunsmere

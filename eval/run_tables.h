@@ -6,9 +6,11 @@
 
 #include <cstddef>
 #include <mutex>
+#include <optional>
 #include <utility>
 #include <vector>
 
+#include "eval/projection.h"
 #include "geom/geom.h"
 #include "host/mesh.h"
 #include "host/tab.h"
@@ -23,6 +25,11 @@ struct RunTables {
     std::vector<Tab<Point3>> occluderNormals;
     RayScene scene;
     VertexNormals vertexNormals;
+    // A bake from high-poly sources: what the host offered, until the run
+    // takes it into its projection, which is cleared at the run's end.
+    std::vector<Mesh> sources;
+    std::optional<Mesh> cage;
+    ProjectionTables projection;
     // Guards what workers publish and the progress they report. Only the
     // generation's own threads take it.
     std::mutex workLock;

@@ -116,8 +116,14 @@ float EvaluateSampleWithDraw(const UtilitySettings& settings, const SampleTables
     float sum = 0.0f;
     for (int k = 0; k < count; ++k) {
         float t = 0.0f;
-        const int hit = tables.scene ? tables.scene->Intersect(rayScratch[k], t, dist, least)
-                                     : IntersectRay(mesh, rayScratch[k], t, dist, tables.faceNormals, least);
+        int hit = tables.scene ? tables.scene->Intersect(rayScratch[k], t, dist, least)
+                               : IntersectRay(mesh, rayScratch[k], t, dist, tables.faceNormals, least);
+        float beside = 0.0f;
+        if (tables.besideScene && tables.besideScene->Intersect(rayScratch[k], beside, dist, least) &&
+            (!hit || beside < t)) {
+            t = beside;
+            hit = 1;
+        }
         if (hit) {
             if (t > dist) t = dist;
             sum += dist - t;

@@ -22,11 +22,14 @@ namespace dunsmere {
 // scene, which answers exactly as IntersectRay over the mesh and
 // faceNormals does, and over the run's occluders after them; without one,
 // to IntersectRay itself over the mesh alone (a caller without a scene has
-// no occluders).
+// no occluders). A sample on a source mesh (eval/projection.h) has its
+// occluders in a scene of their own beside the sources': a ray's hit is the
+// nearer of the two scenes' answers.
 struct SampleTables {
     const Tab<Point3>& faceNormals;
     const VertexNormals& vertexNormals;
     const RayScene* scene = nullptr;
+    const RayScene* besideScene = nullptr;
 };
 
 // Rays one sample casts: horizontalSpread * verticalSpread + 1, computed

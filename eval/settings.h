@@ -44,6 +44,9 @@ struct UtilitySettings {
     std::int32_t evenRing = 0;        // the ring's H azimuths at 360/H apart, from 0
     std::int32_t sceneOccluders = 0;  // the host's occluder nodes enter the ray scene
     float rayBias = 0.0f;             // F, 0..kMaxRayBias: rays look past hits nearer than F * dist
+    std::int32_t highPoly = 0;        // the surface is the host's source nodes', projected onto the mesh
+    float rayFront = 0.02f;           // the projection's reach in front of the mesh, in diagonals, 0..1
+    float rayRear = 0.02f;            // and behind it
 
     bool operator==(const UtilitySettings&) const = default;
 };

@@ -36,6 +36,8 @@ std::string UnservableSetting(const UtilitySettings& s, SettingsUse use)
                                        std::int64_t{s.supersample} * s.YSiz > kMaxSupersampledSide))))
         return Quote("supersample", SettingText(s.supersample));
     if (!(s.rayBias >= 0.0f && s.rayBias <= kMaxRayBias)) return Quote("rayBias", SettingText(s.rayBias));
+    if (s.highPoly && !(s.rayFront >= 0.0f && s.rayFront <= 1.0f)) return Quote("rayFront", SettingText(s.rayFront));
+    if (s.highPoly && !(s.rayRear >= 0.0f && s.rayRear <= 1.0f)) return Quote("rayRear", SettingText(s.rayRear));
     return {};
 }
 

@@ -93,6 +93,10 @@ void GenerateVertexColors(Interface& ip, const UtilitySettings& settings, RunTab
     }
 
     Mesh& mesh = tri->GetMesh();
+    if (const char* refusal = TakeSources(ip, settings, mesh, tables)) {
+        ShowInfo(ip, refusal);
+        return;
+    }
     tables.currentMesh = &mesh;
     ip.ProgressStart(kVertexProgressTitle, 1, &NoProgress, nullptr);
     const int vertCount = mesh.getNumVerts();
@@ -136,6 +140,14 @@ void GenerateVertexColors(Interface& ip, const UtilitySettings& settings, RunTab
     }
 
     if (status == BakeStatus::kDone) status = bake.Evaluate();
+    if (settings.highPoly && (status == BakeStatus::kDone || status == BakeStatus::kCancelled)) {
+        ProjectionReport report;
+        report.samples = bake.ProjectedFaces().samples;
+        report.missed = bake.ProjectedFaces().missed;
+        report.front = tables.projection.Front();
+        report.rear = tables.projection.Rear();
+        ip.ProjectionDone(report);
+    }
     if (status == BakeStatus::kDone) {
         const FaceValues& values = bake.Values();
         for (int f = 0; f < faceCount; ++f) {
@@ -183,6 +195,7 @@ void GenerateVertexColors(Interface& ip, const UtilitySettings& settings, RunTab
 
     tables.currentMesh = nullptr;
     tables.vertexNormals.ClearVertexNormals();
+    tables.projection.Clear();
     NotifyChanged(*node);
 }
 

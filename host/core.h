@@ -29,6 +29,21 @@ struct Class_ID {
 };
 inline constexpr Class_ID kTriObjectClassID{9, 0};
 
+// How a bake from source nodes went. Samples are what was projected: map
+// sub-texels, or face centres for vertex colours; a miss found no source
+// face within the rays' reach. Front and rear are the distances used, in
+// the selected mesh's units.
+struct ProjectionReport {
+    std::int64_t samples = 0;
+    std::int64_t missed = 0;
+    float front = 0.0f, rear = 0.0f;
+    // The miss map, missWidth x missHeight levels row by row from the top:
+    // the share of each texel's covered sub-texels that missed, times 65535.
+    // Null when the host did not want it, or for vertex colours.
+    const std::uint16_t* missLevels = nullptr;
+    int missWidth = 0, missHeight = 0;
+};
+
 // Object kind codes: an object of kind 2 wraps another object.
 inline constexpr int kWrapperObjectKind = 2;
 
@@ -149,4 +164,24 @@ public:
     virtual int GetOccluderNodeCount() { return 0; }
     virtual INode* GetOccluderNode(int /*i*/) { return nullptr; }
     virtual Matrix3 GetOccluderTM(int /*i*/) { return Matrix3(); }
+
+    // Nodes a bake may take its surface from instead of the selected node's
+    // own (high-poly meshes over a low one), read and never written: their
+    // count, the i-th, and the matrix into the selected node's space, as for
+    // the occluders. A host without such nodes offers none.
+    virtual int GetSourceNodeCount() { return 0; }
+    virtual INode* GetSourceNode(int /*i*/) { return nullptr; }
+    virtual Matrix3 GetSourceTM(int /*i*/) { return Matrix3(); }
+    // The cage of a bake from source nodes: a mesh whose face f's corners
+    // 0..2 stand over the selected mesh's face f's, where its rays start.
+    // Null for none.
+    virtual INode* GetCageNode() { return nullptr; }
+    virtual Matrix3 GetCageTM() { return Matrix3(); }
+    // Whether the host keeps the miss map of a bake from source nodes; asked
+    // before the bake, since the map costs a grid of its own.
+    virtual bool WantsMissMap() { return false; }
+    // Once a bake from source nodes is evaluated (done or cancelled): what
+    // it projected, and the miss map when the host wanted one. The report's
+    // pointers live for the call alone.
+    virtual void ProjectionDone(const ProjectionReport& /*report*/) {}
 };

@@ -11,6 +11,7 @@
 #include "map/detail/passes.h"
 #include "map/detail/rasterize.h"
 #include "map/detail/supersample.h"
+#include "map/detail/texel_loop.h"
 #include "map/detail/texel_workers.h"
 
 namespace dunsmere {
@@ -71,6 +72,20 @@ void NoteCoverage(const UtilitySettings& settings, MapRunState& state)
             state.coveredSubTexels[static_cast<std::size_t>(x) * H + y] = state.TexelGrid.Get(x, y).face != -1;
 }
 
+// A direct run's projected texels: those a face covers, and those that
+// missed, which lost their face.
+void NoteProjected(MapRunState& state)
+{
+    const std::uint32_t W = state.TexelGrid.OuterCount(), H = texel_loop::Rows(state);
+    if (!state.recordMisses || state.missedSubTexels.size() != static_cast<std::size_t>(W) * H) return;
+    state.projectedSubTexels.assign(static_cast<std::size_t>(W) * H, 0);
+    for (std::uint32_t x = 0; x < W; ++x)
+        for (std::uint32_t y = 0; y < H; ++y) {
+            const std::size_t i = static_cast<std::size_t>(x) * H + y;
+            state.projectedSubTexels[i] = state.TexelGrid.Get(x, y).face != -1 || state.missedSubTexels[i];
+        }
+}
+
 }  // namespace
 
 // The grids' columns are filled on the threads the hooks lend.
@@ -95,6 +110,8 @@ bool ResetMapGrids(MapRunState& state, const UtilitySettings& settings, const Ba
     }
     state.coveredSubTexels.clear();
     state.reached.clear();
+    state.missedSubTexels.clear();
+    state.projectedSubTexels.clear();
     return sized;
 }
 
@@ -108,22 +125,35 @@ BakeStatus MapBake::Evaluate()
     // the workers do when they run out.
     try {
         std::optional<HelperCrew> crew(std::in_place, BuildHelpers{hooks_.starter, buildThreads_});
-        tables_.BuildRayTables(mesh_, crew->Helpers(), std::move(tables_.occluders));
+        // A bake from sources casts no ray at the mesh itself: its scene
+        // is the sources' and the occluders'.
+        std::optional<SourceTexelEvaluator> fromSources;
+        if (settings_.highPoly) {
+            tables_.projection.Build(mesh_, settings_, std::move(tables_.sources), std::move(tables_.cage),
+                                     std::move(tables_.occluders), crew->Helpers());
+            fromSources.emplace(tables_.projection, counts_);
+        } else {
+            tables_.BuildRayTables(mesh_, crew->Helpers(), std::move(tables_.occluders));
+        }
+        const TexelEvaluator& evaluator = fromSources ? fromSources->Handle() : evaluator_;
         state_.scratchFailed.store(0);
         state_.progressPercent = 0;
         if (settings_.supersample > 1) {
             crew.reset();
             workersStarted_ = hooks_.clock();
-            result = RunSupersampledMap(hooks_, mesh_, settings_, tables_, state_, evaluator_);
+            result = RunSupersampledMap(hooks_, mesh_, settings_, tables_, state_, evaluator);
         } else {
             const bool lent = LentThreads(settings_, hooks_.starter, buildThreads_).starter != nullptr;
             RasterizeFaces(hooks_, mesh_, settings_, state_.TexelGrid, lent ? crew->Helpers() : BuildHelpers{});
-            tables_.vertexNormals.BuildVertexNormals(mesh_, crew->Helpers());
+            if (!fromSources) tables_.vertexNormals.BuildVertexNormals(mesh_, crew->Helpers());
+            if (state_.recordMisses)
+                state_.missedSubTexels.assign(
+                    static_cast<std::size_t>(state_.TexelGrid.OuterCount()) * texel_loop::Rows(state_), 0);
             crew.reset();
             workersStarted_ = hooks_.clock();
             TexelJob job{mesh_, settings_, {tables_.faceNormals, tables_.vertexNormals, &tables_.scene},
                          tables_.workLock, state_};
-            job.evaluator = &evaluator_;
+            job.evaluator = &evaluator;
             result = RunTexelWorkers(hooks_, job, hooks_.workerCount());
         }
     } catch (const std::bad_alloc&) {
@@ -147,6 +177,7 @@ BakeStatus MapBake::Finish()
         DilateCoverage(state_, settings_.padding, settings_.invertLevels ? &state_.reached : nullptr,
                        passes.Helpers());
         NoteCoverage(settings_, state_);
+        NoteProjected(state_);
     } catch (const std::bad_alloc&) {
         return BakeStatus::kOutOfMemory;
     }

@@ -48,6 +48,10 @@ public:
 
     // The clock as the workers were started.
     std::int64_t WorkersStarted() const { return workersStarted_; }
+    // With settings.highPoly: what the run projected. The run takes the
+    // tables' sources, cage and occluders, and its projection tables stay
+    // built for the caller to clear.
+    const ProjectionCounts& Projected() const { return counts_; }
 
 private:
     const Mesh& mesh_;
@@ -58,6 +62,7 @@ private:
     const TexelEvaluator& evaluator_;
     int buildThreads_ = 0;
     std::int64_t workersStarted_ = 0;
+    ProjectionCounts counts_;
 };
 
 }  // namespace dunsmere

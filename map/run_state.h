@@ -26,6 +26,15 @@ struct MapRunState {
     std::vector<std::uint8_t> coveredSubTexels;
     std::vector<std::uint8_t> reached;
 
+    // A bake from sources whose host keeps its miss map sets recordMisses
+    // before the run. The workers then set missedSubTexels to 1 for each
+    // texel of the grids whose projection missed; a supersampled run sums
+    // them per texel of the written map, and counts in projectedSubTexels
+    // the sub-texels a face covered before the projection.
+    bool recordMisses = false;
+    std::vector<std::uint8_t> missedSubTexels;
+    std::vector<std::uint8_t> projectedSubTexels;
+
     // Rows per band of a supersampled run, rounded up to an even count; 0
     // lets the run choose by the map's width.
     std::uint32_t bandRows = 0;

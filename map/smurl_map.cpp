@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <memory>
 #include <new>
+#include <vector>
 
 #include "eval/eval.h"
 #include "host/core.h"
@@ -97,6 +98,50 @@ void SaveMap(Interface& ip, const UtilitySettings& settings, const MapRunState& 
     bitmap->DeleteThis();
 }
 
+// The miss map: per texel, the share of its projected sub-texels that
+// missed, times 65535, rows from the top.
+std::vector<WORD> MissLevels(const MapRunState& state)
+{
+    const std::uint32_t W = state.TexelValues.OuterCount(), H = W > 0 ? state.TexelValues.InnerCount(0) : 0u;
+    std::vector<WORD> levels;
+    if (state.missedSubTexels.size() != static_cast<std::size_t>(W) * H ||
+        state.projectedSubTexels.size() != state.missedSubTexels.size())
+        return levels;
+    levels.resize(state.missedSubTexels.size());
+    for (std::uint32_t x = 0; x < W; ++x)
+        for (std::uint32_t y = 0; y < H; ++y) {
+            const std::size_t i = static_cast<std::size_t>(x) * H + y;
+            const std::uint32_t projected = state.projectedSubTexels[i];
+            levels[static_cast<std::size_t>(y) * W + x] =
+                projected ? static_cast<WORD>(std::uint32_t{kOpaque} * state.missedSubTexels[i] / projected) : WORD{0};
+        }
+    return levels;
+}
+
+void ReportProjection(Interface& ip, const UtilitySettings& settings, const MapRunState& state,
+                      const ProjectionTables& projection, const ProjectionCounts& counts)
+{
+    ProjectionReport report;
+    report.samples = counts.samples.load();
+    report.missed = counts.missed.load();
+    report.front = projection.Front();
+    report.rear = projection.Rear();
+    std::vector<WORD> levels;
+    if (state.recordMisses) {
+        try {
+            levels = MissLevels(state);
+        } catch (const std::bad_alloc&) {
+            levels.clear();  // the counts are still reported
+        }
+    }
+    if (!levels.empty()) {
+        report.missLevels = levels.data();
+        report.missWidth = settings.XSiz;
+        report.missHeight = settings.YSiz;
+    }
+    ip.ProjectionDone(report);
+}
+
 }  // namespace
 
 WORD GreyLevel(float value)
@@ -133,6 +178,12 @@ void GenerateSmurlMap(Interface& ip, const UtilitySettings& settings, RunTables&
     TriObject* copy = tri != obj ? tri : nullptr;
 
     Mesh& mesh = tri->GetMesh();
+    if (const char* refusal = TakeSources(ip, settings, mesh, tables)) {
+        if (copy) copy->DeleteThis();
+        ShowInfo(ip, refusal);
+        return;
+    }
+    state.recordMisses = settings.highPoly && ip.WantsMissMap();
     ip.ProgressStart(kMapProgressTitle, 1, &NoProgress, nullptr);
     MapBake bake(mesh, settings, tables, state, hooks);
     BakeStatus status = BakeStatus::kOutOfMemory;
@@ -149,9 +200,11 @@ void GenerateSmurlMap(Interface& ip, const UtilitySettings& settings, RunTables&
         std::snprintf(text, sizeof text, "elapsed time = %d secs", static_cast<int>(ip.Time() - bake.WorkersStarted()));
         ip.MessageBox(text, kMessageTitle, MB_OK);
         status = bake.Finish();
+        if (settings.highPoly) ReportProjection(ip, settings, state, tables.projection, bake.Projected());
     }
 
     ip.ProgressEnd();
+    tables.projection.Clear();
     if (copy) copy->DeleteThis();
     tables.vertexNormals.ClearVertexNormals();
     if (status == BakeStatus::kThreadStartFailed || status == BakeStatus::kOutOfMemory) {

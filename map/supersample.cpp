@@ -31,6 +31,7 @@ struct RowWindow {
     std::uint32_t first = 0;  // the fine map's row of the window's row 0
     std::vector<std::int32_t> faces;
     std::vector<float> values;
+    std::vector<std::uint8_t> missed;  // kept with recordMisses alone
 
     std::uint32_t End() const { return first + static_cast<std::uint32_t>(faces.size() / width); }
 
@@ -40,12 +41,17 @@ struct RowWindow {
         const std::size_t base = faces.size();
         faces.resize(base + static_cast<std::size_t>(rows) * width);
         values.resize(faces.size());
+        const bool misses = band.recordMisses;
+        if (misses) missed.resize(faces.size());
         for (std::uint32_t x = 0; x < width; ++x) {
             const TexelRecord* records = band.TexelGrid.Inner(x);
             const float* v = band.TexelValues.Inner(x);
             for (std::uint32_t r = 0; r < rows; ++r) {
                 faces[base + static_cast<std::size_t>(r) * width + x] = records[r].face;
                 values[base + static_cast<std::size_t>(r) * width + x] = v[r];
+                if (misses)
+                    missed[base + static_cast<std::size_t>(r) * width + x] =
+                        band.missedSubTexels[static_cast<std::size_t>(x) * rows + r];
             }
         }
     }
@@ -56,6 +62,7 @@ struct RowWindow {
         const std::size_t n = static_cast<std::size_t>(row - first) * width;
         faces.erase(faces.begin(), faces.begin() + static_cast<std::ptrdiff_t>(n));
         values.erase(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(n));
+        if (!missed.empty()) missed.erase(missed.begin(), missed.begin() + static_cast<std::ptrdiff_t>(n));
         first = row;
     }
 };
@@ -71,6 +78,10 @@ public:
         const std::size_t texels = static_cast<std::size_t>(settings.XSiz) * static_cast<std::uint32_t>(settings.YSiz);
         if (settings.coverageAlpha) state.coveredSubTexels.assign(texels, 0);
         if (settings.invertLevels) state.reached.assign(texels, 0);
+        if (state.recordMisses) {
+            state.missedSubTexels.assign(texels, 0);
+            state.projectedSubTexels.assign(texels, 0);
+        }
     }
 
     std::uint32_t Width() const { return W_; }
@@ -117,7 +128,7 @@ private:
         for (std::uint32_t Y = f0 / S_; Y < f1 / S_; ++Y)
             for (std::uint32_t X = 0; X < static_cast<std::uint32_t>(settings_.XSiz); ++X) {
                 float sum = 0.0f;
-                std::uint32_t covered = 0, reached = 0;
+                std::uint32_t covered = 0, reached = 0, missed = 0;
                 for (std::uint32_t sy = 0; sy < S_; ++sy) {
                     const std::size_t row = static_cast<std::size_t>(S_ * Y + sy - lo) * W_;
                     for (std::uint32_t sx = 0; sx < S_; ++sx) {
@@ -125,12 +136,17 @@ private:
                         sum += pass.values[i];
                         covered += pass.faces[i] != -1;
                         reached += pass.reached[i];
+                        if (!window_.missed.empty()) missed += window_.missed[from + i];
                     }
                 }
                 state_.TexelValues.Set(X, Y, sum / blockTexels);
                 const std::size_t out = static_cast<std::size_t>(X) * outRows + Y;
                 if (!state_.coveredSubTexels.empty()) state_.coveredSubTexels[out] = static_cast<std::uint8_t>(covered);
                 if (!state_.reached.empty()) state_.reached[out] = reached > 0;
+                if (!state_.missedSubTexels.empty()) {
+                    state_.missedSubTexels[out] = static_cast<std::uint8_t>(missed);
+                    state_.projectedSubTexels[out] = static_cast<std::uint8_t>(covered + missed);
+                }
             }
     }
 
@@ -169,6 +185,8 @@ RunResult RunSupersampledMap(const BakeHooks& hooks, const Mesh& mesh, const Uti
         const std::uint32_t count = std::min(bandRows, H - first);
         band.TexelGrid.Reset(W, count, kEmptyTexel);
         band.TexelValues.Reset(W, count, 0.0f);
+        band.recordMisses = state.recordMisses;
+        if (band.recordMisses) band.missedSubTexels.assign(static_cast<std::size_t>(W) * count, 0);
         const MapRows rows{static_cast<int>(H), static_cast<int>(first), count};
         // Each face traced once, in the band of its first row.
         RasterizeBand(band.TexelGrid, rows, faces, mesh, settings.mapChannel, true);

@@ -7,6 +7,11 @@
 // scaled by noise with noiseOn.
 #pragma once
 
+#include <atomic>
+#include <cstdint>
+#include <memory>
+
+#include "eval/eval.h"
 #include "host/point3.h"
 
 namespace dunsmere {
@@ -47,5 +52,26 @@ protected:
 
 // The smurl sample with noise. Stateless; lives as long as the program.
 const TexelEvaluator& ClassicTexelEvaluator();
+
+// What a bake from sources projected, summed over its workers as each ends.
+struct ProjectionCounts {
+    std::atomic<std::int64_t> samples{0};
+    std::atomic<std::int64_t> missed{0};
+};
+
+// The smurl value at each texel's projection onto the sources
+// (ProjectionTables::ProjectSample, EvaluateAtHit), with the classic
+// noise at the low texel's own point. A texel whose projection misses is
+// uncovered. Outlives the run it serves.
+class SourceTexelEvaluator {
+public:
+    SourceTexelEvaluator(const ProjectionTables& projection, ProjectionCounts& counts);
+    ~SourceTexelEvaluator();
+    const TexelEvaluator& Handle() const;
+
+private:
+    struct Parts;
+    std::unique_ptr<Parts> parts_;
+};
 
 }  // namespace dunsmere

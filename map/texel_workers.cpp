@@ -39,6 +39,19 @@ float ModulateByNoise(float value, float noise)
 // only the noise brings a texel to 1, and exactly 1 is kept as it came.
 float CapTexelValue(float value) { return value > 1.0f ? kSaturated : value; }
 
+float WithTexelNoise(const TexelJob& job, const TexelSample& texel, float value)
+{
+    const UtilitySettings& settings = job.settings;
+    // Size 0: no finite point to look up.
+    if (!settings.noiseOn || settings.noiseSize == 0.0f) return value;
+    // Placed with the raw weights: the noise follows the map, not the
+    // sample point pulled inside the face.
+    const Face& f = job.mesh.faces[static_cast<std::size_t>(texel.face)];
+    const Point3 V0 = job.mesh.verts[f.v[0]], V1 = job.mesh.verts[f.v[1]], V2 = job.mesh.verts[f.v[2]];
+    const Point3 P = texel.rawBary.x * V0 + texel.rawBary.y * V1 + texel.rawBary.z * V2;
+    return ModulateByNoise(value, noise3(P / settings.noiseSize));
+}
+
 void PrepareChunkedRows(TexelJob& job)
 {
     const MapRunState& state = job.state;
@@ -76,9 +89,10 @@ void StoreRow(TexelJob& job, std::uint32_t y, std::uint32_t end, const RowScratc
     for (std::uint32_t x = 0; x < end; ++x) {
         if (!IsCovered(job.state.TexelGrid.Get(x, y), faceCount)) continue;
         // Only this row's worker reads the record until the workers end.
-        if (row.uncovered[x])
+        if (row.uncovered[x]) {
             job.state.TexelGrid.Set(x, y, kEmptyTexel);
-        else
+            if (job.state.recordMisses) job.state.missedSubTexels[static_cast<std::size_t>(x) * Rows(job.state) + y] = 1;
+        } else
             job.state.TexelValues.Set(x, y, row.values[x]);
     }
 }
@@ -117,17 +131,9 @@ struct SmurlEvaluator {
     bool Evaluate(const TexelJob& job, const TexelSample& texel, Scratch& scratch, float& value) const
     {
         const UtilitySettings& settings = job.settings;
-        value = EvaluateSampleWithDraw(settings, job.tables, job.mesh, texel.face, texel.bary, scratch.rays.get(),
-                                       texel.azimuthDraw);
-        // Size 0: no finite point to look up.
-        if (settings.noiseOn && settings.noiseSize != 0.0f) {
-            // Placed with the raw weights: the noise follows the map, not
-            // the sample point pulled inside the face.
-            const Face& f = job.mesh.faces[static_cast<std::size_t>(texel.face)];
-            const Point3 V0 = job.mesh.verts[f.v[0]], V1 = job.mesh.verts[f.v[1]], V2 = job.mesh.verts[f.v[2]];
-            const Point3 P = texel.rawBary.x * V0 + texel.rawBary.y * V1 + texel.rawBary.z * V2;
-            value = ModulateByNoise(value, noise3(P / settings.noiseSize));
-        }
+        value = WithTexelNoise(job, texel,
+                               EvaluateSampleWithDraw(settings, job.tables, job.mesh, texel.face, texel.bary,
+                                                      scratch.rays.get(), texel.azimuthDraw));
         return true;
     }
 };

@@ -81,6 +81,13 @@ constexpr ControlTemplate kOptionsControls[] = {
     {-1, K::Text, "Ray bias", 15, 91, 44, 10},
     {SettingControl("rayBias"), K::CustEdit, "", 60, 91, 25, 10},
     {SettingSpinner("rayBias"), K::Spinner, "", 86, 91, 7, 10},
+    {SettingControl("highPoly"), K::CheckBox, "Bake from high-poly", 13, 106, 88, 10},
+    {-1, K::Text, "Ray front", 15, 119, 44, 10},
+    {SettingControl("rayFront"), K::CustEdit, "", 60, 119, 25, 10},
+    {SettingSpinner("rayFront"), K::Spinner, "", 86, 119, 7, 10},
+    {-1, K::Text, "Ray rear", 15, 132, 44, 10},
+    {SettingControl("rayRear"), K::CustEdit, "", 60, 132, 25, 10},
+    {SettingSpinner("rayRear"), K::Spinner, "", 86, 132, 7, 10},
 };
 
 template <typename T>
@@ -90,7 +97,7 @@ constexpr DialogTemplate kDialogs[] = {
     // A child window: the host puts it in its command panel.
     {kPanelDialog, nullptr, 108, 323, "MS Sans Serif", 8, kPanelControls, Count(kPanelControls)},
     {kAboutDialog, "About Dunsmere", 214, 127, "MS Sans Serif", 8, kAboutControls, Count(kAboutControls)},
-    {kOptionsDialog, nullptr, 108, 106, "MS Sans Serif", 8, kOptionsControls, Count(kOptionsControls)},
+    {kOptionsDialog, nullptr, 108, 147, "MS Sans Serif", 8, kOptionsControls, Count(kOptionsControls)},
 };
 
 constexpr StringResource kStrings[] = {

@@ -117,7 +117,10 @@ TEST_F(CommandOptionsPage, ShowSettingsShowsTheOptionsPageAfterTheFirst)
               "  White is open                      [ ]\n"
               "  Even ring                          [ ]\n"
               "  Scene occluders                    [ ]\n"
-              "  Ray bias                           0\n");
+              "  Ray bias                           0\n"
+              "  Bake from high-poly                [ ]\n"
+              "  Ray front                          0.02\n"
+              "  Ray rear                           0.02\n");
 
     // The algorithm on the first page enables the second page's controls.
     const CommandResult vertex = Run({"--show-settings", "--algorithm", "vertex-colors"});

@@ -313,12 +313,20 @@ const Calls kOptionsOpenCalls = {
     "ReleaseSpinner -",
     "ReleaseEdit -",
     "ReleaseSpinner -",
+    "ReleaseEdit -",
+    "ReleaseSpinner -",
+    "ReleaseEdit -",
+    "ReleaseSpinner -",
     "GetEdit 1510",
     "GetEdit 1512",
     "GetEdit 1518",
+    "GetEdit 1521",
+    "GetEdit 1523",
     "SetupIntSpinner 1511 1510 0 64 1",
     "SetupIntSpinner 1513 1512 1 8 1",
     "SetupFloatSpinner 1519 1518 0 1 0 0.001",
+    "SetupFloatSpinner 1522 1521 0 1 0.02 0.001",
+    "SetupFloatSpinner 1524 1523 0 1 0.02 0.001",
     "SetSpinnerInt 1511 1",
     "SetSpinnerInt 1513 1",
     "CheckButton 1514 0",
@@ -326,19 +334,27 @@ const Calls kOptionsOpenCalls = {
     "CheckButton 1516 0",
     "CheckButton 1517 0",
     "SetSpinnerFloat 1519 0",
+    "CheckButton 1520 0",
+    "SetSpinnerFloat 1522 0.02",
+    "SetSpinnerFloat 1524 0.02",
 };
 const Calls kOptionsDisableAll = {"Enable 1510 0", "Enable 1511 0", "Enable 1512 0", "Enable 1513 0",
                                   "Enable 1514 0", "Enable 1515 0", "Enable 1516 0", "Enable 1517 0",
-                                  "Enable 1518 0", "Enable 1519 0"};
+                                  "Enable 1518 0", "Enable 1519 0", "Enable 1520 0", "Enable 1521 0",
+                                  "Enable 1522 0", "Enable 1523 0", "Enable 1524 0"};
 const Calls kOptionsEnableUVMap = {"Enable 1510 1", "Enable 1511 1", "Enable 1512 1", "Enable 1513 1",
                                    "Enable 1514 1", "Enable 1515 1", "Enable 1516 1", "Enable 1517 1",
-                                   "Enable 1518 1", "Enable 1519 1"};
-const Calls kOptionsEnableVertexColors = {"Enable 1516 1", "Enable 1517 1", "Enable 1518 1", "Enable 1519 1"};
+                                   "Enable 1518 1", "Enable 1519 1", "Enable 1520 1", "Enable 1521 1",
+                                   "Enable 1522 1", "Enable 1523 1", "Enable 1524 1"};
+const Calls kOptionsEnableVertexColors = {"Enable 1516 1", "Enable 1517 1", "Enable 1518 1", "Enable 1519 1",
+                                          "Enable 1520 1", "Enable 1521 1", "Enable 1522 1", "Enable 1523 1",
+                                          "Enable 1524 1"};
 const Calls kOptionsCloseCalls = {
     "EditInt 1510 -> 1",       "EditInt 1512 -> 1",   "ButtonState 1514 -> 0", "ButtonState 1515 -> 0",
-    "ButtonState 1516 -> 0",   "ButtonState 1517 -> 0", "EditFloat 1518 -> 0", "ReleaseEdit 1510",
-    "ReleaseSpinner 1511",     "ReleaseEdit 1512",      "ReleaseSpinner 1513", "ReleaseEdit 1518",
-    "ReleaseSpinner 1519",
+    "ButtonState 1516 -> 0",   "ButtonState 1517 -> 0", "EditFloat 1518 -> 0", "ButtonState 1520 -> 0",
+    "EditFloat 1521 -> 0.02",  "EditFloat 1523 -> 0.02", "ReleaseEdit 1510",    "ReleaseSpinner 1511",
+    "ReleaseEdit 1512",        "ReleaseSpinner 1513",   "ReleaseEdit 1518",    "ReleaseSpinner 1519",
+    "ReleaseEdit 1521",        "ReleaseSpinner 1522",   "ReleaseEdit 1523",    "ReleaseSpinner 1524",
 };
 
 

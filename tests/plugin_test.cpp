@@ -422,7 +422,7 @@ TEST_F(PluginLibrary, AHostOpensTheUtilityGeneratesAndClosesIt)
     ASSERT_NE(host.page, nullptr);
     EXPECT_EQ(host.addedFrom, base);
     EXPECT_NE(host.options, nullptr);
-    EXPECT_EQ(OpenControlInterfaces(), interfaces + 16 + 6);  // the rollup page's and the options page's
+    EXPECT_EQ(OpenControlInterfaces(), interfaces + 16 + 10);  // the rollup page's and the options page's
     host.page->Click(kIdSpatial);
     host.page->Click(kIdGenerate);
     ASSERT_EQ(host.messages.size(), 1u);

@@ -93,7 +93,7 @@ TEST_F(OptionsPageTest, TheTemplateHoldsTheSixControlsWithTheirRanges)
     std::vector<std::string> texts;
     for (const DialogControl& c : host.options->Controls())
         if (c.tmpl.kind == ControlKind::Text) texts.emplace_back(c.tmpl.caption);
-    EXPECT_EQ(texts, (std::vector<std::string>{"Padding", "Antialiasing", "Ray bias"}));
+    EXPECT_EQ(texts, (std::vector<std::string>{"Padding", "Antialiasing", "Ray bias", "Ray front", "Ray rear"}));
 }
 
 TEST_F(OptionsPageTest, ShowsTheStoredOptionsWithinTheirRanges)
@@ -186,24 +186,32 @@ TEST_F(OptionsPageCallsTest, OpeningShowsTheRecordTheRollupPageLoaded)
     const Calls options = {
         "ReleaseEdit -",        "ReleaseSpinner -",     "ReleaseEdit -",
         "ReleaseSpinner -",     "ReleaseEdit -",        "ReleaseSpinner -",
+        "ReleaseEdit -",        "ReleaseSpinner -",     "ReleaseEdit -",
+        "ReleaseSpinner -",
         "GetEdit 1510",         "GetEdit 1512",         "GetEdit 1518",
+        "GetEdit 1521",         "GetEdit 1523",
         "SetupIntSpinner 1511 1510 0 64 1", "SetupIntSpinner 1513 1512 1 8 1",
-        "SetupFloatSpinner 1519 1518 0 1 0 0.001",
+        "SetupFloatSpinner 1519 1518 0 1 0 0.001", "SetupFloatSpinner 1522 1521 0 1 0.02 0.001",
+        "SetupFloatSpinner 1524 1523 0 1 0.02 0.001",
         "SetSpinnerInt 1511 5", "SetSpinnerInt 1513 3", "CheckButton 1514 1",
         "CheckButton 1515 0",   "CheckButton 1516 1",   "CheckButton 1517 0",
-        "SetSpinnerFloat 1519 0",
+        "SetSpinnerFloat 1519 0", "CheckButton 1520 0", "SetSpinnerFloat 1522 0.02",
+        "SetSpinnerFloat 1524 0.02",
         "Enable 1510 0",        "Enable 1511 0",        "Enable 1512 0",
         "Enable 1513 0",        "Enable 1514 0",        "Enable 1515 0",
         "Enable 1516 0",        "Enable 1517 0",        "Enable 1518 0",
-        "Enable 1519 0",        "Enable 1516 1",        "Enable 1517 1",
-        "Enable 1518 1",        "Enable 1519 1",
+        "Enable 1519 0",        "Enable 1520 0",        "Enable 1521 0",
+        "Enable 1522 0",        "Enable 1523 0",        "Enable 1524 0",
+        "Enable 1516 1",        "Enable 1517 1",        "Enable 1518 1",
+        "Enable 1519 1",        "Enable 1520 1",        "Enable 1521 1",
+        "Enable 1522 1",        "Enable 1523 1",        "Enable 1524 1",
     };
     // The options page opens last, and nothing on it reads the file again.
     ASSERT_GT(made.size(), options.size());
     EXPECT_EQ(Calls(made.end() - static_cast<std::ptrdiff_t>(options.size()), made.end()), options);
     EXPECT_EQ(std::count(made.begin(), made.end(), "ReadInt Dunsmere padding 1 -> 5"), 1);
     EXPECT_EQ(std::count_if(made.begin(), made.end(), [](const std::string& c) { return c.rfind("Read", 0) == 0; }),
-              20);
+              23);
 }
 
 TEST_F(OptionsPageCallsTest, ClosingReadsBackAndReleasesBeforeTheRollupPageSaves)
@@ -217,9 +225,10 @@ TEST_F(OptionsPageCallsTest, ClosingReadsBackAndReleasesBeforeTheRollupPageSaves
     const Calls made = calls.Take();
     const Calls options = {
         "EditInt 1510 -> 7",     "EditInt 1512 -> 3",     "ButtonState 1514 -> 1", "ButtonState 1515 -> 1",
-        "ButtonState 1516 -> 0", "ButtonState 1517 -> 0", "EditFloat 1518 -> 0",   "ReleaseEdit 1510",
-        "ReleaseSpinner 1511",   "ReleaseEdit 1512",      "ReleaseSpinner 1513",   "ReleaseEdit 1518",
-        "ReleaseSpinner 1519",
+        "ButtonState 1516 -> 0", "ButtonState 1517 -> 0", "EditFloat 1518 -> 0",   "ButtonState 1520 -> 0",
+        "EditFloat 1521 -> 0.02", "EditFloat 1523 -> 0.02", "ReleaseEdit 1510",     "ReleaseSpinner 1511",
+        "ReleaseEdit 1512",      "ReleaseSpinner 1513",   "ReleaseEdit 1518",      "ReleaseSpinner 1519",
+        "ReleaseEdit 1521",      "ReleaseSpinner 1522",   "ReleaseEdit 1523",      "ReleaseSpinner 1524",
     };
     ASSERT_GT(made.size(), options.size());
     EXPECT_EQ(Calls(made.begin(), made.begin() + static_cast<std::ptrdiff_t>(options.size())), options);

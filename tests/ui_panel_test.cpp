@@ -104,7 +104,7 @@ TEST_F(PanelTest, BeginEditingStoresTheInterfacesThenAddsThePage)
     EXPECT_EQ(U().ip, &host);
     EXPECT_EQ(U().iu, &iutil);
     // Sixteen on this page, six on the options page.
-    EXPECT_EQ(OpenControlInterfaces(), interfacesBefore + 16 + 6);
+    EXPECT_EQ(OpenControlInterfaces(), interfacesBefore + 16 + 10);
 }
 
 TEST_F(PanelTest, OpeningShowsTheStoredSettings)
@@ -463,10 +463,10 @@ TEST_F(PanelTest, ReopeningShowsWhatTheLastClosingSaved)
     EXPECT_TRUE(Checked(kIdSpatial));
     EXPECT_EQ(Text(kEditHorizontal), "5");
     EXPECT_FALSE(Enabled(kEditXSiz));
-    EXPECT_EQ(OpenControlInterfaces(), interfacesBefore + 16 + 6);
+    EXPECT_EQ(OpenControlInterfaces(), interfacesBefore + 16 + 10);
     // An opening message sent twice must not leak the first set.
     Page().Send(WM_INITDIALOG);
-    EXPECT_EQ(OpenControlInterfaces(), interfacesBefore + 16 + 6);
+    EXPECT_EQ(OpenControlInterfaces(), interfacesBefore + 16 + 10);
     Close();
     EXPECT_EQ(OpenControlInterfaces(), interfacesBefore);
 }
@@ -485,6 +485,8 @@ const Calls kLoadCalls = {
     "ReadInt Dunsmere supersample 1 -> 1",       "ReadInt Dunsmere coverageAlpha 0 -> 0",
     "ReadInt Dunsmere invertLevels 0 -> 0",      "ReadInt Dunsmere evenRing 0 -> 0",
     "ReadInt Dunsmere sceneOccluders 0 -> 0",    "ReadText Dunsmere rayBias 0.0 80 -> 0.0",
+    "ReadInt Dunsmere highPoly 0 -> 0",          "ReadText Dunsmere rayFront 0.02 80 -> 0.02",
+    "ReadText Dunsmere rayRear 0.02 80 -> 0.02",
 };
 // The release an opening makes first, of interfaces it does not hold yet.
 const Calls kReleaseNothing = {
@@ -555,7 +557,8 @@ TEST_F(PanelCallsTest, ClosingReadsBackSavesAndReleasesInItsOrders)
         "Write Dunsmere padding (deleted)", "Write Dunsmere supersample (deleted)",
         "Write Dunsmere coverageAlpha (deleted)", "Write Dunsmere invertLevels (deleted)",
         "Write Dunsmere evenRing (deleted)", "Write Dunsmere sceneOccluders (deleted)",
-        "Write Dunsmere rayBias (deleted)",
+        "Write Dunsmere rayBias (deleted)", "Write Dunsmere highPoly (deleted)",
+        "Write Dunsmere rayFront (deleted)", "Write Dunsmere rayRear (deleted)",
     };
     EXPECT_EQ(calls.Take(), Join({kOptionsCloseCalls, readBack, save, kReleaseCalls}));
 }
@@ -575,7 +578,8 @@ TEST_F(PanelCallsTest, ShowingStoredValuesCorrectsTheAlgorithmFirst)
                             // The options page, which the file leaves at the defaults.
                             "SetSpinnerInt 1511 1", "SetSpinnerInt 1513 1", "CheckButton 1514 0",
                             "CheckButton 1515 0", "CheckButton 1516 0", "CheckButton 1517 0",
-                            "SetSpinnerFloat 1519 0"}));
+                            "SetSpinnerFloat 1519 0", "CheckButton 1520 0", "SetSpinnerFloat 1522 0.02",
+                            "SetSpinnerFloat 1524 0.02"}));
 }
 
 TEST_F(PanelCallsTest, EachAlgorithmDisablesAllThenEnablesItsOwn)

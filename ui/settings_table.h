@@ -176,6 +176,22 @@ inline constexpr SettingField kSettingFields[] = {
      .savedOnlyWhenNotDefault = true, .usedBy = UsedBy(kAlgorithmUVMap) | UsedBy(kAlgorithmVertexColors),
      .order = {.load = 19, .save = 19, .lookup = 2, .spinnerSetup = 2, .show = 6, .readBack = 6, .release = 2,
                .disable = 6}},
+    {.key = "highPoly", .integer = &UtilitySettings::highPoly, .kind = SettingKind::Flag,
+     .control = 1520, .loadInt = 0, .page = kOptionsDialog,
+     .savedOnlyWhenNotDefault = true, .usedBy = UsedBy(kAlgorithmUVMap) | UsedBy(kAlgorithmVertexColors),
+     .order = {.load = 20, .save = 20, .show = 7, .readBack = 7, .disable = 7}},
+    {.key = "rayFront", .real = &UtilitySettings::rayFront, .kind = SettingKind::Float,
+     .control = 1521, .spinner = 1522, .min = 0.0, .max = 1.0,
+     .loadText = "0.02", .spinnerInitial = 0.02, .spinnerScale = 0.001, .page = kOptionsDialog,
+     .savedOnlyWhenNotDefault = true, .usedBy = UsedBy(kAlgorithmUVMap) | UsedBy(kAlgorithmVertexColors),
+     .order = {.load = 21, .save = 21, .lookup = 3, .spinnerSetup = 3, .show = 8, .readBack = 8, .release = 3,
+               .disable = 8}},
+    {.key = "rayRear", .real = &UtilitySettings::rayRear, .kind = SettingKind::Float,
+     .control = 1523, .spinner = 1524, .min = 0.0, .max = 1.0,
+     .loadText = "0.02", .spinnerInitial = 0.02, .spinnerScale = 0.001, .page = kOptionsDialog,
+     .savedOnlyWhenNotDefault = true, .usedBy = UsedBy(kAlgorithmUVMap) | UsedBy(kAlgorithmVertexColors),
+     .order = {.load = 22, .save = 22, .lookup = 4, .spinnerSetup = 4, .show = 9, .readBack = 9, .release = 4,
+               .disable = 9}},
 };
 
 inline constexpr int kSettingCount = static_cast<int>(std::size(kSettingFields));

@@ -121,6 +121,8 @@ std::string BakeReportsJson(const std::vector<BakeReport>& reports)
                        {"seconds", {{"load", r.seconds.load}, {"bake", r.seconds.bake}, {"write", r.seconds.write}}},
                        {"status", r.status},
                        {"error", r.error.empty() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(r.error)}});
+        if (r.projection.known)
+            all.back()["projection"] = {{"samples", r.projection.samples}, {"missed", r.projection.missed}};
         if (!r.tiled) continue;
         nlohmann::ordered_json tiles = nlohmann::ordered_json::array();
         for (const BakeReport::Tile& t : r.tiles)

@@ -2,6 +2,7 @@
 // order, as one array on stdout.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <utility>
 #include <vector>
@@ -45,6 +46,12 @@ struct BakeReport {
     struct Seconds {
         double load = 0.0, bake = 0.0, write = 0.0;
     } seconds;
+    // A bake from high-poly meshes: the samples projected and those that
+    // missed, over every tile.
+    struct Projection {
+        bool known = false;
+        std::int64_t samples = 0, missed = 0;
+    } projection;
     int status = 0;
     std::string error;  // why a failed run failed, as its last message said; "" for none
 };

@@ -1,6 +1,7 @@
 #include "app/command/batch.h"
 
 #include <algorithm>
+#include <cctype>
 #include <filesystem>
 #include <map>
 #include <string_view>
@@ -15,10 +16,10 @@ namespace {
 
 // {udim} stands for itself here: each tile of a map fills it in later
 // (app/command/tiles.h), and it alone names no input's own file.
-constexpr std::string_view kPlaceholders[] = {"{stem}", "{name}", "{ext}", "{channel}", "{index}", "{udim}"};
+constexpr std::string_view kPlaceholders[] = {"{stem}", "{name}", "{ext}", "{channel}", "{index}", "{base}", "{udim}"};
 constexpr std::size_t kLiteral = std::size(kPlaceholders);
 constexpr std::size_t kChannel = 3;
-constexpr std::size_t kTile = 5;
+constexpr std::size_t kTile = 6;
 static_assert(kPlaceholders[kChannel] == "{channel}" && kPlaceholders[kTile] == "{udim}");
 
 // One piece of a pattern: a placeholder (its index in kPlaceholders) or
@@ -76,6 +77,25 @@ std::string SamePathKey(const std::string& path)
     return (ec ? fs::path(path) : absolute).lexically_normal().string();
 }
 
+// A low mesh's stem names its high mesh's: "crate_low" is "crate"'s.
+std::string BaseOf(const std::string& stem)
+{
+    constexpr std::string_view kLow = "_low";
+    if (stem.size() <= kLow.size()) return stem;
+    const std::string_view tail = std::string_view(stem).substr(stem.size() - kLow.size());
+    const bool low = std::equal(tail.begin(), tail.end(), kLow.begin(),
+                                [](char a, char b) { return std::tolower(static_cast<unsigned char>(a)) == b; });
+    return low ? stem.substr(0, stem.size() - kLow.size()) : stem;
+}
+
+// PATTERN for input I of O: one file for every input, or each its own.
+std::string SideFile(const std::string& pattern, const CommandOptions& o, std::size_t i, int channel)
+{
+    if (pattern.empty()) return pattern;
+    const std::string& input = o.meshes[i];
+    return ExpandOutput(pattern, {input, NodeName(input), static_cast<int>(i) + 1, channel});
+}
+
 }  // namespace
 
 bool HasPlaceholder(const std::string& pattern)
@@ -106,8 +126,9 @@ std::string ExpandOutput(const std::string& pattern, const OutputNames& names)
     const fs::path input(names.input);
     std::string ext = input.extension().string();
     if (!ext.empty()) ext.erase(0, 1);
-    const std::string values[] = {input.stem().string(), names.node, ext, std::to_string(names.channel),
-                                  std::to_string(names.index), std::string(kPlaceholders[kTile])};
+    const std::string values[] = {input.stem().string(), names.node,          ext, std::to_string(names.channel),
+                                  std::to_string(names.index), BaseOf(input.stem().string()),
+                                  std::string(kPlaceholders[kTile])};
     static_assert(std::size(values) == kLiteral);
     std::string out;
     ForEachPiece(pattern, [&](const Piece& p) { out += p.which < kLiteral ? std::string_view(values[p.which]) : p.text; });
@@ -131,6 +152,22 @@ std::vector<std::string> PlanOutputs(const CommandOptions& o, int channel)
                                                " would both be written to " + outputs.back());
     }
     return outputs;
+}
+
+std::vector<SideFiles> PlanSides(const CommandOptions& o, int channel)
+{
+    if (o.meshes.size() > 1 && !o.missMap.empty() && !HasPlaceholder(o.missMap))
+        throw CommandError(kExitUsage, "--miss-map " + o.missMap + " names one file for " +
+                                           std::to_string(o.meshes.size()) +
+                                           " inputs: give a pattern such as '{stem}_misses.png'");
+    std::vector<SideFiles> sides;
+    for (std::size_t i = 0; i < o.meshes.size(); ++i) {
+        SideFiles& s = sides.emplace_back();
+        for (const std::string& high : o.highs) s.highs.push_back(SideFile(high, o, i, channel));
+        s.cage = SideFile(o.cage, o, i, channel);
+        s.missMap = SideFile(o.missMap, o, i, channel);
+    }
+    return sides;
 }
 
 int WorseStatus(int a, int b)

@@ -21,6 +21,7 @@
 #include "app/command/option_table.h"
 #include "app/command/panel_options.h"
 #include "app/command/presets.h"
+#include "app/command/projection_report.h"
 #include "app/command/progress.h"
 #include "app/command/refusals.h"
 #include "app/command/scaling.h"
@@ -243,6 +244,8 @@ int WithPanelOpen(const CommandOptions& o, StandaloneHost& host, FileBitmapManag
     CheckOutputKind(o.output, algorithm);
     const bool tiles = NamesTile(o.output);
     if (tiles && !map) throw CommandError(kExitUsage, "--output " + o.output + ": only a map is baked per UDIM tile");
+    if (!map && !o.missMap.empty())
+        throw CommandError(kExitUsage, "--miss-map " + o.missMap + ": vertex colours have no map of misses");
     if (tiles && host.selection.size() == 1) tiled = PlanTiles(o, *host.selection[0], panel.MapFilter());
     if (map && !tiles && host.selection.size() == 1) RefuseUselessMap(*host.selection[0], panel.MapFilter());
     if (map && !tiles) WarnOfFacesLeftOut(o, host, panel);
@@ -255,6 +258,8 @@ int WithPanelOpen(const CommandOptions& o, StandaloneHost& host, FileBitmapManag
         BakeTiles(o, host, bitmaps, panel, tiled);
     scaled.Restore();
     RecordOutput(o, algorithm, host, bitmaps, tiled);
+    if (tiled.tiles.empty() && host.outcome.written && host.outcome.projection && !o.missMap.empty())
+        WriteMissMap(o.missMap, *host.outcome.projection, host.workerThreads);
     host.timings.Record(RunTimings::kClose);
     return -1;  // a bake: the outcome decides once the panel is closed
 }
@@ -292,6 +297,22 @@ bool KeepSettings(const CommandOptions& o, const RunConfigDir& config, const Run
     const std::string why = config.CopyTo(o.writePreset);
     if (!why.empty()) Fail("cannot write the preset " + o.writePreset + ": " + why);
     return why.empty();
+}
+
+// A bake from high-poly meshes that wrote its output: one warning that
+// counts the misses, the report's counts, and the run failed when more
+// missed than --max-miss-share allows. The status the run ends with.
+int JudgeMisses(const CommandOptions& o, const RunOutcome& outcome, const TiledRun& tiled, BakeReport* report)
+{
+    const std::optional<RunOutcome::Projection>& p = tiled.tiles.empty() ? outcome.projection : tiled.projected;
+    if (!p) return kExitDone;
+    if (report) report->projection = {true, p->samples, p->missed};
+    if (const std::string warning = MissWarning(o.meshes[0], *p, outcome.distanceExponent); !warning.empty())
+        Warn(o, warning);
+    const std::string failure = MissShareFailure(o, *p);
+    if (failure.empty()) return kExitDone;
+    Fail(o.meshes[0] + ": " + failure);
+    return kExitFailed;
 }
 
 // What a bake's report takes from the open panel, before "Generate".
@@ -350,8 +371,12 @@ int BakeOne(const CommandOptions& o, const Batch& batch, BakeReport* report)
     if (!AddOccluders(host, o.occluders, o.groundPlane,
                       {o.importLimits, &LoadCancelled, o.smoothAngle, host.workerThreads}))
         return ExitStatus(host.outcome, CancelSignal());
-    for (const auto& node : host.occluders)
-        for (const std::string& warning : node->File().warnings) Warn(o, warning);
+    if (!AddSources(host, o.highs, o.cage, {o.importLimits, &LoadCancelled, o.smoothAngle, host.workerThreads}))
+        return ExitStatus(host.outcome, CancelSignal());
+    for (const auto* nodes : {&host.occluders, &host.sources})
+        for (const auto& node : *nodes)
+            for (const std::string& warning : node->File().warnings) Warn(o, warning);
+    host.keepMissMap = !o.missMap.empty();
 
     TimedBitmapManager bitmaps(o.output, host.timings);
     bitmaps.SetWriteThreads(host.workerThreads);
@@ -379,6 +404,7 @@ int BakeOne(const CommandOptions& o, const Batch& batch, BakeReport* report)
 
     status = ExitStatus(host.outcome, CancelSignal());
     if (!kept) status = std::max(status, kExitFailed);
+    if (status == kExitDone) status = JudgeMisses(o, host.outcome, tiled, report);
     const bool ran = !host.outcome.cancelReached && !CancelSignal() && !o.quiet;
     if (!tiled.tiles.empty()) {
         if (ran) ReportTiles(tiled);
@@ -387,6 +413,8 @@ int BakeOne(const CommandOptions& o, const Batch& batch, BakeReport* report)
             std::fprintf(stderr, "dunsmere: baked in %.1f s\n",
                          host.timings.Seconds(RunTimings::kBuild, RunTimings::kWrite));
         if (ran && host.outcome.written) std::fprintf(stderr, "dunsmere: wrote %s\n", o.output.c_str());
+        if (ran && host.outcome.written && !o.missMap.empty())
+            std::fprintf(stderr, "dunsmere: wrote %s\n", o.missMap.c_str());
     }
     if (o.timings) {
         std::fputs(host.timings.Line().c_str(), stderr);
@@ -424,15 +452,19 @@ int Bake(const CommandOptions& given)
     if (looks) return BakeOne(o, batch, nullptr);
 
     // The whole batch is planned, and refused, before any mesh is read.
-    const std::vector<std::string> outputs =
-        PlanOutputs(o, NamesChannel(o.output) ? MapChannelOf(o, plugin, config) : 1);
-    RefuseUnwritableOutputs(o, outputs);
+    const int channel = NamesChannel(o.output) || NamesChannel(o.missMap) ? MapChannelOf(o, plugin, config) : 1;
+    const std::vector<std::string> outputs = PlanOutputs(o, channel);
+    const std::vector<SideFiles> sides = PlanSides(o, channel);
+    RefuseUnwritableOutputs(o, outputs, sides);
     std::vector<BakeReport> reports;
     int status = kExitDone;
     for (std::size_t i = 0; i < o.meshes.size(); ++i) {
         CommandOptions each = o;
         each.meshes = {o.meshes[i]};
         each.output = outputs[i];
+        each.highs = sides[i].highs;
+        each.cage = sides[i].cage;
+        each.missMap = sides[i].missMap;
         if (i > 0) config.Restart();
         BakeReport& report = reports.emplace_back();
         g_lastFailure.clear();

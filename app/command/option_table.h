@@ -121,6 +121,31 @@ inline constexpr OptionRow kOptionRows[] = {
     {"ground-plane", OptionKind::kChoice,
      "A ground plane under the mesh, facing it: -x, +x, -y, +y, -z or +z (default none). It implies "
      "--scene-occluders."},
+    {"high-poly", OptionKind::kSwitch,
+     "Bake from the high-poly meshes given with --high (default off; --high implies it).", "highPoly",
+     Tick(&CommandOptions::highPoly)},
+    {"high", OptionKind::kValue,
+     "Bake from this high-poly mesh, projected onto the input's map or vertex colours; it may be given again "
+     "(equal hits go to the later file). In a batch, one file for every input, or a pattern with the output's "
+     "placeholders and {base}, the input's stem without a trailing _low."},
+    {"cage", OptionKind::kValue,
+     "Rays start on this cage: the input's faces in the input's order, pushed out (a pattern as --high's)."},
+    {"ray-front", OptionKind::kValue,
+     "How far in front of the mesh the projection starts, as F times its diagonal, 0 to 1 (default 0.02).",
+     "rayFront", Real(&CommandOptions::rayFront)},
+    {"ray-rear", OptionKind::kValue,
+     "How far behind the mesh the projection still looks, as F times its diagonal, 0 to 1 (default 0.02).",
+     "rayRear", Real(&CommandOptions::rayRear)},
+    {"ray-distance", OptionKind::kValue,
+     "How far the projection looks in front of and behind the mesh, FRONT[:REAR] in mesh units (default 0.02 "
+     "of the mesh's diagonal each)."},
+    {"ray-distance-relative", OptionKind::kValue,
+     "Both at once, as --ray-front and --ray-rear, FRONT[:REAR]."},
+    {"miss-map", OptionKind::kValue,
+     "Also write a map of where the projection missed: each texel's share of samples that missed, white for "
+     "all. A pattern as --output's."},
+    {"max-miss-share", OptionKind::kValue,
+     "After writing, fail (status 1) when more than X of the samples missed, 0 to 1."},
     {"select", OptionKind::kValue, "Select only this node, by name or index (one input only; default all)."},
     {"select-faces", OptionKind::kValue, "The face selection of the selected node, such as 0-99,250 (default none)."},
     {"preset", OptionKind::kValue, "Start from this settings file instead of the defaults."},

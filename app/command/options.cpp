@@ -12,6 +12,7 @@
 #include <regex>
 #include <sstream>
 #include <string_view>
+#include <tuple>
 #include <utility>
 
 #include "app/command/batch.h"
@@ -169,6 +170,8 @@ struct Given {
     std::optional<float> distance, noiseSize, rayBias;
     std::optional<std::string> threads;
     std::optional<double> importLimits;
+    std::string rayDistance, rayDistanceRelative;
+    std::optional<float> rayFront, rayRear;
 };
 
 void RegisterOptions(CLI::App& app, Given& g)
@@ -210,6 +213,21 @@ void RegisterOptions(CLI::App& app, Given& g)
              Add(app, r, g.groundPlane)->type_name("AXIS")->check(CLI::IsMember({"-x", "+x", "-y", "+y", "-z", "+z"}));
          }},
         {"tiles", [&](const OptionRow& r) { Add(app, r, g.tiles)->type_name("LIST"); }},
+        {"high",
+         [&](const OptionRow& r) {
+             Add(app, r, o.highs)
+                 ->type_name("FILE")
+                 ->allow_extra_args(false)
+                 ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+         }},
+        {"cage", [&](const OptionRow& r) { Add(app, r, o.cage)->type_name("FILE"); }},
+        {"ray-front", [&](const OptionRow& r) { Add(app, r, g.rayFront)->type_name("F"); }},
+        {"ray-rear", [&](const OptionRow& r) { Add(app, r, g.rayRear)->type_name("F"); }},
+        {"ray-distance", [&](const OptionRow& r) { Add(app, r, g.rayDistance)->type_name("FRONT[:REAR]"); }},
+        {"ray-distance-relative",
+         [&](const OptionRow& r) { Add(app, r, g.rayDistanceRelative)->type_name("FRONT[:REAR]"); }},
+        {"miss-map", [&](const OptionRow& r) { Add(app, r, o.missMap)->type_name("PATH"); }},
+        {"max-miss-share", [&](const OptionRow& r) { Add(app, r, o.maxMissShare)->type_name("X"); }},
         {"select", [&](const OptionRow& r) { Add(app, r, o.select); }},
         {"select-faces", [&](const OptionRow& r) { Add(app, r, o.selectFaces); }},
         {"preset", [&](const OptionRow& r) { preset = Add(app, r, o.preset)->type_name("FILE"); }},
@@ -262,6 +280,23 @@ std::pair<double, double> SpinnerRange(const OptionRow& row, const std::vector<S
     std::cmatch m;
     if (!row.help || !std::regex_search(row.help, m, kRange)) return {-HUGE_VAL, HUGE_VAL};
     return {std::stod(m[1].str()), std::stod(m[3].str())};
+}
+
+// "FRONT" or "FRONT:REAR", finite and at least 0; FRONT alone is both.
+std::optional<std::pair<double, double>> ParseReach(const std::string& text)
+{
+    const std::size_t colon = text.find(':');
+    const auto number = [](std::string_view s) -> std::optional<double> {
+        double v = 0.0;
+        const auto [end, error] = std::from_chars(s.data(), s.data() + s.size(), v);
+        if (error != std::errc() || end != s.data() + s.size() || !std::isfinite(v) || v < 0.0) return std::nullopt;
+        return v;
+    };
+    const std::string_view all(text);
+    const std::optional<double> front = number(all.substr(0, colon));
+    const std::optional<double> rear = colon == std::string::npos ? front : number(all.substr(colon + 1));
+    if (!front || !rear) return std::nullopt;
+    return std::pair{*front, *rear};
 }
 
 // G's text and numbers as options, each checked on its own, the numbers a
@@ -320,6 +355,31 @@ std::string ConvertGiven(Given& g, const std::vector<SpinnerFacts>& spinners, bo
             return RangeError(("--" + std::string(row.name)).c_str(), **value, static_cast<int>(lo),
                               static_cast<int>(hi));
     }
+    const std::pair<const std::string*, const char*> reaches[] = {{&g.rayDistance, "--ray-distance"},
+                                                                 {&g.rayDistanceRelative, "--ray-distance-relative"}};
+    for (const auto& [text, name] : reaches) {
+        if (text->empty()) continue;
+        const std::optional<std::pair<double, double>> reach = ParseReach(*text);
+        const bool relative = text == &g.rayDistanceRelative;
+        if (!reach || (relative && (reach->first > 1.0 || reach->second > 1.0)))
+            return std::string("dunsmere: ") + name + " wants FRONT or FRONT:REAR, each a number from 0" +
+                   (relative ? " to 1" : "") + "\n";
+        if (relative) {
+            o.rayFront = static_cast<float>(reach->first);
+            o.rayRear = static_cast<float>(reach->second);
+        } else {
+            o.rayDistance = reach;
+        }
+    }
+    for (const auto& [given, name, field] : {std::tuple{&g.rayFront, "--ray-front", &o.rayFront},
+                                            std::tuple{&g.rayRear, "--ray-rear", &o.rayRear}}) {
+        if (!*given) continue;
+        if (field->has_value()) return std::string("dunsmere: ") + name + " and --ray-distance-relative contradict each other\n";
+        if (!(**given >= 0.0f && **given <= 1.0f)) return std::string("dunsmere: ") + name + " wants a number from 0 to 1\n";
+        *field = *given;
+    }
+    if (o.maxMissShare && !(*o.maxMissShare >= 0.0 && *o.maxMissShare <= 1.0))
+        return "dunsmere: --max-miss-share wants a number from 0 to 1\n";
     if (g.threads && *g.threads != "all") {
         int n = 0;
         const char* end = g.threads->data() + g.threads->size();
@@ -379,6 +439,30 @@ std::string CrossCheck(CommandOptions& o, std::string& notes)
         if (o.sceneOccluders == false)
             return std::string("dunsmere: ") + given + " and --no-scene-occluders contradict each other\n";
         o.sceneOccluders = true;
+    }
+
+    // A high-poly mesh given is one to bake from; the projection's options
+    // mean nothing without one.
+    if (!o.highs.empty()) {
+        if (o.highPoly == false) return "dunsmere: --high and --no-high-poly contradict each other\n";
+        o.highPoly = true;
+    } else {
+        for (const auto& [given, name] : {std::pair{!o.cage.empty(), "--cage"},
+                                          {o.rayDistance.has_value(), "--ray-distance"},
+                                          {!o.missMap.empty(), "--miss-map"},
+                                          {o.maxMissShare.has_value(), "--max-miss-share"}})
+            if (given) return std::string("dunsmere: ") + name + " needs a high-poly mesh: give --high FILE\n";
+    }
+    if (o.rayDistance && (o.rayFront || o.rayRear))
+        return "dunsmere: --ray-distance and a relative reach (--ray-distance-relative, --ray-front, --ray-rear) "
+               "contradict each other\n";
+    if (!o.missMap.empty()) {
+        if (const std::string why = PatternError(o.missMap); !why.empty())
+            return "dunsmere: " + std::regex_replace(why, std::regex("^--output"), "--miss-map") + "\n";
+        if (o.algorithm == BakeAlgorithm::kVertexColors || (!o.output.empty() && !IsSupportedImagePath(o.output)))
+            return "dunsmere: --miss-map: vertex colours have no map of misses; the command prints their count\n";
+        if (!IsSupportedImagePath(o.missMap))
+            return "dunsmere: --miss-map " + o.missMap + ": write " + SupportedImageExtensions() + "\n";
     }
 
     // A face selection means nothing unless the bake keeps to it.

@@ -4,6 +4,7 @@
 
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/image/image_files.h"
@@ -43,6 +44,19 @@ struct CommandOptions {
     // under the mesh: -x, +x, -y, +y, -z or +z. Either sets sceneOccluders.
     std::vector<std::string> occluders;
     std::optional<std::string> groundPlane;
+
+    // A bake from high-poly meshes: their files in --high order, and the
+    // cage's (each may be a pattern: app/command/batch.h); the projection's
+    // reach in front of and behind the mesh, as fractions of its diagonal
+    // (the panel's) or in its units (converted once it is read); the miss
+    // map's file; and the share of misses past which a run fails.
+    std::optional<bool> highPoly;
+    std::vector<std::string> highs;
+    std::string cage;
+    std::optional<float> rayFront, rayRear;
+    std::optional<std::pair<double, double>> rayDistance;
+    std::string missMap;
+    std::optional<double> maxMissShare;
 
     std::string select;               // a node name or index; one input only
     std::string selectFaces;          // "0-99,250"

@@ -60,7 +60,8 @@ std::string PathKey(const std::string& path)
 // What TARGET may not be, whatever is written to it: something that is not
 // a regular file (a FIFO, a device, a folder, or a link to one), which the
 // write's rename would replace, or a file the run reads.
-void RefuseTarget(const std::string& shown, const std::string& target, const CommandOptions& o)
+void RefuseTarget(const std::string& shown, const std::string& target, const CommandOptions& o,
+                  const std::vector<SideFiles>& sides)
 {
     const Existing out = Stat(target);
     if (!out.exists) return;
@@ -73,6 +74,10 @@ void RefuseTarget(const std::string& shown, const std::string& target, const Com
     };
     refuseRead(o.meshes, "input file");
     refuseRead(o.occluders, "occluder file");
+    for (const SideFiles& side : sides) {
+        refuseRead(side.highs, "high-poly file");
+        if (!side.cage.empty()) refuseRead({side.cage}, "cage file");
+    }
 }
 
 // Refuses TARGET when no file can be made beside it, found by making and
@@ -118,30 +123,48 @@ std::string ChannelsOf(const Mesh& mesh)
 
 }  // namespace
 
-void RefuseUnwritableOutputs(const CommandOptions& o, const std::vector<std::string>& patterns)
+void RefuseUnwritableOutputs(const CommandOptions& o, const std::vector<std::string>& patterns,
+                             const std::vector<SideFiles>& sides)
 {
     // A tiled map's files are those of the tiles --tiles names; before the
     // mesh is read tells which, tile 1001's stands for them all.
-    std::vector<std::string> outputs;
     const std::vector<int> tiles = o.tiles.empty() ? std::vector<int>{kFirstTile} : o.tiles;
-    for (const std::string& pattern : patterns) {
-        if (!NamesTile(pattern)) outputs.push_back(pattern);
-        else
-            for (const int tile : tiles) outputs.push_back(TileOutput(pattern, tile));
-    }
+    const auto files = [&tiles](const std::vector<std::string>& each) {
+        std::vector<std::string> out;
+        for (const std::string& pattern : each) {
+            if (!NamesTile(pattern)) out.push_back(pattern);
+            else
+                for (const int tile : tiles) out.push_back(TileOutput(pattern, tile));
+        }
+        return out;
+    };
+    std::vector<std::string> missMaps;
+    for (const SideFiles& side : sides)
+        if (!side.missMap.empty()) missMaps.push_back(side.missMap);
+    const std::vector<std::string> outputs = files(patterns), misses = files(missMaps);
     const std::string preset = o.writePreset.empty() ? "" : "the preset " + o.writePreset;
-    for (const std::string& output : outputs) RefuseTarget(output, output, o);
+    for (const std::string& output : outputs) RefuseTarget(output, output, o, sides);
+    for (const std::string& miss : misses) {
+        RefuseTarget("the miss map " + miss, miss, o, sides);
+        for (const std::string& output : outputs)
+            if (PathKey(output) == PathKey(miss)) Refuse("the miss map " + miss, "it is the output " + output);
+    }
     if (!preset.empty()) {
-        RefuseTarget(preset, o.writePreset, o);
+        RefuseTarget(preset, o.writePreset, o, sides);
         const std::string key = PathKey(o.writePreset);
         for (const std::string& output : outputs)
             if (PathKey(output) == key) Refuse(preset, "it is the output " + output);
+        for (const std::string& miss : misses)
+            if (PathKey(miss) == key) Refuse(preset, "it is the miss map " + miss);
     }
     // A pattern's folders are made, as batch tools make them: a plain path
     // into a missing folder is more often a typo.
     if (HasPlaceholder(o.output) || NamesTile(o.output))
         for (const std::string& output : outputs) MakeFolders(output);
+    if (HasPlaceholder(o.missMap) || NamesTile(o.missMap))
+        for (const std::string& miss : misses) MakeFolders(miss);
     for (const std::string& output : outputs) ProbeTarget(output, output);
+    for (const std::string& miss : misses) ProbeTarget("the miss map " + miss, miss);
     if (!preset.empty()) ProbeTarget(preset, o.writePreset);
 }
 

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "app/command/batch.h"
 #include "app/command/options.h"
 #include "app/session/standalone_host.h"
 #include "host/face_rule.h"
@@ -24,7 +25,10 @@ namespace dunsmere {
 // missing folders of a pattern's outputs are made first. An output that
 // names UDIM tiles stands for the files of the tiles OPTIONS.tiles names, or
 // for tile 1001's when it names none.
-void RefuseUnwritableOutputs(const CommandOptions& options, const std::vector<std::string>& outputs);
+// The miss maps of SIDES are refused likewise, and when one is an output;
+// the files they read (high-poly meshes, cages) count as inputs.
+void RefuseUnwritableOutputs(const CommandOptions& options, const std::vector<std::string>& outputs,
+                             const std::vector<SideFiles>& sides = {});
 
 // The faces a map run will leave out, by reason, as the map generation's
 // own rule decides ("12 not selected, 3 other material IDs"); COUNT gets

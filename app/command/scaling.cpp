@@ -82,6 +82,7 @@ float WithinFarthest(const CommandOptions& o, const StandaloneHost& host, SceneN
 {
     std::vector<const Mesh*> scene{&node.CurrentMesh()};
     for (const auto& occluder : host.occluders) scene.push_back(&occluder->CurrentMesh());
+    for (const auto& source : host.sources) scene.push_back(&source->CurrentMesh());
     const float farthest = FarthestDistance(scene);
     if (!(distance > farthest)) return distance;
     if (!o.quiet)
@@ -91,6 +92,21 @@ float WithinFarthest(const CommandOptions& o, const StandaloneHost& host, SceneN
                      node.File().path.c_str(), ShortestFloatText(distance).c_str(),
                      ShortestFloatText(farthest).c_str());
     return farthest;
+}
+
+// The projection's reach REACH, in the units of MESH (read from FILE), as
+// the fractions of its diagonal the panel takes, into TYPED.
+void RelativeReach(const Mesh& mesh, const std::string& file, const std::pair<double, double>& reach,
+                   CommandOptions& typed)
+{
+    const double diagonal = Diagonal({&mesh});
+    const double front = reach.first / diagonal, rear = reach.second / diagonal;
+    if (!(diagonal > 0.0) || !(front <= 1.0 && rear <= 1.0))
+        throw CommandError(kExitUsage, file + ": --ray-distance " + ShortestText(reach.first) + ":" +
+                                           ShortestText(reach.second) + " reaches past the mesh's diagonal, " +
+                                           ShortestText(diagonal));
+    typed.rayFront = static_cast<float>(front);
+    typed.rayRear = static_cast<float>(rear);
 }
 
 }  // namespace
@@ -190,6 +206,7 @@ ScaledNode ApplyWithDistance(const CommandOptions& o, StandaloneHost& host, cons
     CommandOptions typed = o;
     typed.distance.reset();   // typed below, at the mesh's scale
     typed.noiseSize.reset();  // likewise
+    if (o.rayDistance && node) RelativeReach(node->CurrentMesh(), node->File().path, *o.rayDistance, typed);
     ApplyOptions(panel, typed);
     const float own = given ? user : panel.ReadFloat("distance");
     const float noiseSize = o.noiseSize.value_or(panel.ReadFloat("noise-size"));
@@ -232,6 +249,8 @@ ScaledNode ApplyWithDistance(const CommandOptions& o, StandaloneHost& host, cons
 
     ScaledNode scaled(*node, k);
     for (const auto& occluder : host.occluders) scaled.Add(*occluder);
+    for (const auto& source : host.sources) scaled.Add(*source);
+    if (host.cage) scaled.Add(*host.cage);
     if (!scaled.MeshesPass()) throw CommandError(kExitUsage, RefusedScale(file, own, k));
     const int faces = FacesBelowTheNormalRange(node->CurrentMesh(), scaled.Original(), k);
     if (faces > 0 && !o.quiet)  // advice: -q drops it

@@ -96,7 +96,9 @@ private:
 // D* baked as D*, with a note unless quiet, and brought into the spinner's
 // range: when it lies outside, the distance typed is the user's times 2^k,
 // the noise size typed is the panel's (or the user's) times 2^k, and the
-// selected node's mesh is scaled for the run, with HOST's occluders. HOST's
+// selected node's mesh is scaled for the run, with HOST's occluders, sources
+// and cage. A --ray-distance in mesh units is typed as its fractions of the
+// selected mesh's diagonal, and refused past it. HOST's
 // outcome records the user's distance, the noise size and k. A relative
 // distance with not exactly one node selected is left out: the plug-in
 // refuses that selection itself.

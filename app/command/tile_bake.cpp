@@ -6,6 +6,7 @@
 
 #include "app/command/command.h"
 #include "app/command/info.h"
+#include "app/command/projection_report.h"
 #include "app/command/refusals.h"
 #include "app/command/signals.h"
 #include "app/mesh/uv_cover.h"
@@ -81,7 +82,7 @@ TiledRun PlanTiles(const CommandOptions& o, SceneNode& node, const MapFaceFilter
                      TileList(empty).c_str());
     CommandOptions chosen = o;
     chosen.tiles = run.tiles;
-    RefuseUnwritableOutputs(chosen, {o.output});
+    RefuseUnwritableOutputs(chosen, {o.output}, {SideFiles{o.highs, o.cage, o.missMap}});
     return run;
 }
 
@@ -111,6 +112,11 @@ void BakeTiles(const CommandOptions& o, StandaloneHost& host, FileBitmapManager&
         r.writeSeconds = host.timings.Seconds(RunTimings::kWrite, RunTimings::kClose);
         // A tile whose write never came leaves the last tile's path behind.
         r.written = bitmaps.Written() && bitmaps.WrittenPath() == r.output;
+        if (const std::optional<RunOutcome::Projection>& p = host.outcome.projection) {
+            AddProjection(run.projected ? *run.projected : run.projected.emplace(), *p);
+            if (r.written && !o.missMap.empty()) WriteMissMap(TileOutput(o.missMap, tile), *p, host.workerThreads);
+            host.outcome.projection.reset();
+        }
         if (r.written) {
             const FileBitmapManager::Levels& levels = bitmaps.WrittenLevels();
             r.value = {true, levels.min / 65535.0, levels.max / 65535.0, levels.mean / 65535.0};

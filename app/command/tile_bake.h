@@ -8,6 +8,7 @@
 // User-interface thread, with the panel open.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -34,6 +35,8 @@ struct TiledRun {
     TileSplit split;
     std::vector<int> tiles;  // to bake, ascending
     std::vector<TileResult> results;  // those begun, in order
+    // A bake from high-poly meshes: its tiles' counts together.
+    std::optional<RunOutcome::Projection> projected;
 };
 
 // The tiles a run of O bakes from NODE's mesh under FILTER: every tile that
@@ -44,8 +47,8 @@ struct TiledRun {
 // file cannot be written (refusals.h).
 TiledRun PlanTiles(const CommandOptions& o, SceneNode& node, const MapFaceFilter& filter);
 
-// Bakes RUN's tiles in turn into their files, until one is cancelled,
-// refused or not written. The mesh's channel is as it was afterwards.
+// Bakes RUN's tiles in turn into their files, and each tile's miss map into
+// its file where O asks, until one is cancelled, refused or not written. The mesh's channel is as it was afterwards.
 void BakeTiles(const CommandOptions& o, StandaloneHost& host, FileBitmapManager& bitmaps, const Panel& panel,
                TiledRun& run);
 

@@ -108,4 +108,43 @@ bool AddOccluders(StandaloneHost& host, const std::vector<std::string>& files,
     return true;
 }
 
+namespace {
+
+// A source is read and never written: what a writer would need of its file
+// is let go at once, a sculpt being the largest mesh of a run.
+MeshFile ReadSource(const std::string& path, const MeshReading& reading)
+{
+    MeshFile file = ReadMeshFile(path, reading);
+    std::vector<ObjCorners>().swap(file.objFaces);
+    std::vector<Point3>().swap(file.objNormals);
+    std::vector<ObjLine>().swap(file.objLines);
+    return file;
+}
+
+}  // namespace
+
+bool AddSources(StandaloneHost& host, const std::vector<std::string>& files, const std::string& cage,
+                const MeshReading& reading)
+{
+    try {
+        for (const std::string& path : files) {
+            host.sources.push_back(std::make_unique<SceneNode>(NodeName(path), ReadSource(path, reading)));
+            if (reading.cancelled && reading.cancelled()) return false;
+        }
+        if (cage.empty()) return true;
+        host.cage = std::make_unique<SceneNode>(NodeName(cage), ReadSource(cage, reading));
+    } catch (const MeshReadCancelled&) {
+        return false;
+    }
+    if (host.selection.size() == 1) {
+        const int want = host.selection[0]->CurrentMesh().getNumFaces();
+        const int has = host.cage->CurrentMesh().getNumFaces();
+        if (has != want)
+            throw SessionError(cage + ": a cage has its mesh's faces in its order, but this one has " +
+                               std::to_string(has) + " faces and " + host.selection[0]->File().path + " " +
+                               std::to_string(want));
+    }
+    return !(reading.cancelled && reading.cancelled());
+}
+
 }  // namespace dunsmere

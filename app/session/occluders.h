@@ -1,5 +1,6 @@
-// The standalone host's occluder nodes: mesh files that shade the selected
-// mesh without being baked, and a ground plane under it. Their files are in
+// The standalone host's nodes beside the selection: mesh files that shade
+// the selected mesh without being baked, and a ground plane under it; and
+// the high-poly meshes a bake may take its surface from, with their cage. Their files are in
 // the selected node's space already, so the host offers each with the
 // identity matrix.
 //
@@ -34,5 +35,13 @@ Mesh GroundPlane(const Mesh& mesh, const std::string& axis);
 // GroundPlane throw.
 bool AddOccluders(StandaloneHost& host, const std::vector<std::string>& files,
                   const std::optional<std::string>& groundPlane, const MeshReading& reading = {});
+
+// Adds the sources of a bake from high-poly meshes to HOST, after its scene
+// is loaded: one node per file of FILES, in order, and the cage read from
+// CAGE ("" for none), whose faces must number the one selected node's.
+// False when the user cancelled a read. Throws what ReadMeshFile throws,
+// and SessionError for such a cage.
+bool AddSources(StandaloneHost& host, const std::vector<std::string>& files, const std::string& cage,
+                const MeshReading& reading = {});
 
 }  // namespace dunsmere

@@ -4,10 +4,23 @@
 // from here alone.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace dunsmere {
+
+// A bake from high-poly sources, as the plug-in reported it: the samples
+// projected and missed, the distances in the mesh's units (as it
+// reached the plug-in), and the miss map where the client asked for it,
+// levels row by row from the top.
+struct ProjectionOutcome {
+    std::int64_t samples = 0, missed = 0;
+    float front = 0.0f, rear = 0.0f;
+    int missWidth = 0, missHeight = 0;
+    std::vector<std::uint16_t> missLevels;
+};
 
 struct RunOutcome {
     // By the message-box convention: a refusal or failure carries the
@@ -28,6 +41,10 @@ struct RunOutcome {
     // the scaled values, not the user's.
     std::optional<float> distance, noiseSize;
     int distanceExponent = 0;
+
+    // A bake from high-poly sources, as the plug-in reported it.
+    using Projection = ProjectionOutcome;
+    std::optional<Projection> projection;
 };
 
 }  // namespace dunsmere

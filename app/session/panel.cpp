@@ -41,6 +41,9 @@ constexpr PanelName kPanelNames[] = {
     {"", "Even ring", "even-ring"},
     {"", "Scene occluders", "scene-occluders"},
     {"", "Ray bias", "ray-bias"},
+    {"", "Bake from high-poly", "high-poly"},
+    {"", "Ray front", "ray-front"},
+    {"", "Ray rear", "ray-rear"},
 };
 
 constexpr const char* kAlgorithmGroup = "Algorithm";

@@ -56,6 +56,25 @@ INode* StandaloneHost::GetOccluderNode(int i)
     return i >= 0 && i < static_cast<int>(occluders.size()) ? occluders[static_cast<size_t>(i)].get() : nullptr;
 }
 
+INode* StandaloneHost::GetSourceNode(int i)
+{
+    return i >= 0 && i < static_cast<int>(sources.size()) ? sources[static_cast<size_t>(i)].get() : nullptr;
+}
+
+void StandaloneHost::ProjectionDone(const ProjectionReport& report)
+{
+    RunOutcome::Projection& p = outcome.projection.emplace();
+    p.samples = report.samples;
+    p.missed = report.missed;
+    p.front = report.front;
+    p.rear = report.rear;
+    if (!report.missLevels || report.missWidth <= 0 || report.missHeight <= 0) return;
+    p.missWidth = report.missWidth;
+    p.missHeight = report.missHeight;
+    p.missLevels.assign(report.missLevels,
+                        report.missLevels + static_cast<std::size_t>(report.missWidth) * report.missHeight);
+}
+
 void StandaloneHost::ProgressStart(const char* title, int, ProgressCallback fn, void* arg)
 {
     timings.Record(RunTimings::kBuild);

@@ -80,6 +80,12 @@ public:
     // The nodes offered as occluders, each in the
     // selected node's space already; never among `nodes`.
     std::vector<std::unique_ptr<SceneNode>> occluders;
+    // The nodes offered as the sources of a bake from high-poly meshes, and
+    // its cage, likewise; the sources in the order the tie rule counts.
+    std::vector<std::unique_ptr<SceneNode>> sources;
+    std::unique_ptr<SceneNode> cage;
+    // Whether a bake from sources keeps its miss map in outcome.projection.
+    bool keepMissMap = false;
 
     // What the run showed, and (the client's part) what it wrote.
     RunOutcome outcome;
@@ -113,6 +119,11 @@ public:
     void WakeSleeper() override;
     int GetOccluderNodeCount() override { return static_cast<int>(occluders.size()); }
     INode* GetOccluderNode(int i) override;
+    int GetSourceNodeCount() override { return static_cast<int>(sources.size()); }
+    INode* GetSourceNode(int i) override;
+    INode* GetCageNode() override { return cage.get(); }
+    bool WantsMissMap() override { return keepMissMap; }
+    void ProjectionDone(const ProjectionReport& report) override;
     HWND AddRollupPage(HINSTANCE instance, int templateId, DLGPROC proc, const char* title, LPARAM param,
                        DWORD flags, int category) override;
     void DeleteRollupPage(HWND page) override;

@@ -110,5 +110,8 @@ int RowProgress(int y, int W, int H);
 float ModulateByNoise(float value, float noise);
 // A value above 1 becomes 0.99; exactly 1 stays.
 float CapTexelValue(float value);
+// VALUE scaled by the noise at the texel's own point of the job's mesh,
+// with noiseOn.
+float WithTexelNoise(const TexelJob& job, const TexelSample& texel, float value);
 
 }  // namespace dunsmere

@@ -1,0 +1,82 @@
+// A bake from high-poly meshes ("sources") onto a low one: each sample of
+// the low mesh is projected along the low mesh's averaged normal onto the
+// nearest source face that fronts the ray, and the smurl value is taken
+// there, on the source's own surface, among the sources and occluders.
+//
+// The projection's direction is smooth across the low mesh's hard edges
+// (every face in one group, vertices merged by position), so that no gap
+// opens along them. A ray that finds no source face within its reach, or
+// a sample without a direction, is a miss: the host shows what missed.
+//
+// Build and Clear run on the user-interface thread while no worker runs;
+// ProjectSample and EvaluateAtHit only read and may be called from any
+// number of threads at once.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "eval/settings.h"
+#include "geom/geom.h"
+#include "host/mesh.h"
+#include "host/ray.h"
+#include "host/tab.h"
+
+namespace dunsmere {
+
+class ProjectionTables {
+public:
+    ProjectionTables() = default;
+    ProjectionTables(const ProjectionTables&) = delete;
+    ProjectionTables& operator=(const ProjectionTables&) = delete;
+    ~ProjectionTables() { Clear(); }
+
+    // Takes the run's sources, cage and occluders (as eval/occluders.h
+    // gathers them) for LOW, and builds what the projection and the
+    // sources' samples read: the low mesh's averaged normals, the sources'
+    // face and vertex normals, a ray scene over the sources alone (what a
+    // projection hits) and one over the occluders (what shades a source's
+    // sample beside the sources). The distances are the settings'
+    // fractions of LOW's bounding-box diagonal.
+    void Build(const Mesh& low, const UtilitySettings& settings, std::vector<Mesh> sources,
+               std::optional<Mesh> cage, std::vector<Mesh> occluders, const BuildHelpers& helpers = {});
+    void Clear();
+
+    // The reach of the rays in the low mesh's units.
+    float Front() const { return front_; }
+    float Rear() const { return rear_; }
+
+    // The source face the sample at WEIGHTS on LOW's face FACE projects
+    // onto: true with `hit` filled (hit.input is the source's index), false
+    // for a miss.
+    bool ProjectSample(const Mesh& low, int face, const Point3& weights, RayHit& hit) const;
+
+    // The smurl value on the hit's source face at the hit's weights, with
+    // that source's smoothed normal, its rays cast against every source and
+    // occluder; as EvaluateSampleWithDraw (eval/sample.h).
+    float EvaluateAtHit(const UtilitySettings& settings, const RayHit& hit, Ray* rayScratch, int azimuthDraw) const;
+
+private:
+    std::vector<Mesh> sources_;
+    std::vector<Tab<Point3>> sourceFaceNormals_;
+    std::vector<std::unique_ptr<VertexNormals>> sourceVertexNormals_;
+    RayScene sourceScene_;
+    std::vector<Mesh> occluders_;
+    std::vector<Tab<Point3>> occluderFaceNormals_;
+    RayScene occluderScene_;
+    bool occluded_ = false;
+    // The low mesh's faces over its vertices merged by position, all in one
+    // smoothing group, and their normals.
+    Mesh welded_;
+    VertexNormals weldedNormals_;
+    std::optional<Mesh> cage_;
+    float front_ = 0.0f, rear_ = 0.0f;
+};
+
+// The diagonal of the bounding box of the vertices MESH's faces use; 0 for
+// a mesh without faces.
+double FacesDiagonal(const Mesh& mesh);
+
+}  // namespace dunsmere
