@@ -1,13 +1,6 @@
 #include "command_bench.h"
 
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -17,83 +10,19 @@
 #include <vector>
 
 #include "app/mesh/mesh_files.h"
+#include "command_run.h"
 
 using namespace dunsmere;
-
-extern char** environ;
 
 namespace fs = std::filesystem;
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 // Runs of each side-by-side pair, and of the box.
 constexpr int kPairs = 5;
 constexpr int kBoxRuns = 15;
 // The large maps, each a minute or less: this many runs each, taking turns.
 constexpr int kLargeRuns = 3;
-
-struct Run {
-    double seconds = 0.0;
-    double peakMiB = 0.0;
-    int status = -1;
-    std::map<std::string, double> phases;  // from --timings
-};
-
-// The command from start to exit, its peak resident memory (its own count,
-// else wait4's), and the
-// phases of its timings line. Its stdout goes to /dev/null, its stderr to a
-// file that is read back after it ends.
-Run RunCommand(const std::string& program, std::vector<std::string> args, const fs::path& errFile)
-{
-    args.push_back("--timings");
-    Run run;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    std::vector<char*> argv{const_cast<char*>(program.c_str())};
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    pid_t pid = 0;
-    const auto start = Clock::now();
-    const int spawned = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0) return run;
-    int status = 0;
-    rusage usage{};
-    wait4(pid, &status, 0, &usage);
-    run.seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    run.peakMiB = static_cast<double>(usage.ru_maxrss) / 1024.0;
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-
-    std::ifstream err(errFile);
-    const std::string mark = "dunsmere: timings:", peak = "dunsmere: peak memory:";
-    for (std::string line; std::getline(err, line);) {
-        // The command's own count: wait4's includes this process's memory,
-        // which the spawn's exec carried over.
-        if (line.rfind(peak, 0) == 0) run.peakMiB = std::stod(line.substr(peak.size())) / 1024.0;
-        if (line.rfind(mark, 0) != 0) continue;
-        std::istringstream parts(line.substr(mark.size()));
-        for (std::string part; std::getline(parts, part, ',');) {
-            std::istringstream p(part);
-            std::string name;
-            double seconds = 0.0;
-            if (p >> name >> seconds) run.phases[name] = seconds;
-        }
-    }
-    return run;
-}
-
-double Median(std::vector<double> v)
-{
-    if (v.empty()) return 0.0;
-    std::sort(v.begin(), v.end());
-    const size_t n = v.size();
-    return n % 2 ? v[n / 2] : 0.5 * (v[n / 2 - 1] + v[n / 2]);
-}
 
 std::string Format(const char* format, double value)
 {
@@ -150,7 +79,7 @@ std::string MeasureCommandBakes(const std::string& dunsmere, const std::string& 
     const auto bake = [&](const std::string& mesh, const std::string& threads, std::vector<std::string> more) {
         std::vector<std::string> args{mesh, "--config-dir", config, "--defaults", "--quiet", "--threads", threads};
         args.insert(args.end(), more.begin(), more.end());
-        const Run r = RunCommand(dunsmere, args, err);
+        const CommandRun r = RunCommand(dunsmere, args, err);
         if (r.status != 0) throw std::runtime_error("a bench bake failed with status " + std::to_string(r.status));
         return r;
     };
@@ -180,15 +109,15 @@ std::string MeasureCommandBakes(const std::string& dunsmere, const std::string& 
     std::vector<std::string> super2048 = map2048;
     super2048.insert(super2048.end(), {"--supersample", "4"});
     std::vector<double> largeSeconds[3];
-    Run large[3];
+    CommandRun large[3];
     for (int i = 0; i < kLargeRuns; ++i)
         for (int k = 0; k < 3; ++k) {
-            const Run r = bake(mesh100k, "2", k == 0 ? map4096 : k == 1 ? map2048 : super2048);
+            const CommandRun r = bake(mesh100k, "2", k == 0 ? map4096 : k == 1 ? map2048 : super2048);
             largeSeconds[k].push_back(r.seconds);
             large[k].peakMiB = std::max(large[k].peakMiB, r.peakMiB);
         }
     for (int k = 0; k < 3; ++k) large[k].seconds = Median(largeSeconds[k]);
-    const Run &big = large[0], &direct = large[1], &super = large[2];
+    const CommandRun &big = large[0], &direct = large[1], &super = large[2];
     const double superBound = 1.5 * direct.peakMiB + 64.0;
 
     std::fprintf(stderr, "bench: command bakes, the box\n");
@@ -198,7 +127,7 @@ std::string MeasureCommandBakes(const std::string& dunsmere, const std::string& 
     std::map<std::string, std::vector<double>> boxPhases;
     for (int i = 0; i < kBoxRuns; ++i) {
         // Settings are saved, as an artist's run saves them: fsyncs included.
-        const Run r = bake(box.string(), "2", {"--algorithm", "uv-map", "-o", (work / "box.png").string()});
+        const CommandRun r = bake(box.string(), "2", {"--algorithm", "uv-map", "-o", (work / "box.png").string()});
         boxWall.push_back(r.seconds);
         double inside = 0.0;
         for (const auto& [name, seconds] : r.phases) inside += seconds;

@@ -6,6 +6,9 @@
 // Usage: dunsmere_bench --dunsmere PATH --crate PATH --work DIR --results FILE
 //                       [--sizes 1000,10000]  (triangle counts; the default is the four sizes)
 //                       [--cancel-only 1]     (the Ctrl-C measurement alone)
+//                       [--only high-low]     (the bake from a high mesh alone; its section of
+//                                              the results file is replaced, the rest kept)
+//        dunsmere_bench --write-pair DIR      (only writes the high-to-low pair's two OBJ files)
 #include <algorithm>
 #include <atomic>
 #include <bit>
@@ -28,6 +31,8 @@
 #include "command_runner.h"
 #include "eval/eval.h"
 #include "geom/geom.h"
+#include "high_low_bench.h"
+#include "high_low_pair.h"
 #include "sphere_obj.h"
 #ifdef DUNSMERE_BENCH_EMBREE
 #include "embree_rays.h"
@@ -505,6 +510,8 @@ struct Args {
     std::vector<int> sizes{1000, 10000, 100000, 1000000};
     bool raysOnly = false;  // --rays-only 1: the scene and Embree alone, no bakes
     bool cancelOnly = false;
+    bool highLowOnly = false;  // --only high-low
+    std::string writePair;     // --write-pair DIR
 };
 
 Args Parse(int argc, char** argv)
@@ -523,9 +530,12 @@ Args Parse(int argc, char** argv)
         }
         else if (k == "--rays-only") a.raysOnly = v == "1";
         else if (k == "--cancel-only") a.cancelOnly = v == "1";
-        else throw std::runtime_error("unknown option " + k);
+        else if (k == "--only" && v == "high-low") a.highLowOnly = true;
+        else if (k == "--write-pair") a.writePair = v;
+        else throw std::runtime_error("unknown option " + k + " " + v);
     }
-    if (a.dunsmere.empty() || a.crate.empty() || a.work.empty() || a.results.empty())
+    if (!a.writePair.empty()) return a;
+    if (a.dunsmere.empty() || (a.crate.empty() && !a.highLowOnly) || a.work.empty() || a.results.empty())
         throw std::runtime_error("usage: dunsmere_bench --dunsmere PATH --crate PATH --work DIR --results FILE");
     return a;
 }
@@ -536,9 +546,21 @@ int main(int argc, char** argv)
 {
     try {
         const Args args = Parse(argc, argv);
+        if (!args.writePair.empty()) {
+            const HighLowPair pair = WriteHighLowPair(args.writePair);
+            std::printf("%s: %d triangles\n%s: %d triangles\n", pair.low.c_str(), pair.lowFaces, pair.high.c_str(),
+                        pair.highFaces);
+            return 0;
+        }
         const auto start = Clock::now();
         const fs::path work = args.work;
         fs::create_directories(work);
+        if (args.highLowOnly) {
+            const std::string section = MeasureHighToLow(args.dunsmere, work.string());
+            std::fputs(section.c_str(), stdout);
+            PutHighToLowSection(args.results, section);
+            return 0;
+        }
         if (args.cancelOnly) {
             const std::string report = MeasureCancelLatency(args.dunsmere, args.crate, work.string());
             std::fputs(report.c_str(), stdout);
@@ -559,7 +581,8 @@ int main(int argc, char** argv)
             mesh100k.empty() || args.raysOnly
                 ? std::string()
                 : MeasureCommandBakes(args.dunsmere, mesh100k, work.string()) +
-                      MeasureCancelLatency(args.dunsmere, args.crate, work.string());
+                      MeasureCancelLatency(args.dunsmere, args.crate, work.string()) +
+                      MeasureHighToLow(args.dunsmere, work.string());
         const std::string report = Report(rows, commandBakes, Since(start));
         std::fputs(report.c_str(), stdout);
         std::ofstream(args.results) << report;
