@@ -105,28 +105,40 @@ class Job:
             if not bpy.app.background:
                 bpy.ops.dunsmere.keep_partial('INVOKE_DEFAULT')
             return {'CANCELLED'}
-        self.write(context, obj, result)
+        unsaved = self.write(context, obj, result)
+        if unsaved:
+            operator.report({'WARNING'}, unsaved)
         operator.report({'INFO'}, "Dunsmere: done, elapsed time = %d secs" % (time.monotonic() - self.started))
         return {'FINISHED'}
 
     def write(self, context, obj, result):
+        """Puts RESULT into OBJ's image or colour attribute; says why the map
+        file was not written, if it was not."""
         if self.algorithm == 'UV_MAP':
             width, height = result.levels.shape[1], result.levels.shape[0]
             image = meshes.image_for(obj.name + "_smurl", width, height)
             meshes.store_map(image, result)
             meshes.show_in_material(obj, image)
             if self.save_path:
-                os.makedirs(os.path.dirname(self.save_path) or ".", exist_ok=True)
-                result.save(self.save_path)
-            return
+                try:
+                    os.makedirs(os.path.dirname(self.save_path) or ".", exist_ok=True)
+                    result.save(self.save_path)
+                except (OSError, ValueError, RuntimeError) as e:
+                    return "Dunsmere: the map is in %s, but %s was not written: %s" % (image.name, self.save_path, e)
+            return None
         editing = obj.mode == 'EDIT'
         if editing:  # the edit mesh would overwrite what is written to the mesh
-            bpy.ops.object.mode_set(mode='OBJECT')
-        if self.triangles.loop_count != len(obj.data.loops):
-            raise Refusal("The mesh changed while it was baked: Generate again")
-        meshes.store_colours(obj.data, self.triangles, result)
-        if editing:
-            bpy.ops.object.mode_set(mode='EDIT')
+            with context.temp_override(active_object=obj, object=obj):
+                bpy.ops.object.mode_set(mode='OBJECT')
+        try:
+            if self.triangles.loop_count != len(obj.data.loops):
+                raise Refusal("The mesh changed while it was baked: Generate again")
+            meshes.store_colours(obj.data, self.triangles, result)
+        finally:
+            if editing:
+                with context.temp_override(active_object=obj, object=obj):
+                    bpy.ops.object.mode_set(mode='EDIT')
+        return None
 
 
 class DUNSMERE_OT_generate(bpy.types.Operator):
@@ -219,7 +231,9 @@ class DUNSMERE_OT_keep_partial(bpy.types.Operator):
         obj = bpy.data.objects.get(job.object_name)
         if obj is None:
             return {'CANCELLED'}
-        job.write(context, obj, result)
+        unsaved = job.write(context, obj, result)
+        if unsaved:
+            self.report({'WARNING'}, unsaved)
         return {'FINISHED'}
 
 
