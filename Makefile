@@ -2,7 +2,7 @@
 PRESET ?= release
 JOBS   ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all test test-gcc test-sanitized demo bench bootstrap configure build sanitize fuzz clean
+.PHONY: all test test-gcc test-sanitized demo bench bootstrap configure build sanitize fuzz clean blender-addon
 
 all: build
 
@@ -45,6 +45,12 @@ bench:
 	@build/release/bench/dunsmere_bench --dunsmere build/release/bin/dunsmere --crate examples/crate.obj \
 	    --work build/release/bench-work --results bench/results.md
 	@PYTHONPATH=build/release/python /usr/bin/python3 bench/python_bench.py examples/crate.obj bench/results.md
+
+# The Blender add-on for "Install...": build/release/dunsmere_blender.zip, and
+# the extension zip (Blender 4.2 and later) beside it.
+blender-addon: configure
+	@cmake --build --preset $(PRESET) -j $(JOBS) --target blender_addon
+	@ls build/$(PRESET)/dunsmere_blender*.zip
 
 # Address/UndefinedBehavior and Thread sanitizer runs of the whole test suite.
 sanitize: bootstrap

@@ -106,7 +106,7 @@ struct Run {
 
 }  // namespace
 
-BakeOutcome Bake(const MeshFile& mesh, const BakeRequest& request, const py::object& progress,
+BakeOutcome Bake(const MeshFile* mesh, const BakeRequest& request, const py::object& progress,
                  const std::shared_ptr<CancelToken>& cancel, double* sessionSeconds)
 {
     if (t_waiting) throw std::runtime_error("a bake cannot start while this thread waits for another (a progress callback)");
@@ -120,7 +120,7 @@ BakeOutcome Bake(const MeshFile& mesh, const BakeRequest& request, const py::obj
 
     // Everything that can refuse the request does so here, on the caller's thread.
     auto session = std::make_unique<BakeSession>(hooks);
-    session->AddMesh(mesh);
+    if (mesh) session->AddMesh(*mesh);
     for (const auto& occluder : request.occluders) session->AddOccluder(*occluder);
     session->SetGroundPlane(request.groundPlane);
     session->SetAlgorithm(request.settings.algorithm);

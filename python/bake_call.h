@@ -46,14 +46,15 @@ struct BakeRequest {
     bool keepPartial = false;
 };
 
-// Bakes MESH (copied into the session), refusing as the command does what
+// Bakes MESH (copied into the session; none for a scene with nothing
+// selected, which the plug-in refuses in its own words), refusing as the command does what
 // it would refuse before its bake (BakeRefused), calling PROGRESS (None or a
 // callable taking a fraction) as it goes. Raises KeyboardInterrupt after a
 // Ctrl-C, the progress callback's own exception, or RuntimeError when
 // called from a thread that is already waiting for a bake; every other end
 // comes back in the outcome.
 // SESSION_SECONDS, when given, gets the time the session's Generate took.
-BakeOutcome Bake(const MeshFile& mesh, const BakeRequest& request, const pybind11::object& progress,
+BakeOutcome Bake(const MeshFile* mesh, const BakeRequest& request, const pybind11::object& progress,
                  const std::shared_ptr<CancelToken>& cancel, double* sessionSeconds = nullptr);
 
 }  // namespace dunsmere

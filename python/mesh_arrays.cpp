@@ -56,6 +56,7 @@ Array Column(const py::object& given, const char* name, py::ssize_t rows)
 
 void CheckFinite(const Floats& a, const char* name)
 {
+    if (a.size() == 0) return;  // no rows: nothing to check, and no row width to divide by
     const float* p = a.data();
     const py::ssize_t cols = a.ndim() > 1 ? a.size() / a.shape(0) : 1;
     for (py::ssize_t i = 0; i < a.size(); ++i)

@@ -5,6 +5,7 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include <optional>
 #include <string>
 
 #include "app/command/command.h"
@@ -60,18 +61,21 @@ PyMesh ReadMesh(const std::string& path, std::optional<double> smoothAngle)
     return PyMesh{std::make_shared<MeshFile>(std::move(file))};
 }
 
-py::object RunBake(const PyMesh& mesh, const std::string& algorithm, const py::dict& options, const py::object& progress,
+// MESH None: a scene with nothing selected, for a host that asks the
+// plug-in what it says then.
+py::object RunBake(const std::optional<PyMesh>& mesh, const std::string& algorithm, const py::dict& options, const py::object& progress,
                    const std::shared_ptr<CancelToken>& cancel, const std::string& onCancel, const py::object& colours)
 {
     if (onCancel != "discard" && onCancel != "keep") throw py::value_error("on_cancel: \"discard\" or \"keep\"");
     BakeRequest request = RequestOf(algorithm, options);
     request.keepPartial = onCancel == "keep";
     std::optional<MeshFile> coloured;
-    if (!colours.is_none()) coloured = WithCornerColours(*mesh.file, colours);
+    if (mesh && !colours.is_none()) coloured = WithCornerColours(*mesh->file, colours);
     BakeOutcome outcome;
     double sessionSeconds = 0.0;
     try {
-        outcome = Bake(coloured ? *coloured : *mesh.file, request, progress, cancel, &sessionSeconds);
+        outcome = Bake(coloured ? &*coloured : mesh ? mesh->file.get() : nullptr, request, progress, cancel,
+                       &sessionSeconds);
     } catch (const SessionError& e) {
         throw py::value_error(e.what());
     }
@@ -82,11 +86,12 @@ py::object RunBake(const PyMesh& mesh, const std::string& algorithm, const py::d
         throw std::runtime_error(!outcome.error.empty() ? outcome.error : RefusalText(outcome));
     if (outcome.end == End::kCancelled && !(map && request.keepPartial && outcome.map.width > 0))
         throw Cancelled("the bake was cancelled");
-    if (!map) return py::cast(ColorsOf(*mesh.file, outcome));
+    if (!mesh) throw std::runtime_error("the plug-in baked a scene with nothing selected");
+    if (!map) return py::cast(ColorsOf(*mesh->file, outcome));
     bool alpha = false;
     for (const auto& [option, on] : request.settings.ticks)
         if (option == "coverage-alpha") alpha = on;
-    MapResult result = MapOf(*mesh.file, outcome, alpha, request.threads);
+    MapResult result = MapOf(*mesh->file, outcome, alpha, request.threads);
     result.cancelled = outcome.end == End::kCancelled;
     result.sessionSeconds = sessionSeconds;
     return py::cast(std::move(result));

@@ -151,3 +151,10 @@ def test_options_are_the_panels(crate):
     assert (rows["horizontal"]["min"], rows["horizontal"]["max"]) == (0, 24)
     assert rows["size"]["default"] == dunsmere.bake_map(crate).levels.shape[::-1]
     assert "dunsmere" in dunsmere.__version__.lower()
+
+
+def test_nothing_selected_is_refused_in_the_plug_ins_words_and_an_empty_mesh_bakes():
+    with pytest.raises(dunsmere.BakeRefused, match="^Select exactly one node$"):
+        dunsmere._dunsmere._bake(None, "uv-map", {}, None, None, "discard", None)
+    empty = dunsmere.Mesh(np.zeros((0, 3)), np.zeros((0, 3), dtype=int))
+    assert dunsmere.bake_vertex_colors(empty).corner_colors.shape == (0, 3, 3)
