@@ -54,3 +54,5 @@ target_sources(command_tests PRIVATE command_progress_test.cpp)
 target_sources(command_tests PRIVATE image_channels_test.cpp)
 # UDIM tiles: each tile against the classic bake of the mesh moved onto it.
 target_sources(command_tests PRIVATE command_udim_test.cpp)
+# Bakes from a high-poly mesh: copies, routes, misses and cages.
+target_sources(command_tests PRIVATE command_high_low_test.cpp)
