@@ -136,15 +136,19 @@ bool AddSources(StandaloneHost& host, const std::vector<std::string>& files, con
     } catch (const MeshReadCancelled&) {
         return false;
     }
-    if (host.selection.size() == 1) {
-        const int want = host.selection[0]->CurrentMesh().getNumFaces();
-        const int has = host.cage->CurrentMesh().getNumFaces();
-        if (has != want)
-            throw SessionError(cage + ": a cage has its mesh's faces in its order, but this one has " +
-                               std::to_string(has) + " faces and " + host.selection[0]->File().path + " " +
-                               std::to_string(want));
-    }
+    CheckCage(host);
     return !(reading.cancelled && reading.cancelled());
+}
+
+void CheckCage(StandaloneHost& host)
+{
+    if (!host.cage || host.selection.size() != 1) return;
+    const int want = host.selection[0]->CurrentMesh().getNumFaces();
+    const int has = host.cage->CurrentMesh().getNumFaces();
+    if (has != want)
+        throw SessionError(host.cage->File().path + ": a cage has its mesh's faces in its order, but this one has " +
+                           std::to_string(has) + " faces and " + host.selection[0]->File().path + " " +
+                           std::to_string(want));
 }
 
 }  // namespace dunsmere

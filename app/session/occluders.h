@@ -43,5 +43,8 @@ bool AddOccluders(StandaloneHost& host, const std::vector<std::string>& files,
 // and SessionError for such a cage.
 bool AddSources(StandaloneHost& host, const std::vector<std::string>& files, const std::string& cage,
                 const MeshReading& reading = {});
+// Throws SessionError when HOST's cage does not have the one selected
+// node's face count.
+void CheckCage(StandaloneHost& host);
 
 }  // namespace dunsmere

@@ -111,6 +111,9 @@ struct BakeSession::State {
     // Copied into each generation's host, which owns its occluder nodes.
     std::vector<MeshFile> occluders;
     std::string groundPlane;
+    std::vector<MeshFile> sources;
+    std::optional<MeshFile> cage;
+    bool keepMissMap = false;
     PanelSettings settings;
     std::string output;
     int threads = 0;
@@ -174,6 +177,24 @@ void BakeSession::AddOccluder(const std::string& name, const std::vector<float>&
 
 void BakeSession::SetGroundPlane(const std::string& axis) { state_->groundPlane = axis; }
 
+void BakeSession::AddSourceFile(const std::string& path) { state_->sources.push_back(state_->Read(path)); }
+void BakeSession::AddSource(const std::string& name, const std::vector<float>& vertices,
+                            const std::vector<std::uint32_t>& faces)
+{
+    state_->sources.push_back(MeshOf(name, vertices, faces, {}));
+}
+void BakeSession::AddSource(MeshFile file)
+{
+    CheckMeshFile(file);
+    state_->sources.push_back(std::move(file));
+}
+void BakeSession::SetCage(MeshFile file)
+{
+    CheckMeshFile(file);
+    state_->cage = std::move(file);
+}
+void BakeSession::KeepMissMap(bool keep) { state_->keepMissMap = keep; }
+
 void BakeSession::SetAlgorithm(const std::string& algorithm) { state_->settings.algorithm = algorithm; }
 void BakeSession::Type(const std::string& option, double value)
 {
@@ -212,8 +233,13 @@ BakeOutcome BakeSession::Generate()
     for (const MeshFile& file : s.occluders)
         host.occluders.push_back(std::make_unique<SceneNode>(NodeName(file.path), file));
     if (!s.groundPlane.empty()) AddOccluders(host, {}, s.groundPlane);
+    for (const MeshFile& file : s.sources)
+        host.sources.push_back(std::make_unique<SceneNode>(NodeName(file.path), file));
+    if (s.cage) host.cage = std::make_unique<SceneNode>(NodeName(s.cage->path), *s.cage);
+    host.keepMissMap = s.keepMissMap;
     PanelSettings settings = s.settings;
     if (!host.occluders.empty()) settings.ticks.insert(settings.ticks.begin(), {"scene-occluders", true});
+    if (!host.sources.empty()) settings.ticks.insert(settings.ticks.begin(), {"high-poly", true});
     TimedBitmapManager bitmaps(s.output, host.timings);
     bitmaps.SetWriteThreads(host.workerThreads);
     bitmaps.KeepPixels();
@@ -228,6 +254,7 @@ BakeOutcome BakeSession::Generate()
         ApplySettings(panel, settings);
         algorithm = panel.Algorithm();
         CheckOutput(s.output, algorithm, s.nodes.size());
+        CheckCage(host);
         if (s.bitDepth == 8 && ImageFormatOf(s.output) == ImageFormat::kExr)
             throw SessionError("cannot write " + s.output + " at 8 bits: an OpenEXR map holds half floats");
         bitmaps.SetWriteLayout(s.channels, s.bitDepth, panel.IsTicked("coverage-alpha"));
@@ -237,6 +264,7 @@ BakeOutcome BakeSession::Generate()
         panel.Press("generate");
         host.timings.Record(RunTimings::kClose);
     });
+    result.projection = std::move(host.outcome.projection);
     result.bakeSeconds = host.timings.Seconds(RunTimings::kBuild, RunTimings::kWrite);
     result.writeSeconds = host.timings.Seconds(RunTimings::kWrite, RunTimings::kClose);
 

@@ -18,6 +18,7 @@
 #include "app/mesh/mesh_file.h"
 #include "app/session/bake_algorithm.h"
 #include "app/session/hooks.h"
+#include "app/session/outcome.h"
 #include "host/face_rule.h"
 
 namespace dunsmere {
@@ -58,6 +59,9 @@ struct BakeOutcome {
     // was): the bake's kind and which faces a map takes.
     std::optional<BakeAlgorithm> algorithm;
     MapFaceFilter filter;
+    // A bake from high-poly sources: what it projected and missed, and its
+    // miss map where kept (KeepMissMap).
+    std::optional<ProjectionOutcome> projection;
     // Seconds from the build of the ray scene to the write, and the write.
     double bakeSeconds = 0.0, writeSeconds = 0.0;
 };
@@ -93,6 +97,16 @@ public:
                      const std::vector<std::uint32_t>& faces);
     void AddOccluder(MeshFile file);
     void SetGroundPlane(const std::string& axis);
+    // High-poly sources, already in the mesh's space, whose surface a bake
+    // takes instead of the mesh's own (equal hits go to the later one), and
+    // the cage where the projection's rays start: the mesh's faces in its
+    // order. A source ticks "high-poly" before the settings are applied.
+    // KEEP_MISS_MAP keeps the map of where the projection missed.
+    void AddSourceFile(const std::string& path);
+    void AddSource(const std::string& name, const std::vector<float>& vertices, const std::vector<std::uint32_t>& faces);
+    void AddSource(MeshFile file);
+    void SetCage(MeshFile file);
+    void KeepMissMap(bool keep);
 
     // The panel's options by the command's names, typed in order at the
     // next generation as a user would: the algorithm ("uv-map",
