@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <condition_variable>
 #include <exception>
 #include <mutex>
@@ -12,6 +13,8 @@
 #include "app/command/refusals.h"
 #include "app/command/scaling.h"
 #include "app/session/panel.h"
+#include "app/session/standalone_host.h"
+#include "python/mesh_arrays.h"
 
 namespace py = pybind11;
 
@@ -63,11 +66,30 @@ private:
 // callback) would wait for itself.
 thread_local bool t_waiting = false;
 
+// The host owns its occluder, source and cage nodes and goes when Generate
+// returns, before a scale is put back: the nodes the scale holds move into
+// KEPT, which outlives it, and the host bakes copies of them as scaled.
+void KeepScaledNodes(StandaloneHost& host, std::vector<std::unique_ptr<SceneNode>>& kept)
+{
+    const auto copy = [&kept](std::unique_ptr<SceneNode>& node) {
+        MeshFile file = node->File();
+        file.mesh = node->CurrentMesh();
+        auto scaled = std::make_unique<SceneNode>(node->GetName(), std::move(file));
+        kept.push_back(std::move(node));
+        node = std::move(scaled);
+    };
+    for (auto& node : host.occluders) copy(node);
+    for (auto& node : host.sources) copy(node);
+    if (host.cage) copy(host.cage);
+}
+
 // What the command does last before it bakes: refuse a number outside its
 // control's range (the command's message, by the keyword's name), type the
 // distance and noise size at the scale the distance needs, and refuse a map
-// that would bake no face. The scale holds while SCALED lives.
-void Finish(const BakeRequest& request, const Panel& panel, StandaloneHost& host, std::optional<ScaledNode>& scaled)
+// that would bake no face. The scale holds while SCALED lives, and KEPT
+// must outlive it; EXPONENT gets its power of two.
+void Finish(const BakeRequest& request, const Panel& panel, StandaloneHost& host, std::optional<ScaledNode>& scaled,
+            std::vector<std::unique_ptr<SceneNode>>& kept, int& exponent)
 {
     std::vector<std::pair<std::string, double>> numbers = request.settings.numbers;
     if (request.noiseSize) numbers.emplace_back("noise-size", *request.noiseSize);
@@ -86,13 +108,25 @@ void Finish(const BakeRequest& request, const Panel& panel, StandaloneHost& host
     o.distance = request.distance;
     o.noiseSize = request.noiseSize;
     o.distanceRelative = request.distanceRelative;
+    o.rayDistance = request.rayDistance;
     try {
         scaled.emplace(ApplyWithDistance(o, host, panel));
+        exponent = host.outcome.distanceExponent;
+        if (exponent != 0) KeepScaledNodes(host, kept);
         if (panel.Algorithm() == BakeAlgorithm::kUVMap && host.selection.size() == 1)
             RefuseUselessMap(*host.selection[0], panel.MapFilter());
     } catch (const CommandError& e) {
         throw BakeRefused(e.what());
     }
+}
+
+// A copy of FILE (the session takes its own), a mesh from arrays named by
+// its part in the bake so that a message about it says which it is.
+MeshFile Named(const MeshFile& file, const std::string& name)
+{
+    MeshFile copy = file;
+    if (copy.path == kArraysName) copy.path = name;
+    return copy;
 }
 
 struct Run {
@@ -123,14 +157,20 @@ BakeOutcome Bake(const MeshFile* mesh, const BakeRequest& request, const py::obj
     if (mesh) session->AddMesh(*mesh);
     for (const auto& occluder : request.occluders) session->AddOccluder(*occluder);
     session->SetGroundPlane(request.groundPlane);
+    for (std::size_t i = 0; i < request.sources.size(); ++i)
+        session->AddSource(Named(*request.sources[i], "high mesh " + std::to_string(i + 1)));
+    if (request.cage) session->SetCage(Named(*request.cage, "cage"));
+    session->KeepMissMap(request.keepMissMap);
     session->SetAlgorithm(request.settings.algorithm);
     for (const auto& [option, value] : request.settings.numbers) session->Type(option, value);
     for (const auto& [option, on] : request.settings.ticks) session->Tick(option, on);
     session->SetThreads(request.threads);
     // Put back before the session goes, which owns the scaled mesh.
+    std::vector<std::unique_ptr<SceneNode>> kept;
     std::optional<ScaledNode> scaled;
-    session->SetCheck([&request, &scaled](const Panel& panel, StandaloneHost& host) {
-        Finish(request, panel, host, scaled);
+    int exponent = 0;
+    session->SetCheck([&request, &scaled, &kept, &exponent](const Panel& panel, StandaloneHost& host) {
+        Finish(request, panel, host, scaled, kept, exponent);
     });
 
     Run run;
@@ -182,6 +222,10 @@ BakeOutcome Bake(const MeshFile* mesh, const BakeRequest& request, const py::obj
     if (pending) std::rethrow_exception(pending);
     if (run.error) std::rethrow_exception(run.error);
     if (sessionSeconds) *sessionSeconds = run.seconds;
+    if (ProjectionOutcome* p = run.outcome.projection ? &*run.outcome.projection : nullptr) {
+        p->front = std::ldexp(p->front, -exponent);
+        p->rear = std::ldexp(p->rear, -exponent);
+    }
     return std::move(run.outcome);
 }
 

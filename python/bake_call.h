@@ -41,6 +41,14 @@ struct BakeRequest {
     std::optional<double> distanceRelative;
     std::vector<std::shared_ptr<const MeshFile>> occluders;
     std::string groundPlane;
+    // A bake from high-poly meshes: the sources in order, the cage, the
+    // reach in mesh units (converted to the panel's fractions of the mesh's
+    // diagonal, as the command converts --ray-distance), and whether the
+    // miss map comes back.
+    std::vector<std::shared_ptr<const MeshFile>> sources;
+    std::shared_ptr<const MeshFile> cage;
+    std::optional<std::pair<double, double>> rayDistance;
+    bool keepMissMap = false;
     int threads = 0;
     // The answer to "save the partial map?" after a cancel.
     bool keepPartial = false;
@@ -54,6 +62,8 @@ struct BakeRequest {
 // called from a thread that is already waiting for a bake; every other end
 // comes back in the outcome.
 // SESSION_SECONDS, when given, gets the time the session's Generate took.
+// A projection's reach comes back in the mesh's own units, whatever power
+// of two the distance scaled the meshes by.
 BakeOutcome Bake(const MeshFile* mesh, const BakeRequest& request, const pybind11::object& progress,
                  const std::shared_ptr<CancelToken>& cancel, double* sessionSeconds = nullptr);
 

@@ -140,7 +140,7 @@ py::tuple ChannelArrays(const Mesh& mesh, int channel)
 PyMesh MeshFromArrays(const MeshArrays& in)
 {
     auto file = std::make_shared<MeshFile>();
-    file->path = "mesh";
+    file->path = kArraysName;
     Mesh& mesh = file->mesh;
     const Floats vertices = Rows<Floats>(in.vertices, "vertices", -1, {3}, "(vertices, 3)");
     CheckFinite(vertices, "vertices");

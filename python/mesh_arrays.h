@@ -17,6 +17,9 @@ struct PyMesh {
     std::shared_ptr<const MeshFile> file;
 };
 
+// The path of a mesh made from arrays, which has no file.
+inline constexpr const char* kArraysName = "mesh";
+
 // Every array optional but the first two; throws ValueError naming the
 // array and its first bad row.
 struct MeshArrays {

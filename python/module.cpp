@@ -64,11 +64,16 @@ PyMesh ReadMesh(const std::string& path, std::optional<double> smoothAngle)
 // MESH None: a scene with nothing selected, for a host that asks the
 // plug-in what it says then.
 py::object RunBake(const std::optional<PyMesh>& mesh, const std::string& algorithm, const py::dict& options, const py::object& progress,
-                   const std::shared_ptr<CancelToken>& cancel, const std::string& onCancel, const py::object& colours)
+                   const std::shared_ptr<CancelToken>& cancel, const std::string& onCancel, const py::object& colours,
+                   bool missMap)
 {
     if (onCancel != "discard" && onCancel != "keep") throw py::value_error("on_cancel: \"discard\" or \"keep\"");
     BakeRequest request = RequestOf(algorithm, options);
     request.keepPartial = onCancel == "keep";
+    if (missMap && (request.sources.empty() || algorithm != "uv-map"))
+        throw py::value_error(request.sources.empty() ? "miss_map needs a high-poly mesh: give high="
+                                                      : "miss_map: vertex colours have no map of misses");
+    request.keepMissMap = missMap;
     std::optional<MeshFile> coloured;
     if (mesh && !colours.is_none()) coloured = WithCornerColours(*mesh->file, colours);
     BakeOutcome outcome;
@@ -155,17 +160,20 @@ PYBIND11_MODULE(_dunsmere, m)
         .def_readonly("alpha", &MapResult::alpha)
         .def_readonly("stats", &MapResult::stats)
         .def_readonly("cancelled", &MapResult::cancelled)
+        .def_readonly("projection", &MapResult::projection)
+        .def_readonly("miss_map", &MapResult::missMap)
         .def_readonly("_session_seconds", &MapResult::sessionSeconds)
         .def("save", &MapResult::Save, py::arg("path"), py::kw_only(), py::arg("channels") = "",
              py::arg("bit_depth") = 16);
     py::class_<ColorsResult>(m, "ColorsResult")
         .def_readonly("corner_colors", &ColorsResult::cornerColors)
         .def_readonly("vertex_grey", &ColorsResult::vertexGrey)
+        .def_readonly("projection", &ColorsResult::projection)
         .def_readonly("stats", &ColorsResult::stats);
 
     m.def("read_mesh", &ReadMesh, py::arg("path"), py::arg("smooth_angle") = py::none());
     m.def("_bake", &RunBake, py::arg("mesh"), py::arg("algorithm"), py::arg("options"), py::arg("progress"),
-          py::arg("cancel"), py::arg("on_cancel"), py::arg("colors"));
+          py::arg("cancel"), py::arg("on_cancel"), py::arg("colors"), py::arg("miss_map") = false);
     m.def("info", [](const PyMesh& mesh) {
         return py::module_::import("json").attr("loads")(MeshReportJson(ReportMesh(*mesh.file)));
     });

@@ -33,8 +33,8 @@ bool Hidden(std::string_view name)
 }
 
 // The keywords that are no panel control, each a row of the table.
-constexpr std::string_view kSceneOptions[] = {"size", "distance-relative", "occluder", "ground-plane", "threads",
-                                              "preset"};
+constexpr std::string_view kSceneOptions[] = {"size", "distance-relative", "occluder", "ground-plane", "high", "cage",
+                                              "ray-distance", "threads", "preset"};
 
 std::string PythonName(std::string_view option)
 {
@@ -66,6 +66,21 @@ double Number(const py::handle& value, const std::string& name)
     const double n = value.cast<double>();
     if (!std::isfinite(n)) throw py::value_error(name + ": not finite");
     return n;
+}
+
+// FRONT, or (FRONT, REAR), each at least 0.
+std::pair<double, double> Reach(const py::handle& value, const std::string& name)
+{
+    py::object front = py::reinterpret_borrow<py::object>(value), rear = front;
+    if (py::isinstance<py::tuple>(value) || py::isinstance<py::list>(value)) {
+        const py::sequence pair = py::reinterpret_borrow<py::sequence>(value);
+        if (py::len(pair) != 2) throw py::value_error(name + ": a number or (front, rear)");
+        front = pair[0];
+        rear = pair[1];
+    }
+    const std::pair<double, double> reach{Number(front, name), Number(rear, name)};
+    if (!(reach.first >= 0.0 && reach.second >= 0.0)) throw py::value_error(name + ": each at least 0");
+    return reach;
 }
 
 bool Switch(const py::handle& value, const std::string& name)
@@ -135,6 +150,12 @@ BakeRequest RequestOf(const std::string& algorithm, const py::dict& options)
             for (const py::handle each : value) r.occluders.push_back(each.cast<const PyMesh&>().file);
         } else if (option == "ground-plane") {
             r.groundPlane = value.cast<std::string>();
+        } else if (option == "high") {
+            for (const py::handle each : value) r.sources.push_back(each.cast<const PyMesh&>().file);
+        } else if (option == "cage") {
+            r.cage = value.cast<const PyMesh&>().file;
+        } else if (option == "ray-distance") {
+            r.rayDistance = Reach(value, name);
         } else if (option == "threads") {
             const double n = Number(value, name);
             if (n < 0 || n > 256 || std::trunc(n) != n) throw py::value_error("threads: 0 (all) to 256");
@@ -156,6 +177,19 @@ BakeRequest RequestOf(const std::string& algorithm, const py::dict& options)
             r.settings.numbers.emplace_back(row.name, Number(value, name));
         }
     });
+    // As the command refuses them: what means nothing without a source,
+    // and two reaches at once.
+    bool high = false;
+    for (const auto& [option, on] : r.settings.ticks)
+        if (option == "high-poly") high = on;
+    if (!r.sources.empty() && options.contains("high_poly") && !high)
+        throw py::value_error("high and high_poly=False contradict each other");
+    if (r.sources.empty() && (r.cage || r.rayDistance))
+        throw py::value_error(std::string(r.cage ? "cage" : "ray_distance") + " needs a high-poly mesh: give high=");
+    if (r.rayDistance)
+        for (const auto& [option, value] : r.settings.numbers)
+            if (option == "ray-front" || option == "ray-rear")
+                throw py::value_error("ray_distance and " + PythonName(option) + " contradict each other");
     return r;
 }
 
@@ -209,8 +243,12 @@ py::list OptionRows()
             d["min"] = static_cast<int>(width.limits ? width.limits->min : 0);
             d["max"] = static_cast<int>(width.limits ? width.limits->max : 0);
             d["default"] = py::make_tuple(static_cast<int>(width.shown), static_cast<int>(height.shown));
-        } else if (option == "occluder") {
+        } else if (option == "occluder" || option == "high") {
             d["type"] = "meshes";
+        } else if (option == "cage") {
+            d["type"] = "mesh";
+        } else if (option == "ray-distance") {
+            d["type"] = "reach";
         } else if (option == "threads") {
             d["type"] = "int";
             d["min"] = 0;
@@ -221,9 +259,10 @@ py::list OptionRows()
         }
         // None: no filter, every material baked.
         if (option == "material-id") d["default"] = py::none();
-        if (option == "distance" || option == "noise-size") d["unit"] = "mesh units";
+        if (option == "distance" || option == "noise-size" || option == "ray-distance") d["unit"] = "mesh units";
         if (option == "size" || option == "padding") d["unit"] = "texels";
-        if (option == "distance-relative") d["unit"] = "bounding-box diagonals";
+        if (option == "distance-relative" || option == "ray-front" || option == "ray-rear")
+            d["unit"] = "bounding-box diagonals";
         d["help"] = row.help ? row.help : "";
         rows.append(d);
     });

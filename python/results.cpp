@@ -30,8 +30,17 @@ py::dict Stats(const MeshFile& mesh, const BakeOutcome& outcome, const BakeRepor
     report.faces = CountFaces(mesh.mesh, outcome.filter, map);
     report.value = value;
     report.seconds = {0.0, outcome.bakeSeconds, outcome.writeSeconds};
+    if (const auto& p = outcome.projection) report.projection = {true, p->samples, p->missed};
     const py::list all = py::module_::import("json").attr("loads")(BakeReportsJson({report}));
     return all[0].cast<py::dict>();
+}
+
+py::object ProjectionOf(const BakeOutcome& outcome)
+{
+    const auto& p = outcome.projection;
+    if (!p) return py::none();
+    return py::dict(py::arg("samples") = p->samples, py::arg("missed") = p->missed,
+                    py::arg("front") = static_cast<double>(p->front), py::arg("rear") = static_cast<double>(p->rear));
 }
 
 }  // namespace
@@ -46,6 +55,12 @@ MapResult MapOf(const MeshFile& mesh, BakeOutcome& outcome, bool coverageAlpha, 
     r.alpha = coverageAlpha ? py::object(r.coverage) : py::none();
     r.threads = threads;
     r.stats = Stats(mesh, outcome, {true, map.min / 65535.0, map.max / 65535.0, map.mean / 65535.0}, true);
+    r.projection = ProjectionOf(outcome);
+    r.missMap = py::none();
+    if (outcome.projection && !outcome.projection->missLevels.empty()) {
+        ProjectionOutcome& p = *outcome.projection;
+        r.missMap = Owning(std::move(p.missLevels), {p.missHeight, p.missWidth});
+    }
     return r;
 }
 
@@ -109,6 +124,7 @@ ColorsResult ColorsOf(const MeshFile& file, const BakeOutcome& outcome)
 
     ColorsResult r;
     r.stats = Stats(file, outcome, CornerValues(coloured, outcome.filter.selectedOnly), false);
+    r.projection = ProjectionOf(outcome);
     r.cornerColors = Owning(std::move(colours), {faces, 3, 3});
     const auto vertices = static_cast<py::ssize_t>(grey.size());
     r.vertexGrey = single ? py::object(Owning(std::move(grey), {vertices})) : py::none();

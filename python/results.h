@@ -16,6 +16,10 @@ struct MapResult {
     pybind11::object alpha;  // uint16 like levels, or None without coverage alpha
     pybind11::array coverage;  // the map's alpha whether or not it means anything, for an RGBA save
     pybind11::dict stats;
+    // A bake from high-poly meshes: {samples, missed, front, rear}, the
+    // reach in mesh units; None otherwise. The miss map (uint16 like
+    // levels) where it was asked for, else None.
+    pybind11::object projection, missMap;
     bool cancelled = false;  // a partial map, kept after a cancel
     int threads = 0;
     double sessionSeconds = 0.0;  // the session's own Generate, for the bench
@@ -28,6 +32,8 @@ struct ColorsResult {
     pybind11::array cornerColors;  // float32, faces x 3 x 3
     pybind11::object vertexGrey;   // float32 a vertex, or None
     pybind11::dict stats;
+    pybind11::object projection;   // as MapResult's
+
 };
 
 // The outcome's map, moved into numpy without a copy.

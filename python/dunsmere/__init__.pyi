@@ -35,6 +35,8 @@ class MapResult:
     levels: npt.NDArray[np.uint16]
     alpha: Optional[npt.NDArray[np.uint16]]
     stats: dict[str, Any]
+    projection: Optional[dict[str, Any]]
+    miss_map: Optional[npt.NDArray[np.uint16]]
     cancelled: bool
     def save(self, path: str, *, channels: Literal["", "grey", "grey-alpha", "rgba"] = ...,
              bit_depth: Literal[8, 16] = ...) -> None: ...
@@ -43,8 +45,10 @@ class ColorsResult:
     corner_colors: npt.NDArray[np.float32]
     vertex_grey: Optional[npt.NDArray[np.float32]]
     stats: dict[str, Any]
+    projection: Optional[dict[str, Any]]
 
 Axis = Literal["-x", "+x", "-y", "+y", "-z", "+z"]
+Reach = Union[float, Tuple[float, float]]
 
 def read_mesh(path: str, smooth_angle: Optional[float] = ...) -> Mesh: ...
 def bake_map(mesh: Mesh, *, size: Union[int, Tuple[int, int], None] = ..., distance: Optional[float] = ...,
@@ -53,7 +57,10 @@ def bake_map(mesh: Mesh, *, size: Union[int, Tuple[int, int], None] = ..., dista
              noise_size: Optional[float] = ..., material_id: Optional[int] = ..., padding: Optional[int] = ...,
              supersample: Optional[int] = ..., coverage_alpha: Optional[bool] = ..., invert: Optional[bool] = ...,
              even_ring: Optional[bool] = ..., ray_bias: Optional[float] = ..., occluders: Optional[Sequence[Mesh]] = ...,
-             ground_plane: Optional[Axis] = ..., threads: Optional[int] = ..., preset: Optional[str] = ...,
+             ground_plane: Optional[Axis] = ..., high: Optional[Sequence[Mesh]] = ...,
+             high_poly: Optional[bool] = ..., cage: Optional[Mesh] = ..., ray_front: Optional[float] = ...,
+             ray_rear: Optional[float] = ..., ray_distance: Optional[Reach] = ..., miss_map: bool = ...,
+             threads: Optional[int] = ..., preset: Optional[str] = ...,
              progress: Optional[Callable[[float], Any]] = ..., cancel: Optional[CancelToken] = ...,
              on_cancel: Literal["discard", "keep"] = ...) -> MapResult: ...
 def bake_vertex_colors(mesh: Mesh, *, distance: Optional[float] = ..., distance_relative: Optional[float] = ...,
@@ -63,7 +70,10 @@ def bake_vertex_colors(mesh: Mesh, *, distance: Optional[float] = ..., distance_
                        invert: Optional[bool] = ..., even_ring: Optional[bool] = ..., ray_bias: Optional[float] = ...,
                        accumulate: Optional[bool] = ...,
                        colors: Optional[npt.ArrayLike] = ..., occluders: Optional[Sequence[Mesh]] = ...,
-                       ground_plane: Optional[Axis] = ..., threads: Optional[int] = ..., preset: Optional[str] = ...,
+                       ground_plane: Optional[Axis] = ..., high: Optional[Sequence[Mesh]] = ...,
+                       high_poly: Optional[bool] = ..., cage: Optional[Mesh] = ..., ray_front: Optional[float] = ...,
+                       ray_rear: Optional[float] = ..., ray_distance: Optional[Reach] = ...,
+                       threads: Optional[int] = ..., preset: Optional[str] = ...,
                        progress: Optional[Callable[[float], Any]] = ...,
                        cancel: Optional[CancelToken] = ...) -> ColorsResult: ...
 def info(mesh: Mesh) -> dict[str, Any]: ...

@@ -14,11 +14,11 @@ EXAMPLES = os.environ.get("DUNSMERE_EXAMPLES", os.path.join(os.path.dirname(__fi
 CRATE = os.path.join(EXAMPLES, "crate.obj")
 
 
-def run_command(*args):
-    """The command's stderr; fails the test on a non-zero exit."""
+def run_command(*args, stdout=False):
+    """The command's stderr, or its stdout; fails the test on a non-zero exit."""
     done = subprocess.run([os.environ["DUNSMERE_COMMAND"], "-q", *args], capture_output=True, text=True)
     assert done.returncode == 0, done.stderr
-    return done.stderr
+    return done.stdout if stdout else done.stderr
 
 
 def decode_png(path):
