@@ -63,14 +63,15 @@ def evaluated_mesh(obj, depsgraph):
     return obj.evaluated_get(depsgraph).to_mesh(preserve_all_data_layers=True, depsgraph=depsgraph)
 
 
-def occluder_meshes(collection, active, depsgraph):
-    """The meshes of COLLECTION (not ACTIVE), moved into ACTIVE's space."""
+def collection_meshes(collection, active, depsgraph, skip=()):
+    """The meshes of COLLECTION (not ACTIVE, nor objects named in SKIP),
+    moved into ACTIVE's space."""
     out = []
     if collection is None:
         return out
     to_active = active.matrix_world.inverted()
     for obj in collection.all_objects:
-        if obj == active or obj.type != 'MESH':
+        if obj == active or obj.name in skip or obj.type != 'MESH':
             continue
         mesh = evaluated_mesh(obj, depsgraph)
         try:

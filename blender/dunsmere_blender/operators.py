@@ -38,6 +38,16 @@ def plugin_refusal(algorithm):
     return Refusal("the plug-in baked nothing")
 
 
+def missed_text(projection):
+    """What a bake from high-poly meshes missed, as the command warns of it;
+    None when it missed nothing."""
+    if not projection or not projection["missed"]:
+        return None
+    return ("Dunsmere: %d of %d samples missed the high-poly meshes, with rays from %g in front to %g behind the "
+            "mesh (see Ray Front and Ray Rear)"
+            % (projection["missed"], projection["samples"], projection["front"], projection["rear"]))
+
+
 class Job:
     """One Generate: what was baked, where its result goes, and its runner."""
 
@@ -66,7 +76,10 @@ class Job:
             colours = meshes.corner_colours(mesh, self.triangles) if accumulate else None
         finally:
             obj.evaluated_get(depsgraph).to_mesh_clear()
-        options["occluders"] = meshes.occluder_meshes(group.occluders, obj, depsgraph) or None
+        options["occluders"] = meshes.collection_meshes(group.occluders, obj, depsgraph) or None
+        if group.high_poly:  # else the panel's box keeps the bake the object's own
+            occluders = {o.name for o in group.occluders.all_objects} if group.occluders else set()
+            options["high"] = meshes.collection_meshes(group.high, obj, depsgraph, skip=occluders)
         options["map_channel"] = 1  # the chosen UV map is the mesh's channel 1
         if self.algorithm == 'UV_MAP':
             options.pop("accumulate")
@@ -108,6 +121,9 @@ class Job:
         unsaved = self.write(context, obj, result)
         if unsaved:
             operator.report({'WARNING'}, unsaved)
+        missed = missed_text(result.projection)
+        if missed:
+            operator.report({'WARNING'}, missed)
         operator.report({'INFO'}, "Dunsmere: done, elapsed time = %d secs" % (time.monotonic() - self.started))
         return {'FINISHED'}
 

@@ -85,6 +85,12 @@ class DUNSMERE_PT_options(bpy.types.Panel):
         layout.prop(group, "ray_bias")
         layout.prop(group, "occluders")
         layout.prop(group, "ground_plane")
+        layout.prop(group, "high_poly", text="Bake from High-poly")
+        high = layout.column(align=True)
+        high.enabled = group.high_poly
+        high.prop(group, "high")
+        high.prop(group, "ray_front", text="Ray Front")
+        high.prop(group, "ray_rear", text="Ray Rear")
         presets = layout.row(align=True)
         presets.operator("dunsmere.preset_load", icon='FILEBROWSER')
         presets.operator("dunsmere.preset_save", icon='FILE_TICK')

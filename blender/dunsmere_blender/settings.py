@@ -16,7 +16,7 @@ GROUND = ["NONE", "-x", "+x", "-y", "+y", "-z", "+z"]
 
 # Module options shown as one control each; the rest are composed below.
 PLAIN = ["distance", "horizontal", "vertical", "selected_only", "noise", "noise_size", "accumulate", "padding",
-         "supersample", "coverage_alpha", "invert", "even_ring", "ray_bias"]
+         "supersample", "coverage_alpha", "invert", "even_ring", "ray_bias", "high_poly", "ray_front", "ray_rear"]
 
 
 def _row(name):
@@ -95,7 +95,7 @@ class DunsmereSettings(bpy.types.PropertyGroup):
 
 
 class DunsmereSceneSettings(bpy.types.PropertyGroup):
-    """A scene's: the same, and the collection of occluders."""
+    """A scene's: the same, and the collections of occluders and high-poly meshes."""
 
 
 def names():
@@ -149,7 +149,9 @@ def register():
     DunsmereSettings.__annotations__ = _annotations()
     DunsmereSceneSettings.__annotations__ = dict(
         _annotations(), occluders=bpy.props.PointerProperty(
-            name="Occluders", type=bpy.types.Collection, update=_touched, description=_row("occluders")["help"]))
+            name="Occluders", type=bpy.types.Collection, update=_touched, description=_row("occluders")["help"]),
+        high=bpy.props.PointerProperty(
+            name="High-poly", type=bpy.types.Collection, update=_touched, description=_row("high")["help"]))
     bpy.utils.register_class(DunsmereSettings)
     bpy.utils.register_class(DunsmereSceneSettings)
     bpy.types.Scene.dunsmere = bpy.props.PointerProperty(type=DunsmereSceneSettings)

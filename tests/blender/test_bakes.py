@@ -53,7 +53,7 @@ for active, algorithm, text in [(None, 'UV_MAP', "Select exactly one node"),
 
 # The settings through a preset of the command's, after a reset to defaults.
 group = bpy.context.scene.dunsmere
-group.distance_is_relative, group.material_filter, group.even_ring = True, True, True
+group.distance_is_relative, group.material_filter, group.even_ring, group.ray_front = True, True, True, 0.25
 kept = {name: getattr(group, name) for name in group.bl_rna.properties.keys() if name not in ("rna_type", "name")}
 preset = os.path.join(os.environ["DUNSMERE_WORK"], "preset.ini")
 bpy.ops.dunsmere.preset_save(filepath=preset)
