@@ -136,6 +136,7 @@ BakeStatus FaceValueBake::Prepare()
                 tables_.projection.Build(mesh_, settings_, std::move(tables_.sources), std::move(tables_.cage),
                                          std::move(tables_.occluders), crew.Helpers());
             } else {
+                tables_.projection.Clear();
                 tables_.BuildRayTables(mesh_, crew.Helpers(), std::move(tables_.occluders));
                 tables_.vertexNormals.BuildVertexNormals(mesh_, crew.Helpers());
             }

@@ -42,7 +42,7 @@ public:
     const FaceValues& Values() const { return values_; }
     // With settings.highPoly, after Evaluate: the face centres projected,
     // and those that missed. The run takes the tables' sources, cage and
-    // occluders; its projection tables stay built for the caller to clear.
+    // occluders into its projection tables.
     struct Projected {
         std::int64_t samples = 0, missed = 0;
     };

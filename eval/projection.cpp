@@ -7,6 +7,7 @@
 #include <unordered_map>
 #include <utility>
 
+#include "eval/detail/same_bits.h"
 #include "eval/sample.h"
 
 namespace dunsmere {
@@ -113,10 +114,20 @@ double FacesDiagonal(const Mesh& mesh)
 void ProjectionTables::Build(const Mesh& low, const UtilitySettings& settings, std::vector<Mesh> sources,
                              std::optional<Mesh> cage, std::vector<Mesh> occluders, const BuildHelpers& helpers)
 {
-    Clear();
     const double diagonal = FacesDiagonal(low);
-    front_ = Reach(settings.rayFront, diagonal);
-    rear_ = Reach(settings.rayRear, diagonal);
+    const float front = Reach(settings.rayFront, diagonal), rear = Reach(settings.rayRear, diagonal);
+    kept_ = Same(low, sources, cage, occluders);
+    if (kept_) {
+        front_ = front;
+        rear_ = rear;
+        return;
+    }
+    Clear();
+    front_ = front;
+    rear_ = rear;
+    low_.verts = low.verts;
+    low_.faces = low.faces;
+    route_ = DefaultRayRoute();
 
     welded_ = Welded(low);
     weldedNormals_.BuildVertexNormals(welded_, helpers);
@@ -131,7 +142,7 @@ void ProjectionTables::Build(const Mesh& low, const UtilitySettings& settings, s
         sourceVertexNormals_.back()->BuildVertexNormals(sources_[i], helpers);
         inputs.push_back({&sources_[i], &sourceFaceNormals_[i]});
     }
-    sourceScene_.Build(inputs, DefaultRayRoute(), helpers);
+    sourceScene_.Build(inputs, route_, helpers);
 
     occluders_ = std::move(occluders);
     occluderFaceNormals_.resize(occluders_.size());
@@ -141,7 +152,18 @@ void ProjectionTables::Build(const Mesh& low, const UtilitySettings& settings, s
         inputs.push_back({&occluders_[i], &occluderFaceNormals_[i]});
     }
     occluded_ = !inputs.empty();
-    if (occluded_) occluderScene_.Build(inputs, DefaultRayRoute(), helpers);
+    if (occluded_) occluderScene_.Build(inputs, route_, helpers);
+}
+
+bool ProjectionTables::Same(const Mesh& low, const std::vector<Mesh>& sources, const std::optional<Mesh>& cage,
+                            const std::vector<Mesh>& occluders) const
+{
+    const auto same = [](const std::vector<Mesh>& a, const std::vector<Mesh>& b) {
+        return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), SameGeometry);
+    };
+    return !sources_.empty() && route_ == DefaultRayRoute() && SameGeometry(low_, low) && same(sources_, sources) &&
+           same(occluders_, occluders) && cage_.has_value() == cage.has_value() &&
+           (!cage || SameGeometry(*cage_, *cage));
 }
 
 void ProjectionTables::Clear()
@@ -156,6 +178,7 @@ void ProjectionTables::Clear()
     occluders_.clear();
     weldedNormals_.Release();
     welded_ = Mesh();
+    low_ = Mesh();
     cage_.reset();
     front_ = rear_ = 0.0f;
 }

@@ -40,10 +40,18 @@ public:
     // projection hits) and one over the occluders (what shades a source's
     // sample beside the sources). The distances are the settings'
     // fractions of LOW's bounding-box diagonal.
+    //
+    // Tables built from bit for bit the same low positions and faces,
+    // sources, cage and occluders on the same ray route are kept, the
+    // distances alone taken anew: a host that bakes one mesh over and over
+    // with other map coordinates (the tiles of a UDIM map) pays for a
+    // sculpt's scene once. Clear frees them.
     void Build(const Mesh& low, const UtilitySettings& settings, std::vector<Mesh> sources,
                std::optional<Mesh> cage, std::vector<Mesh> occluders, const BuildHelpers& helpers = {});
     void Clear();
 
+    // Whether the last Build kept the tables it found.
+    bool Kept() const { return kept_; }
     // The reach of the rays in the low mesh's units.
     float Front() const { return front_; }
     float Rear() const { return rear_; }
@@ -59,6 +67,12 @@ public:
     float EvaluateAtHit(const UtilitySettings& settings, const RayHit& hit, Ray* rayScratch, int azimuthDraw) const;
 
 private:
+    bool Same(const Mesh& low, const std::vector<Mesh>& sources, const std::optional<Mesh>& cage,
+              const std::vector<Mesh>& occluders) const;
+
+    Mesh low_;  // the positions and faces the tables were built for
+    RayRoute route_ = RayRoute::kPlain;
+    bool kept_ = false;
     std::vector<Mesh> sources_;
     std::vector<Tab<Point3>> sourceFaceNormals_;
     std::vector<std::unique_ptr<VertexNormals>> sourceVertexNormals_;

@@ -1,21 +1,9 @@
 #include "eval/run_tables.h"
 
-#include <cstring>
-#include <type_traits>
+#include "eval/detail/same_bits.h"
+
 
 namespace dunsmere {
-
-namespace {
-
-// Bit patterns, not values: a -0 or a NaN that changed makes another scene.
-template <class T>
-bool SameBits(const std::vector<T>& a, const std::vector<T>& b)
-{
-    static_assert(std::is_trivially_copyable_v<T>);
-    return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(T)) == 0);
-}
-
-}  // namespace
 
 void RunTables::BuildRayTables(const Mesh& mesh, const BuildHelpers& helpers, std::vector<Mesh> occluderMeshes)
 {

@@ -26,7 +26,8 @@ struct RunTables {
     RayScene scene;
     VertexNormals vertexNormals;
     // A bake from high-poly sources: what the host offered, until the run
-    // takes it into its projection, which is cleared at the run's end.
+    // takes it into its projection, which is kept as the scene is; a run
+    // of the mesh's own surface clears it.
     std::vector<Mesh> sources;
     std::optional<Mesh> cage;
     ProjectionTables projection;

@@ -195,7 +195,6 @@ void GenerateVertexColors(Interface& ip, const UtilitySettings& settings, RunTab
 
     tables.currentMesh = nullptr;
     tables.vertexNormals.ClearVertexNormals();
-    tables.projection.Clear();
     NotifyChanged(*node);
 }
 

@@ -133,6 +133,7 @@ BakeStatus MapBake::Evaluate()
                                      std::move(tables_.occluders), crew->Helpers());
             fromSources.emplace(tables_.projection, counts_);
         } else {
+            tables_.projection.Clear();
             tables_.BuildRayTables(mesh_, crew->Helpers(), std::move(tables_.occluders));
         }
         const TexelEvaluator& evaluator = fromSources ? fromSources->Handle() : evaluator_;

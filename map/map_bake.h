@@ -49,8 +49,7 @@ public:
     // The clock as the workers were started.
     std::int64_t WorkersStarted() const { return workersStarted_; }
     // With settings.highPoly: what the run projected. The run takes the
-    // tables' sources, cage and occluders, and its projection tables stay
-    // built for the caller to clear.
+    // tables' sources, cage and occluders into its projection tables.
     const ProjectionCounts& Projected() const { return counts_; }
 
 private:

@@ -204,7 +204,6 @@ void GenerateSmurlMap(Interface& ip, const UtilitySettings& settings, RunTables&
     }
 
     ip.ProgressEnd();
-    tables.projection.Clear();
     if (copy) copy->DeleteThis();
     tables.vertexNormals.ClearVertexNormals();
     if (status == BakeStatus::kThreadStartFailed || status == BakeStatus::kOutOfMemory) {

@@ -173,6 +173,31 @@ TEST_F(CommandHighLow, MissesAreCountedMappedAndJudged)
     EXPECT_EQ(Run(reached).status, 0);
 }
 
+// Two routes to a miss map: antialiased, a texel holds the share of its
+// block that missed, as a direct bake at the finer size counts it.
+TEST_F(CommandHighLow, AnAntialiasedMissMapHoldsTheSharesOfTheFinerOne)
+{
+    WriteGrid(low, 1, [](double u, double v) { return std::array<double, 3>{u, v, 0}; });
+    WriteGrid(high, 96, [](double u, double v) {
+        const double x = 2 * u - 0.5, y = 2 * v - 0.5;
+        return std::array<double, 3>{x, y, Bump(x, y)};
+    });
+    const nlohmann::json coarse = Projection({low, "--high", high, "--size", "64x64", "--supersample", "2",
+                                              "--miss-map", scratch / "coarse.png", "-o", scratch / "a.png"});
+    const nlohmann::json fine = Projection(
+        {low, "--high", high, "--size", "128x128", "--miss-map", scratch / "fine.png", "-o", scratch / "b.png"});
+    EXPECT_EQ(coarse, fine);
+    EXPECT_GT(fine["missed"], 0);
+    const std::vector<WORD> a = Levels(scratch / "coarse.png"), b = Levels(scratch / "fine.png");
+    ASSERT_EQ(b.size(), 4 * a.size());
+    for (size_t y = 0; y < 64; ++y)
+        for (size_t x = 0; x < 64; ++x) {
+            const int missed = (b[2 * y * 128 + 2 * x] > 0) + (b[2 * y * 128 + 2 * x + 1] > 0) +
+                               (b[(2 * y + 1) * 128 + 2 * x] > 0) + (b[(2 * y + 1) * 128 + 2 * x + 1] > 0);
+            ASSERT_EQ(a[y * 64 + x], 65535 * missed / 4) << x << ',' << y;
+        }
+}
+
 // A box of six sides, N x N quads each, with POINT moving each grid point
 // and each side its own cell of a 3 x 2 atlas; GROUPS gives each side its
 // own smoothing group (hard edges), else one for all.

@@ -1,6 +1,7 @@
 // The run tables keep their ray scene for a mesh that only changed its map
 // coordinates, and build afresh for one whose geometry moved: either way the
-// scene answers as one built from nothing.
+// scene answers as one built from nothing. A bake from high-poly sources
+// keeps its projection tables by the same rule.
 #include <gtest/gtest.h>
 
 #include <random>
@@ -61,6 +62,28 @@ TEST(SceneKept, OnlyForTheSameGeometryAndAnswersAsAFreshBuild)
     tables.BuildRayTables(copy, {}, occluders);
     tables.BuildRayTables(copy, {}, occluders);
     EXPECT_FALSE(tables.SceneKept());  // occluders are gathered anew each run
+}
+
+// A sculpt's projection tables likewise: kept for the same low mesh,
+// sources, cage and occluders, built afresh when any of them moved.
+TEST(SceneKept, ProjectionTablesForTheSameSourcesAlone)
+{
+    const Mesh low = UnitSquare();
+    UtilitySettings settings;
+    ProjectionTables projection;
+    const auto build = [&](Mesh source, std::vector<Mesh> occluders) {
+        projection.Build(low, settings, {std::move(source)}, std::nullopt, std::move(occluders));
+        return projection.Kept();
+    };
+    Mesh source = RandomSoup(50, 1.0f, 5);
+    EXPECT_FALSE(build(source, {}));
+    EXPECT_TRUE(build(source, {}));
+    EXPECT_FALSE(build(source, {RandomSoup(5, 1.0f, 6)}));
+    EXPECT_TRUE(build(source, {RandomSoup(5, 1.0f, 6)}));
+    source.verts[0].x += 0.25f;
+    EXPECT_FALSE(build(source, {RandomSoup(5, 1.0f, 6)}));
+    projection.Clear();
+    EXPECT_FALSE(build(source, {RandomSoup(5, 1.0f, 6)}));
 }
 
 }  // namespace

@@ -144,7 +144,6 @@ bool LoadScene(const CommandOptions& o, StandaloneHost& host)
         }
         if (LoadCancelled()) return false;
     }
-    host.timings.Record(RunTimings::kPanel);
     if (o.select.empty()) {
         for (auto& node : host.nodes) host.selection.push_back(node.get());
     } else {
@@ -377,6 +376,8 @@ int BakeOne(const CommandOptions& o, const Batch& batch, BakeReport* report)
         for (const auto& node : *nodes)
             for (const std::string& warning : node->File().warnings) Warn(o, warning);
     host.keepMissMap = !o.missMap.empty();
+    // Every mesh file is read: the occluders' and the high meshes' too.
+    host.timings.Record(RunTimings::kPanel);
 
     TimedBitmapManager bitmaps(o.output, host.timings);
     bitmaps.SetWriteThreads(host.workerThreads);
