@@ -1,8 +1,5 @@
-"""The crate baked through Generate from a copy of itself, held at another
-scale, equals the module's bake of the same arrays from themselves; misses
-are a warning, and a high-poly bake with nothing to bake from gets the
-plug-in's refusal."""
-
+"""The crate through Generate from a copy of itself at another scale is the module's bake of the same arrays
+from themselves; misses warn, and a high-poly bake with nothing to bake from gets the plug-in's refusal."""
 import os
 import sys
 
@@ -18,23 +15,19 @@ bpy.ops.wm.obj_import(filepath=os.path.join(os.environ["DUNSMERE_EXAMPLES"], "cr
 crate = bpy.context.selected_objects[0]
 crate.matrix_world = Matrix()  # the import's turn to Z up would round the copy's way into the crate's space
 low = meshes.Triangles(crate.data, uv_name=crate.data.uv_layers[0].name).mesh
-# Halved in its data and doubled by its object: where the crate is, exactly,
-# once moved into the crate's space. Left out, the copy misses.
+# Halved in its data, doubled by its object: exactly the crate once in the crate's space; left out, it misses.
 copy = bpy.data.objects.new("copy", crate.data.copy())
 copy.data.transform(Matrix.Scale(0.5, 4))
 copy.scale = (2, 2, 2)
 high = bpy.data.collections.new("High")
 high.objects.link(copy)
 bpy.context.scene.collection.children.link(high)
-bpy.context.view_layer.update()
 
-generate(crate, algorithm='UV_MAP', size_x=128, size_y=128, high_poly=True, high=high, ray_front=0.001,
-         ray_rear=0.001)
-pixels = np.array(bpy.data.images[crate.name + "_smurl"].pixels[:], dtype=np.float32).reshape(128, 128, 4)
-expected = dunsmere.bake_map(low, high=[low], size=128, ray_front=0.001, ray_rear=0.001)
-assert np.array_equal(np.round(pixels[::-1, :, 0] * 65535).astype(np.uint16), expected.levels)
-# Rays of no length miss in places: a warning, not a failure.
-generate(crate, ray_front=0.0, ray_rear=0.0)
+generate(crate, size_x=128, size_y=128, high_poly=True, high=high, ray_front=0.001, ray_rear=0.001)
+pixels = np.array(bpy.data.images[crate.name + "_smurl"].pixels[:]).reshape(128, 128, 4)[::-1, :, 0]
+expected = dunsmere.bake_map(low, high=[low], size=128, ray_front=0.001, ray_rear=0.001).levels
+assert np.array_equal(np.round(pixels * 65535), expected)
+generate(crate, ray_front=0.0, ray_rear=0.0)  # rays of no length miss in places: a warning, not a failure
 
 bpy.context.scene.dunsmere.high = bpy.data.collections.new("Empty")
 try:

@@ -1,4 +1,6 @@
+import json
 import os
+import re
 import signal
 import threading
 import time
@@ -158,3 +160,33 @@ def test_nothing_selected_is_refused_in_the_plug_ins_words_and_an_empty_mesh_bak
         dunsmere._dunsmere._bake(None, "uv-map", {}, None, None, "discard", None)
     empty = dunsmere.Mesh(np.zeros((0, 3)), np.zeros((0, 3), dtype=int))
     assert dunsmere.bake_vertex_colors(empty).corner_colors.shape == (0, 3, 3)
+
+
+def high_counts(*args):
+    """The command's --json projection counts of a bake of the crate from itself."""
+    return json.loads(run_command(CRATE, "--high", CRATE, "--json", *args, stdout=True))[0]["projection"]
+
+
+@pytest.mark.parametrize("args, options", [
+    # Rays of no length: faces the averaged normals tilt away miss. A distance
+    # below the panel's range scales the high mesh with the low.
+    (["--ray-distance", "0", "--distance", "0.5"], dict(ray_distance=0, distance=0.5)),
+    (["--ray-distance-relative", "0.001:0.002", "--noise"], dict(ray_front=0.001, ray_rear=0.002, noise=True)),
+])
+def test_high_map_misses_and_counts_are_the_commands(tmp_path, crate, args, options):
+    out, miss = str(tmp_path / "map.png"), str(tmp_path / "miss.png")
+    counts = high_counts("-o", out, "--miss-map", miss, *args)
+    result = dunsmere.bake_map(crate, high=[crate], miss_map=True, **options)
+    assert np.array_equal(result.levels, decode_png(out)[0]) and np.array_equal(result.miss_map, decode_png(miss)[0])
+    assert result.stats["projection"] == counts == {k: result.projection[k] for k in counts}
+
+
+def test_high_vertex_colours_are_the_commands_and_a_cage_of_other_faces_is_refused(tmp_path, crate):
+    counts = high_counts("-o", str(tmp_path / "c.obj"), "--algorithm", "vertex-colors", "--ray-distance", "0")
+    baked = dunsmere.bake_vertex_colors(crate, high=[crate], ray_distance=0)
+    assert np.array_equal(baked.corner_colors, obj_corner_colours(tmp_path / "c.obj"))
+    assert baked.stats["projection"] == counts
+    cage = dunsmere.Mesh(*triangle().values())
+    with pytest.raises(ValueError, match="^" + re.escape("cage: a cage has its mesh's faces in its order, but this "
+                                                         "one has 1 faces and %s %d" % (CRATE, crate.face_count))):
+        dunsmere.bake_map(crate, high=[crate], cage=cage)
