@@ -1,5 +1,4 @@
-"""The crate through Generate from a copy of itself at another scale is the module's bake of the same arrays
-from themselves; misses warn, and a high-poly bake with nothing to bake from gets the plug-in's refusal."""
+"""Generate from a copy at another scale is the module's bake from the same arrays; misses warn; none is refused."""
 import os
 import sys
 
