@@ -83,6 +83,15 @@ std::pair<double, double> Reach(const py::handle& value, const std::string& name
     return reach;
 }
 
+// A dunsmere.Mesh, or TypeError naming the keyword.
+std::shared_ptr<const MeshFile> MeshArgument(const py::handle& value, const std::string& name)
+{
+    if (!py::isinstance<PyMesh>(value))
+        throw py::type_error(name + ": a dunsmere.Mesh, not " +
+                             std::string(py::str(py::type::of(value).attr("__name__"))));
+    return value.cast<const PyMesh&>().file;
+}
+
 bool Switch(const py::handle& value, const std::string& name)
 {
     if (!py::isinstance<py::bool_>(value)) throw py::type_error(name + ": True or False");
@@ -147,13 +156,13 @@ BakeRequest RequestOf(const std::string& algorithm, const py::dict& options)
                 throw py::value_error("distance and distance_relative: one or the other");
             r.distanceRelative = f;
         } else if (option == "occluder") {
-            for (const py::handle each : value) r.occluders.push_back(each.cast<const PyMesh&>().file);
+            for (const py::handle each : value) r.occluders.push_back(MeshArgument(each, name));
         } else if (option == "ground-plane") {
             r.groundPlane = value.cast<std::string>();
         } else if (option == "high") {
-            for (const py::handle each : value) r.sources.push_back(each.cast<const PyMesh&>().file);
+            for (const py::handle each : value) r.sources.push_back(MeshArgument(each, name));
         } else if (option == "cage") {
-            r.cage = value.cast<const PyMesh&>().file;
+            r.cage = MeshArgument(value, name);
         } else if (option == "ray-distance") {
             r.rayDistance = Reach(value, name);
         } else if (option == "threads") {
