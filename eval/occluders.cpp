@@ -63,28 +63,29 @@ std::optional<Mesh> NodeMesh(Interface& ip, INode* node, const Matrix3& tm, bool
     return Carried(tri->GetMesh(), tm, keepGroups);
 }
 
-}  // namespace
-
-std::vector<Mesh> GatherOccluders(Interface& ip, const UtilitySettings& settings)
+// The meshes of the host's COUNT nodes of one kind, in its order.
+std::vector<Mesh> NodeMeshes(Interface& ip, int count, INode* (Interface::*node)(int),
+                             Matrix3 (Interface::*tm)(int), bool keepGroups)
 {
     std::vector<Mesh> meshes;
-    if (!settings.sceneOccluders) return meshes;
-    const int count = ip.GetOccluderNodeCount();
     for (int i = 0; i < count; ++i)
-        if (std::optional<Mesh> mesh = NodeMesh(ip, ip.GetOccluderNode(i), ip.GetOccluderTM(i), false))
+        if (std::optional<Mesh> mesh = NodeMesh(ip, (ip.*node)(i), (ip.*tm)(i), keepGroups))
             meshes.push_back(std::move(*mesh));
     return meshes;
 }
 
+}  // namespace
+
+std::vector<Mesh> GatherOccluders(Interface& ip, const UtilitySettings& settings)
+{
+    if (!settings.sceneOccluders) return {};
+    return NodeMeshes(ip, ip.GetOccluderNodeCount(), &Interface::GetOccluderNode, &Interface::GetOccluderTM, false);
+}
+
 std::vector<Mesh> GatherSources(Interface& ip, const UtilitySettings& settings)
 {
-    std::vector<Mesh> meshes;
-    if (!settings.highPoly) return meshes;
-    const int count = ip.GetSourceNodeCount();
-    for (int i = 0; i < count; ++i)
-        if (std::optional<Mesh> mesh = NodeMesh(ip, ip.GetSourceNode(i), ip.GetSourceTM(i), true))
-            meshes.push_back(std::move(*mesh));
-    return meshes;
+    if (!settings.highPoly) return {};
+    return NodeMeshes(ip, ip.GetSourceNodeCount(), &Interface::GetSourceNode, &Interface::GetSourceTM, true);
 }
 
 std::optional<Mesh> GatherCage(Interface& ip, const UtilitySettings& settings)
