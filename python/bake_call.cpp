@@ -5,6 +5,8 @@
 #include <cmath>
 #include <condition_variable>
 #include <exception>
+#include <functional>
+#include <memory>
 #include <mutex>
 #include <sstream>
 #include <thread>
@@ -66,30 +68,12 @@ private:
 // callback) would wait for itself.
 thread_local bool t_waiting = false;
 
-// The host owns its occluder, source and cage nodes and goes when Generate
-// returns, before a scale is put back: the nodes the scale holds move into
-// KEPT, which outlives it, and the host bakes copies of them as scaled.
-void KeepScaledNodes(StandaloneHost& host, std::vector<std::unique_ptr<SceneNode>>& kept)
-{
-    const auto copy = [&kept](std::unique_ptr<SceneNode>& node) {
-        MeshFile file = node->File();
-        file.mesh = node->CurrentMesh();
-        auto scaled = std::make_unique<SceneNode>(node->GetName(), std::move(file));
-        kept.push_back(std::move(node));
-        node = std::move(scaled);
-    };
-    for (auto& node : host.occluders) copy(node);
-    for (auto& node : host.sources) copy(node);
-    if (host.cage) copy(host.cage);
-}
-
 // What the command does last before it bakes: refuse a number outside its
 // control's range (the command's message, by the keyword's name), type the
 // distance and noise size at the scale the distance needs, and refuse a map
-// that would bake no face. The scale holds while SCALED lives, and KEPT
-// must outlive it; EXPONENT gets its power of two.
-void Finish(const BakeRequest& request, const Panel& panel, StandaloneHost& host, std::optional<ScaledNode>& scaled,
-            std::vector<std::unique_ptr<SceneNode>>& kept, int& exponent)
+// that would bake no face. EXPONENT gets the scale's power of two; what
+// Finish returns puts the scale back.
+std::function<void()> Finish(const BakeRequest& request, const Panel& panel, StandaloneHost& host, int& exponent)
 {
     std::vector<std::pair<std::string, double>> numbers = request.settings.numbers;
     if (request.noiseSize) numbers.emplace_back("noise-size", *request.noiseSize);
@@ -110,11 +94,11 @@ void Finish(const BakeRequest& request, const Panel& panel, StandaloneHost& host
     o.distanceRelative = request.distanceRelative;
     o.rayDistance = request.rayDistance;
     try {
-        scaled.emplace(ApplyWithDistance(o, host, panel));
+        auto scaled = std::make_shared<ScaledNode>(ApplyWithDistance(o, host, panel));
         exponent = host.outcome.distanceExponent;
-        if (exponent != 0) KeepScaledNodes(host, kept);
         if (panel.Algorithm() == BakeAlgorithm::kUVMap && host.selection.size() == 1)
             RefuseUselessMap(*host.selection[0], panel.MapFilter());
+        return [scaled] { scaled->Restore(); };
     } catch (const CommandError& e) {
         throw BakeRefused(e.what());
     }
@@ -165,12 +149,9 @@ BakeOutcome Bake(const MeshFile* mesh, const BakeRequest& request, const py::obj
     for (const auto& [option, value] : request.settings.numbers) session->Type(option, value);
     for (const auto& [option, on] : request.settings.ticks) session->Tick(option, on);
     session->SetThreads(request.threads);
-    // Put back before the session goes, which owns the scaled mesh.
-    std::vector<std::unique_ptr<SceneNode>> kept;
-    std::optional<ScaledNode> scaled;
     int exponent = 0;
-    session->SetCheck([&request, &scaled, &kept, &exponent](const Panel& panel, StandaloneHost& host) {
-        Finish(request, panel, host, scaled, kept, exponent);
+    session->SetCheck([&request, &exponent](const Panel& panel, StandaloneHost& host) {
+        return Finish(request, panel, host, exponent);
     });
 
     Run run;
@@ -217,7 +198,6 @@ BakeOutcome Bake(const MeshFile* mesh, const BakeRequest& request, const py::obj
         worker.join();
         t_waiting = false;
     }
-    scaled.reset();
     session.reset();
     if (pending) std::rethrow_exception(pending);
     if (run.error) std::rethrow_exception(run.error);

@@ -117,7 +117,7 @@ struct BakeSession::State {
     PanelSettings settings;
     std::string output;
     int threads = 0;
-    std::function<void(const Panel&, StandaloneHost&)> check;
+    Check check;
     std::optional<ImageChannels> channels;
     int bitDepth = 16;
 
@@ -203,7 +203,7 @@ void BakeSession::Type(const std::string& option, double value)
 void BakeSession::Tick(const std::string& option, bool on) { state_->settings.ticks.emplace_back(option, on); }
 void BakeSession::SetOutput(const std::string& path) { state_->output = path; }
 void BakeSession::SetThreads(int threads) { state_->threads = threads; }
-void BakeSession::SetCheck(std::function<void(const Panel&, StandaloneHost&)> check)
+void BakeSession::SetCheck(Check check)
 {
     state_->check = std::move(check);
 }
@@ -250,6 +250,16 @@ BakeOutcome BakeSession::Generate()
         return result;
     }
     std::optional<BakeAlgorithm> algorithm;
+    // What the check changed, put back before the host and its nodes go,
+    // also when the generation throws.
+    struct PutBack {
+        std::function<void()> undo;
+        void Now()
+        {
+            if (undo) std::exchange(undo, nullptr)();
+        }
+        ~PutBack() { Now(); }
+    } putBack;
     WithUtilityOpen(turn, host, bitmaps, s.plugin, [&](const Panel& panel) {
         ApplySettings(panel, settings);
         algorithm = panel.Algorithm();
@@ -258,12 +268,13 @@ BakeOutcome BakeSession::Generate()
         if (s.bitDepth == 8 && ImageFormatOf(s.output) == ImageFormat::kExr)
             throw SessionError("cannot write " + s.output + " at 8 bits: an OpenEXR map holds half floats");
         bitmaps.SetWriteLayout(s.channels, s.bitDepth, panel.IsTicked("coverage-alpha"));
-        if (s.check) s.check(panel, host);
+        if (s.check) putBack.undo = s.check(panel, host);
         result.algorithm = algorithm;
         result.filter = panel.MapFilter();
         panel.Press("generate");
         host.timings.Record(RunTimings::kClose);
     });
+    putBack.Now();
     result.projection = std::move(host.outcome.projection);
     result.bakeSeconds = host.timings.Seconds(RunTimings::kBuild, RunTimings::kWrite);
     result.writeSeconds = host.timings.Seconds(RunTimings::kWrite, RunTimings::kClose);

@@ -127,9 +127,13 @@ public:
     void SetThreads(int threads);
     // A client's last word before "Generate", in the generation's turn
     // with the settings applied and the scene in HOST: its own refusals,
-    // or a change of scale it keeps until Generate returns. What CHECK
-    // throws ends the generation with the panel closed, and leaves Generate.
-    void SetCheck(std::function<void(const Panel& panel, StandaloneHost& host)> check);
+    // or a change of scale. What CHECK returns, when set, puts that change
+    // back: it is called once the panel has closed, however the generation
+    // ended, while HOST and its nodes still stand and before the output is
+    // read or written. What CHECK throws ends the generation with the panel
+    // closed, and leaves Generate.
+    using Check = std::function<std::function<void()>(const Panel& panel, StandaloneHost& host)>;
+    void SetCheck(Check check);
     // What a map file holds, as the command's --channels and --bit-depth:
     // CHANNELS "grey", "grey-alpha", "rgba", or "" for the format's own
     // (grey, grey and alpha with "coverage-alpha", RGBA for OpenEXR);
