@@ -29,8 +29,9 @@ constexpr int kFacesPerBatch = 32;
 // (under workLock, a batch at once).
 class FaceWork final : public RunWork {
 public:
-    FaceWork(const Mesh& mesh, const UtilitySettings& settings, RunTables& tables, FaceValues& values)
-        : mesh_(mesh), settings_(settings), tables_(tables), values_(values)
+    FaceWork(const Mesh& mesh, const UtilitySettings& settings, RunTables& tables, FaceValues& values,
+             ProjectionCounts& projected)
+        : mesh_(mesh), settings_(settings), tables_(tables), values_(values), projected_(projected)
     {
     }
 
@@ -46,16 +47,7 @@ public:
         CrtRand rng;
         const SampleTables tables{tables_.faceNormals, tables_.vertexNormals, &tables_.scene};
         const bool fromSources = settings_.highPoly != 0;
-        // This worker's projections, added to the run's as it leaves.
-        struct Counted {
-            FaceWork& work;
-            std::int64_t samples = 0, missed = 0;
-            ~Counted()
-            {
-                work.projectedTotal.fetch_add(samples, std::memory_order_relaxed);
-                work.missedTotal.fetch_add(missed, std::memory_order_relaxed);
-            }
-        } counted{*this};
+        ProjectionTally tally(&projected_);
         const Point3 centroid{kCentroidWeight, kCentroidWeight, kCentroidWeight};
         FaceBatch batch;
         WorkChunk chunk;
@@ -65,10 +57,11 @@ public:
                 if (settings_.selectedOnly && !mesh_.faceSel[f]) continue;
                 if (seat.Cancelled()) return;
                 batch.face[batch.count] = f;
-                batch.value[batch.count] = fromSources ? FromSources(f, centroid, rayScratch.get(), counted.samples,
-                                                                     counted.missed)
-                                                       : EvaluateSample(settings_, tables, mesh_, f, centroid,
-                                                                        rayScratch.get(), rng);
+                float& value = batch.value[batch.count];
+                // A missed face centre is open, 0. Vertex colours take no draw.
+                if (!fromSources) value = EvaluateSample(settings_, tables, mesh_, f, centroid, rayScratch.get(), rng);
+                else if (!tables_.projection.SampleAt(settings_, mesh_, f, centroid, rayScratch.get(), 0, tally, value))
+                    value = 0.0f;
                 if (++batch.count == kFacesPerBatch) Publish(batch, seat);
             }
         }
@@ -78,22 +71,8 @@ public:
     int ProgressPercent(float itemShare) override { return static_cast<int>(itemShare * 90.0f); }
 
     std::atomic<bool> outOfMemory{false};
-    std::atomic<std::int64_t> projectedTotal{0}, missedTotal{0};
 
 private:
-    // The value at the face centre's projection onto the sources; a miss
-    // is open, 0. No draw is taken: vertex colours take none.
-    float FromSources(int face, const Point3& centroid, Ray* rays, std::int64_t& samples, std::int64_t& missed) const
-    {
-        ++samples;
-        RayHit hit;
-        if (!tables_.projection.ProjectSample(mesh_, face, centroid, hit)) {
-            ++missed;
-            return 0.0f;
-        }
-        return tables_.projection.EvaluateAtHit(settings_, hit, rays, 0);
-    }
-
     // Faces evaluated and not yet stored. Stored one at a time, the two
     // threads' neighbouring faces would have them trade the lock's line and
     // the slots' lines on every face.
@@ -121,6 +100,7 @@ private:
     const UtilitySettings& settings_;
     RunTables& tables_;
     FaceValues& values_;
+    ProjectionCounts& projected_;
 };
 
 }  // namespace
@@ -154,7 +134,7 @@ BakeStatus FaceValueBake::Evaluate()
 {
     workersStarted_ = hooks_.clock();
     const int faceCount = mesh_.getNumFaces();
-    FaceWork work(mesh_, settings_, tables_, values_);
+    FaceWork work(mesh_, settings_, tables_, values_, projected_);
     RunPlan plan;
     plan.threads = hooks_.workerCount();
     plan.length[0] = (faceCount + 1) / 2;
@@ -164,7 +144,6 @@ BakeStatus FaceValueBake::Evaluate()
     plan.totalItems = faceCount;
     const RunResult result = RunWorkers(hooks_, tables_.workLock, work, plan);
     if (result.startFailed) return BakeStatus::kThreadStartFailed;
-    projected_ = {work.projectedTotal.load(), work.missedTotal.load()};
     if (result.outOfMemory || work.outOfMemory.load()) return BakeStatus::kOutOfMemory;
     return result.cancelled ? BakeStatus::kCancelled : BakeStatus::kDone;
 }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "eval/bake_hooks.h"
+#include "eval/projection.h"
 #include "eval/run_tables.h"
 #include "eval/settings.h"
 #include "host/mesh.h"
@@ -43,10 +44,7 @@ public:
     // With settings.highPoly, after Evaluate: the face centres projected,
     // and those that missed. The run takes the tables' sources, cage and
     // occluders into its projection tables.
-    struct Projected {
-        std::int64_t samples = 0, missed = 0;
-    };
-    const Projected& ProjectedFaces() const { return projected_; }
+    const ProjectionCounts& Projected() const { return projected_; }
 
 private:
     const Mesh& mesh_;
@@ -55,7 +53,7 @@ private:
     const BakeHooks& hooks_;
     FaceValues values_;
     std::int64_t workersStarted_ = 0;
-    Projected projected_;
+    ProjectionCounts projected_;
 };
 
 }  // namespace dunsmere

@@ -231,4 +231,24 @@ float ProjectionTables::EvaluateAtHit(const UtilitySettings& settings, const Ray
     return EvaluateSampleWithDraw(settings, tables, sources_[i], hit.face, hit.weights, rayScratch, azimuthDraw);
 }
 
+bool ProjectionTables::SampleAt(const UtilitySettings& settings, const Mesh& low, int face, const Point3& weights,
+                                Ray* rayScratch, int azimuthDraw, ProjectionTally& tally, float& value) const
+{
+    RayHit hit;
+    const bool found = ProjectSample(low, face, weights, hit);
+    tally.Count(found);
+    if (found) value = EvaluateAtHit(settings, hit, rayScratch, azimuthDraw);
+    return found;
+}
+
+ProjectionReport ProjectionTables::Report(const ProjectionCounts& counts) const
+{
+    ProjectionReport report;
+    report.samples = counts.samples.load();
+    report.missed = counts.missed.load();
+    report.front = front_;
+    report.rear = rear_;
+    return report;
+}
+
 }  // namespace dunsmere

@@ -9,10 +9,11 @@
 // a sample without a direction, is a miss: the host shows what missed.
 //
 // Build and Clear run on the user-interface thread while no worker runs;
-// ProjectSample and EvaluateAtHit only read and may be called from any
-// number of threads at once.
+// SampleAt only reads and may be called from any number of threads at once,
+// each with its own tally.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -20,11 +21,43 @@
 
 #include "eval/settings.h"
 #include "geom/geom.h"
+#include "host/core.h"
 #include "host/mesh.h"
 #include "host/ray.h"
 #include "host/tab.h"
 
 namespace dunsmere {
+
+// What a bake from sources projected, summed over its workers.
+struct ProjectionCounts {
+    std::atomic<std::int64_t> samples{0};
+    std::atomic<std::int64_t> missed{0};
+};
+
+// One worker's counts, added to the run's once, as the worker leaves: the
+// workers never share a line per sample.
+class ProjectionTally {
+public:
+    explicit ProjectionTally(ProjectionCounts* run = nullptr) : run_(run) {}
+    ProjectionTally(const ProjectionTally&) = delete;
+    ProjectionTally& operator=(const ProjectionTally&) = delete;
+    ~ProjectionTally()
+    {
+        if (!run_) return;
+        run_->samples.fetch_add(samples_, std::memory_order_relaxed);
+        run_->missed.fetch_add(missed_, std::memory_order_relaxed);
+    }
+    void Attach(ProjectionCounts* run) { run_ = run; }
+    void Count(bool hit)
+    {
+        ++samples_;
+        missed_ += hit ? 0 : 1;
+    }
+
+private:
+    ProjectionCounts* run_;
+    std::int64_t samples_ = 0, missed_ = 0;
+};
 
 class ProjectionTables {
 public:
@@ -52,21 +85,23 @@ public:
 
     // Whether the last Build kept the tables it found.
     bool Kept() const { return kept_; }
-    // The reach of the rays in the low mesh's units.
-    float Front() const { return front_; }
-    float Rear() const { return rear_; }
+    // The sample at WEIGHTS on LOW's face FACE, counted in TALLY: false for
+    // a miss; true with VALUE the smurl value where it projects, on the
+    // hit's source face at the hit's weights, with that source's smoothed
+    // normal and its rays cast against every source and occluder, as
+    // EvaluateSampleWithDraw (eval/sample.h) takes them.
+    bool SampleAt(const UtilitySettings& settings, const Mesh& low, int face, const Point3& weights, Ray* rayScratch,
+                  int azimuthDraw, ProjectionTally& tally, float& value) const;
 
-    // The source face the sample at WEIGHTS on LOW's face FACE projects
-    // onto: true with `hit` filled (hit.input is the source's index), false
-    // for a miss.
-    bool ProjectSample(const Mesh& low, int face, const Point3& weights, RayHit& hit) const;
-
-    // The smurl value on the hit's source face at the hit's weights, with
-    // that source's smoothed normal, its rays cast against every source and
-    // occluder; as EvaluateSampleWithDraw (eval/sample.h).
-    float EvaluateAtHit(const UtilitySettings& settings, const RayHit& hit, Ray* rayScratch, int azimuthDraw) const;
+    // What a run with these tables tells its host: COUNTS and the rays'
+    // reach in the low mesh's units.
+    ProjectionReport Report(const ProjectionCounts& counts) const;
 
 private:
+    // The source face the sample projects onto: true with `hit` filled
+    // (hit.input is the source's index), false for a miss.
+    bool ProjectSample(const Mesh& low, int face, const Point3& weights, RayHit& hit) const;
+    float EvaluateAtHit(const UtilitySettings& settings, const RayHit& hit, Ray* rayScratch, int azimuthDraw) const;
     bool Same(const Mesh& low, const std::vector<Mesh>& sources, const std::optional<Mesh>& cage,
               const std::vector<Mesh>& occluders) const;
 

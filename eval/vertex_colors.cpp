@@ -140,14 +140,8 @@ void GenerateVertexColors(Interface& ip, const UtilitySettings& settings, RunTab
     }
 
     if (status == BakeStatus::kDone) status = bake.Evaluate();
-    if (settings.highPoly && (status == BakeStatus::kDone || status == BakeStatus::kCancelled)) {
-        ProjectionReport report;
-        report.samples = bake.ProjectedFaces().samples;
-        report.missed = bake.ProjectedFaces().missed;
-        report.front = tables.projection.Front();
-        report.rear = tables.projection.Rear();
-        ip.ProjectionDone(report);
-    }
+    if (settings.highPoly && (status == BakeStatus::kDone || status == BakeStatus::kCancelled))
+        ip.ProjectionDone(tables.projection.Report(bake.Projected()));
     if (status == BakeStatus::kDone) {
         const FaceValues& values = bake.Values();
         for (int f = 0; f < faceCount; ++f) {

@@ -121,11 +121,7 @@ std::vector<WORD> MissLevels(const MapRunState& state)
 void ReportProjection(Interface& ip, const UtilitySettings& settings, const MapRunState& state,
                       const ProjectionTables& projection, const ProjectionCounts& counts)
 {
-    ProjectionReport report;
-    report.samples = counts.samples.load();
-    report.missed = counts.missed.load();
-    report.front = projection.Front();
-    report.rear = projection.Rear();
+    ProjectionReport report = projection.Report(counts);
     std::vector<WORD> levels;
     if (state.recordMisses) {
         try {

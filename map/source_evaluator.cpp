@@ -14,41 +14,26 @@ struct ProjectedEvaluator {
     const ProjectionTables& projection;
     ProjectionCounts& counts;
 
-    // A worker's counts go to the run's once, as it ends.
     struct Scratch {
         std::unique_ptr<Ray[]> rays;
-        ProjectionCounts* counts = nullptr;
-        std::int64_t samples = 0, missed = 0;
-
-        Scratch() = default;
-        Scratch(const Scratch&) = delete;
-        Scratch& operator=(const Scratch&) = delete;
-        ~Scratch()
-        {
-            if (!counts) return;
-            counts->samples.fetch_add(samples, std::memory_order_relaxed);
-            counts->missed.fetch_add(missed, std::memory_order_relaxed);
-        }
+        ProjectionTally tally;
     };
 
     bool MakeScratch(const TexelJob& job, Scratch& scratch) const
     {
         const std::int64_t count = RayScratchCount(job.settings);
         if (count > 0) scratch.rays.reset(new (std::nothrow) Ray[static_cast<std::size_t>(count)]);
-        scratch.counts = &counts;
+        scratch.tally.Attach(&counts);
         return scratch.rays != nullptr;
     }
 
+    // A miss leaves the texel uncovered.
     bool Evaluate(const TexelJob& job, const TexelSample& texel, Scratch& scratch, float& value) const
     {
-        ++scratch.samples;
-        RayHit hit;
-        if (!projection.ProjectSample(job.mesh, texel.face, texel.bary, hit)) {
-            ++scratch.missed;
+        if (!projection.SampleAt(job.settings, job.mesh, texel.face, texel.bary, scratch.rays.get(), texel.azimuthDraw,
+                                 scratch.tally, value))
             return false;
-        }
-        value = WithTexelNoise(job, texel,
-                               projection.EvaluateAtHit(job.settings, hit, scratch.rays.get(), texel.azimuthDraw));
+        value = WithTexelNoise(job, texel, value);
         return true;
     }
 };

@@ -7,8 +7,6 @@
 // scaled by noise with noiseOn.
 #pragma once
 
-#include <atomic>
-#include <cstdint>
 #include <memory>
 
 #include "eval/eval.h"
@@ -53,14 +51,8 @@ protected:
 // The smurl sample with noise. Stateless; lives as long as the program.
 const TexelEvaluator& ClassicTexelEvaluator();
 
-// What a bake from sources projected, summed over its workers as each ends.
-struct ProjectionCounts {
-    std::atomic<std::int64_t> samples{0};
-    std::atomic<std::int64_t> missed{0};
-};
-
 // The smurl value at each texel's projection onto the sources
-// (ProjectionTables::ProjectSample, EvaluateAtHit), with the classic
+// (ProjectionTables::SampleAt), with the classic
 // noise at the low texel's own point. A texel whose projection misses is
 // uncovered. Outlives the run it serves.
 class SourceTexelEvaluator {
